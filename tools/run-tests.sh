@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds from scratch in build/ (or build-asan/ with --sanitize) and
+# runs every test under ctest. Window tests use the offscreen platform; end-to-end tests run under
+# Xvfb, which this script provides.
+#   tools/run-tests.sh              all tests, normal build
+#   tools/run-tests.sh --sanitize   the tests below the windows, AddressSanitizer + UBSan build
+set -euo pipefail
+cd "$(dirname "$0")/.."
+sanitize=0
+[ "${1:-}" = "--sanitize" ] && sanitize=1
+
+bash tools/install-deps.sh
+if [ -x tools/demo/prepare.sh ]; then bash tools/demo/prepare.sh; fi
+
+jobs=$(nproc)
+if [ $sanitize = 1 ]; then
+  dir=build-asan
+  cmake -S . -B $dir -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQY_SANITIZE=ON -DQY_BUILD_BENCH=OFF
+  cmake --build $dir -j "$jobs"
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  (cd $dir && ctest --output-on-failure -j "$jobs" -L '^(util|net|app|catalogue|download)$')
+else
+  dir=build
+  cmake -S . -B $dir -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build $dir -j "$jobs"
+  (cd $dir && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j "$jobs")
+fi
