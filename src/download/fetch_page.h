@@ -1,0 +1,39 @@
+#pragma once
+#include <optional>
+#include <string>
+
+// Fetches one address synchronously and returns the whole response body (empty when the request
+// could not be made). Each call uses its own connection; callable from any thread.
+//   method: 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT, 8 PATCH
+//           (anything else: GET)
+//   bodyText: body when bodyBytes is empty (every method but GET sends a body)
+//   cookies: cookie text to send ("a=1" or a whole "Cookie: a=1" line); when
+//           given (even empty) no cookie store is used
+//   returnedCookies: receives the cookies set by the response (merged with the sent ones)
+//   extraHeaders: header lines separated by "\r\n"
+//   returnedHeaders: receives the raw response headers, status line first
+//   proxy: "host:port" (empty: direct); socksProxy: it is a SOCKS proxy
+struct FetchPageOptions {
+    int method = 0;
+    std::string bodyText;
+    std::optional<std::string> cookies;
+    std::string* returnedCookies = nullptr;
+    std::string extraHeaders;
+    std::string* returnedHeaders = nullptr;
+    bool noRedirect = false;
+    std::string bodyBytes;
+    std::string proxy;
+    bool mergeCookies = true;
+    bool completeHeaders = true;
+    bool normaliseHeaderNames = true;
+    bool socksProxy = false;
+};
+
+std::string fetchPage(const std::string& url, const FetchPageOptions& options = {});
+
+// The host of a URL, lower-cased, without the port unless keepPort.
+std::string hostOf(const std::string& url, bool keepPort = false);
+// The port of a URL: the written one, else 443 for https and 80 otherwise.
+int portOf(const std::string& url);
+// The path of a URL from the first "/" after the host, query included; "/" when there is none.
+std::string pathOf(const std::string& url);

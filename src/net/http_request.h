@@ -1,0 +1,64 @@
+#pragma once
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/http_text.h"
+
+class HttpRequest;
+
+// Method index: 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT, 8 PATCH.
+// Any other index is taken as GET.
+const char* httpMethodName(int method);
+
+// Everything a request can be given. "Given" matters for cookies only: a missing cookie text is
+// neither sent nor merged, an empty one sends an empty Cookie header.
+struct RequestOptions {
+    int method = 0;
+    std::string bodyText;                  // request body when bodyBytes is empty
+    std::optional<std::string> cookies;    // name=value pairs separated by "; "
+    std::string extraHeaders;              // header lines separated by "\r\n"
+    bool disableRedirects = false;         // return a redirect response as it is
+    std::string bodyBytes;                 // request body; takes precedence over bodyText
+    std::string proxy;                     // "host:port"; empty = no proxy
+    std::optional<int> timeoutSeconds;     // -1: library defaults; missing or < 1: 15 s; else n s
+    std::string proxyUser, proxyPassword;
+    int credentialTarget = 1;              // 1: the credentials are for the proxy
+    HttpRequest* reuseObject = nullptr;    // reuse that object's connection (handle) instead
+    bool mergeCookies = true;              // merge the sent cookies into receivedCookies
+    bool completeHeaders = true;           // add the browser-like default headers when missing
+    bool capitalizeNames = true;           // rewrite header names as Capitalised-Words
+};
+
+// One synchronous HTTP exchange on libcurl. An object keeps its libcurl handle (and so its
+// connection) between calls, and another request may borrow it through reuseObject. One object
+// must not be used by two threads at once; separate objects are independent.
+class HttpRequest {
+public:
+    HttpRequest();
+    ~HttpRequest();
+    HttpRequest(const HttpRequest&) = delete;
+    HttpRequest& operator=(const HttpRequest&) = delete;
+
+    // Performs the request and returns the response body (empty on failure). The outputs below
+    // describe the last exchange.
+    std::string send(const std::string& url, const RequestOptions& options = {});
+
+    // All response headers as received, lines separated by "\r\n" (status line excluded).
+    const std::string& responseHeaders() const { return responseHeaders_; }
+    // HTTP status of the last response; 0 when no response arrived.
+    int statusCode() const { return statusCode_; }
+    // Cookies the response set ("a=1; b=2"), merged with the sent cookies when asked.
+    const std::string& receivedCookies() const { return receivedCookies_; }
+    // Empty on success; otherwise a short reason ("HTTP 404", libcurl's error text, time-out).
+    const std::string& errorText() const { return errorText_; }
+
+private:
+    struct Handle;
+    std::unique_ptr<Handle> handle_;
+    std::string responseHeaders_;
+    int statusCode_ = 0;
+    std::string receivedCookies_;
+    std::string errorText_;
+};
