@@ -1,0 +1,27 @@
+#pragma once
+// The open series' episodes, as the player controller and the download window read them.
+// Writers publish a whole new list at once; a reader holds its snapshot for as long as it needs
+// it, so it never sees a list half-built or released.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct MainForm;
+
+using TextList = std::vector<std::string>;
+
+// The play list: consecutive triples of label, url and m3u8 in episode order (length a multiple
+// of 3). Never null; empty before the first build.
+std::shared_ptr<const TextList> playList();
+void publishPlayList(TextList entries);
+
+// Rebuilds the play list from the open series' episodes, then logs
+// "获取 " + 透明标签_标题 + " 播放列表成功". Runs on the calling (worker) thread.
+void buildPlayList(MainForm& form);
+
+// Starts buildPlayList on a new detached worker thread.
+void startPlayListBuild(MainForm& form);
+
+// Play-list builds started and not yet finished.
+int runningPlayListBuilds();
