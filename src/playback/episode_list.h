@@ -44,8 +44,8 @@ void openSeriesRow(MainForm& form);
 
 // Lays episodes out in 高级表格_剧集: ten per grid row, three cells each (label, url, m3u8), label
 // column 42 px wide, label cell coloured RGB(255,168,255). Lets pending events run while it fills;
-// a fill started meanwhile takes over and the older one stops. GUI thread.
-void fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes);
+// a fill started meanwhile takes over and the older one stops (false then). GUI thread.
+bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes);
 
 // Fetches the cover at url on a new detached thread and shows it in 图片框_封面; an empty or failed
 // download clears the picture. Only the latest fetch writes.

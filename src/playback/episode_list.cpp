@@ -1,0 +1,275 @@
+#include "playback/episode_list.h"
+
+#include "app/main_form.h"
+#include "app/status_log.h"
+#include "net/http_request.h"
+#include "util/gui_call.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr int kEpisodesPerGridRow = 10;
+constexpr int kGridColumns = kEpisodesPerGridRow * 3;
+constexpr int kLabelColumnWidth = 42;
+
+std::mutex g_seriesLock;
+std::shared_ptr<const OpenSeries> g_openSeries = std::make_shared<const OpenSeries>();
+
+std::mutex g_hooksLock;
+SeriesRowHooks g_hooks;
+
+// GUI thread only: the number of the grid fill running last.
+std::uint64_t g_gridFill = 0;
+
+std::atomic<std::uint64_t> g_latestCover{0};
+std::atomic<int> g_runningCovers{0};
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// Splits at every occurrence of separator, keeping empty pieces.
+std::vector<std::string> split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> pieces;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, from);
+        if (at == std::string::npos) {
+            pieces.push_back(text.substr(from));
+            return pieces;
+        }
+        pieces.push_back(text.substr(from, at - from));
+        from = at + separator.size();
+    }
+}
+
+struct SourceEntry {
+    std::string label;
+    std::string address;
+};
+
+// The episodes of one play source: "label$address" pieces separated by "#", empty ones dropped.
+std::vector<SourceEntry> sourceEntries(const std::string& source)
+{
+    std::vector<SourceEntry> entries;
+    for (const std::string& piece : split(source, "#")) {
+        if (piece.empty())
+            continue;
+        SourceEntry entry;
+        const std::size_t dollar = piece.find('$');
+        if (dollar == std::string::npos) {
+            entry.label = std::to_string(entries.size() + 1);
+            entry.address = piece;
+        } else {
+            entry.label = piece.substr(0, dollar);
+            entry.address = piece.substr(dollar + 1);
+            replaceAll(entry.label, "第", "");
+            replaceAll(entry.label, "集", "");
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+SeriesRowHooks hooks()
+{
+    std::lock_guard<std::mutex> lock(g_hooksLock);
+    return g_hooks;
+}
+
+} // namespace
+
+TextList splitPlayText(const std::string& playText)
+{
+    std::string text = playText;
+    replaceAll(text, "$", "#");
+    replaceAll(text, "###", "#");
+    replaceAll(text, "\\/", "/");
+    replaceAll(text, "第", "");
+    replaceAll(text, "集", "");
+    TextList fields;
+    for (std::string& piece : split(text, "#"))
+        if (!piece.empty())
+            fields.push_back(std::move(piece));
+    return fields;
+}
+
+std::vector<Episode> pairEpisodes(const std::string& playText)
+{
+    std::string text = playText;
+    replaceAll(text, "\\/", "/");
+    std::vector<std::vector<SourceEntry>> sources;
+    for (const std::string& source : split(text, "$$$")) {
+        std::vector<SourceEntry> entries = sourceEntries(source);
+        if (!entries.empty())
+            sources.push_back(std::move(entries));
+    }
+    std::vector<Episode> episodes;
+    if (sources.empty())
+        return episodes;
+    const std::vector<SourceEntry>& first = sources[0];
+    const std::vector<SourceEntry>* second = sources.size() > 1 ? &sources[1] : nullptr;
+    episodes.reserve(first.size());
+    for (std::size_t k = 0; k < first.size(); ++k) {
+        Episode episode;
+        episode.label = first[k].label;
+        episode.url = first[k].address;
+        episode.m3u8 = second != nullptr && k < second->size() ? (*second)[k].address : episode.url;
+        episodes.push_back(std::move(episode));
+    }
+    return episodes;
+}
+
+std::shared_ptr<const OpenSeries> openSeries()
+{
+    std::lock_guard<std::mutex> lock(g_seriesLock);
+    return g_openSeries;
+}
+
+void publishOpenSeries(OpenSeries series)
+{
+    auto next = std::make_shared<const OpenSeries>(std::move(series));
+    std::lock_guard<std::mutex> lock(g_seriesLock);
+    g_openSeries = std::move(next);
+}
+
+TextList episodeFields()
+{
+    return openSeries()->episodeFields;
+}
+
+void setSeriesRowHooks(SeriesRowHooks newHooks)
+{
+    std::lock_guard<std::mutex> lock(g_hooksLock);
+    g_hooks = std::move(newHooks);
+}
+
+bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes)
+{
+    const std::uint64_t fill = ++g_gridFill;
+    QPointer<QTableWidget> grid = form.高级表格_剧集;
+    grid->clearContents();
+    grid->setColumnCount(kGridColumns);
+    grid->setRowCount(1);
+    for (int column = 0; column < kGridColumns; ++column)
+        grid->setColumnWidth(column, column % 3 == 0 ? kLabelColumnWidth : 0);
+    grid->setWordWrap(true);
+    grid->hide();
+
+    const QColor labelColour(255, 168, 255);
+    int column = -3;
+    int inRow = 0;
+    int gridRow = 0;
+    for (const Episode& episode : episodes) {
+        if (inRow == kEpisodesPerGridRow) {
+            ++gridRow;
+            inRow = 0;
+            column = -3;
+            grid->setRowCount(gridRow + 1);
+        }
+        column += 3;
+        const std::string* texts[3] = {&episode.label, &episode.url, &episode.m3u8};
+        for (int i = 0; i < 3; ++i) {
+            auto* cell = new QTableWidgetItem(QString::fromStdString(*texts[i]));
+            cell->setTextAlignment(Qt::AlignCenter);
+            grid->setItem(gridRow, column + i, cell);
+        }
+        grid->item(gridRow, column)->setBackground(labelColour);
+        ++inRow;
+        // Keep the window responsive; a newer fill (or the window going away) ends this one.
+        QCoreApplication::processEvents();
+        if (grid.isNull() || fill != g_gridFill)
+            return false;
+    }
+    grid->show();
+    return true;
+}
+
+void startCoverFetch(MainForm& form, const std::string& url)
+{
+    const std::uint64_t fetch = ++g_latestCover;
+    ++g_runningCovers;
+    // Worker thread: the download and the decoding; the picture is set on the GUI thread.
+    std::thread([&form, fetch, url] {
+        std::string body;
+        if (!url.empty()) {
+            HttpRequest request;
+            body = request.send(url);
+            if (request.statusCode() < 200 || request.statusCode() >= 300)
+                body.clear();
+        }
+        QImage image;
+        if (!body.empty())
+            image.loadFromData(reinterpret_cast<const uchar*>(body.data()), static_cast<int>(body.size()));
+        gui::call([&] {
+            if (fetch != g_latestCover.load())
+                return;
+            QLabel* box = form.图片框_封面;
+            if (image.isNull())
+                box->setPixmap(QPixmap());
+            else
+                box->setPixmap(QPixmap::fromImage(
+                    image.scaled(box->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+        });
+        --g_runningCovers;
+    }).detach();
+}
+
+int runningCoverFetches()
+{
+    return g_runningCovers.load();
+}
+
+void openSeriesRow(MainForm& form)
+{
+    QTreeWidgetItem* row = form.超级列表框_列表->currentItem();
+    if (row == nullptr || row->text(1).isEmpty())
+        return;
+    // Copies: the row may be gone once pending events have run.
+    const std::string name = row->text(0).toStdString();
+    const std::string blurb = row->text(2).toStdString();
+    const std::string cover = row->text(3).toStdString();
+    const std::string playText = row->text(4).toStdString();
+    const std::string historyUrl = row->text(5).toStdString();
+    const std::string historyM3u8 = row->text(6).toStdString();
+
+    const SeriesRowHooks seriesHooks = hooks();
+    if (playText.empty()) {
+        if (!historyUrl.empty() && seriesHooks.historyRowOpened)
+            seriesHooks.historyRowOpened(form, name, historyUrl, historyM3u8);
+        return;
+    }
+
+    startCoverFetch(form, cover);
+    OpenSeries series;
+    series.episodeFields = splitPlayText(playText);
+    series.episodes = pairEpisodes(playText);
+    const std::vector<Episode> episodes = series.episodes;
+    publishOpenSeries(std::move(series));
+    if (!fillEpisodeGrid(form, episodes))
+        return; // another series row was opened meanwhile and is being laid out
+    form.透明标签_标题->setText(QString::fromStdString(name));
+    form.透明标签_简介->setText(QString::fromStdString(blurb));
+    form.超级按钮_下载->setVisible(true);
+    if (seriesHooks.resumePending && seriesHooks.resumePending() && seriesHooks.startResume &&
+        seriesHooks.startResume(form))
+        return;
+    logStatus("获取 " + form.透明标签_标题->text().toStdString() + " 详细完成");
+}

@@ -1,0 +1,64 @@
+#include "playback/play_list.h"
+
+#include "app/main_form.h"
+#include "app/status_log.h"
+#include "playback/episode_list.h"
+#include "util/gui_call.h"
+
+#include <QLabel>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Guards the pointer only: the lists themselves are immutable once published.
+std::mutex g_playListLock;
+std::shared_ptr<const TextList> g_playList = std::make_shared<const TextList>();
+std::atomic<int> g_runningBuilds{0};
+
+} // namespace
+
+std::shared_ptr<const TextList> playList()
+{
+    std::lock_guard<std::mutex> lock(g_playListLock);
+    return g_playList;
+}
+
+void publishPlayList(TextList entries)
+{
+    auto list = std::make_shared<const TextList>(std::move(entries));
+    std::lock_guard<std::mutex> lock(g_playListLock);
+    g_playList = std::move(list);
+}
+
+void buildPlayList(MainForm& form)
+{
+    const std::shared_ptr<const OpenSeries> series = openSeries();
+    TextList entries;
+    entries.reserve(series->episodes.size() * 3);
+    for (const Episode& episode : series->episodes) {
+        entries.push_back(episode.label);
+        entries.push_back(episode.url);
+        entries.push_back(episode.m3u8);
+    }
+    publishPlayList(std::move(entries));
+    const std::string title = gui::call([&] { return form.透明标签_标题->text().toStdString(); });
+    logStatus("获取 " + title + " 播放列表成功");
+}
+
+void startPlayListBuild(MainForm& form)
+{
+    ++g_runningBuilds;
+    // Worker thread: builds and publishes the play list; the title is read through gui::call.
+    std::thread([&form] {
+        buildPlayList(form);
+        --g_runningBuilds;
+    }).detach();
+}
+
+int runningPlayListBuilds()
+{
+    return g_runningBuilds.load();
+}
