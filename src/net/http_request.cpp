@@ -1,20 +1,343 @@
 #include "net/http_request.h"
 
-struct HttpRequest::Handle {};
+#include "net/charset.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+const char* const kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+
+// Time-outs a fresh request object starts with (those of the platform's request object): one
+// minute to connect, 30 seconds without any data while sending or receiving.
+constexpr long kDefaultConnectMs = 60000;
+constexpr long kDefaultIdleMs = 30000;
+
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string s)
+{
+    for (char& c : s)
+        c = lowerAscii(c);
+    return s;
+}
+
+bool containsNoCase(const std::string& text, const std::string& needle)
+{
+    return lowerAscii(text).find(lowerAscii(needle)) != std::string::npos;
+}
+
+bool equalsNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && lowerAscii(a) == lowerAscii(b);
+}
+
+// Removes every occurrence of needle, ignoring ASCII case.
+std::string eraseAllNoCase(std::string text, const std::string& needle)
+{
+    const std::string n = lowerAscii(needle);
+    for (size_t at; (at = lowerAscii(text).find(n)) != std::string::npos;)
+        text.erase(at, n.size());
+    return text;
+}
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t from = 0;
+    for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+        out.push_back(text.substr(from, at - from));
+    out.push_back(text.substr(from));
+    return out;
+}
+
+struct SlistFree {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistFree>;
+
+void append(Slist& list, const std::string& line)
+{
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown) {
+        (void)list.release();
+        list.reset(grown);
+    }
+}
+
+// The request headers as the program sets them, one by one: setting a name that is already
+// present replaces its value where it stands, and an empty name is refused.
+class RequestHeaders {
+public:
+    void set(const std::string& name, const std::string& value)
+    {
+        if (name.empty())
+            return;
+        for (auto& [n, v] : entries_)
+            if (equalsNoCase(n, name)) {
+                v = value;
+                return;
+            }
+        entries_.emplace_back(name, value);
+    }
+    bool has(const std::string& name) const
+    {
+        return std::any_of(entries_.begin(), entries_.end(),
+                           [&](const auto& e) { return equalsNoCase(e.first, name); });
+    }
+    // Moves the header of that name out of the list; returns its line or "".
+    std::string take(const std::string& name)
+    {
+        for (auto it = entries_.begin(); it != entries_.end(); ++it)
+            if (equalsNoCase(it->first, name)) {
+                std::string line = it->first + ": " + it->second;
+                entries_.erase(it);
+                return line;
+            }
+        return {};
+    }
+    // libcurl's form: "Name: value", or "Name;" for an empty value (a bare "Name:" would remove it).
+    Slist toSlist() const
+    {
+        Slist list;
+        for (const auto& [n, v] : entries_)
+            append(list, v.empty() ? n + ";" : n + ": " + v);
+        return list;
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> entries_;
+};
+
+size_t appendBody(char* data, size_t size, size_t count, void* user)
+{
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+// Keeps the header lines of the last response only: a new status line (after a redirect, a
+// "100 Continue" or a proxy's CONNECT answer) starts over.
+size_t collectHeaders(char* data, size_t size, size_t count, void* user)
+{
+    auto* headers = static_cast<std::string*>(user);
+    std::string line(data, size * count);
+    if (line.rfind("HTTP/", 0) == 0)
+        headers->clear();
+    else if (line != "\r\n" && line != "\n")
+        headers->append(line);
+    return size * count;
+}
+
+} // namespace
+
+void ensureCurlInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::optional<long> requestTimeoutMs(std::optional<int> timeoutSeconds)
+{
+    if (timeoutSeconds && *timeoutSeconds == -1)
+        return std::nullopt;
+    if (!timeoutSeconds || *timeoutSeconds < 1)
+        return 15000;
+    return static_cast<long>(*timeoutSeconds) * 1000;
+}
+
+const char* httpMethodName(int method)
+{
+    static const char* const names[] = {"GET",    "POST",  "HEAD",    "PUT",  "OPTIONS",
+                                        "DELETE", "TRACE", "CONNECT", "PATCH"};
+    return method >= 0 && method <= 8 ? names[method] : names[0];
+}
+
+struct HttpRequest::Handle {
+    struct EasyFree {
+        void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    };
+    std::unique_ptr<CURL, EasyFree> easy;
+    // The time-outs last set on this object; "-1" keeps them.
+    long connectMs = kDefaultConnectMs;
+    long idleMs = kDefaultIdleMs;
+};
 
 HttpRequest::HttpRequest() = default;
 HttpRequest::~HttpRequest() = default;
 
-const char* httpMethodName(int method)
+std::string HttpRequest::send(const std::string& url, const RequestOptions& options)
 {
-    static const char* const names[] = {"GET",     "POST",  "HEAD",    "PUT",  "OPTIONS",
-                                        "DELETE",  "TRACE", "CONNECT", "PATCH"};
-    return method >= 0 && method <= 8 ? names[method] : names[0];
-}
+    ensureCurlInitialised();
+    HttpRequest& owner = options.reuseObject ? *options.reuseObject : *this;
+    if (!owner.handle_) {
+        auto h = std::make_unique<Handle>();
+        h->easy.reset(curl_easy_init());
+        if (!h->easy) {
+            errorText_ = "the request object could not be created";
+            return {};
+        }
+        owner.handle_ = std::move(h);
+    }
+    Handle& handle = *owner.handle_;
+    CURL* curl = handle.easy.get();
+    // Clears the options of the previous exchange; open connections stay for reuse.
+    curl_easy_reset(curl);
 
-std::string HttpRequest::send(const std::string&, const RequestOptions&)
-{
-    errorText_ = "not implemented";
-    return {};
-}
+    responseHeaders_.clear();
+    statusCode_ = 0;
+    receivedCookies_.clear();
+    errorText_.clear();
 
+    const int method = options.method >= 0 && options.method <= 8 ? options.method : 0;
+
+    if (auto t = requestTimeoutMs(options.timeoutSeconds)) {
+        handle.connectMs = *t;
+        handle.idleMs = *t;
+    }
+    // Name resolution and connecting share one limit; sending and receiving end after that long
+    // without any progress.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, handle.connectMs);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, (handle.idleMs + 999) / 1000));
+
+    // No proxy unless one is named; "" also keeps libcurl from taking one from the environment.
+    std::string proxy = options.proxy;
+    if (!proxy.empty() && proxy.find("://") == std::string::npos)
+        proxy = "http://" + proxy;
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, options.disableRedirects ? 0L : 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    // Certificate errors (unknown authority, wrong usage, wrong name, expired) are ignored.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+
+    // The header block: the caller's lines, then the browser-like defaults that are missing.
+    std::string headers = options.extraHeaders;
+    if (options.completeHeaders) {
+        if (!containsNoCase(headers, "Accept:"))
+            headers += "\r\nAccept: */*";
+        if (!containsNoCase(headers, "Referer:"))
+            headers += "\r\nReferer: " + url;
+        if (!containsNoCase(headers, "Accept-Language:"))
+            headers += "\r\nAccept-Language: zh-cn";
+        if (!containsNoCase(headers, "User-Agent:"))
+            headers += std::string("\r\nUser-Agent: ") + kDefaultUserAgent;
+        if (method == 1 && !containsNoCase(headers, "Content-Type:"))
+            headers += "\r\nContent-Type: application/x-www-form-urlencoded";
+    }
+    if (options.capitalizeNames)
+        headers = capitalizeHeaderNames(headers);
+
+    RequestHeaders request;
+    if (!options.proxy.empty() && !options.proxyUser.empty()) {
+        if (options.credentialTarget == 1) {
+            const std::string pair = convertCharset(options.proxyUser + ":" + options.proxyPassword, "UTF-8", "GBK");
+            request.set("Proxy-Authorization", "Basic " + base64Encode(pair));
+        } else {
+            // Credentials for the server, offered when it asks for them.
+            curl_easy_setopt(curl, CURLOPT_USERNAME, options.proxyUser.c_str());
+            curl_easy_setopt(curl, CURLOPT_PASSWORD, options.proxyPassword.c_str());
+            curl_easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+        }
+    }
+    std::string cookies = options.cookies.value_or(std::string());
+    if (options.cookies) {
+        if (!cookies.empty() && containsNoCase(cookies, "Cookie:"))
+            cookies = eraseAllNoCase(cookies, "Cookie:");
+        request.set("Cookie", headerValue(":" + cookies));
+    }
+    if (headers.find("\r\n") == std::string::npos) {
+        request.set(headerName(headers), headerValue(headers));
+    } else {
+        for (const auto& line : splitLines(headers)) {
+            if (line.empty())
+                continue;
+            const std::string name = headerName(line), value = headerValue(line);
+            // The connection is managed by the library.
+            if (name == "Connection" && value == "keep-alive")
+                continue;
+            request.set(name, value);
+        }
+    }
+
+    // Bodies: GET and HEAD carry one only when there is one; POST, PUT and PATCH always do
+    // (an empty one as "Content-Length: 0"); the other methods when it is not empty.
+    const std::string& body = options.bodyBytes.empty() ? options.bodyText : options.bodyBytes;
+    const bool sendBody =
+        method == 2 ? false : (!body.empty() || method == 1 || method == 3 || method == 8);
+    if (method == 2) {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (method == 1) {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    } else if (method != 0 || sendBody) {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, httpMethodName(method));
+    }
+    if (sendBody) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+    }
+
+    // The proxy's credentials go to the proxy only: with an https address they travel in the
+    // CONNECT request instead of reaching the server through the tunnel.
+    Slist proxyHeaders;
+    if (url.size() >= 8 && lowerAscii(url.substr(0, 8)) == "https://" && request.has("Proxy-Authorization"))
+        append(proxyHeaders, request.take("Proxy-Authorization"));
+    Slist list = request.toSlist();
+    // Keep libcurl from adding headers of its own beyond Host and the body's length.
+    if (!request.has("Accept"))
+        append(list, "Accept:");
+    if (!request.has("Expect"))
+        append(list, "Expect:");
+    if (sendBody && !request.has("Content-Type"))
+        append(list, "Content-Type:");
+    if (!proxy.empty() && !request.has("Proxy-Connection"))
+        append(list, "Proxy-Connection:");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list.get());
+    curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.get());
+
+    std::string responseBody;
+    std::string responseHeaders;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &responseBody);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeaders);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &responseHeaders);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+
+    const CURLcode rc = curl_easy_perform(curl);
+    // The handle may outlive this call (reuse); it must not keep pointers into this frame.
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+
+    if (rc != CURLE_OK) {
+        // A failed exchange reports nothing but its reason: no body, no headers, status 0.
+        errorText_ = errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc);
+        if (rc == CURLE_OPERATION_TIMEDOUT)
+            errorText_ = "time-out: " + errorText_;
+        return {};
+    }
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    statusCode_ = static_cast<int>(status);
+    responseHeaders_ = std::move(responseHeaders);
+    if (statusCode_ >= 400)
+        errorText_ = "HTTP " + std::to_string(statusCode_);
+
+    const std::string received = extractSetCookies(splitLines(responseHeaders_));
+    receivedCookies_ =
+        options.mergeCookies && options.cookies ? mergeCookies(cookies, received) : received;
+    return responseBody;
+}

@@ -12,6 +12,13 @@ class HttpRequest;
 // Any other index is taken as GET.
 const char* httpMethodName(int method);
 
+// Initialises libcurl once per process (thread-safe); every user of libcurl calls it first.
+void ensureCurlInitialised();
+
+// The time-out of each phase (resolve and connect, send, receive) for a timeoutSeconds option:
+// nullopt for -1 (keep the object's own), 15000 ms when missing or below 1, else seconds x 1000.
+std::optional<long> requestTimeoutMs(std::optional<int> timeoutSeconds);
+
 // Everything a request can be given. "Given" matters for cookies only: a missing cookie text is
 // neither sent nor merged, an empty one sends an empty Cookie header.
 struct RequestOptions {

@@ -1,0 +1,379 @@
+// HttpRequest against the recording loopback server: the request exactly as it goes over the
+// wire, and what the caller gets back.
+#include "net/http_request.h"
+
+#include "support/test_server.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+
+// The header lines after Host, which libcurl always sends first.
+std::vector<std::string> linesAfterHost(const RecordedRequest& r)
+{
+    EXPECT_FALSE(r.headerLines.empty());
+    if (r.headerLines.empty())
+        return {};
+    EXPECT_EQ(r.headerLines[0].rfind("Host: ", 0), 0u) << r.raw;
+    return {r.headerLines.begin() + 1, r.headerLines.end()};
+}
+
+TEST(HttpRequest, DefaultsOnlySendsTheFourBrowserHeadersInOrder)
+{
+    TestServer server;
+    server.on("/p", CannedResponse{200, {"X-A: 1", "Content-Type: text/plain"}, "hello"});
+    HttpRequest req;
+    const std::string url = server.url("/p?q=1");
+    EXPECT_EQ(req.send(url), "hello");
+    EXPECT_EQ(req.statusCode(), 200);
+    EXPECT_EQ(req.errorText(), "");
+    EXPECT_EQ(req.responseHeaders(),
+              "X-A: 1\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n");
+    EXPECT_EQ(req.receivedCookies(), "");
+
+    auto r = server.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->requestLine, "GET /p?q=1 HTTP/1.1");
+    EXPECT_EQ(r->headerLines[0], "Host: " + server.hostPort());
+    EXPECT_EQ(linesAfterHost(*r), (std::vector<std::string>{"Accept: */*", "Referer: " + url,
+                                                            "Accept-Language: zh-cn", kAgent}));
+    EXPECT_EQ(r->body, "");
+}
+
+TEST(HttpRequest, HeaderBlockComposition)
+{
+    TestServer server;
+    const std::string url = server.url("/h");
+    struct Case {
+        const char* what;
+        RequestOptions options;
+        std::vector<std::string> expected;   // after Host
+    };
+    auto opts = [](std::string extra, bool complete = true, bool capitalise = true) {
+        RequestOptions o;
+        o.extraHeaders = std::move(extra);
+        o.completeHeaders = complete;
+        o.capitalizeNames = capitalise;
+        return o;
+    };
+    auto withCookies = [&](std::optional<std::string> c) {
+        RequestOptions o;
+        o.cookies = std::move(c);
+        return o;
+    };
+    const std::vector<std::string> defaults = {"Accept: */*", "Referer: " + url,
+                                               "Accept-Language: zh-cn", kAgent};
+    auto defaultsAfter = [&](std::vector<std::string> first) {
+        first.insert(first.end(), defaults.begin(), defaults.end());
+        return first;
+    };
+    Case cases[] = {
+        {"lower-case user agent keeps its value under the name User-Agent",
+         opts("user-agent: MyAgent/1.0"),
+         {"User-Agent: MyAgent/1.0", "Accept: */*", "Referer: " + url, "Accept-Language: zh-cn"}},
+        {"Connection: keep-alive is left to the library, other values are sent",
+         opts("Connection: keep-alive\r\nx-a: 1\r\nConnection: close"),
+         defaultsAfter({"X-A: 1", "Connection: close"})},
+        {"given Accept and Referer are not repeated",
+         opts("accept: text/html\r\nreferer: http://other/"),
+         {"Accept: text/html", "Referer: http://other/", "Accept-Language: zh-cn", kAgent}},
+        {"single line without completion", opts("x-token: abc", false), {"X-Token: abc"}},
+        {"single line, names as written", opts("x-token: abc", false, false), {"x-token: abc"}},
+        {"nothing at all", opts("", false), {}},
+        {"lines without a name are skipped", opts("\r\nnocolon\r\n: v\r\nA: 1", false, false),
+         {"A: 1"}},
+        {"cookies go before the header lines", withCookies("a=1; b=2"),
+         defaultsAfter({"Cookie: a=1; b=2"})},
+        {"an empty cookie text still sends the header", withCookies(""),
+         defaultsAfter({"Cookie:"})},
+        {"a cookie text with its own Cookie: prefix", withCookies("Cookie: a=1"),
+         defaultsAfter({"Cookie: a=1"})},
+        {"cookies not given", withCookies(std::nullopt), defaults},
+    };
+    for (const auto& c : cases) {
+        server.clearRecords();
+        HttpRequest req;
+        req.send(url, c.options);
+        auto r = server.lastRequest();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(linesAfterHost(*r), c.expected) << c.what << "\n" << r->raw;
+    }
+}
+
+TEST(HttpRequest, EveryMethodIndexAndItsBody)
+{
+    TestServer server;
+    server.on("/m", CannedResponse{200, {}, "body"});
+    struct Case {
+        int method;
+        std::string name;
+        std::string bodyText, bodyBytes;
+        std::optional<std::string> sentBody;   // nullopt: no Content-Length at all
+    } cases[] = {
+        {0, "GET", "", "", std::nullopt},
+        {1, "POST", "", "", ""},
+        {1, "POST", "a=1&b=2", "", "a=1&b=2"},
+        {1, "POST", "ignored", std::string("\0\x01\xff", 3), std::string("\0\x01\xff", 3)},
+        {2, "HEAD", "", "", std::nullopt},
+        {3, "PUT", "", "", ""},
+        {4, "OPTIONS", "", "", std::nullopt},
+        {5, "DELETE", "x", "", "x"},
+        {6, "TRACE", "", "", std::nullopt},
+        {7, "CONNECT", "", "", std::nullopt},
+        {8, "PATCH", "p", "", "p"},
+        {9, "GET", "", "", std::nullopt},
+        {-1, "GET", "", "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        server.clearRecords();
+        HttpRequest req;
+        RequestOptions o;
+        o.method = c.method;
+        o.bodyText = c.bodyText;
+        o.bodyBytes = c.bodyBytes;
+        const std::string body = req.send(server.url("/m"), o);
+        EXPECT_EQ(body, c.name == "HEAD" ? "" : "body") << c.method;
+        auto r = server.lastRequest();
+        ASSERT_TRUE(r) << c.method;
+        EXPECT_EQ(r->requestLine, c.name + " /m HTTP/1.1");
+        EXPECT_EQ(r->header("Content-Length"),
+                  c.sentBody ? std::optional(std::to_string(c.sentBody->size())) : std::nullopt)
+            << c.method;
+        EXPECT_EQ(r->body, c.sentBody.value_or(""));
+        EXPECT_EQ(r->header("Content-Type").has_value(), c.method == 1) << c.method << r->raw;
+        if (c.method == 1) {
+            EXPECT_EQ(r->header("Content-Type"), "application/x-www-form-urlencoded");
+        }
+        EXPECT_EQ(r->header("Expect"), std::nullopt);
+    }
+}
+
+TEST(HttpRequest, LargeBodiesBothWays)
+{
+    TestServer server;
+    std::string big(24 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 131 % 251);
+    server.on("/down", CannedResponse{200, {}, big});
+    server.on("/up", CannedResponse{204});
+    HttpRequest req;
+    EXPECT_EQ(req.send(server.url("/down")), big);
+
+    RequestOptions o;
+    o.method = 3;
+    o.bodyBytes = big.substr(0, 3 * 1024 * 1024);
+    req.send(server.url("/up"), o);
+    EXPECT_EQ(req.statusCode(), 204);
+    auto r = server.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->body, o.bodyBytes);
+    EXPECT_EQ(r->header("Expect"), std::nullopt);
+}
+
+TEST(HttpRequest, RedirectsFollowedUnlessDisabled)
+{
+    TestServer server;
+    server.on("/from", CannedResponse{302, {"Location: /to", "Set-Cookie: r=1; Path=/"}, "moved"});
+    server.on("/to", CannedResponse{200, {"Set-Cookie: t=2; Path=/"}, "arrived"});
+    HttpRequest req;
+    EXPECT_EQ(req.send(server.url("/from")), "arrived");
+    EXPECT_EQ(req.statusCode(), 200);
+    EXPECT_EQ(req.receivedCookies(), "t=2");   // the headers of the final response only
+    EXPECT_EQ(server.count("/to"), 1);
+
+    RequestOptions o;
+    o.disableRedirects = true;
+    EXPECT_EQ(req.send(server.url("/from"), o), "moved");
+    EXPECT_EQ(req.statusCode(), 302);
+    EXPECT_NE(req.responseHeaders().find("Location: /to\r\n"), std::string::npos);
+    EXPECT_EQ(server.count("/to"), 1);
+}
+
+TEST(HttpRequest, HttpsWithASelfSignedCertificate)
+{
+    TestServer server(TestServer::Scheme::Https);
+    server.on("/api", CannedResponse{200, {"Content-Type: application/json"}, "{\"a\":1}"});
+    HttpRequest req;
+    EXPECT_EQ(req.send(server.url("/api")), "{\"a\":1}");
+    EXPECT_EQ(req.errorText(), "");
+    auto r = server.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->tls);
+    EXPECT_EQ(r->requestLine, "GET /api HTTP/1.1");   // HTTP/1.1, not HTTP/2, over TLS too
+}
+
+TEST(HttpRequest, CookiesReceivedAndMerged)
+{
+    TestServer server;
+    server.on("/c", CannedResponse{200, {"Set-Cookie: b=3; Path=/", "Set-Cookie: c=4; HttpOnly",
+                                         "Set-Cookie: plain=ignored"}});
+    struct Case {
+        std::optional<std::string> sent;
+        bool merge;
+        std::string received;
+    } cases[] = {
+        {"a=1; b=2", true, "b=3;  c=4; a=1"},
+        {"Cookie: a=1", true, "b=3;  c=4; a=1"},
+        {"a=1; b=2", false, "b=3; c=4"},
+        {std::nullopt, true, "b=3; c=4"},
+    };
+    for (const auto& c : cases) {
+        HttpRequest req;
+        RequestOptions o;
+        o.cookies = c.sent;
+        o.mergeCookies = c.merge;
+        req.send(server.url("/c"), o);
+        EXPECT_EQ(req.receivedCookies(), c.received) << c.sent.value_or("(none)");
+    }
+}
+
+TEST(HttpRequest, FailuresGiveAnEmptyBodyAndAReason)
+{
+    TestServer server;
+    server.on("/missing", CannedResponse{404, {}, "no such page"});
+    server.on("/hang", CannedResponse::stall());
+    server.on("/cut", CannedResponse{200, {}, std::string(100000, 'x')}.cutAfter(5000));
+    HttpRequest req;
+
+    // An error page is still a response: its body comes back with the status.
+    EXPECT_EQ(req.send(server.url("/missing")), "no such page");
+    EXPECT_EQ(req.statusCode(), 404);
+    EXPECT_EQ(req.errorText(), "HTTP 404");
+
+    RequestOptions quick;
+    quick.timeoutSeconds = 1;
+    EXPECT_EQ(req.send(server.url("/hang"), quick), "");
+    EXPECT_EQ(req.statusCode(), 0);
+    EXPECT_NE(req.errorText().find("time-out"), std::string::npos) << req.errorText();
+
+    EXPECT_EQ(req.send(server.url("/cut")), "");
+    EXPECT_EQ(req.statusCode(), 0);
+    EXPECT_EQ(req.responseHeaders(), "");
+    EXPECT_NE(req.errorText(), "");
+
+    int closedPort;
+    {
+        TestServer gone;
+        closedPort = gone.port();
+    }
+    EXPECT_EQ(req.send("http://127.0.0.1:" + std::to_string(closedPort) + "/"), "");
+    EXPECT_EQ(req.statusCode(), 0);
+    EXPECT_NE(req.errorText(), "");
+}
+
+TEST(HttpRequest, TimeoutValues)
+{
+    EXPECT_EQ(requestTimeoutMs(std::nullopt), 15000);
+    EXPECT_EQ(requestTimeoutMs(0), 15000);
+    EXPECT_EQ(requestTimeoutMs(-7), 15000);
+    EXPECT_EQ(requestTimeoutMs(30), 30000);
+    EXPECT_EQ(requestTimeoutMs(-1), std::nullopt);
+}
+
+TEST(HttpRequest, ProxyAndItsCredentials)
+{
+    // The recording server plays the proxy: it receives the absolute address.
+    TestServer proxy;
+    proxy.on("/via", CannedResponse{200, {}, "proxied"});
+    HttpRequest req;
+    RequestOptions o;
+    o.proxy = proxy.hostPort();
+    o.proxyUser = "user";
+    o.proxyPassword = "密码";
+    const std::string url = "http://127.0.0.1:9/via";
+    EXPECT_EQ(req.send(url, o), "proxied");
+    auto r = proxy.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->requestLine, "GET " + url + " HTTP/1.1");
+    // Basic credentials of the GBK bytes, before every other header line of the program.
+    EXPECT_EQ(linesAfterHost(*r),
+              (std::vector<std::string>{"Proxy-Authorization: Basic dXNlcjrD3MLr", "Accept: */*",
+                                        "Referer: " + url, "Accept-Language: zh-cn", kAgent}));
+
+    // Without a user name no credentials are sent.
+    o.proxyUser.clear();
+    req.send(url, o);
+    EXPECT_EQ(proxy.lastRequest()->header("Proxy-Authorization"), std::nullopt);
+}
+
+TEST(HttpRequest, HttpsThroughAProxyKeepsCredentialsAtTheProxy)
+{
+    TestServer target(TestServer::Scheme::Https);
+    target.on("/s", CannedResponse{200, {}, "secret"});
+    TestServer proxy;
+    proxy.enableConnect(true);
+    HttpRequest req;
+    RequestOptions o;
+    o.proxy = proxy.hostPort();
+    o.proxyUser = "u";
+    o.proxyPassword = "p";
+    EXPECT_EQ(req.send(target.url("/s"), o), "secret");
+    auto connect = proxy.lastRequest();
+    ASSERT_TRUE(connect);
+    EXPECT_EQ(connect->requestLine, "CONNECT " + target.hostPort() + " HTTP/1.1");
+    EXPECT_EQ(connect->header("Proxy-Authorization"), "Basic " + base64Encode("u:p"));
+    auto r = target.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->header("Proxy-Authorization"), std::nullopt);
+    EXPECT_EQ(r->header("Accept"), "*/*");
+}
+
+TEST(HttpRequest, ReusedObjectKeepsTheConnection)
+{
+    TestServer server;
+    server.on("/a", CannedResponse{200, {}, "A"});
+    server.on("/b", CannedResponse{200, {}, "B"});
+    HttpRequest first;
+    EXPECT_EQ(first.send(server.url("/a")), "A");
+    HttpRequest second;
+    RequestOptions o;
+    o.reuseObject = &first;
+    EXPECT_EQ(second.send(server.url("/b"), o), "B");
+    EXPECT_EQ(second.statusCode(), 200);
+    EXPECT_EQ(server.connectionCount(), 1);
+    // Options do not leak from one exchange into the next on the same handle.
+    RequestOptions post;
+    post.method = 1;
+    post.bodyText = "x=1";
+    post.reuseObject = &first;
+    second.send(server.url("/a"), post);
+    second.send(server.url("/a"), o);
+    auto r = server.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->requestLine, "GET /a HTTP/1.1");
+    EXPECT_EQ(r->header("Content-Length"), std::nullopt);
+}
+
+TEST(HttpRequest, ManyThreadsAtOnce)
+{
+    TestServer server;
+    server.onHandler("/t", [](const RecordedRequest& r, int) {
+        return CannedResponse{200, {}, "echo " + r.target.substr(r.target.find('=') + 1)};
+    });
+    std::vector<std::thread> threads;
+    std::vector<std::string> results(8);
+    for (int i = 0; i < 8; ++i)
+        // Worker thread: one request object of its own, several exchanges.
+        threads.emplace_back([&, i] {
+            HttpRequest req;
+            for (int k = 0; k < 5; ++k)
+                results[i] += req.send(server.url("/t?n=" + std::to_string(i))) + ";";
+        });
+    for (auto& t : threads)
+        t.join();
+    for (int i = 0; i < 8; ++i) {
+        std::string expected;
+        for (int k = 0; k < 5; ++k)
+            expected += "echo " + std::to_string(i) + ";";
+        EXPECT_EQ(results[i], expected);
+    }
+    EXPECT_EQ(server.count("/t"), 40);
+}
+
+} // namespace
