@@ -1,0 +1,91 @@
+#pragma once
+// What the program and the WebView2Plus bridge library share: the browser options record, the
+// notification registry, the browser instance's operation table and the signatures of the four
+// exports. The program never links the library; it loads the file and looks the exports up by name.
+//
+// Both sides are built by this project with one compiler and one C++ library, so the objects that
+// cross the boundary are C++ interfaces (their virtual tables are the operation tables) and texts
+// are UTF-8 std::string values. Every call except BrowserInstance::cookieText must come from the
+// GUI thread; the library calls every registered handler on the GUI thread, from the event loop.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QWidget;
+
+// 27 consecutive fields, all 0 except field 7 (counting from 1), the address of the data-folder
+// text, and field 15, which is 1. The fields are pointer-sized so that the address fits.
+struct BrowserOptions {
+    static constexpr int fieldCount = 27;
+    static constexpr int dataFolderField = 7;
+    static constexpr int flagField = 15;
+
+    std::intptr_t fields[fieldCount] = {};
+
+    std::intptr_t& field(int number) { return fields[number - 1]; }
+    std::intptr_t field(int number) const { return fields[number - 1]; }
+    // The data folder the browser keeps its profile in; nullptr when the field is 0.
+    const char* dataFolder() const { return reinterpret_cast<const char*>(field(dataFolderField)); }
+};
+
+// Registry of the three page notifications; a later registration replaces the earlier handler.
+// The registrations apply to every browser instance the library opens.
+class BrowserEvents {
+public:
+    virtual void onPageLoaded(std::function<void()> handler) = 0;
+    virtual void onFullscreenEntered(std::function<void()> handler) = 0;
+    virtual void onFullscreenLeft(std::function<void()> handler) = 0;
+
+protected:
+    ~BrowserEvents() = default; // owned by the library for the life of the process
+};
+
+// The environment object handed out by initialisation; the program keeps it and does not use it.
+class BrowserEnvironment {
+protected:
+    ~BrowserEnvironment() = default;
+};
+
+// One embedded browser hosted in a parent widget. Selectors are CSS selectors, indexes count from
+// 1; an element that does not exist gives the empty text or false.
+class BrowserInstance {
+public:
+    // The widget that shows the page: the browser view, or while the page is full screen the
+    // top-level window that holds it.
+    virtual QWidget* windowHandle() = 0;
+    virtual void setBounds(int x, int y, int width, int height) = 0;
+    virtual void clearCache() = 0;
+    virtual void reload() = 0;
+    virtual std::string navigate(const std::string& url) = 0;
+    virtual std::string elementText(const std::string& selector, int index) = 0;
+    virtual std::string elementHtml(const std::string& selector, int index) = 0;
+    virtual bool clickElement(const std::string& selector, int index) = 0;
+    virtual bool pressElement(const std::string& selector, int index) = 0;
+    virtual void stepBack(int steps) = 0;
+    virtual void stepForward(int steps) = 0;
+    virtual bool elementExists(const std::string& selector, int index) = 0;
+    // Safe from any thread; off the GUI thread it waits a bounded time for the GUI thread's answer.
+    virtual std::string cookieText(int flag) = 0;
+    virtual void onTitleChanged(std::function<void(const std::string&)> handler) = 0;
+
+    // Deleting the instance closes its browser view; it must happen on the GUI thread.
+    virtual ~BrowserInstance() = default;
+};
+
+// Signatures of the exports, looked up by these names.
+using WebView2StartInitFn = void (*)(const char* folder);
+using KovarHasEdgeFn = int (*)();
+using KovarInitFn = int (*)(int reserved, const void* optionBytes, int optionLength,
+                            BrowserEnvironment** environment, BrowserEvents** events,
+                            const char* programFolder);
+using KovarOpenFn = BrowserInstance* (*)(QWidget* parent, const char* url, const BrowserOptions* options);
+
+inline constexpr const char* webview2StartInitName = "webview2_startinit";
+inline constexpr const char* kovarHasEdgeName = "kovarwebview_has_edge";
+inline constexpr const char* kovarInitName = "kovarwebview_init";
+inline constexpr const char* kovarOpenName = "kovarwebview_open";
+
+// An extra export the program does not call: the folder the start call was given (empty before it).
+using WebView2PluginFolderFn = const char* (*)();
+inline constexpr const char* webview2PluginFolderName = "webview2_plugin_folder";

@@ -1,0 +1,562 @@
+// WebView2Plus: hosts a Qt WebEngine browser inside a parent widget and operates the loaded page
+// by CSS selector. The program loads this library from a file it writes itself and reaches it only
+// through the four C exports at the bottom of this file.
+
+#include "bridge/bridge_api.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QKeySequence>
+#include <QLibraryInfo>
+#include <QNetworkCookie>
+#include <QPointer>
+#include <QScreen>
+#include <QShortcut>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebEngineCookieStore>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineHistory>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <QEventLoop>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
+
+namespace {
+
+// How long a synchronous page query waits for the page's answer while pumping events.
+constexpr int scriptWaitMs = 5000;
+// How long cookieText, called off the GUI thread, waits for the GUI thread to answer.
+constexpr auto cookieWait = std::chrono::milliseconds(2000);
+
+bool onGuiThread()
+{
+    auto* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+QString fromUtf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toUtf8(const QString& text)
+{
+    return text.toStdString();
+}
+
+// Chromium refuses to start its sandbox as root; the engine reads these variables when it first
+// starts, which is after every export below has run at least once.
+void prepareEngineEnvironment()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+#if defined(Q_OS_UNIX)
+        if (::geteuid() != 0)
+            return;
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-sandbox"))
+            flags = (flags.trimmed() + " --no-sandbox").trimmed();
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+#endif
+    });
+}
+
+std::string& pluginFolder()
+{
+    static std::string folder;
+    return folder;
+}
+
+// Posts fn to the GUI thread's event loop, so that handlers never run inside a browser callback
+// (the page watcher waits by pumping events, which must not happen inside the engine's own task).
+template <class F>
+void postToGui(QObject* context, F&& fn)
+{
+    QMetaObject::invokeMethod(context, std::forward<F>(fn), Qt::QueuedConnection);
+}
+
+// ---- notifications -------------------------------------------------------------------------
+
+class EventRegistry final : public BrowserEvents {
+public:
+    void onPageLoaded(std::function<void()> handler) override { pageLoaded_ = std::move(handler); }
+    void onFullscreenEntered(std::function<void()> handler) override
+    {
+        fullscreenEntered_ = std::move(handler);
+    }
+    void onFullscreenLeft(std::function<void()> handler) override { fullscreenLeft_ = std::move(handler); }
+
+    // GUI thread: queue the handler registered now; a later registration does not change it.
+    void notify(QObject* context, const std::function<void()>& handler)
+    {
+        if (handler)
+            postToGui(context, [handler] { handler(); });
+    }
+    void pageLoaded(QObject* context) { notify(context, pageLoaded_); }
+    void fullscreenEntered(QObject* context) { notify(context, fullscreenEntered_); }
+    void fullscreenLeft(QObject* context) { notify(context, fullscreenLeft_); }
+
+private:
+    std::function<void()> pageLoaded_;
+    std::function<void()> fullscreenEntered_;
+    std::function<void()> fullscreenLeft_;
+};
+
+EventRegistry& eventRegistry()
+{
+    static EventRegistry registry;
+    return registry;
+}
+
+class Environment final : public BrowserEnvironment {
+public:
+    explicit Environment(std::string programFolder) : programFolder_(std::move(programFolder)) {}
+
+private:
+    std::string programFolder_;
+};
+
+// ---- profiles and their cookies ------------------------------------------------------------
+
+// One browser profile per data folder, kept for the life of the process (the engine tears its
+// profiles down itself at exit). Its cookies are mirrored here as the cookie store reports them.
+// Lives on the GUI thread.
+struct ProfileState {
+    QWebEngineProfile* profile = nullptr;
+    std::vector<QNetworkCookie> cookies;
+
+    static bool sameCookie(const QNetworkCookie& a, const QNetworkCookie& b)
+    {
+        return a.name() == b.name() && a.domain() == b.domain() && a.path() == b.path();
+    }
+    void added(const QNetworkCookie& cookie)
+    {
+        for (auto& c : cookies) {
+            if (sameCookie(c, cookie)) {
+                c = cookie;
+                return;
+            }
+        }
+        cookies.push_back(cookie);
+    }
+    void removed(const QNetworkCookie& cookie)
+    {
+        std::erase_if(cookies, [&](const QNetworkCookie& c) { return sameCookie(c, cookie); });
+    }
+    // Every cookie the browser holds, as one Cookie header value: "name=value; name2=value2".
+    std::string text() const
+    {
+        std::string out;
+        for (const auto& c : cookies) {
+            if (!out.empty())
+                out += "; ";
+            out += c.toRawForm(QNetworkCookie::NameAndValueOnly).toStdString();
+        }
+        return out;
+    }
+};
+
+ProfileState* profileFor(const QString& dataFolder)
+{
+    static std::map<QString, std::unique_ptr<ProfileState>> profiles;
+    auto& slot = profiles[dataFolder];
+    if (slot)
+        return slot.get();
+    slot = std::make_unique<ProfileState>();
+    QWebEngineProfile* profile = nullptr;
+    if (dataFolder.isEmpty()) {
+        profile = new QWebEngineProfile(); // off the record: nothing is kept on disk
+    } else {
+        // A storage name of its own per folder, so two folders never share one profile.
+        const QString name = QStringLiteral("WebView2Plus-%1").arg(qHash(dataFolder), 0, 16);
+        profile = new QWebEngineProfile(name);
+        QString base = dataFolder;
+        if (!base.endsWith(QLatin1Char('/')) && !base.endsWith(QLatin1Char('\\')))
+            base += QLatin1Char('/');
+        profile->setPersistentStoragePath(base + QStringLiteral("WebView2Plus"));
+        profile->setCachePath(base + QStringLiteral("WebView2Plus/Cache"));
+    }
+    profile->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+    profile->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
+    slot->profile = profile;
+    ProfileState* state = slot.get();
+    QWebEngineCookieStore* store = profile->cookieStore();
+    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, profile,
+                     [state](const QNetworkCookie& c) { state->added(c); });
+    QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, profile,
+                     [state](const QNetworkCookie& c) { state->removed(c); });
+    store->loadAllCookies();
+    return state;
+}
+
+// ---- page scripts --------------------------------------------------------------------------
+
+// One script for every element operation. Its arguments arrive as a JSON array, so a selector is
+// always a string literal to the page and never becomes script text.
+const char* const elementScript = R"JS(
+(function (selector, index, op) {
+  var el;
+  try { el = document.querySelectorAll(selector)[index - 1]; } catch (e) { return null; }
+  if (!el) return null;
+  switch (op) {
+  case 'text': return el.textContent;
+  case 'html': return el.outerHTML;
+  case 'exists': return true;
+  case 'click': el.click(); return true;
+  case 'press': {
+    var r = el.getBoundingClientRect();
+    var base = { bubbles: true, cancelable: true, composed: true, view: window, button: 0,
+                 clientX: r.left + r.width / 2, clientY: r.top + r.height / 2 };
+    var pointer = Object.assign({ pointerId: 1, pointerType: 'mouse', isPrimary: true }, base);
+    el.dispatchEvent(new PointerEvent('pointerdown', Object.assign({ buttons: 1 }, pointer)));
+    el.dispatchEvent(new MouseEvent('mousedown', Object.assign({ buttons: 1 }, base)));
+    el.dispatchEvent(new PointerEvent('pointerup', pointer));
+    el.dispatchEvent(new MouseEvent('mouseup', base));
+    el.dispatchEvent(new MouseEvent('click', base));
+    return true;
+  }
+  }
+  return null;
+}).apply(null, )JS";
+
+QString elementCall(const std::string& selector, int index, const char* op)
+{
+    const QJsonArray args{fromUtf8(selector), index, QString::fromLatin1(op)};
+    return QString::fromUtf8(elementScript) +
+           QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) + QStringLiteral(")");
+}
+
+// ---- full screen ---------------------------------------------------------------------------
+
+// Top-level window that shows the page while it is full screen; the page moves into its own view
+// and back again when full screen ends.
+class FullScreenWindow : public QWidget {
+public:
+    FullScreenWindow(QWebEngineView* oldView, QWidget* parent = nullptr)
+        : QWidget(parent), view_(new QWebEngineView(this)), oldView_(oldView)
+    {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(view_);
+        view_->setPage(oldView->page());
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+        connect(escape, &QShortcut::activated, this,
+                [this] { view_->triggerPageAction(QWebEnginePage::ExitFullScreen); });
+        if (QScreen* screen = oldView->screen())
+            setGeometry(screen->geometry());
+        showFullScreen();
+    }
+    ~FullScreenWindow() override
+    {
+        if (oldView_)
+            oldView_->setPage(view_->page());
+    }
+
+private:
+    QWebEngineView* view_;
+    QPointer<QWebEngineView> oldView_;
+};
+
+// ---- the browser instance ------------------------------------------------------------------
+
+class Browser final : public BrowserInstance {
+public:
+    Browser(QWidget* parent, ProfileState* profile) : profile_(profile)
+    {
+        view_ = new QWebEngineView(parent);
+        page_ = new QWebEnginePage(profile->profile, view_);
+        view_->setPage(page_);
+        view_->setGeometry(parent->rect());
+        QWebEngineView* view = view_;
+        QObject::connect(page_, &QWebEnginePage::loadFinished, view, [view](bool ok) {
+            if (ok)
+                eventRegistry().pageLoaded(view);
+        });
+        QObject::connect(page_, &QWebEnginePage::titleChanged, view, [this, view](const QString& title) {
+            if (auto handler = titleHandler_)
+                postToGui(view, [handler, t = toUtf8(title)] { handler(t); });
+        });
+        QObject::connect(page_, &QWebEnginePage::fullScreenRequested, view,
+                         [this](QWebEngineFullScreenRequest request) { fullScreen(std::move(request)); });
+        view_->show();
+    }
+
+    ~Browser() override
+    {
+        delete fullScreen_.data();
+        delete view_.data();
+    }
+
+    QWidget* windowHandle() override
+    {
+        if (fullScreen_)
+            return fullScreen_;
+        return view_;
+    }
+
+    void setBounds(int x, int y, int width, int height) override
+    {
+        if (view_)
+            view_->setGeometry(x, y, width, height);
+    }
+
+    void clearCache() override { profile_->profile->clearHttpCache(); }
+
+    void reload() override
+    {
+        if (page_)
+            page_->triggerAction(QWebEnginePage::Reload);
+    }
+
+    std::string navigate(const std::string& url) override
+    {
+        if (!page_)
+            return {};
+        const QUrl target = QUrl::fromUserInput(fromUtf8(url));
+        page_->setUrl(target);
+        return toUtf8(target.toString());
+    }
+
+    std::string elementText(const std::string& selector, int index) override
+    {
+        return toUtf8(runScript(elementCall(selector, index, "text")).toString());
+    }
+
+    std::string elementHtml(const std::string& selector, int index) override
+    {
+        return toUtf8(runScript(elementCall(selector, index, "html")).toString());
+    }
+
+    bool clickElement(const std::string& selector, int index) override
+    {
+        return runScript(elementCall(selector, index, "click")).toBool();
+    }
+
+    bool pressElement(const std::string& selector, int index) override
+    {
+        return runScript(elementCall(selector, index, "press")).toBool();
+    }
+
+    void stepBack(int steps) override { step(-steps); }
+    void stepForward(int steps) override { step(steps); }
+
+    bool elementExists(const std::string& selector, int index) override
+    {
+        return runScript(elementCall(selector, index, "exists")).toBool();
+    }
+
+    std::string cookieText(int /*flag*/) override
+    {
+        ProfileState* profile = profile_; // lives as long as the process
+        if (onGuiThread())
+            return profile->text();
+        // Download thread: ask the GUI thread for the text and wait for it, but never without end.
+        struct Answer {
+            std::mutex lock;
+            std::condition_variable ready;
+            bool done = false;
+            std::string text;
+        };
+        auto answer = std::make_shared<Answer>();
+        auto* app = QCoreApplication::instance();
+        if (app == nullptr)
+            return {};
+        postToGui(app, [answer, profile] {
+            std::string text = profile->text();
+            std::lock_guard guard(answer->lock);
+            answer->text = std::move(text);
+            answer->done = true;
+            answer->ready.notify_all();
+        });
+        std::unique_lock guard(answer->lock);
+        if (!answer->ready.wait_for(guard, cookieWait, [&] { return answer->done; }))
+            return {};
+        return answer->text;
+    }
+
+    void onTitleChanged(std::function<void(const std::string&)> handler) override
+    {
+        titleHandler_ = std::move(handler);
+    }
+
+private:
+    // Runs a script in the page's isolated world and waits for its result, pumping events so the
+    // GUI stays responsive; gives an invalid value on time-out or when the page goes away.
+    QVariant runScript(const QString& script)
+    {
+        if (!page_)
+            return {};
+        struct Pending {
+            bool done = false;
+            QVariant value;
+            QEventLoop* loop = nullptr;
+        };
+        auto pending = std::make_shared<Pending>();
+        QEventLoop loop;
+        pending->loop = &loop;
+        page_->runJavaScript(script, QWebEngineScript::ApplicationWorld, [pending](const QVariant& v) {
+            pending->value = v;
+            pending->done = true;
+            if (pending->loop)
+                pending->loop->quit();
+        });
+        if (!pending->done) {
+            QTimer timer;
+            timer.setSingleShot(true);
+            QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+            QObject::connect(page_, &QObject::destroyed, &loop, &QEventLoop::quit);
+            timer.start(scriptWaitMs);
+            loop.exec();
+        }
+        pending->loop = nullptr;
+        return pending->done ? pending->value : QVariant();
+    }
+
+    void step(int offset)
+    {
+        if (!page_ || offset == 0)
+            return;
+        QWebEngineHistory* history = page_->history();
+        const int target = history->currentItemIndex() + offset;
+        if (target >= 0 && target < history->count())
+            history->goToItem(history->itemAt(target));
+    }
+
+    void fullScreen(QWebEngineFullScreenRequest request)
+    {
+        if (!view_) {
+            request.reject();
+            return;
+        }
+        if (request.toggleOn()) {
+            if (fullScreen_)
+                return request.accept();
+            request.accept();
+            fullScreen_ = new FullScreenWindow(view_);
+            eventRegistry().fullscreenEntered(view_);
+        } else {
+            if (!fullScreen_)
+                return request.accept();
+            request.accept();
+            delete fullScreen_.data();
+            eventRegistry().fullscreenLeft(view_);
+        }
+    }
+
+    ProfileState* profile_;
+    QPointer<QWebEngineView> view_;
+    QPointer<QWebEnginePage> page_;
+    QPointer<FullScreenWindow> fullScreen_;
+    std::function<void(const std::string&)> titleHandler_;
+};
+
+bool executableAt(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+bool fileAt(const QString& path)
+{
+    return QFileInfo(path).isFile();
+}
+
+} // namespace
+
+// ---- exports -------------------------------------------------------------------------------
+
+extern "C" {
+
+Q_DECL_EXPORT void webview2_startinit(const char* folder)
+{
+    prepareEngineEnvironment();
+    pluginFolder() = folder ? folder : "";
+}
+
+Q_DECL_EXPORT const char* webview2_plugin_folder()
+{
+    return pluginFolder().c_str();
+}
+
+// Whether a browser can be started in this process: a widget application, the engine's helper
+// process and its resource pack.
+Q_DECL_EXPORT int kovarwebview_has_edge()
+{
+    prepareEngineEnvironment();
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return 0;
+#if defined(Q_OS_WIN)
+    const QString processName = QStringLiteral("QtWebEngineProcess.exe");
+#else
+    const QString processName = QStringLiteral("QtWebEngineProcess");
+#endif
+    const QString appDir = QCoreApplication::applicationDirPath();
+    bool process = false;
+    if (qEnvironmentVariableIsSet("QTWEBENGINEPROCESS_PATH")) {
+        process = executableAt(qEnvironmentVariable("QTWEBENGINEPROCESS_PATH"));
+    } else {
+        process = executableAt(appDir + QLatin1Char('/') + processName) ||
+                  executableAt(QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) +
+                               QLatin1Char('/') + processName);
+    }
+    const QString pack = QStringLiteral("/qtwebengine_resources.pak");
+    bool resources = false;
+    if (qEnvironmentVariableIsSet("QTWEBENGINE_RESOURCES_PATH")) {
+        resources = fileAt(qEnvironmentVariable("QTWEBENGINE_RESOURCES_PATH") + pack);
+    } else {
+        resources = fileAt(appDir + pack) || fileAt(appDir + QStringLiteral("/resources") + pack) ||
+                    fileAt(QLibraryInfo::path(QLibraryInfo::DataPath) + QStringLiteral("/resources") + pack);
+    }
+    return process && resources ? 1 : 0;
+}
+
+Q_DECL_EXPORT int kovarwebview_init(int /*reserved*/, const void* /*optionBytes*/, int /*optionLength*/,
+                                    BrowserEnvironment** environment, BrowserEvents** events,
+                                    const char* programFolder)
+{
+    prepareEngineEnvironment();
+    if (environment == nullptr || events == nullptr)
+        return 0;
+    static Environment* env = new Environment(programFolder ? programFolder : "");
+    *environment = env;
+    *events = &eventRegistry();
+    return 1;
+}
+
+// GUI thread only. The instance belongs to the caller; its view is a child of parent.
+Q_DECL_EXPORT BrowserInstance* kovarwebview_open(QWidget* parent, const char* url, const BrowserOptions* options)
+{
+    prepareEngineEnvironment();
+    if (parent == nullptr || !onGuiThread() || kovarwebview_has_edge() == 0)
+        return nullptr;
+    QString dataFolder;
+    if (options != nullptr && options->dataFolder() != nullptr)
+        dataFolder = QString::fromUtf8(options->dataFolder());
+    else
+        dataFolder = QString::fromStdString(pluginFolder());
+    auto* browser = new Browser(parent, profileFor(dataFolder));
+    browser->navigate(url ? url : "about:blank");
+    return browser;
+}
+
+} // extern "C"

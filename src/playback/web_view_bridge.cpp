@@ -1,0 +1,116 @@
+#include "playback/web_view_bridge.h"
+
+#include "util/gui_call.h"
+
+namespace {
+
+// The operation table before the first open: nothing happens, every answer is empty.
+class PlaceholderBrowser final : public BrowserInstance {
+public:
+    QWidget* windowHandle() override { return nullptr; }
+    void setBounds(int, int, int, int) override {}
+    void clearCache() override {}
+    void reload() override {}
+    std::string navigate(const std::string&) override { return {}; }
+    std::string elementText(const std::string&, int) override { return {}; }
+    std::string elementHtml(const std::string&, int) override { return {}; }
+    bool clickElement(const std::string&, int) override { return false; }
+    bool pressElement(const std::string&, int) override { return false; }
+    void stepBack(int) override {}
+    void stepForward(int) override {}
+    bool elementExists(const std::string&, int) override { return false; }
+    std::string cookieText(int) override { return {}; }
+    void onTitleChanged(std::function<void(const std::string&)>) override {}
+};
+
+// A browser instance owns widgets, so the last reference, wherever it is dropped, deletes it on
+// the GUI thread.
+void deleteOnGuiThread(BrowserInstance* instance)
+{
+    gui::post([instance] { delete instance; });
+}
+
+} // namespace
+
+WebViewBridge::WebViewBridge() : instance_(std::make_shared<PlaceholderBrowser>()) {}
+
+WebViewBridge::~WebViewBridge() = default;
+
+void WebViewBridge::adopt(BrowserInstance* instance)
+{
+    if (instance == nullptr)
+        return;
+    std::shared_ptr<BrowserInstance> adopted(instance, deleteOnGuiThread);
+    std::shared_ptr<BrowserInstance> previous;
+    {
+        std::lock_guard guard(lock_);
+        previous = std::exchange(instance_, std::move(adopted));
+    }
+    // previous goes out of scope here, outside the lock.
+}
+
+bool WebViewBridge::isPlaceholder() const
+{
+    return dynamic_cast<PlaceholderBrowser*>(current().get()) != nullptr;
+}
+
+std::shared_ptr<BrowserInstance> WebViewBridge::current() const
+{
+    std::lock_guard guard(lock_);
+    return instance_;
+}
+
+QWidget* WebViewBridge::windowHandle() { return current()->windowHandle(); }
+
+void WebViewBridge::setBounds(int x, int y, int width, int height)
+{
+    current()->setBounds(x, y, width, height);
+}
+
+void WebViewBridge::clearCache() { current()->clearCache(); }
+
+void WebViewBridge::reload() { current()->reload(); }
+
+std::string WebViewBridge::navigate(const std::string& url) { return current()->navigate(url); }
+
+std::string WebViewBridge::elementText(const std::string& selector, int index)
+{
+    return current()->elementText(selector, index);
+}
+
+std::string WebViewBridge::elementHtml(const std::string& selector, int index)
+{
+    return current()->elementHtml(selector, index);
+}
+
+bool WebViewBridge::clickElement(const std::string& selector, int index)
+{
+    return current()->clickElement(selector, index);
+}
+
+bool WebViewBridge::pressElement(const std::string& selector, int index)
+{
+    return current()->pressElement(selector, index);
+}
+
+void WebViewBridge::stepBack(int steps) { current()->stepBack(steps); }
+
+void WebViewBridge::stepForward(int steps) { current()->stepForward(steps); }
+
+bool WebViewBridge::elementExists(const std::string& selector, int index)
+{
+    return current()->elementExists(selector, index);
+}
+
+std::string WebViewBridge::cookieText(int flag) { return current()->cookieText(flag); }
+
+void WebViewBridge::onTitleChanged(std::function<void(const std::string&)> handler)
+{
+    current()->onTitleChanged(std::move(handler));
+}
+
+WebViewBridge& webViewBridge()
+{
+    static WebViewBridge bridge;
+    return bridge;
+}
