@@ -1,12 +1,55 @@
+// The composition root: the application object, the main window and the start-up sequence.
+
+#include "app/main_form.h"
+#include "app/single_instance.h"
+#include "app/startup.h"
+#include "catalogue/catalogue_client.h"
+#include "catalogue/catalogue_sources.h"
+#include "platform/os_version.h"
+#include "ui/header_clock.h"
+#include "ui/main_window.h"
+#include "ui/small_windows.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char** argv)
 {
+    // The version is fixed before any window exists.
+    setOsVersion(detectOsVersion());
+
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("青柚追剧"));
-    window.resize(800, 600);
+    MainWindow window;
+    MainForm& form = window.form();
+
+    // A later launch asks this instance to come forward: the notice window while it is open,
+    // otherwise the main window.
+    setActivationHandler([&window] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->show();
+            modal->raise();
+            modal->activateWindow();
+            return;
+        }
+        window.bringToFront();
+    });
+
+    window.setClosingHandler([] {
+        // The player and download windows are destroyed here once they exist.
+        onMainWindowClosing({});
+    });
+
+    StartupSteps steps;
+    steps.showNoticeWindow = [] {
+        NoticeWindow notice;
+        notice.exec();
+    };
+    steps.fillRouteBox = [&form] { fillRouteBox(form); };
+    steps.selectRoute = [&form](int value) { selectRouteEntry(form, value); };
+    steps.startCatalogueLoad = [&form](int mode, int page) { startCatalogueLoad(form, mode, page); };
+    steps.fillDateLabels = [&form](const QDate& today) { fillHeaderDates(form, today); };
+    // The embedded-browser bridge is started here once it exists; until then it counts as started.
+
+    onMainWindowCreated(form, steps);
     window.show();
     return app.exec();
 }

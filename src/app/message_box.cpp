@@ -1,0 +1,31 @@
+#include "app/message_box.h"
+
+#include <QMessageBox>
+
+int showMessageBox(const std::string& text, const std::string& caption, int style, QWidget* owner)
+{
+    QMessageBox box(owner);
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setWindowTitle(QString::fromStdString(caption.empty() ? std::string("信息：") : caption));
+    // The texts separate lines with "\r\n".
+    box.setText(QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    switch (style & 0xF0) {
+    case 0x10: box.setIcon(QMessageBox::Critical); break;
+    case 0x20: box.setIcon(QMessageBox::Question); break;
+    case 0x30: box.setIcon(QMessageBox::Warning); break;
+    case 0x40: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    switch (style & 0x0F) {
+    case 1: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    case 3: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel); break;
+    case 4: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    default: box.setStandardButtons(QMessageBox::Ok); break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Cancel: return 2;
+    case QMessageBox::Yes: return kAnswerYes;
+    case QMessageBox::No: return kAnswerNo;
+    default: return kAnswerOk;
+    }
+}

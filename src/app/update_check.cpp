@@ -1,0 +1,145 @@
+#include "app/update_check.h"
+
+#include "app/builtin_config.h"
+#include "app/message_box.h"
+#include "app/paths.h"
+#include "app/program_values.h"
+#include "app/settings_store.h"
+#include "app/status_log.h"
+#include "util/marker_text.h"
+
+#include <QProcess>
+#include <QString>
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace {
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+size_t appendBody(char* data, size_t size, size_t count, void* target)
+{
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+} // namespace
+
+std::string updateLink()
+{
+    const std::string link = readSetting("配置项", "更新地址");
+    return link.empty() ? std::string(kBuiltinUpdateLink) : link;
+}
+
+std::string fetchUpdatePage(const std::string& link, std::string* error)
+{
+    auto fail = [error](std::string why) {
+        if (error)
+            *error = std::move(why);
+        return std::string();
+    };
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl)
+        return fail("无法创建网络请求");
+    std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
+    std::string body;
+    char curlError[CURL_ERROR_SIZE] = {};
+    CURL* h = curl.get();
+    curl_easy_setopt(h, CURLOPT_URL, link.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // The check runs on the GUI thread before the window is usable: bound the wait.
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 10L);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
+    const CURLcode code = curl_easy_perform(h);
+    if (code != CURLE_OK)
+        return fail(curlError[0] ? curlError : curl_easy_strerror(code));
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status >= 300)
+        return fail("HTTP " + std::to_string(status));
+    if (error)
+        error->clear();
+    return body;
+}
+
+UpdateCheck evaluateUpdatePage(const std::string& page)
+{
+    UpdateCheck check;
+    // The page text is UTF-8, like the markers.
+    check.version = textBetween(page, "[版本1]", "[版本2]");
+    if (check.version.empty()) {
+        check.outcome = UpdateOutcome::NoVersion;
+        check.reason = "更新页面上没有版本号";
+        return check;
+    }
+    check.outcome = check.version == kCurrentVersion ? UpdateOutcome::UpToDate
+                                                      : UpdateOutcome::NewVersion;
+    return check;
+}
+
+UpdateCheck runUpdateCheck(const std::string& link)
+{
+    if (link.empty())
+        return {UpdateOutcome::NoLink, {}, "没有设置更新地址"};
+    std::string error;
+    const std::string page = fetchUpdatePage(link, &error);
+    if (page.empty())
+        return {UpdateOutcome::Unreachable, {}, error.empty() ? "更新页面是空的" : error};
+    return evaluateUpdatePage(page);
+}
+
+std::string updaterPath()
+{
+#ifdef _WIN32
+    const char* suffix = ".exe";
+#else
+    const char* suffix = "";
+#endif
+    return programFolder() + pathSeparator() + "Update" + suffix;
+}
+
+bool startUpdater(const std::string& path)
+{
+    return QProcess::startDetached(QString::fromStdString(path), {});
+}
+
+bool checkForUpdate()
+{
+    const UpdateCheck check = runUpdateCheck(updateLink());
+    switch (check.outcome) {
+    case UpdateOutcome::UpToDate:
+        return false;
+    case UpdateOutcome::NoLink:
+    case UpdateOutcome::Unreachable:
+    case UpdateOutcome::NoVersion:
+        logStatus("未检查更新: " + check.reason);
+        return false;
+    case UpdateOutcome::NewVersion:
+        break;
+    }
+    showMessageBox("客观！~发现最新版本即将更新！", "", kMessageOk, nullptr);
+    const std::string updater = updaterPath();
+    if (startUpdater(updater))
+        return true;
+    showMessageBox("无法启动更新程序:\r\n" + updater + "\r\n\r\n本次继续使用当前版本", "", kMessageOk,
+                   nullptr);
+    logStatus("更新程序无法启动: " + updater);
+    return false;
+}

@@ -1,0 +1,30 @@
+#include "ui/fonts.h"
+
+#include <QStringList>
+
+namespace {
+
+QFont namedFont(const QStringList& families, int pixelSize, bool bold)
+{
+    QFont font(families.first());
+    font.setFamilies(families);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+QFont yaheiFont(int pixelSize, bool bold)
+{
+    return namedFont({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"),
+                      QStringLiteral("Noto Sans CJK SC")},
+                     pixelSize, bold);
+}
+
+QFont songtiFont(int pixelSize)
+{
+    return namedFont({QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                      QStringLiteral("Noto Serif CJK SC")},
+                     pixelSize, false);
+}
