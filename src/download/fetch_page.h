@@ -12,7 +12,13 @@
 //   returnedCookies: receives the cookies set by the response (merged with the sent ones)
 //   extraHeaders: header lines separated by "\r\n"
 //   returnedHeaders: receives the raw response headers, status line first
-//   proxy: "host:port" (empty: direct); socksProxy: it is a SOCKS proxy
+//   proxy: "host:port" (empty: direct); socksProxy: it is a SOCKS (version 4) proxy; otherwise
+//           an HTTP proxy (https addresses go through it with CONNECT)
+//   timeoutSeconds: a connection attempt, or a transfer that makes no progress, ends after that
+//           long (the call fails: empty body)
+//   errorText: receives "" on success, otherwise a short reason (transport error, "HTTP 404")
+// A transfer that fails part-way (cut connection, time-out) gives the empty body, never a
+// truncated one. An error page is returned like any other body.
 struct FetchPageOptions {
     int method = 0;
     std::string bodyText;
@@ -27,6 +33,8 @@ struct FetchPageOptions {
     bool completeHeaders = true;
     bool normaliseHeaderNames = true;
     bool socksProxy = false;
+    int timeoutSeconds = 60;
+    std::string* errorText = nullptr;
 };
 
 std::string fetchPage(const std::string& url, const FetchPageOptions& options = {});

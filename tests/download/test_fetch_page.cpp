@@ -1,0 +1,294 @@
+// fetchPage against the recording loopback server, and the URL helpers it connects with.
+#include "download/fetch_page.h"
+
+#include "net/http_text.h"
+#include "support/test_server.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+const std::string kAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+
+std::vector<std::string> linesAfterHost(const RecordedRequest& r)
+{
+    EXPECT_FALSE(r.headerLines.empty());
+    if (r.headerLines.empty())
+        return {};
+    EXPECT_EQ(r.headerLines[0].rfind("Host: ", 0), 0u) << r.raw;
+    return {r.headerLines.begin() + 1, r.headerLines.end()};
+}
+
+TEST(UrlHelpers, HostPortAndPath)
+{
+    struct Case {
+        std::string url, host, hostWithPort;
+        int port;
+        std::string path;
+    } cases[] = {
+        {"HTTP://Example.COM:8080/a/B?x=1", "example.com", "example.com:8080", 8080, "/a/B?x=1"},
+        {"https://Media.example.com", "media.example.com", "media.example.com", 443, "/"},
+        {"https://h.example:8443/p/q.m3u8", "h.example", "h.example:8443", 8443, "/p/q.m3u8"},
+        {"h.example/x/y.ts", "h.example", "h.example", 80, "/x/y.ts"},
+        {"http://127.0.0.1:5000", "127.0.0.1", "127.0.0.1:5000", 5000, "/"},
+        {"http://h.example/index.m3u8?k=HTTP://H.EXAMPLE/", "h.example", "h.example", 80,
+         "/index.m3u8?k=HTTP://H.EXAMPLE/"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hostOf(c.url), c.host) << c.url;
+        EXPECT_EQ(hostOf(c.url, true), c.hostWithPort) << c.url;
+        EXPECT_EQ(portOf(c.url), c.port) << c.url;
+        EXPECT_EQ(pathOf(c.url), c.path) << c.url;
+    }
+}
+
+TEST(FetchPage, DefaultsAndTheRawResponse)
+{
+    TestServer server;
+    server.on("/list.m3u8", CannedResponse{200, {"Content-Type: application/vnd.apple.mpegurl",
+                                                 "Set-Cookie: s=9; Path=/"},
+                                           "#EXTM3U\n"});
+    const std::string url = server.url("/list.m3u8?t=1");
+    std::string headers, cookies;
+    FetchPageOptions o;
+    o.returnedHeaders = &headers;
+    o.returnedCookies = &cookies;
+    EXPECT_EQ(fetchPage(url, o), "#EXTM3U\n");
+    EXPECT_EQ(headers, "HTTP/1.1 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n"
+                       "Set-Cookie: s=9; Path=/\r\nContent-Length: 8\r\n\r\n");
+    EXPECT_EQ(cookies, "s=9");
+
+    auto r = server.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->requestLine, "GET /list.m3u8?t=1 HTTP/1.1");
+    EXPECT_EQ(r->headerLines[0], "Host: " + server.hostPort());
+    EXPECT_EQ(linesAfterHost(*r), (std::vector<std::string>{kAgent, "Accept: */*",
+                                                            "Referer: " + url,
+                                                            "Accept-Language: zh-cn"}));
+}
+
+TEST(FetchPage, EveryMethodName)
+{
+    TestServer server;
+    server.on("/m", CannedResponse{200, {}, "ok"});
+    struct Case {
+        int method;
+        std::string name;
+    } cases[] = {{0, "GET"},     {1, "POST"},   {2, "HEAD"},    {3, "PUT"},
+                 {4, "OPTIONS"}, {5, "DELETE"}, {6, "TRACE"},   {7, "CONNECT"},
+                 {8, "PATCH"},   {9, "GET"},    {-1, "GET"}};
+    for (const auto& c : cases) {
+        FetchPageOptions o;
+        o.method = c.method;
+        EXPECT_EQ(fetchPage(server.url("/m"), o), c.name == "HEAD" ? "" : "ok") << c.method;
+        auto r = server.lastRequest();
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->requestLine, c.name + " /m HTTP/1.1");
+        // Every method but GET and HEAD carries a body, an empty one too.
+        const bool body = c.name != "GET" && c.name != "HEAD";
+        EXPECT_EQ(r->header("Content-Length"), body ? std::optional<std::string>("0") : std::nullopt)
+            << c.name;
+        EXPECT_EQ(r->header("Content-Type"),
+                  c.name == "POST" ? std::optional<std::string>("application/x-www-form-urlencoded")
+                                   : std::nullopt)
+            << c.name;
+        EXPECT_EQ(r->header("Expect"), std::nullopt);
+    }
+}
+
+TEST(FetchPage, HeaderBlockForms)
+{
+    TestServer server;
+    const std::string url = server.url("/h");
+    struct Case {
+        const char* what;
+        std::string extra;
+        std::optional<std::string> cookies;
+        bool complete, normalise;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"a User-Agent line is the agent and stays a line", "user-agent: Agent/2", {}, true, true,
+         {"User-Agent: Agent/2", "Accept: */*", "Referer: " + url, "Accept-Language: zh-cn"}},
+        {"names as written", "x-lower: v\r\nuser-agent: a", {}, false, false,
+         {"x-lower: v", "user-agent: a"}},
+        {"names capitalised, lines without colon dropped", "x-lower: v\r\njunk", {}, false, true,
+         {kAgent, "X-Lower: v"}},
+        {"a cookie pair", "", "a=1; b=2", true, true,
+         {kAgent, "Accept: */*", "Referer: " + url, "Accept-Language: zh-cn", "Cookie: a=1; b=2"}},
+        {"a cookie text that is already a line", "", "Cookie: a=1", false, true,
+         {kAgent, "Cookie: a=1"}},
+        {"an empty cookie text adds nothing", "", "", false, true, {kAgent}},
+        {"given Accept and Referer", "Accept: text/html\r\nReferer: http://r/", {}, true, true,
+         {kAgent, "Accept: text/html", "Referer: http://r/", "Accept-Language: zh-cn"}},
+    };
+    for (const auto& c : cases) {
+        FetchPageOptions o;
+        o.extraHeaders = c.extra;
+        o.cookies = c.cookies;
+        o.completeHeaders = c.complete;
+        o.normaliseHeaderNames = c.normalise;
+        fetchPage(url, o);
+        auto r = server.lastRequest();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(linesAfterHost(*r), c.expected) << c.what << "\n" << r->raw;
+    }
+}
+
+TEST(FetchPage, ReturnedCookiesMergeTheSentOnes)
+{
+    TestServer server;
+    server.on("/c", CannedResponse{200, {"Set-Cookie: b=3; Path=/", "Set-Cookie: a=deleted; Max-Age=0",
+                                         "Set-Cookie: bare=1"}});
+    struct Case {
+        std::optional<std::string> sent;
+        bool merge;
+        std::string returned;
+    } cases[] = {
+        {"a=1; c=2", true, "b=3;  c=2"},
+        {"Cookie: c=2", true, "b=3; c=2"},
+        {"a=1; c=2", false, "b=3; a=deleted"},
+        {std::nullopt, true, "b=3; a=deleted"},
+    };
+    for (const auto& c : cases) {
+        std::string cookies = "stale";
+        FetchPageOptions o;
+        o.cookies = c.sent;
+        o.mergeCookies = c.merge;
+        o.returnedCookies = &cookies;
+        fetchPage(server.url("/c"), o);
+        EXPECT_EQ(cookies, c.returned) << c.sent.value_or("(none)");
+    }
+}
+
+TEST(FetchPage, LargeBodiesAndLongHeaderBlocksComeBackWhole)
+{
+    TestServer server;
+    std::string big(30 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7 % 253);
+    std::vector<std::string> many;
+    for (int i = 0; i < 200; ++i)
+        many.push_back("X-Filler-" + std::to_string(i) + ": " + std::string(40, 'f'));
+    server.on("/big.ts", CannedResponse{200, many, big});
+    server.on("/up", CannedResponse{200, {}, "stored"});
+
+    std::string headers;
+    FetchPageOptions o;
+    o.returnedHeaders = &headers;
+    EXPECT_EQ(fetchPage(server.url("/big.ts"), o), big);
+    EXPECT_GT(headers.size(), 5000u);
+    EXPECT_NE(headers.find("X-Filler-199: "), std::string::npos);
+
+    FetchPageOptions post;
+    post.method = 1;
+    post.bodyText = "ignored";
+    post.bodyBytes = big.substr(0, 5 * 1024 * 1024);
+    EXPECT_EQ(fetchPage(server.url("/up"), post), "stored");
+    auto r = server.lastRequest();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->body, post.bodyBytes);
+
+    post.bodyBytes.clear();
+    fetchPage(server.url("/up"), post);
+    EXPECT_EQ(server.lastRequest()->body, "ignored");
+}
+
+TEST(FetchPage, Redirects)
+{
+    TestServer server;
+    server.on("/from", CannedResponse{301, {"Location: /to"}, "moved"});
+    server.on("/to", CannedResponse{200, {}, "here"});
+    EXPECT_EQ(fetchPage(server.url("/from")), "here");
+    std::string headers;
+    FetchPageOptions o;
+    o.noRedirect = true;
+    o.returnedHeaders = &headers;
+    EXPECT_EQ(fetchPage(server.url("/from"), o), "moved");
+    EXPECT_EQ(headers.rfind("HTTP/1.1 301 Moved Permanently\r\n", 0), 0u);
+    EXPECT_EQ(server.count("/to"), 1);
+}
+
+TEST(FetchPage, ProxyForms)
+{
+    TestServer origin;
+    origin.on("/seg.ts", CannedResponse{200, {}, "segment"});
+    TestServer tlsOrigin(TestServer::Scheme::Https);
+    tlsOrigin.on("/s.m3u8", CannedResponse{200, {}, "secure"});
+
+    // An HTTP proxy gets the absolute address.
+    TestServer proxy;
+    proxy.on("/seg.ts", CannedResponse{200, {}, "from proxy"});
+    FetchPageOptions o;
+    o.proxy = proxy.hostPort();
+    EXPECT_EQ(fetchPage(origin.url("/seg.ts"), o), "from proxy");
+    EXPECT_EQ(proxy.lastRequest()->requestLine, "GET " + origin.url("/seg.ts") + " HTTP/1.1");
+    EXPECT_EQ(proxy.lastRequest()->header("Proxy-Connection"), std::nullopt);
+    EXPECT_EQ(origin.count("/seg.ts"), 0);
+
+    // An https address goes through the same proxy in a tunnel.
+    proxy.enableConnect(true);
+    EXPECT_EQ(fetchPage(tlsOrigin.url("/s.m3u8"), o), "secure");
+    EXPECT_EQ(proxy.lastRequest()->requestLine, "CONNECT " + tlsOrigin.hostPort() + " HTTP/1.1");
+
+    // A SOCKS proxy relays to the origin.
+    SocksProxy socks;
+    FetchPageOptions s;
+    s.proxy = socks.hostPort();
+    s.socksProxy = true;
+    EXPECT_EQ(fetchPage(origin.url("/seg.ts"), s), "segment");
+    EXPECT_EQ(socks.targets(), std::vector<std::string>{origin.hostPort()});
+    EXPECT_EQ(socks.versions(), std::vector<int>{4});
+}
+
+TEST(FetchPage, FailuresAndErrorPages)
+{
+    TestServer server;
+    server.on("/missing", CannedResponse{404, {}, "error page"});
+    server.on("/cut", CannedResponse{200, {}, std::string(200000, 'c')}.cutAfter(10000));
+    server.on("/hang", CannedResponse{200, {}, std::string(1000, 'h')}.stallAfter(10));
+    std::string error, headers = "stale";
+    FetchPageOptions o;
+    o.errorText = &error;
+    o.returnedHeaders = &headers;
+    o.timeoutSeconds = 1;
+
+    EXPECT_EQ(fetchPage(server.url("/missing"), o), "error page");
+    EXPECT_EQ(error, "HTTP 404");
+    EXPECT_EQ(fetchPage(server.url("/cut"), o), "");
+    EXPECT_NE(error, "");
+    EXPECT_EQ(headers, "");
+    EXPECT_EQ(fetchPage(server.url("/hang"), o), "");
+    EXPECT_NE(error, "");
+    int closedPort;
+    {
+        TestServer gone;
+        closedPort = gone.port();
+    }
+    EXPECT_EQ(fetchPage("http://127.0.0.1:" + std::to_string(closedPort) + "/x", o), "");
+    EXPECT_NE(error, "");
+}
+
+TEST(FetchPage, ManyThreadsAtOnce)
+{
+    TestServer server(TestServer::Scheme::Https);
+    server.onHandler("/n", [](const RecordedRequest& r, int) {
+        return CannedResponse{200, {}, r.target};
+    });
+    std::vector<std::thread> threads;
+    std::vector<int> good(6, 0);
+    for (int i = 0; i < 6; ++i)
+        // Worker thread: its own fetches, nothing shared but the server.
+        threads.emplace_back([&, i] {
+            for (int k = 0; k < 4; ++k) {
+                const std::string path = "/n?i=" + std::to_string(i) + "&k=" + std::to_string(k);
+                good[i] += fetchPage(server.url(path)) == path;
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(good, std::vector<int>(6, 4));
+}
+
+} // namespace
