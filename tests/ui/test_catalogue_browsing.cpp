@@ -1,0 +1,425 @@
+#include "test_catalogue_fixture.h"
+
+#include "catalogue/catalogue_browsing.h"
+#include "catalogue/catalogue_sources.h"
+#include "playback/playback_state.h"
+#include "util/text_number.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+using namespace catalogue_testing;
+
+namespace {
+
+const std::string kApi = "/api.php/provide/vod/?ac=detail";
+
+int closedPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+class CatalogueBrowsing : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        playbackState.pendingAction = 0;
+        ui.setRoutes({server.host()});
+    }
+    void TearDown() override { ASSERT_TRUE(waitForWorkers()); }
+
+    void load(int mode, int page)
+    {
+        startCatalogueLoad(ui.form, mode, page);
+        ASSERT_TRUE(waitForWorkers());
+    }
+    void settle() { ASSERT_TRUE(waitForWorkers()); }
+
+    TempProgramFolder folder;
+    FakeCatalogue server{"A"};
+    CatalogueForm ui;
+};
+
+} // namespace
+
+TEST_F(CatalogueBrowsing, EachModeRequestsItsListingOncePerPage)
+{
+    ui.form.编辑框_搜索->setText(QStringLiteral("海贼 王&t=9"));
+    load(-1, 1);
+    load(-2, 2);
+    load(9, 3);
+    EXPECT_EQ(server.targets(),
+              (std::vector<std::string>{kApi + "&wd=%E6%B5%B7%E8%B4%BC%20%E7%8E%8B%26t%3D9&pg=1",
+                                        kApi + "&pg=2", kApi + "&t=9&pg=3"}));
+    EXPECT_EQ(currentMode.load(), 9);
+}
+
+TEST_F(CatalogueBrowsing, ALoadFillsTheListAndTheCounts)
+{
+    playbackState.pendingAction = static_cast<int>(PendingAction::ResumeRequested);
+    ui.form.超级按钮_搜索->setEnabled(false);
+    ui.form.透明标签_简介->setText(QStringLiteral("design"));
+    load(-2, 1);
+    const std::vector<std::string> titles = ui.rowTitles();
+    ASSERT_EQ(titles.size(), 20u);
+    EXPECT_EQ(titles.front(), "A:latest:p1:1");
+    EXPECT_EQ(titles.back(), "A:latest:p1:20");
+    QTreeWidgetItem* row = ui.form.超级列表框_列表->topLevelItem(0);
+    EXPECT_EQ(row->text(1).toStdString(), "动作片");
+    EXPECT_EQ(row->text(4).toStdString(), "第01集$https://v/1.m3u8");
+    EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "45");
+    EXPECT_EQ(ui.text(ui.form.标签_页数), "3");
+    EXPECT_FALSE(ui.form.标签提示->isVisible());
+    EXPECT_EQ(ui.pagingState(), "0011");
+    EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
+    EXPECT_EQ(ui.logCount("剧集列表获取完成"), 1);
+    // Only a pending start is cleared by a load; a pending resume stays.
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::ResumeRequested));
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "design");
+}
+
+TEST_F(CatalogueBrowsing, APendingStartEndsWithTheSwitchNotice)
+{
+    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
+    load(-2, 1);
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "恭喜 ! 线路切换成功 !  欢迎使用");
+}
+
+TEST_F(CatalogueBrowsing, NothingFoundKeepsThePreviousList)
+{
+    load(-2, 1);
+    ui.form.编辑框_搜索->setText(QStringLiteral("nothing"));
+    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
+    startSearch(ui.form);
+    settle();
+    EXPECT_EQ(ui.rowTitles().size(), 20u);
+    EXPECT_EQ(ui.rowTitles().front(), "A:latest:p1:1");
+    EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "45");
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "未 有 找 到 剧集 任 何 信 息\r\n\r\n请更换关键词, 或稍后再试");
+    EXPECT_EQ(ui.text(ui.form.标签提示), "抱歉!没有找到剧集!");
+    EXPECT_TRUE(ui.form.标签提示->isVisible());
+    EXPECT_EQ(ui.pagingState(), "0000");
+    EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
+    EXPECT_EQ(ui.logCount("剧集列表获取完成"), 1);
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
+}
+
+TEST_F(CatalogueBrowsing, FailedLoadsSaySoAndClaimNoSuccess)
+{
+    struct Case {
+        std::string name;
+        std::function<void()> arrange;
+        std::string reason;
+    };
+    TestServer broken(TestServer::Scheme::Https);
+    broken.on("/api.php/provide/vod/", CannedResponse{503, {}, "busy"});
+    TestServer html(TestServer::Scheme::Https);
+    html.on("/api.php/provide/vod/", CannedResponse{200, {}, "<html>maintenance</html>"});
+    const std::string dead = "127.0.0.1:" + std::to_string(closedPort());
+    const Case cases[] = {
+        {"unreachable", [&] { ui.setRoutes({dead}); }, "无法连接服务器"},
+        {"http error", [&] { ui.setRoutes({broken.hostPort()}); }, "HTTP 503"},
+        {"not json", [&] { ui.setRoutes({html.hostPort()}); }, "返回内容不是有效的数据"},
+        {"no route selected", [&] { ui.setRoutes({server.host()}, -1); }, "未选择线路"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui.form.编辑框_状态->clear();
+        c.arrange();
+        playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
+        ui.form.透明标签_简介->setText(QStringLiteral("请稍等 ! 线路正在切换中..."));
+        load(-2, 1);
+        const std::string notice = ui.text(ui.form.透明标签_简介);
+        EXPECT_EQ(notice.rfind("剧集列表加载失败", 0), 0u) << notice;
+        EXPECT_NE(notice.find(c.reason), std::string::npos) << notice;
+        EXPECT_EQ(ui.text(ui.form.标签提示), "加载失败!");
+        EXPECT_TRUE(ui.form.标签提示->isVisible());
+        EXPECT_EQ(ui.logCount("剧集列表获取完成"), 0);
+        ASSERT_FALSE(ui.logLines().empty());
+        EXPECT_EQ(ui.logLines().front().rfind("剧集列表获取失败: ", 0), 0u);
+        EXPECT_TRUE(ui.rowTitles().empty());
+        EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
+        EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
+    }
+    EXPECT_TRUE(server.targets().empty()); // no selection sends nothing
+}
+
+TEST_F(CatalogueBrowsing, TheLastStartedLoadWins)
+{
+    // Slow first, fast second, and the other way round: the load started last fills the list.
+    for (const bool firstIsSlow : {true, false}) {
+        SCOPED_TRACE(firstIsSlow ? "older slower" : "newer slower");
+        ui.form.编辑框_状态->clear();
+        server.delay(1, firstIsSlow ? 400 : 0);
+        server.delay(2, firstIsSlow ? 0 : 400);
+        startCatalogueLoad(ui.form, 9, 1);
+        startCatalogueLoad(ui.form, 24, 2);
+        settle();
+        ASSERT_EQ(ui.rowTitles().size(), 20u);
+        for (const std::string& title : ui.rowTitles())
+            EXPECT_EQ(title.rfind("A:t24:p2:", 0), 0u) << title;
+        EXPECT_EQ(ui.logCount("剧集列表获取完成"), 1);
+        EXPECT_EQ(currentMode.load(), 24);
+    }
+}
+
+TEST(UpdatePagingButtons, EveryCaseOfTheTable)
+{
+    struct Case {
+        const char* pages;
+        const char* current;
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"1", "1", "1111", "0000"},   // single page
+        {"7", "1", "0000", "0011"},   // first of several
+        {"7", "7", "0000", "1100"},   // last page
+        {"7", "3", "0000", "1111"},   // between
+        {"7", "9", "0000", "1111"},   // beyond the page count
+        {"", "1", "1010", "1010"},    // no page count: kept
+        {"0", "1", "0101", "0101"},   // kept
+        {"abc", "x", "0000", "1100"}, // texts without digits count as 0, so P = C
+    };
+    CatalogueForm ui;
+    for (const Case& c : cases) {
+        QPushButton* buttons[] = {ui.form.按钮_首页, ui.form.按钮_上一页, ui.form.按钮_下一页,
+                                  ui.form.按钮_尾页};
+        for (int i = 0; i < 4; ++i)
+            buttons[i]->setEnabled(c.before[i] == '1');
+        ui.form.超级按钮_搜索->setEnabled(false);
+        ui.form.标签_页数->setText(QString::fromUtf8(c.pages));
+        ui.form.标签_当前->setText(QString::fromUtf8(c.current));
+        updatePagingButtons(ui.form);
+        EXPECT_EQ(ui.pagingState(), c.after) << c.pages << "/" << c.current;
+        EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
+    }
+}
+
+TEST_F(CatalogueBrowsing, SearchBoxFocusAndEnter)
+{
+    onSearchBoxFocusIn(ui.form);
+    EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "");
+    onSearchBoxFocusOut(ui.form);
+    EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "请输入剧名搜索");
+    ui.form.编辑框_搜索->setText(QStringLiteral("火影"));
+    onSearchBoxFocusOut(ui.form);
+    EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "火影");
+    onSearchBoxFocusIn(ui.form);
+    EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "");
+
+    ui.form.编辑框_搜索->setText(QStringLiteral("100% a#b"));
+    ui.form.标签_当前->setText(QStringLiteral("3"));
+    onSearchBoxKeyReleased(ui.form, Qt::Key_A);
+    EXPECT_EQ(ui.logCount("正在提交搜索"), 0);
+    onSearchBoxKeyReleased(ui.form, Qt::Key_Return);
+    EXPECT_EQ(ui.logCount("正在提交搜索"), 1);
+    EXPECT_FALSE(ui.form.超级按钮_搜索->isEnabled());
+    EXPECT_EQ(ui.text(ui.form.标签_当前), "1");
+    settle();
+    EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
+    EXPECT_EQ(server.targets(), (std::vector<std::string>{kApi + "&wd=100%25%20a%23b&pg=1"}));
+    EXPECT_EQ(ui.rowTitles().front(), "A:wd=100% a#b:p1:1");
+
+    // The placeholder and an empty box are searched as they are.
+    server.server.clearRecords();
+    ui.form.编辑框_搜索->setText(QStringLiteral("请输入剧名搜索"));
+    startSearch(ui.form);
+    settle();
+    ui.form.编辑框_搜索->clear();
+    onSearchBoxKeyReleased(ui.form, Qt::Key_Enter);
+    settle();
+    EXPECT_EQ(server.targets(),
+              (std::vector<std::string>{kApi + "&wd=%E8%AF%B7%E8%BE%93%E5%85%A5%E5%89%A7%E5%90%8D%E6%90%9C%E7%B4%A2&pg=1",
+                                        kApi + "&wd=&pg=1"}));
+}
+
+TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
+{
+    struct Case {
+        PageAction action;
+        const char* current;
+        const char* pages;
+        const char* shown;
+        int requested;
+    };
+    const Case cases[] = {
+        {PageAction::First, "3", "3", "1", 1},
+        {PageAction::Previous, "3", "3", "2", 2},
+        {PageAction::Next, "2", "3", "3", 3},
+        {PageAction::Last, "1", "3", "3", 3},
+        {PageAction::Typed, "2", "3", "2", 2},
+        {PageAction::Typed, "99", "7", "7", 7},  // clamped to the page count
+        {PageAction::Typed, "abc", "3", "abc", 0}, // not a number: page 0 as it is
+        {PageAction::Typed, "-2", "3", "-2", -2},  // below 1: sent as typed
+    };
+    for (const Case& c : cases) {
+        load(20, 1); // a category listing: paging keeps asking for t=20
+        server.server.clearRecords();
+        ui.form.标签_当前->setText(QString::fromUtf8(c.current));
+        ui.form.标签_页数->setText(QString::fromUtf8(c.pages));
+        goToPage(ui.form, c.action);
+        EXPECT_EQ(ui.text(ui.form.标签_当前), c.shown) << c.current;
+        settle();
+        EXPECT_EQ(server.targets(),
+                  (std::vector<std::string>{kApi + "&t=20&pg=" + std::to_string(c.requested)}))
+            << c.current;
+    }
+    // Paging a search re-reads the keyword box.
+    ui.form.编辑框_搜索->setText(QStringLiteral("第一"));
+    startSearch(ui.form);
+    settle();
+    ui.form.编辑框_搜索->setText(QStringLiteral("第二"));
+    server.server.clearRecords();
+    goToPage(ui.form, PageAction::Next);
+    settle();
+    EXPECT_EQ(server.targets(), (std::vector<std::string>{kApi + "&wd=%E7%AC%AC%E4%BA%8C&pg=2"}));
+    EXPECT_EQ(ui.pagingState(), "1111");
+}
+
+TEST_F(CatalogueBrowsing, CategoriesFromTheGrid)
+{
+    fillCategoryList(ui.form.超级列表框_分类);
+    QTreeWidget* grid = ui.form.超级列表框_分类;
+    ASSERT_EQ(grid->topLevelItemCount(), 5);
+    ASSERT_EQ(grid->columnCount(), 14);
+    EXPECT_EQ(grid->topLevelItem(4)->text(12).toStdString(), "体育赛事");
+    EXPECT_EQ(grid->topLevelItem(4)->text(13).toStdString(), "42");
+
+    // Nothing selected: a click does nothing.
+    selectCategory(ui.form, 0);
+    settle();
+    EXPECT_TRUE(server.targets().empty());
+    EXPECT_EQ(ui.logCount("获取分类剧集列表"), 0);
+
+    struct Case {
+        int row;
+        int column;
+        const char* label;
+        std::string target;
+    };
+    const Case cases[] = {
+        {1, 8, "喜剧片", kApi + "&t=20&pg=1"},
+        {1, 10, "动画片", kApi + "&t=20&pg=1"},
+        {1, 2, "恐怖片", kApi + "&t=9&pg=1"},
+        {0, 0, "最新", kApi + "&pg=1"},
+        {3, 7, "日本剧", kApi + "&t=36&pg=1"}, // the hidden id column counts for its label
+    };
+    for (const Case& c : cases) {
+        server.server.clearRecords();
+        ui.form.标签_当前->setText(QStringLiteral("5"));
+        grid->setCurrentItem(grid->topLevelItem(c.row));
+        EXPECT_EQ(grid->topLevelItem(c.row)->text(c.column - c.column % 2).toStdString(), c.label);
+        selectCategory(ui.form, c.column);
+        EXPECT_EQ(ui.text(ui.form.标签_当前), "1");
+        settle();
+        EXPECT_EQ(server.targets(), (std::vector<std::string>{c.target})) << c.label;
+    }
+    EXPECT_EQ(ui.logCount("获取分类剧集列表"), 5);
+    EXPECT_EQ(currentMode.load(), 36);
+}
+
+TEST_F(CatalogueBrowsing, SponsorButtonOpensTheRegisteredWindowOverTheMainWindow)
+{
+    onSponsorButtonClicked(ui.form); // nothing registered: nothing happens
+    QWidget* owner = nullptr;
+    int opened = 0;
+    setSponsorWindowOpener([&](QWidget* w) {
+        owner = w;
+        ++opened;
+    });
+    onSponsorButtonClicked(ui.form);
+    setSponsorWindowOpener(nullptr);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(owner, &ui.window);
+}
+
+TEST_F(CatalogueBrowsing, RouteListComesFromTheSettings)
+{
+    fillRouteBox(ui.form);
+    ASSERT_EQ(ui.form.组合框_线路->count(), 1);
+    EXPECT_EQ(ui.form.组合框_线路->itemText(0).toStdString(), "127.0.0.1:47443");
+    EXPECT_EQ(ui.form.组合框_线路->currentIndex(), -1);
+
+    ASSERT_TRUE(writeSetting("配置项", "线路列表", " a.example | b.example:8443||c.example "));
+    fillRouteBox(ui.form);
+    ASSERT_EQ(ui.form.组合框_线路->count(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(ui.form.组合框_线路->itemData(i).toInt(), i);
+    EXPECT_EQ(ui.form.组合框_线路->itemText(1).toStdString(), "b.example:8443");
+    EXPECT_EQ(ui.form.组合框_线路->itemText(2).toStdString(), "c.example");
+
+    for (const int value : {-1, 3, 99}) {
+        selectRouteEntry(ui.form, value);
+        EXPECT_EQ(ui.form.组合框_线路->currentIndex(), -1) << value;
+    }
+    selectRouteEntry(ui.form, 2);
+    EXPECT_EQ(ui.form.组合框_线路->currentIndex(), 2);
+}
+
+TEST_F(CatalogueBrowsing, SwitchingRouteReloadsFromTheNewHostAndSurvivesARestart)
+{
+    FakeCatalogue other("B");
+    ASSERT_TRUE(writeSetting("配置项", "线路列表", server.host() + "|" + other.host()));
+    fillRouteBox(ui.form);
+    selectRouteEntry(ui.form, 0);
+    load(9, 2);
+    ui.form.标签_当前->setText(QStringLiteral("2"));
+
+    ui.form.组合框_线路->setCurrentIndex(1);
+    switchRoute(ui.form);
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "请稍等 ! 线路正在切换中...");
+    EXPECT_EQ(ui.logCount("正在切换线路"), 1);
+    EXPECT_EQ(readSetting("配置项", "线路"), "1");
+    settle();
+    EXPECT_EQ(other.targets(), (std::vector<std::string>{kApi + "&pg=1"}));
+    EXPECT_EQ(ui.rowTitles().front(), "B:latest:p1:1");
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "恭喜 ! 线路切换成功 !  欢迎使用");
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
+    EXPECT_EQ(ui.text(ui.form.标签_当前), "1");
+    EXPECT_EQ(ui.pagingState(), "0011");
+
+    // A restart: the stored value selects the same entry, and the first listing comes from it.
+    CatalogueForm restarted;
+    fillRouteBox(restarted.form);
+    selectRouteEntry(restarted.form, textToInt(readSetting("配置项", "线路")));
+    EXPECT_EQ(restarted.form.组合框_线路->currentIndex(), 1);
+    other.server.clearRecords();
+    startCatalogueLoad(restarted.form, -2, 1);
+    settle();
+    EXPECT_EQ(other.targets(), (std::vector<std::string>{kApi + "&pg=1"}));
+    EXPECT_EQ(restarted.rowTitles().front(), "B:latest:p1:1");
+
+    // No entry selected: -1 is stored.
+    ui.form.组合框_线路->setCurrentIndex(-1);
+    switchRoute(ui.form);
+    settle();
+    EXPECT_EQ(readSetting("配置项", "线路"), "-1");
+}
+
+TEST_F(CatalogueBrowsing, SwitchingToADeadRouteDoesNotClaimSuccess)
+{
+    const std::string dead = "127.0.0.1:" + std::to_string(closedPort());
+    ASSERT_TRUE(writeSetting("配置项", "线路列表", server.host() + "|" + dead));
+    fillRouteBox(ui.form);
+    ui.form.组合框_线路->setCurrentIndex(1);
+    switchRoute(ui.form);
+    settle();
+    const std::string notice = ui.text(ui.form.透明标签_简介);
+    EXPECT_EQ(notice.find("成功"), std::string::npos) << notice;
+    EXPECT_NE(notice.find("剧集列表加载失败"), std::string::npos) << notice;
+    EXPECT_EQ(ui.logCount("剧集列表获取完成"), 0);
+}
