@@ -1,0 +1,77 @@
+#pragma once
+// HLS playlists (master and media) read tag by tag, with every URI resolved against the address
+// of the playlist that names it.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A byte range of a resource: length bytes from offset. length < 0 means the whole resource.
+struct ByteRange {
+    int64_t length = -1;
+    int64_t offset = 0;
+    bool whole() const { return length < 0; }
+};
+
+// One EXT-X-KEY in force for a run of segments.
+struct HlsKey {
+    std::string method; // "AES-128", "SAMPLE-AES", ...; never "NONE"
+    std::string uri;    // resolved
+    bool hasIv = false;
+    std::array<uint8_t, 16> iv{};
+};
+
+// One EXT-X-MAP (media initialisation section).
+struct HlsMap {
+    std::string uri; // resolved
+    ByteRange range;
+};
+
+struct HlsSegment {
+    std::string uri; // resolved
+    double duration = 0;
+    ByteRange range;
+    int64_t sequence = 0;    // media sequence number
+    int keyIndex = -1;       // into HlsPlaylist::keys, -1 when clear
+    std::array<uint8_t, 16> iv{}; // the key's IV, or the sequence number big-endian
+    int mapIndex = -1;       // into HlsPlaylist::maps
+    bool discontinuity = false;
+};
+
+struct HlsVariant {
+    std::string uri; // resolved
+    int64_t bandwidth = 0;
+    int64_t averageBandwidth = 0;
+};
+
+struct HlsPlaylist {
+    bool valid = false;  // the text began with #EXTM3U
+    bool master = false; // holds EXT-X-STREAM-INF variants
+    std::vector<HlsVariant> variants;
+    std::vector<HlsSegment> segments;
+    std::vector<HlsKey> keys;
+    std::vector<HlsMap> maps;
+    int64_t mediaSequence = 0;
+    bool endList = false;
+    // The first key method in force over a segment that this build cannot decrypt (empty if none).
+    std::string unsupportedMethod;
+};
+
+// Resolves reference against base (RFC 3986). Trailing CR/LF and surrounding blanks of both are
+// ignored. Returns an empty text when either cannot be parsed.
+std::string resolveUrl(std::string_view base, std::string_view reference);
+
+// Splits an attribute list (KEY=VALUE,KEY="quoted, value",...) into pairs; quotes are removed.
+std::vector<std::pair<std::string, std::string>> parseAttributeList(std::string_view text);
+
+// Reads an IV attribute ("0x" + up to 32 hex digits, left-padded). False when malformed.
+bool parseIv(std::string_view text, std::array<uint8_t, 16>& iv);
+
+// Parses text (LF or CR LF lines, the last line may lack its line feed) fetched from baseUrl;
+// with an empty baseUrl the URIs are kept as written.
+HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl);
+
+// The variant of highest BANDWIDTH (the first on a tie); -1 when there is none.
+int bestVariant(const HlsPlaylist& master);

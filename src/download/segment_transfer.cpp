@@ -1,0 +1,506 @@
+#include "download/segment_transfer.h"
+
+#include <curl/curl.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+void CompletionEvent::set()
+{
+    {
+        std::lock_guard lock(mutex_);
+        signalled_ = true;
+    }
+    cv_.notify_one();
+}
+
+void CompletionEvent::wait()
+{
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return signalled_; });
+    signalled_ = false;
+}
+
+bool CompletionEvent::waitFor(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    if (!cv_.wait_for(lock, timeout, [this] { return signalled_; }))
+        return false;
+    signalled_ = false;
+    return true;
+}
+
+namespace {
+
+void globalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string withoutLineEnd(std::string s)
+{
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' '))
+        s.pop_back();
+    return s;
+}
+
+std::string rangeHeader(const ByteRange& range)
+{
+    if (range.whole())
+        return "Range:bytes=0-";
+    return "Range:bytes=" + std::to_string(range.offset) + "-" +
+           std::to_string(range.offset + std::max<int64_t>(range.length, 1) - 1);
+}
+
+struct CurlHandle {
+    CURL* h = nullptr;
+    curl_slist* headers = nullptr;
+    CurlHandle()
+    {
+        globalInit();
+        h = curl_easy_init();
+    }
+    ~CurlHandle()
+    {
+        if (h)
+            curl_easy_cleanup(h);
+        curl_slist_free_all(headers);
+    }
+};
+
+// Progress bookkeeping shared by the transfer and the synchronous fetch: wakes on a stop request
+// and ends a connection that has carried no byte for the stall time.
+struct Watch {
+    const std::atomic<bool>* stop = nullptr;
+    const std::atomic<int>* cancel = nullptr;
+    int stallMs = 30000;
+    curl_off_t lastNow = -1;
+    std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
+    bool stalled = false;
+    bool stopped = false;
+};
+
+int xferInfo(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
+{
+    auto* w = static_cast<Watch*>(p);
+    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load())) {
+        w->stopped = true;
+        return 1;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (dlnow != w->lastNow) {
+        w->lastNow = dlnow;
+        w->lastChange = now;
+    } else if (now - w->lastChange > std::chrono::milliseconds(w->stallMs)) {
+        w->stalled = true;
+        return 1;
+    }
+    return 0;
+}
+
+void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs, Watch& watch)
+{
+    curl_easy_setopt(c.h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c.h, CURLOPT_USERAGENT, kSegmentUserAgent);
+    // Direct connection, whatever the environment says; no cookie engine.
+    curl_easy_setopt(c.h, CURLOPT_PROXY, "");
+    curl_easy_setopt(c.h, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(c.h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(c.h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c.h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(c.h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c.h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c.h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c.h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
+    c.headers = curl_slist_append(c.headers, rangeHeader(range).c_str());
+    curl_easy_setopt(c.h, CURLOPT_HTTPHEADER, c.headers);
+    curl_easy_setopt(c.h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c.h, CURLOPT_XFERINFOFUNCTION, xferInfo);
+    curl_easy_setopt(c.h, CURLOPT_XFERINFODATA, &watch);
+}
+
+std::string failureText(CURLcode rc, const Watch& w, long status)
+{
+    if (w.stopped)
+        return "已停止";
+    if (w.stalled)
+        return "接收超时";
+    if (rc == CURLE_OPERATION_TIMEDOUT)
+        return "连接超时";
+    if (status != 0 && (status < 200 || status > 299))
+        return "HTTP " + std::to_string(status);
+    return curl_easy_strerror(rc);
+}
+
+bool rangeAnswerOk(const ByteRange& range, long status)
+{
+    // A request for part of a resource must be answered with that part.
+    return range.whole() || status == 206;
+}
+
+} // namespace
+
+CrackedUrl crackUrl(const std::string& url)
+{
+    CrackedUrl out;
+    globalInit();
+    CURLU* u = curl_url();
+    if (u == nullptr)
+        return out;
+    std::string clean = withoutLineEnd(url);
+    if (curl_url_set(u, CURLUPART_URL, clean.c_str(), CURLU_URLENCODE) == CURLUE_OK) {
+        auto part = [&](CURLUPart p, unsigned flags = 0) {
+            char* v = nullptr;
+            std::string s;
+            if (curl_url_get(u, p, &v, flags) == CURLUE_OK && v) {
+                s = v;
+                curl_free(v);
+            }
+            return s;
+        };
+        std::string scheme = part(CURLUPART_SCHEME);
+        out.scheme = scheme == "http" ? 1 : scheme == "https" ? 2 : 0;
+        out.host = part(CURLUPART_HOST);
+        std::string port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+        out.port = port.empty() ? 0 : std::atoi(port.c_str());
+        out.path = part(CURLUPART_PATH);
+        if (out.path.empty())
+            out.path = "/";
+        std::string query = part(CURLUPART_QUERY);
+        std::string fragment = part(CURLUPART_FRAGMENT);
+        if (!query.empty())
+            out.extra += "?" + query;
+        if (!fragment.empty())
+            out.extra += "#" + fragment;
+        out.ok = out.scheme != 0 && !out.host.empty();
+    }
+    curl_url_cleanup(u);
+    return out;
+}
+
+bool ChunkBuffer::add(const char* data, size_t size)
+{
+    if (first_) {
+        first_ = false;
+        capacity_ = std::max(capacity_, size);
+        buffer_.reserve(capacity_);
+        return sink_(data, size);
+    }
+    if (buffer_.size() + size > capacity_) {
+        if (!flush())
+            return false;
+        if (size > capacity_) {
+            capacity_ = size;
+            buffer_.reserve(capacity_);
+        }
+    }
+    buffer_.append(data, size);
+    return true;
+}
+
+bool ChunkBuffer::flush()
+{
+    if (buffer_.empty())
+        return true;
+    bool ok = sink_(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+}
+
+struct SegmentTransfer::State {
+    std::string url, path;
+    TransferOptions options;
+    std::shared_ptr<CompletionEvent> done;
+    std::atomic<bool> stopRequested{false};
+
+    mutable std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;
+    TransferOutcome outcome = TransferOutcome::Pending;
+    long status = 0;
+    std::string error;
+    std::atomic<int64_t> written{0};
+
+    void finish(TransferOutcome result, long httpStatus, std::string text)
+    {
+        {
+            std::lock_guard lock(mutex);
+            outcome = result;
+            status = httpStatus;
+            error = std::move(text);
+            finished = true;
+        }
+        ended.notify_all();
+        if (done)
+            done->set();
+    }
+};
+
+namespace {
+
+struct EvpCtx {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    ~EvpCtx() { EVP_CIPHER_CTX_free(ctx); }
+};
+
+// Receives the answer: checks the status before the first byte, decrypts, buffers, writes.
+struct Receiver {
+    SegmentTransfer::State* st = nullptr;
+    CURL* curl = nullptr;
+    std::string tempPath;
+    FILE* file = nullptr;
+    EvpCtx cipher;
+    bool cipherReady = false;
+    long status = 0;
+    bool rejected = false;
+    bool writeFailed = false;
+    std::string plain;
+    ChunkBuffer buffer{[this](const char* d, size_t n) {
+        if (std::fwrite(d, 1, n, file) != n)
+            return false;
+        st->written += static_cast<int64_t>(n);
+        return true;
+    }};
+
+    bool open()
+    {
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200 || status > 299 || !rangeAnswerOk(st->options.range, status)) {
+            rejected = true;
+            return false;
+        }
+        file = std::fopen(tempPath.c_str(), "wb");
+        if (file == nullptr) {
+            writeFailed = true;
+            return false;
+        }
+        if (st->options.decrypt) {
+            cipherReady = cipher.ctx && EVP_DecryptInit_ex(cipher.ctx, EVP_aes_128_cbc(), nullptr,
+                                                           st->options.key.data(), st->options.iv.data()) == 1;
+            if (!cipherReady) {
+                writeFailed = true;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool take(const char* data, size_t n)
+    {
+        if (!st->options.decrypt)
+            return buffer.add(data, n);
+        plain.resize(n + 16);
+        int outLen = 0;
+        if (EVP_DecryptUpdate(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen,
+                              reinterpret_cast<const unsigned char*>(data), static_cast<int>(n)) != 1)
+            return false;
+        return outLen == 0 || buffer.add(plain.data(), static_cast<size_t>(outLen));
+    }
+
+    // Ends decryption (checks the padding) and writes what is pending.
+    bool complete()
+    {
+        if (st->options.decrypt) {
+            plain.resize(32);
+            int outLen = 0;
+            if (EVP_DecryptFinal_ex(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen) != 1)
+                return false;
+            if (outLen > 0 && !buffer.add(plain.data(), static_cast<size_t>(outLen)))
+                return false;
+        }
+        return buffer.flush();
+    }
+
+    static size_t onData(char* data, size_t size, size_t count, void* p)
+    {
+        auto* r = static_cast<Receiver*>(p);
+        size_t n = size * count;
+        if (r->file == nullptr && !r->open())
+            return 0;
+        if (n == 0)
+            return 0;
+        if (!r->take(data, n)) {
+            r->writeFailed = true;
+            return 0;
+        }
+        return n;
+    }
+};
+
+// The transfer body, on the transfer thread. Every path ends with finish(), which sets the
+// completion event.
+void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
+{
+    CrackedUrl cracked = crackUrl(st->url);
+    if (!cracked.ok) {
+        st->finish(TransferOutcome::Failed, 0, "地址无效");
+        return;
+    }
+    CurlHandle c;
+    if (c.h == nullptr) {
+        st->finish(TransferOutcome::Failed, 0, "无法创建连接");
+        return;
+    }
+    Watch watch;
+    watch.stop = &st->stopRequested;
+    watch.stallMs = st->options.stallTimeoutMs;
+    applyRequest(c, withoutLineEnd(st->url), st->options.range, st->options.connectTimeoutMs, watch);
+
+    Receiver rx;
+    rx.st = st.get();
+    rx.curl = c.h;
+    rx.tempPath = st->path + ".part";
+    curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, &Receiver::onData);
+    curl_easy_setopt(c.h, CURLOPT_WRITEDATA, &rx);
+    CURLcode rc = curl_easy_perform(c.h);
+    long status = rx.status;
+    if (status == 0)
+        curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &status);
+
+    bool ok = rc == CURLE_OK && rx.file != nullptr && !rx.rejected && !rx.writeFailed;
+    std::string why;
+    if (ok && !rx.complete()) {
+        ok = false;
+        why = st->options.decrypt ? "解密失败" : "写入失败";
+    }
+    if (rx.file != nullptr && std::fclose(rx.file) != 0 && ok) {
+        ok = false;
+        why = "写入失败";
+    }
+    if (ok) {
+        std::error_code ec;
+        fs::rename(rx.tempPath, st->path, ec);
+        if (ec) {
+            ok = false;
+            why = "写入失败";
+        }
+    }
+    if (ok) {
+        st->finish(TransferOutcome::Completed, status, {});
+        return;
+    }
+    std::error_code ec;
+    fs::remove(rx.tempPath, ec);
+    if (why.empty()) {
+        if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
+            why = "空响应";
+        else if (rx.rejected)
+            why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status) : "不支持分段请求";
+        else if (rx.writeFailed && !watch.stopped)
+            why = st->options.decrypt ? "解密失败" : "写入失败";
+        else
+            why = failureText(rc, watch, status);
+    }
+    st->finish(watch.stopped ? TransferOutcome::Stopped : TransferOutcome::Failed, status, why);
+}
+
+} // namespace
+
+SegmentTransfer::~SegmentTransfer()
+{
+    stop();
+}
+
+void SegmentTransfer::start(const std::string& url, const std::string& filePath,
+                            std::shared_ptr<CompletionEvent> done, const TransferOptions& options)
+{
+    if (thread_.joinable())
+        return; // one URL per transfer
+    state_ = std::make_shared<State>();
+    state_->done = std::move(done);
+    if (url.empty() || filePath.empty()) {
+        state_->finish(TransferOutcome::Failed, 0, "地址或文件为空");
+        return;
+    }
+    state_->url = url;
+    state_->path = filePath;
+    state_->options = options;
+    // Transfer thread: runs the request and writes the file; owns the shared state it uses.
+    thread_ = std::thread(runTransfer, state_);
+}
+
+void SegmentTransfer::requestStop()
+{
+    if (state_)
+        state_->stopRequested = true;
+}
+
+void SegmentTransfer::stop()
+{
+    if (!thread_.joinable())
+        return;
+    state_->stopRequested = true;
+    bool endedInTime;
+    {
+        std::unique_lock lock(state_->mutex);
+        endedInTime = state_->ended.wait_for(lock, std::chrono::milliseconds(2000), [this] { return state_->finished; });
+    }
+    if (endedInTime)
+        thread_.join();
+    else
+        thread_.detach(); // it holds its own reference to the state and ends at its next callback
+}
+
+TransferOutcome SegmentTransfer::outcome() const
+{
+    if (!state_)
+        return TransferOutcome::Pending;
+    std::lock_guard lock(state_->mutex);
+    return state_->outcome;
+}
+
+long SegmentTransfer::httpStatus() const
+{
+    if (!state_)
+        return 0;
+    std::lock_guard lock(state_->mutex);
+    return state_->status;
+}
+
+std::string SegmentTransfer::error() const
+{
+    if (!state_)
+        return {};
+    std::lock_guard lock(state_->mutex);
+    return state_->error;
+}
+
+int64_t SegmentTransfer::bytesWritten() const
+{
+    if (!state_)
+        return 0;
+    return state_->written.load();
+}
+
+FetchResult fetchBytes(const std::string& url, const ByteRange& range, int connectTimeoutMs, int stallTimeoutMs,
+                       const std::atomic<int>* cancel)
+{
+    FetchResult out;
+    CurlHandle c;
+    if (c.h == nullptr || !crackUrl(url).ok) {
+        out.error = "地址无效";
+        return out;
+    }
+    Watch watch;
+    watch.cancel = cancel;
+    watch.stallMs = stallTimeoutMs;
+    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch);
+    curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* p) {
+        static_cast<std::string*>(p)->append(d, s * n);
+        return s * n;
+    });
+    curl_easy_setopt(c.h, CURLOPT_WRITEDATA, &out.body);
+    CURLcode rc = curl_easy_perform(c.h);
+    curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
+    out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 && rangeAnswerOk(range, out.status);
+    if (!out.ok) {
+        out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status) : failureText(rc, watch, out.status);
+        out.body.clear();
+    }
+    return out;
+}

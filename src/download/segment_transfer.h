@@ -1,0 +1,118 @@
+#pragma once
+// One segment downloaded into one file on a thread of its own (libcurl), with a completion event
+// its owner waits on. The file appears under its name only when the whole answer has arrived.
+
+#include "download/hls_playlist.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// An auto-reset event: set wakes one waiter, which resets it.
+class CompletionEvent {
+public:
+    void set();
+    void wait();
+    // False when the time ran out before the event was set.
+    bool waitFor(std::chrono::milliseconds timeout);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool signalled_ = false;
+};
+
+struct CrackedUrl {
+    bool ok = false;
+    int scheme = 0; // 1 HTTP, 2 HTTPS
+    std::string host;
+    int port = 0;
+    std::string path;  // "/" when the URL has none
+    std::string extra; // query and fragment, as written
+};
+
+// Splits a URL (trailing CR/LF removed first) into its parts; only http and https crack.
+CrackedUrl crackUrl(const std::string& url);
+
+// Request settings of one transfer beyond the URL.
+struct TransferOptions {
+    ByteRange range;              // whole resource by default
+    bool decrypt = false;         // AES-128-CBC with PKCS#7 padding
+    std::array<uint8_t, 16> key{};
+    std::array<uint8_t, 16> iv{};
+    int connectTimeoutMs = 30000; // no connection within this time ends the transfer
+    int stallTimeoutMs = 30000;   // no byte within this time ends the transfer
+};
+
+enum class TransferOutcome { Pending, Completed, Failed, Stopped };
+
+// Collects chunks before they are written: the first chunk goes straight to the sink, later ones
+// are held until the next would not fit; the capacity (10240 bytes at first) grows to the largest
+// chunk seen.
+class ChunkBuffer {
+public:
+    using Sink = std::function<bool(const char* data, size_t size)>;
+    explicit ChunkBuffer(Sink sink) : sink_(std::move(sink)) {}
+    bool add(const char* data, size_t size);
+    bool flush();
+    size_t capacity() const { return capacity_; }
+    size_t pending() const { return buffer_.size(); }
+
+private:
+    Sink sink_;
+    std::string buffer_;
+    size_t capacity_ = 10240;
+    bool first_ = true;
+};
+
+class SegmentTransfer {
+public:
+    SegmentTransfer() = default;
+    SegmentTransfer(const SegmentTransfer&) = delete;
+    SegmentTransfer& operator=(const SegmentTransfer&) = delete;
+    ~SegmentTransfer();
+
+    // Starts downloading url into filePath on a new thread; done is set when the transfer ends,
+    // whatever the outcome. An empty URL or path sets done at once and starts nothing.
+    void start(const std::string& url, const std::string& filePath, std::shared_ptr<CompletionEvent> done,
+               const TransferOptions& options = {});
+    // Asks a running transfer to end and returns at once (any thread).
+    void requestStop();
+    // Ends a running transfer: wakes it, waits up to 2 seconds for its thread, then lets the thread
+    // finish alone (it owns what it still uses). Returns at once after a transfer that has ended.
+    void stop();
+
+    TransferOutcome outcome() const;
+    long httpStatus() const;
+    std::string error() const;
+    int64_t bytesWritten() const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+};
+
+struct FetchResult {
+    bool ok = false;   // a 2xx answer arrived whole
+    long status = 0;
+    std::string body;
+    std::string error;
+};
+
+// A synchronous GET with the segment request's settings (keys and initialisation sections).
+FetchResult fetchBytes(const std::string& url, const ByteRange& range = {}, int connectTimeoutMs = 30000,
+                       int stallTimeoutMs = 30000, const std::atomic<int>* cancel = nullptr);
+
+// The user agent of segment requests.
+inline constexpr const char* kSegmentUserAgent =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/76.0.3809.132 Safari/537.36";

@@ -1,0 +1,301 @@
+#pragma once
+// Shared pieces of the downloader tests: HLS media made by ffmpeg (cached in the build folder),
+// a loopback server that serves a fixture folder (with byte ranges), a recording download view,
+// and an MP4 check through libavformat.
+
+#include "download/download_view.h"
+#include "support/test_server.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace dltest {
+
+namespace fs = std::filesystem;
+
+inline std::string readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeFile(const fs::path& p, const std::string& data)
+{
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+inline fs::path u8(const std::string& s)
+{
+    return fs::path(std::u8string(s.begin(), s.end()));
+}
+
+// One fixture: a folder with index.m3u8 and its files, made once per build folder.
+//   kind "ts"     TS segments of 1 s (H.264 + ADTS AAC)
+//   kind "aes"    the same, encrypted with AES-128 (key.bin, IV from the sequence number)
+//   kind "single" one TS file addressed by EXT-X-BYTERANGE
+//   kind "fmp4"   fragmented MP4 segments with an EXT-X-MAP initialisation section
+inline fs::path hlsFixture(const std::string& kind, int seconds)
+{
+    fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / (kind + std::to_string(seconds));
+    if (fs::exists(dir / "done"))
+        return dir;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string d = dir.string();
+    std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+                      "sine=frequency=440:sample_rate=44100 -t " +
+                      std::to_string(seconds) +
+                      " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p "
+                      "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod ";
+    if (kind == "aes") {
+        std::string key = "0123456789abcdef";
+        writeFile(dir / "key.bin", key);
+        writeFile(dir / "keyinfo", "key.bin\n" + d + "/key.bin\n");
+        cmd += "-hls_key_info_file " + d + "/keyinfo -hls_segment_filename " + d + "/seg%d.ts ";
+    } else if (kind == "single") {
+        cmd += "-hls_flags single_file ";
+    } else if (kind == "fmp4") {
+        cmd += "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 -hls_segment_filename " + d + "/seg%d.m4s ";
+    } else {
+        cmd += "-hls_segment_filename " + d + "/seg%d.ts ";
+    }
+    cmd += d + "/index.m3u8";
+    if (std::system(cmd.c_str()) != 0)
+        return {};
+    writeFile(dir / "done", "");
+    return dir;
+}
+
+// Serves a byte range of body when the request asks for one other than "bytes=0-".
+inline CannedResponse rangedAnswer(const std::string& body, const RecordedRequest& req)
+{
+    auto range = req.header("Range");
+    std::smatch m;
+    std::string r = range.value_or("");
+    static const std::regex form(R"(bytes=(\d+)-(\d*))");
+    if (range && std::regex_match(r, m, form) && !(m[1] == "0" && m[2].str().empty())) {
+        size_t from = std::stoul(m[1]);
+        size_t to = m[2].str().empty() ? body.size() - 1 : std::min(body.size() - 1, std::stoul(m[2]));
+        if (from >= body.size())
+            return CannedResponse{416};
+        return CannedResponse{206,
+                              {"Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(to) + "/" +
+                               std::to_string(body.size())},
+                              body.substr(from, to - from + 1)};
+    }
+    return CannedResponse{200, {}, body};
+}
+
+// Serves every file of dir under prefix + "/" + name, with byte ranges.
+inline void serveFolder(TestServer& server, const fs::path& dir, const std::string& prefix)
+{
+    for (const auto& f : fs::directory_iterator(dir)) {
+        std::string body = readFile(f.path());
+        server.onHandler(prefix + "/" + f.path().filename().string(),
+                         [body](const RecordedRequest& r, int) { return rangedAnswer(body, r); });
+    }
+}
+
+inline std::string replaceAll(std::string s, const std::string& from, const std::string& to)
+{
+    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+        s.replace(at, from.size(), to);
+    return s;
+}
+
+// What libavformat sees in a merged file.
+struct MediaInfo {
+    bool opened = false;
+    std::string format;
+    int video = 0;
+    int audio = 0;
+    double duration = 0;
+};
+
+inline MediaInfo probeMedia(const std::string& path)
+{
+    MediaInfo info;
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0)
+        return info;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+        info.opened = true;
+        info.format = ctx->iformat->name;
+        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+            auto t = ctx->streams[i]->codecpar->codec_type;
+            info.video += t == AVMEDIA_TYPE_VIDEO;
+            info.audio += t == AVMEDIA_TYPE_AUDIO;
+        }
+        info.duration = ctx->duration > 0 ? ctx->duration / double(AV_TIME_BASE) : 0;
+    }
+    avformat_close_input(&ctx);
+    return info;
+}
+
+// Top-level MP4 box types in file order.
+inline std::vector<std::string> mp4Boxes(const std::string& path)
+{
+    std::vector<std::string> boxes;
+    std::string data = readFile(u8(path));
+    size_t at = 0;
+    while (at + 8 <= data.size()) {
+        uint64_t size = (uint8_t(data[at]) << 24) | (uint8_t(data[at + 1]) << 16) | (uint8_t(data[at + 2]) << 8) |
+                        uint8_t(data[at + 3]);
+        boxes.push_back(data.substr(at + 4, 4));
+        if (size == 1 && at + 16 <= data.size()) {
+            size = 0;
+            for (int i = 0; i < 8; ++i)
+                size = (size << 8) | uint8_t(data[at + 8 + i]);
+        }
+        if (size < 8)
+            break;
+        at += size;
+    }
+    return boxes;
+}
+
+// A download view that records everything the engine shows; thread-safe.
+class RecordingView : public DownloadView {
+public:
+    struct Row {
+        bool checked = false;
+        std::vector<std::string> cells = std::vector<std::string>(7);
+        std::vector<std::string> statuses; // every 状态 written, in order
+    };
+
+    void addRow(const std::string& address, bool checked)
+    {
+        std::lock_guard lock(mutex);
+        Row row;
+        row.checked = checked;
+        row.cells[kColumnEpisode] = std::to_string(rows.size() + 1);
+        row.cells[kColumnAddress] = address;
+        row.cells[kColumnStatus] = "待命";
+        rows.push_back(row);
+    }
+
+    int rowCount() override
+    {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(rows.size());
+    }
+    bool rowChecked(int row) override
+    {
+        std::lock_guard lock(mutex);
+        return rows.at(row).checked;
+    }
+    void setRowChecked(int row, bool checked) override
+    {
+        std::lock_guard lock(mutex);
+        rows.at(row).checked = checked;
+    }
+    std::string cellText(int row, int column) override
+    {
+        std::lock_guard lock(mutex);
+        return rows.at(row).cells.at(column);
+    }
+    void setCellText(int row, int column, const std::string& text) override
+    {
+        std::function<void(int, int, const std::string&)> hook;
+        {
+            std::lock_guard lock(mutex);
+            rows.at(row).cells.at(column) = text;
+            if (column == kColumnStatus)
+                rows.at(row).statuses.push_back(text);
+            hook = onCell;
+        }
+        if (hook)
+            hook(row, column, text);
+    }
+    void selectRow(int row) override
+    {
+        std::lock_guard lock(mutex);
+        selected.push_back(row);
+    }
+    void appendLog(const std::string& message, int channel) override
+    {
+        std::lock_guard lock(mutex);
+        logs[channel].push_back(message);
+    }
+    void setAddressText(const std::string& text) override
+    {
+        std::lock_guard lock(mutex);
+        address = text;
+    }
+    void setProgressMaximum(int bar, int maximum) override
+    {
+        std::lock_guard lock(mutex);
+        progressMax[bar] = maximum;
+    }
+    void setProgressValue(int bar, int value) override
+    {
+        std::lock_guard lock(mutex);
+        progressValue[bar] = value;
+    }
+    void setRunControlsEnabled(bool enabled) override
+    {
+        std::lock_guard lock(mutex);
+        controls.push_back(enabled);
+    }
+    bool deleteSegmentsChecked() override
+    {
+        std::lock_guard lock(mutex);
+        return deleteChecked;
+    }
+    std::string cookieText() override { return cookie; }
+
+    std::vector<std::string> log(int channel)
+    {
+        std::lock_guard lock(mutex);
+        return logs[channel];
+    }
+    Row row(int r)
+    {
+        std::lock_guard lock(mutex);
+        return rows.at(r);
+    }
+    bool logHas(int channel, const std::string& line)
+    {
+        auto l = log(channel);
+        return std::find(l.begin(), l.end(), line) != l.end();
+    }
+    int logCountPrefix(int channel, const std::string& prefix)
+    {
+        auto l = log(channel);
+        return static_cast<int>(
+            std::count_if(l.begin(), l.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
+    }
+
+    std::mutex mutex;
+    std::vector<Row> rows;
+    std::map<int, std::vector<std::string>> logs;
+    std::string address;
+    std::map<int, int> progressMax, progressValue;
+    std::vector<bool> controls;
+    std::vector<int> selected;
+    bool deleteChecked = false;
+    std::string cookie;
+    // Called after every cell write (on the writing thread).
+    std::function<void(int row, int column, const std::string& text)> onCell;
+};
+
+} // namespace dltest
