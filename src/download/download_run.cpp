@@ -1,0 +1,534 @@
+#include "download/download_run.h"
+
+#include "app/paths.h"
+#include "app/settings_store.h"
+#include "download/fetch_page.h"
+#include "download/hls_playlist.h"
+#include "download/merge_segments.h"
+#include "download/segment_scheduler.h"
+#include "util/marker_text.h"
+#include "util/text_number.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+std::atomic<int> abortRequested{0};
+std::atomic<int> submittedCount{0};
+std::atomic<int> downloadedCount{0};
+
+namespace {
+
+// The series folder is set on the GUI thread and read by the run thread.
+std::mutex seriesMutex;
+std::string seriesFolderName;
+
+// One run (or re-merge) at a time.
+std::mutex runMutex;
+std::condition_variable runEnded;
+bool runActive = false;
+
+const char* const kPlaylistHeader =
+    "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/46.0.2486.0 Safari/537.36 Edge/13.10586";
+
+fs::path u8path(const std::string& s)
+{
+    return fs::path(std::u8string(s.begin(), s.end()));
+}
+
+std::string trimLineEnd(std::string s)
+{
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' '))
+        s.pop_back();
+    return s;
+}
+
+// Sleeps up to ms, in short slices, and returns early (false) once an abort is requested.
+bool pauseUnlessAborted(int ms)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) {
+        if (abortRequested.load())
+            return false;
+        auto left = until - std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+    }
+    return !abortRequested.load();
+}
+
+std::string segmentName(const std::string& url)
+{
+    std::string name = textAfterLast(trimLineEnd(url), "/");
+    return name.empty() ? trimLineEnd(url) : name;
+}
+
+void endRun()
+{
+    {
+        std::lock_guard lock(runMutex);
+        runActive = false;
+    }
+    runEnded.notify_all();
+}
+
+bool claimRun()
+{
+    std::lock_guard lock(runMutex);
+    if (runActive)
+        return false;
+    runActive = true;
+    return true;
+}
+
+} // namespace
+
+struct SegmentJob {
+    std::string url;
+    TransferOptions options;
+};
+
+struct EpisodeRun {
+    std::shared_ptr<DownloadView> view;
+    DownloadSettings settings;
+    int row = 0;
+    std::string folder; // episode folder
+    std::vector<SegmentJob> jobs;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int finished = 0;          // segments whose routine has ended, whatever the outcome
+    int running = 0;           // segments being fetched now
+    std::vector<int> failed;   // segment numbers that did not arrive
+
+    void segmentEnded(int index, bool ok)
+    {
+        {
+            std::lock_guard lock(mutex);
+            ++finished;
+            --running;
+            if (!ok)
+                failed.push_back(index);
+        }
+        changed.notify_all();
+    }
+};
+
+std::string seriesFolder()
+{
+    std::lock_guard lock(seriesMutex);
+    return seriesFolderName;
+}
+
+void setSeriesFolder(const std::string& name)
+{
+    std::lock_guard lock(seriesMutex);
+    seriesFolderName = name;
+}
+
+DownloadPace readDownloadPace()
+{
+    DownloadPace pace;
+    std::string interval = readSetting("配置项", "下载间隔");
+    std::string cap = readSetting("配置项", "下载并发");
+    if (!interval.empty())
+        pace.intervalMs = std::max(0, static_cast<int>(textToInt(interval)));
+    if (!cap.empty())
+        pace.maxConcurrent = std::max(0, static_cast<int>(textToInt(cap)));
+    return pace;
+}
+
+std::string downloadRootFolder()
+{
+    return writableProgramFolder() + pathSeparator() + "下载目录";
+}
+
+DownloadSettings currentDownloadSettings()
+{
+    DownloadSettings s;
+    s.downloadRoot = downloadRootFolder();
+    s.pace = readDownloadPace();
+    return s;
+}
+
+void prepareDownloadFolders(DownloadView& view, const DownloadSettings& settings)
+{
+    std::error_code ec;
+    if (!fs::is_directory(u8path(settings.downloadRoot), ec)) {
+        fs::create_directories(u8path(settings.downloadRoot), ec);
+        view.appendLog("创建下载目录", kStatusLog);
+    }
+    const std::string series = seriesFolder();
+    const std::string seriesPath = settings.downloadRoot + pathSeparator() + series;
+    if (!fs::is_directory(u8path(seriesPath), ec)) {
+        fs::create_directory(u8path(seriesPath), ec);
+        view.appendLog("创建目录: " + series, kStatusLog);
+    }
+}
+
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText)
+{
+    FetchResult out;
+    std::string headers;
+    FetchPageOptions options;
+    options.method = 0;
+    options.cookies = cookieText;
+    options.extraHeaders = kPlaylistHeader;
+    options.returnedHeaders = &headers;
+    out.body = fetchPage(trimLineEnd(url), options);
+    // The status of the last answer (after redirects) is the last "HTTP/" status line.
+    size_t at = headers.rfind("HTTP/");
+    while (at != std::string::npos && at > 0 && headers[at - 1] != '\n')
+        at = at == 0 ? std::string::npos : headers.rfind("HTTP/", at - 1);
+    if (at != std::string::npos) {
+        size_t space = headers.find(' ', at);
+        if (space != std::string::npos)
+            out.status = textToInt(std::string_view(headers).substr(space + 1, 3));
+    }
+    out.ok = out.status >= 200 && out.status <= 299;
+    if (!out.ok) {
+        out.error = out.status ? "HTTP " + std::to_string(out.status) : "无法连接";
+        out.body.clear();
+    }
+    return out;
+}
+
+void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::string segmentUrl,
+                     std::string segmentIndex)
+{
+    (void)episode;
+    const int index = textToInt(segmentIndex);
+    DownloadView& view = *run->view;
+    const std::string name = segmentName(segmentUrl);
+    if (abortRequested.load()) {
+        run->segmentEnded(index, false);
+        return;
+    }
+    const std::string path = run->folder + pathSeparator() + segmentIndex + ".ts";
+    std::error_code ec;
+    // A file under the segment's own name is always whole (transfers write aside, then rename),
+    // so one left by an earlier run of this episode is kept.
+    bool ok = fs::is_regular_file(u8path(path), ec) && fs::file_size(u8path(path), ec) > 0;
+    std::string reason;
+    const SegmentJob& job = run->jobs[index - 1];
+    for (int attempt = 0; !ok && attempt <= run->settings.retries; ++attempt) {
+        if (attempt > 0 && !pauseUnlessAborted(run->settings.retryPauseMs * attempt))
+            break;
+        auto promise = std::make_shared<std::promise<SegmentResult>>();
+        auto result = promise->get_future();
+        submitSegment(segmentUrl, path, 0, job.options,
+                      [promise](const SegmentResult& r) { promise->set_value(r); });
+        SegmentResult r = result.get();
+        ok = r.outcome == TransferOutcome::Completed;
+        reason = r.error;
+        if (r.outcome == TransferOutcome::Stopped || abortRequested.load())
+            break;
+    }
+    if (ok) {
+        int done = downloadedCount.fetch_add(1) + 1;
+        view.setProgressValue(2, done);
+        view.appendLog("已下载 " + std::to_string(done) + " / " + std::to_string(submittedCount.load()) + " = " + name,
+                       kMergeLog);
+        view.setCellText(run->row, kColumnDownloaded, std::to_string(done));
+    } else {
+        view.appendLog("下载失败 " + segmentIndex + ".ts (" + (reason.empty() ? "已中止" : reason) + ") = " + name,
+                       kMergeLog);
+    }
+    run->segmentEnded(index, ok);
+}
+
+namespace {
+
+// Reads the episode's playlist (following a master playlist to its best variant), fetches keys
+// and initialisation sections, hands the segments out and waits for them. False when the episode
+// could not be read, with its status cell set.
+bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings, int row,
+                     const std::string& episode, const std::string& folder)
+{
+    DownloadView& view = *viewPtr;
+    const std::string address = view.cellText(row, kColumnAddress);
+    auto fetch = settings.fetchPlaylist ? settings.fetchPlaylist : PlaylistFetcher(fetchPlaylistPage);
+    auto fail = [&](const std::string& status, const std::string& line) {
+        view.setCellText(row, kColumnStatus, status);
+        view.appendLog(line, kStatusLog);
+        return false;
+    };
+
+    view.appendLog("解析" + address, kStatusLog);
+    FetchResult page = fetch(address, view.cookieText());
+    if (!page.ok)
+        return fail("解析失败", "列表获取失败: " + trimLineEnd(address) + " (" + page.error + ")");
+    HlsPlaylist playlist = parseHlsPlaylist(page.body, address);
+    if (!playlist.valid)
+        return fail("解析失败", "不是有效的m3u8列表: " + trimLineEnd(address));
+    if (playlist.master) {
+        int best = bestVariant(playlist);
+        if (best < 0)
+            return fail("解析失败", "主列表中没有可用的码流: " + trimLineEnd(address));
+        const std::string media = playlist.variants[best].uri;
+        view.appendLog("解析" + media, kStatusLog);
+        page = fetch(media, view.cookieText());
+        if (!page.ok)
+            return fail("解析失败", "列表获取失败: " + media + " (" + page.error + ")");
+        playlist = parseHlsPlaylist(page.body, media);
+        if (!playlist.valid || playlist.master)
+            return fail("解析失败", "不是有效的m3u8列表: " + media);
+    }
+    if (!playlist.unsupportedMethod.empty())
+        return fail("不支持加密", "第 " + episode + " 集的加密方式 " + playlist.unsupportedMethod + " 无法解密,已跳过");
+    const int n = static_cast<int>(playlist.segments.size());
+    if (n == 0)
+        return fail("无分段", "解析完成,共有 0 条TS");
+
+    // Keys, fetched once per URI.
+    std::map<std::string, std::string> keys;
+    for (const auto& seg : playlist.segments) {
+        if (seg.keyIndex < 0)
+            continue;
+        const std::string& uri = playlist.keys[seg.keyIndex].uri;
+        if (keys.count(uri))
+            continue;
+        FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs, &abortRequested);
+        if (!key.ok)
+            return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
+        if (key.body.size() != 16)
+            return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" + std::to_string(key.body.size()) + " 字节)");
+        keys[uri] = key.body;
+    }
+    // Initialisation sections, kept beside the segments.
+    std::vector<std::string> mapFiles(playlist.maps.size());
+    for (const auto& seg : playlist.segments) {
+        if (seg.mapIndex < 0 || !mapFiles[seg.mapIndex].empty())
+            continue;
+        const HlsMap& map = playlist.maps[seg.mapIndex];
+        const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
+        FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
+                                      &abortRequested);
+        if (!body.ok || body.body.empty())
+            return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
+        const std::string path = folder + pathSeparator() + file;
+        FILE* f = std::fopen((path + ".part").c_str(), "wb");
+        bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f) == body.body.size();
+        if (f && std::fclose(f) != 0)
+            written = false;
+        std::error_code ec;
+        if (written)
+            fs::rename(u8path(path + ".part"), u8path(path), ec);
+        if (!written || ec)
+            return fail("解析失败", "无法写入 " + path);
+        mapFiles[seg.mapIndex] = file;
+    }
+
+    auto run = std::make_shared<EpisodeRun>();
+    run->view = viewPtr;
+    run->settings = settings;
+    run->row = row;
+    run->folder = folder;
+    std::vector<SegmentListEntry> list;
+    for (int i = 0; i < n; ++i) {
+        const HlsSegment& seg = playlist.segments[i];
+        SegmentJob job;
+        job.url = seg.uri;
+        job.options.range = seg.range;
+        job.options.connectTimeoutMs = settings.connectTimeoutMs;
+        job.options.stallTimeoutMs = settings.stallTimeoutMs;
+        if (seg.keyIndex >= 0) {
+            const std::string& key = keys[playlist.keys[seg.keyIndex].uri];
+            job.options.decrypt = true;
+            std::copy(key.begin(), key.end(), job.options.key.begin());
+            job.options.iv = seg.iv;
+        }
+        run->jobs.push_back(job);
+        list.push_back(SegmentListEntry{i + 1, seg.duration, seg.mapIndex >= 0 ? mapFiles[seg.mapIndex] : "",
+                                        seg.discontinuity});
+    }
+    writeSegmentList(folder, list);
+
+    view.setCellText(row, kColumnSegments, std::to_string(n));
+    view.setCellText(row, kColumnStatus, "解析中");
+    view.appendLog("解析完成,共有 " + std::to_string(n) + " 条TS", kStatusLog);
+    view.setProgressMaximum(1, n);
+    view.setProgressMaximum(2, n);
+    view.setProgressValue(2, 0);
+    submittedCount = 0;
+    downloadedCount = 0;
+    view.selectRow(row);
+
+    for (int i = 1; i <= n; ++i) {
+        if (abortRequested.load())
+            break;
+        if (settings.pace.maxConcurrent > 0) {
+            std::unique_lock lock(run->mutex);
+            while (run->running >= settings.pace.maxConcurrent && !abortRequested.load())
+                run->changed.wait_for(lock, std::chrono::milliseconds(50));
+            if (abortRequested.load())
+                break;
+        }
+        const std::string& url = run->jobs[i - 1].url;
+        view.appendLog("提交下载_" + std::to_string(i) + " " + segmentName(url), kStatusLog);
+        submittedCount.fetch_add(1);
+        {
+            std::lock_guard lock(run->mutex);
+            ++run->running;
+        }
+        // Segment thread: fetches segment i (with retries) and counts it.
+        if (!startDetachedTask(downloadSegment, run, episode, url, std::to_string(i)))
+            run->segmentEnded(i, false);
+        view.setCellText(row, kColumnSubmitted, std::to_string(i));
+        pauseUnlessAborted(settings.pace.intervalMs);
+        view.setProgressValue(1, i);
+    }
+
+    view.setCellText(row, kColumnStatus, "待合并");
+    // Every submitted segment ends (on an abort its transfer is stopped), so the merge never
+    // reads a file that is still being written.
+    {
+        std::unique_lock lock(run->mutex);
+        while (run->finished < submittedCount.load()) {
+            if (abortRequested.load()) {
+                lock.unlock();
+                SegmentScheduler::instance().stopAll();
+                lock.lock();
+            }
+            run->changed.wait_for(lock, std::chrono::milliseconds(200));
+        }
+    }
+    return true;
+}
+
+void runThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+{
+    runDownloadJobs(std::move(view), settings);
+    endRun();
+}
+
+void remergeThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+{
+    remergeEpisodes(std::move(view), settings);
+    endRun();
+}
+
+} // namespace
+
+void runDownloadJobs(std::shared_ptr<DownloadView> viewPtr, const DownloadSettings& settings)
+{
+    DownloadView& view = *viewPtr;
+    // An abort pressed while no run was going does not stop this one.
+    abortRequested = 0;
+    const std::string sep = pathSeparator();
+    const std::string series = seriesFolder();
+    const std::string seriesPath = settings.downloadRoot + sep + series;
+    const int rows = view.rowCount();
+    for (int r = 0; r < rows; ++r) {
+        if (view.rowChecked(r)) {
+            const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
+            view.appendLog("正在执行第 " + episode + " 集", kStatusLog);
+            const std::string folder = seriesPath + sep + episode;
+            std::error_code ec;
+            if (!fs::is_directory(u8path(folder), ec)) {
+                fs::create_directory(u8path(folder), ec);
+                view.appendLog("创建目录 " + sep + "下载目录" + sep + series + sep + episode, kStatusLog);
+            }
+            view.setAddressText("第 " + episode + " 集 " + view.cellText(r, kColumnAddress));
+            if (downloadEpisode(viewPtr, settings, r, episode, folder)) {
+                submittedCount = 0;
+                downloadedCount = 0;
+                view.appendLog("准备执行 TS 合并 MP4", kStatusLog);
+                mergeSegments(view, r, episode, seriesPath);
+                view.appendLog("执行下一条解析任务", kStatusLog);
+            }
+        }
+        if (abortRequested.load()) {
+            view.appendLog("已中止下载任务,但合并任务还在执行中", kStatusLog);
+            view.setCellText(r, kColumnStatus, "已中止");
+            break;
+        }
+    }
+    view.appendLog("全部执行完成,祝使用愉快", kStatusLog);
+    abortRequested = 0;
+    view.setRunControlsEnabled(true);
+}
+
+void remergeEpisodes(std::shared_ptr<DownloadView> viewPtr, const DownloadSettings& settings)
+{
+    DownloadView& view = *viewPtr;
+    abortRequested = 0;
+    const std::string sep = pathSeparator();
+    const std::string seriesPath = settings.downloadRoot + sep + seriesFolder();
+    const int rows = view.rowCount();
+    for (int r = 0; r < rows && !abortRequested.load(); ++r) {
+        const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
+        if (holdsSegmentFiles(seriesPath + sep + episode))
+            mergeSegments(view, r, episode, seriesPath);
+    }
+    view.appendLog("重新合并执行完成", kStatusLog);
+    abortRequested = 0;
+    view.setRunControlsEnabled(true);
+}
+
+bool startDownloadRun(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+{
+    if (!view || !claimRun())
+        return false;
+    view->setRunControlsEnabled(false);
+    // Run thread: the whole download run; it ends the run when it returns.
+    if (!startDetachedTask(runThread, std::move(view), std::move(settings))) {
+        endRun();
+        return false;
+    }
+    return true;
+}
+
+bool startRemerge(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+{
+    if (!view || !claimRun())
+        return false;
+    view->setRunControlsEnabled(false);
+    // Merge thread: merges the episode folders again, one after the other.
+    if (!startDetachedTask(remergeThread, std::move(view), std::move(settings))) {
+        endRun();
+        return false;
+    }
+    return true;
+}
+
+void requestAbort()
+{
+    abortRequested = 1;
+    SegmentScheduler::instance().stopAll();
+}
+
+bool downloadRunActive()
+{
+    std::lock_guard lock(runMutex);
+    return runActive;
+}
+
+bool waitForDownloadRun(int timeoutMs)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const bool gui = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    std::unique_lock lock(runMutex);
+    while (runActive) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        if (gui) {
+            lock.unlock();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            lock.lock();
+            runEnded.wait_for(lock, std::chrono::milliseconds(10));
+        } else {
+            runEnded.wait_until(lock, until);
+        }
+    }
+    return true;
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The download run: one checked row after the other, its playlist fetched and read, its segments
+// handed out at the run's pace, awaited and merged into one file.
+
+#include "download/download_view.h"
+#include "download/segment_transfer.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+// Run-wide values shared by the run thread, the segment threads and the window.
+extern std::atomic<int> abortRequested;  // 1 after 超级按钮_中止; cleared when a run starts and ends
+extern std::atomic<int> submittedCount;  // segments of the current episode handed out
+extern std::atomic<int> downloadedCount; // segments of the current episode that arrived whole
+
+// The series folder name (set when the download window opens).
+std::string seriesFolder();
+void setSeriesFolder(const std::string& name);
+
+// Pace of the segment submissions: 配置项 下载间隔 (ms between two submissions, 300 when missing)
+// and 下载并发 (most transfers at once, 0 = no cap, the default).
+struct DownloadPace {
+    int intervalMs = 300;
+    int maxConcurrent = 0;
+};
+DownloadPace readDownloadPace();
+
+// A playlist answer: the body and whether a 2xx answer arrived.
+using PlaylistFetcher = std::function<FetchResult(const std::string& url, const std::string& cookieText)>;
+
+struct DownloadSettings {
+    std::string downloadRoot; // the "下载目录" folder, without a trailing separator
+    DownloadPace pace;
+    int connectTimeoutMs = 30000;
+    int stallTimeoutMs = 30000;
+    int retries = 3;           // further attempts of a failed segment
+    int retryPauseMs = 1000;   // the pause before retry k is k times this
+    PlaylistFetcher fetchPlaylist; // empty: fetchPage with GET
+};
+
+// The download root under the program folder, and the settings of the next run (pace from the
+// settings file).
+std::string downloadRootFolder();
+DownloadSettings currentDownloadSettings();
+
+// Makes sure the download root and the series folder exist, logging "创建下载目录" and
+// "创建目录: " + seriesFolder on the status log when it creates them.
+void prepareDownloadFolders(DownloadView& view, const DownloadSettings& settings);
+
+// The playlist fetch of the run: GET with the browser's cookie text and the run's user agent,
+// through fetchPage; ok only for a 2xx answer.
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText);
+
+// Starts runDownloadJobs on a background thread. False, starting nothing, while a run or a merge
+// started by startRemerge is going.
+bool startDownloadRun(std::shared_ptr<DownloadView> view, DownloadSettings settings);
+// Starts the merge again, on a background thread, of every row whose episode folder holds
+// segment files. False while a run is going.
+bool startRemerge(std::shared_ptr<DownloadView> view, DownloadSettings settings);
+// 超级按钮_中止: asks the run to stop and ends the transfers in flight.
+void requestAbort();
+// Whether a run or a re-merge is going.
+bool downloadRunActive();
+// Waits until no run is going (true) or the time is up (false). On the GUI thread it keeps
+// dispatching events, so the run's queued window writes can proceed.
+bool waitForDownloadRun(int timeoutMs);
+
+// The run itself, on the calling thread (startDownloadRun calls it on its own thread).
+void runDownloadJobs(std::shared_ptr<DownloadView> view, const DownloadSettings& settings);
+
+// The merge again of every row whose episode folder holds segment files, on the calling thread.
+void remergeEpisodes(std::shared_ptr<DownloadView> view, const DownloadSettings& settings);
+
+// The per-episode state the segment threads share with the run thread.
+struct EpisodeRun;
+// One segment (index from 1) of the episode: fetched with retries unless its file is already
+// whole from an earlier run, then counted. Runs on its own thread.
+void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::string segmentUrl,
+                     std::string segmentIndex);
