@@ -38,14 +38,17 @@ namespace catalogue_testing {
 namespace cp = catalogue_pages;
 
 // Waits (running GUI events) until no catalogue load, cover fetch or play-list build is running.
+// Then runs what the workers posted last (their log lines).
 inline bool waitForWorkers(int timeoutMs = 20000)
 {
-    return QTest::qWaitFor(
+    const bool idle = QTest::qWaitFor(
         [] {
             return runningCatalogueLoads() == 0 && runningCoverFetches() == 0 &&
                    runningPlayListBuilds() == 0;
         },
         timeoutMs);
+    QCoreApplication::processEvents();
+    return idle;
 }
 
 // The program folder of a test: the settings file lives in a temporary folder.

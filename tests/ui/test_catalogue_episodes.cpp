@@ -1,0 +1,256 @@
+#include "test_catalogue_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QPixmap>
+
+using namespace catalogue_testing;
+
+namespace {
+
+// A play text of count episodes per source "第NN集$<prefix>N", sources separated by "$$$".
+std::string playText(const std::vector<std::string>& prefixes, int count)
+{
+    std::string text;
+    for (const std::string& prefix : prefixes) {
+        if (!text.empty())
+            text += "$$$";
+        for (int i = 1; i <= count; ++i) {
+            if (i > 1)
+                text += "#";
+            text += "第" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "集$" + prefix +
+                    std::to_string(i);
+        }
+    }
+    return text;
+}
+
+std::string pngOf(QColor colour)
+{
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+class EpisodeList : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        ASSERT_TRUE(waitForWorkers());
+        setSeriesRowHooks({});
+    }
+
+    // Appends a series row and makes it the current row.
+    QTreeWidgetItem* addRow(const std::vector<std::string>& columns)
+    {
+        auto* row = new QTreeWidgetItem;
+        for (int i = 0; i < static_cast<int>(columns.size()); ++i)
+            row->setText(i, QString::fromStdString(columns[i]));
+        ui.form.超级列表框_列表->addTopLevelItem(row);
+        ui.form.超级列表框_列表->setCurrentItem(row);
+        return row;
+    }
+
+    std::string cell(int row, int column) const
+    {
+        QTableWidgetItem* item = ui.form.高级表格_剧集->item(row, column);
+        return item == nullptr ? std::string("<none>") : item->text().toStdString();
+    }
+
+    QColor coverColour() const
+    {
+        const QPixmap picture = ui.form.图片框_封面->pixmap();
+        if (picture.isNull())
+            return QColor();
+        return picture.toImage().pixelColor(2, 2);
+    }
+
+    TestServer images;
+    CatalogueForm ui;
+};
+
+} // namespace
+
+TEST_F(EpisodeList, ACatalogueRowLaysOutItsSeries)
+{
+    images.on("/cover.png", CannedResponse{200, {"Content-Type: image/png"}, pngOf(Qt::red)});
+    addRow({"海贼王", "动漫", "草帽一伙", images.url("/cover.png"), playText({"A", "B"}, 12)});
+    openSeriesRow(ui.form);
+
+    QTableWidget* grid = ui.form.高级表格_剧集;
+    EXPECT_TRUE(grid->isVisible());
+    ASSERT_EQ(grid->rowCount(), 2);
+    EXPECT_EQ(cell(0, 0), "01");
+    EXPECT_EQ(cell(0, 1), "A1");
+    EXPECT_EQ(cell(0, 2), "B1");
+    EXPECT_EQ(cell(0, 27), "10");
+    EXPECT_EQ(cell(1, 0), "11");
+    EXPECT_EQ(cell(1, 3), "12");
+    EXPECT_EQ(cell(1, 4), "A12");
+    EXPECT_EQ(cell(1, 5), "B12");
+    EXPECT_EQ(cell(1, 6), "<none>");
+    for (int column = 0; column < 30; column += 3)
+        EXPECT_EQ(grid->columnWidth(column), 42);
+    EXPECT_EQ(grid->item(1, 3)->background().color(), QColor(255, 168, 255));
+    EXPECT_EQ(grid->item(1, 3)->textAlignment(), static_cast<int>(Qt::AlignCenter));
+    EXPECT_TRUE(grid->wordWrap());
+
+    EXPECT_EQ(ui.text(ui.form.透明标签_标题), "海贼王");
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "草帽一伙");
+    EXPECT_TRUE(ui.form.超级按钮_下载->isVisible());
+    EXPECT_EQ(ui.logCount("获取 海贼王 详细完成"), 1);
+    EXPECT_EQ(episodeFields().size(), 48u);
+    EXPECT_EQ(episodeFields()[24], "01");
+    EXPECT_EQ(episodeFields()[25], "B1");
+
+    ASSERT_TRUE(waitForWorkers());
+    EXPECT_EQ(coverColour(), QColor(Qt::red));
+    EXPECT_EQ(images.count("/cover.png"), 1);
+}
+
+TEST_F(EpisodeList, RowsThatOpenNothing)
+{
+    int historyCalls = 0;
+    std::vector<std::string> resumed;
+    SeriesRowHooks hooks;
+    hooks.historyRowOpened = [&](MainForm&, const std::string& name, const std::string& url,
+                                 const std::string& m3u8) {
+        ++historyCalls;
+        resumed = {name, url, m3u8};
+    };
+    setSeriesRowHooks(hooks);
+
+    ui.form.透明标签_标题->setText(QStringLiteral("before"));
+    publishOpenSeries({{"keep"}, {}});
+    struct Case {
+        std::string name;
+        std::vector<std::string> columns;
+        int historyCalls;
+    };
+    const Case cases[] = {
+        {"empty row", {"", "", "", "", ""}, 0},
+        {"row without a type", {"剧", "", "", "", playText({"A"}, 2)}, 0},
+        {"已下架 row", {"剧", "已下架", "", "", ""}, 0},
+        {"history row without an address", {"剧", "历史", "", "", "", "", "m"}, 0},
+        {"history row", {"剧", "历史", "", "", "", "https://v/5.m3u8", "https://v/5b.m3u8"}, 1},
+    };
+    for (const Case& c : cases) {
+        historyCalls = 0;
+        addRow(c.columns);
+        openSeriesRow(ui.form);
+        EXPECT_EQ(historyCalls, c.historyCalls) << c.name;
+        EXPECT_EQ(ui.text(ui.form.透明标签_标题), "before") << c.name;
+        EXPECT_FALSE(ui.form.超级按钮_下载->isVisible()) << c.name;
+        EXPECT_EQ(episodeFields(), (TextList{"keep"})) << c.name;
+    }
+    EXPECT_EQ(resumed, (std::vector<std::string>{"剧", "https://v/5.m3u8", "https://v/5b.m3u8"}));
+    ui.form.超级列表框_列表->setCurrentItem(nullptr);
+    openSeriesRow(ui.form);
+    EXPECT_TRUE(ui.logLines().empty());
+    EXPECT_EQ(runningCoverFetches(), 0);
+}
+
+TEST_F(EpisodeList, APendingResumeMayEndTheHandler)
+{
+    for (const bool endsEarly : {false, true}) {
+        ui.form.编辑框_状态->clear();
+        int resumes = 0;
+        SeriesRowHooks hooks;
+        hooks.resumePending = [] { return true; };
+        hooks.startResume = [&](MainForm&) {
+            ++resumes;
+            return endsEarly;
+        };
+        setSeriesRowHooks(hooks);
+        addRow({"剧", "动漫", "", "", playText({"A"}, 1)});
+        openSeriesRow(ui.form);
+        EXPECT_EQ(resumes, 1);
+        EXPECT_EQ(ui.logCount("获取 剧 详细完成"), endsEarly ? 0 : 1);
+        EXPECT_EQ(ui.text(ui.form.透明标签_标题), "剧"); // laid out before the resume
+    }
+}
+
+TEST_F(EpisodeList, APlayTextWithoutSeparatorsStillOpensTheSeries)
+{
+    addRow({"单集", "电影", "", "", "noseparators"});
+    openSeriesRow(ui.form);
+    EXPECT_EQ(ui.form.高级表格_剧集->rowCount(), 1);
+    EXPECT_EQ(cell(0, 0), "1");
+    EXPECT_EQ(cell(0, 1), "noseparators");
+    EXPECT_EQ(ui.logCount("获取 单集 详细完成"), 1);
+    EXPECT_TRUE(ui.form.超级按钮_下载->isVisible());
+}
+
+TEST_F(EpisodeList, TheLatestCoverWinsAndAFailedOneClearsThePicture)
+{
+    images.on("/slow.png", CannedResponse{200, {}, pngOf(Qt::red)}.after(std::chrono::milliseconds(400)));
+    images.on("/fast.png", CannedResponse{200, {}, pngOf(Qt::blue)});
+    images.on("/notapicture", CannedResponse{200, {}, "<html></html>"});
+    addRow({"甲", "动漫", "", images.url("/slow.png"), playText({"A"}, 1)});
+    openSeriesRow(ui.form);
+    addRow({"乙", "动漫", "", images.url("/fast.png"), playText({"B"}, 1)});
+    openSeriesRow(ui.form);
+    ASSERT_TRUE(waitForWorkers());
+    EXPECT_EQ(coverColour(), QColor(Qt::blue));
+
+    for (const std::string path : {"/missing.png", "/notapicture"}) {
+        ui.form.图片框_封面->setPixmap(QPixmap::fromImage(QImage(4, 4, QImage::Format_RGB32)));
+        addRow({"丙", "动漫", "", images.url(path), playText({"C"}, 1)});
+        openSeriesRow(ui.form);
+        ASSERT_TRUE(waitForWorkers());
+        EXPECT_TRUE(ui.form.图片框_封面->pixmap().isNull()) << path;
+    }
+    EXPECT_EQ(ui.logCount("获取 丙 详细完成"), 2);
+}
+
+TEST_F(EpisodeList, AFillStartedMeanwhileTakesOver)
+{
+    // While the long series is being laid out, the user opens another row.
+    addRow({"长剧", "动漫", "", "", playText({"L"}, 600)});
+    QTreeWidgetItem* shortRow = new QTreeWidgetItem(
+        QStringList{QStringLiteral("短剧"), QStringLiteral("动漫"), QString(), QString(),
+                    QString::fromStdString(playText({"S"}, 3))});
+    ui.form.超级列表框_列表->addTopLevelItem(shortRow);
+    QTimer::singleShot(0, &ui.window, [&] {
+        ui.form.超级列表框_列表->setCurrentItem(shortRow);
+        openSeriesRow(ui.form);
+    });
+    openSeriesRow(ui.form);
+    EXPECT_EQ(ui.text(ui.form.透明标签_标题), "短剧");
+    EXPECT_EQ(ui.form.高级表格_剧集->rowCount(), 1);
+    EXPECT_EQ(cell(0, 1), "S1");
+    EXPECT_EQ(cell(0, 9), "<none>");
+    EXPECT_TRUE(ui.form.高级表格_剧集->isVisible());
+    EXPECT_EQ(ui.logCount("获取 长剧 详细完成"), 0);
+    EXPECT_EQ(ui.logCount("获取 短剧 详细完成"), 1);
+    EXPECT_EQ(openSeries()->episodes.size(), 3u);
+}
+
+TEST_F(EpisodeList, ThePlayListIsBuiltOnAWorkerWhileTheGuiThreadReadsIt)
+{
+    addRow({"剧", "动漫", "", "", playText({"A", "B"}, 500)});
+    openSeriesRow(ui.form);
+    publishPlayList({"old", "old-url", "old-m3u8"});
+    startPlayListBuild(ui.form);
+    // The GUI thread keeps reading while the worker builds and publishes.
+    while (runningPlayListBuilds() > 0) {
+        const std::shared_ptr<const TextList> list = playList();
+        ASSERT_TRUE(list->size() == 3 || list->size() == 1500u) << list->size();
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(waitForWorkers());
+    const std::shared_ptr<const TextList> list = playList();
+    ASSERT_EQ(list->size(), 1500u);
+    EXPECT_EQ((*list)[0], "01");
+    EXPECT_EQ((*list)[1], "A1");
+    EXPECT_EQ((*list)[2], "B1");
+    EXPECT_EQ((*list)[1497], "500");
+    EXPECT_EQ((*list)[1499], "B500");
+    EXPECT_EQ(ui.logCount("获取 剧 播放列表成功"), 1);
+}
