@@ -12,6 +12,7 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -238,6 +239,9 @@ bool holdsSegmentFiles(const std::string& episodeFolder)
 bool remuxToMp4(const std::vector<std::string>& files, const std::string& outPath, std::string& error,
                 const std::function<void(size_t)>& onFile)
 {
+    // libavformat's notes (such as the faststart second pass) are not for the user's terminal.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
     SequentialReader reader;
     reader.files = &files;
     reader.onFile = &onFile;

@@ -1,0 +1,381 @@
+// The download run against loopback HLS servers serving ffmpeg-made media: the row's course, the
+// logs and cells, master and media playlists, URI forms, encryption, byte ranges, initialisation
+// sections, failing and stalling segments, abort, resume and the pace settings.
+#include "download/download_run.h"
+
+#include "app/paths.h"
+#include "app/settings_store.h"
+#include "download/segment_scheduler.h"
+#include "download_fixtures.h"
+
+#include <thread>
+
+using namespace dltest;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RunTest : public ::testing::Test {
+protected:
+    QTemporaryDir temp;
+    TestServer server;
+    std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>();
+    DownloadSettings settings;
+
+    void SetUp() override
+    {
+        settings.downloadRoot = temp.path().toStdString() + "/下载目录";
+        settings.pace.intervalMs = 10;
+        settings.retryPauseMs = 50;
+        settings.stallTimeoutMs = 600;
+        settings.connectTimeoutMs = 2000;
+        setSeriesFolder("测试剧");
+        prepareDownloadFolders(*view, settings);
+    }
+    void TearDown() override { ASSERT_TRUE(waitForDownloadRun(20000)); }
+
+    std::string seriesPath() const { return settings.downloadRoot + "/测试剧"; }
+    fs::path episodeFolder(int e) const { return u8(seriesPath() + "/" + std::to_string(e)); }
+    std::string mp4(int e) const { return seriesPath() + "/" + std::to_string(e) + ".mp4"; }
+    void run() { runDownloadJobs(view, settings); }
+
+    void expectWholeMp4(int e, double seconds = 4.0)
+    {
+        MediaInfo info = probeMedia(mp4(e));
+        ASSERT_TRUE(info.opened) << mp4(e);
+        EXPECT_NE(info.format.find("mp4"), std::string::npos);
+        EXPECT_EQ(info.video, 1);
+        EXPECT_EQ(info.audio, 1);
+        EXPECT_NEAR(info.duration, seconds, 0.5);
+    }
+    void expectNoPartFiles(int e)
+    {
+        std::error_code ec;
+        for (const auto& f : fs::directory_iterator(episodeFolder(e), ec))
+            EXPECT_NE(f.path().extension(), ".part") << f.path();
+    }
+};
+
+TEST_F(RunTest, AMediaPlaylistGoesFromListedToFinishedFile)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    ASSERT_FALSE(fixture.empty());
+    serveFolder(server, fixture, "/v");
+    const std::string url = server.url("/v/index.m3u8");
+    view->addRow(url, true);
+    view->cookie = "sid=42";
+    run();
+
+    auto row = view->row(0);
+    EXPECT_EQ(row.statuses, (std::vector<std::string>{"解析中", "待合并", "合并中", "完成"}));
+    EXPECT_EQ(row.cells[kColumnSegments], "4");
+    EXPECT_EQ(row.cells[kColumnSubmitted], "4");
+    EXPECT_EQ(row.cells[kColumnDownloaded], "4");
+    EXPECT_FALSE(row.checked);
+    EXPECT_EQ(view->address, "第 1 集 " + url);
+    expectWholeMp4(1);
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_EQ(readFile(episodeFolder(1) / (std::to_string(i) + ".ts")),
+                  readFile(fixture / ("seg" + std::to_string(i - 1) + ".ts")));
+    expectNoPartFiles(1);
+
+    // A media playlist given directly is fetched once, with GET, the browser's cookies and the
+    // run's user agent.
+    auto lists = server.requestsFor("/v/index.m3u8");
+    ASSERT_EQ(lists.size(), 1u);
+    EXPECT_EQ(lists[0].method, "GET");
+    EXPECT_NE(lists[0].header("User-Agent").value_or("").find("Edge/13.10586"), std::string::npos);
+    EXPECT_EQ(lists[0].header("Cookie").value_or(""), "sid=42");
+
+    auto status = view->log(kStatusLog);
+    std::vector<std::string> expected = {"创建下载目录",
+                                         "创建目录: 测试剧",
+                                         "正在执行第 1 集",
+                                         "创建目录 /下载目录/测试剧/1",
+                                         "解析" + url,
+                                         "解析完成,共有 4 条TS",
+                                         "提交下载_1 seg0.ts",
+                                         "提交下载_2 seg1.ts",
+                                         "提交下载_3 seg2.ts",
+                                         "提交下载_4 seg3.ts",
+                                         "准备执行 TS 合并 MP4",
+                                         "执行下一条解析任务",
+                                         "全部执行完成,祝使用愉快"};
+    EXPECT_EQ(status, expected);
+    EXPECT_EQ(view->logCountPrefix(kMergeLog, "已下载 "), 4);
+    EXPECT_TRUE(view->logHas(kMergeLog, "第 1 集合并完成"));
+    EXPECT_EQ(view->progressMax[2], 4);
+    EXPECT_EQ(view->progressValue[2], 4);
+    ASSERT_FALSE(view->controls.empty());
+    EXPECT_TRUE(view->controls.back());
+    EXPECT_EQ(view->selected, std::vector<int>{0});
+    EXPECT_EQ(downloadedCount.load(), 0);
+}
+
+TEST_F(RunTest, AMasterPlaylistLeadsToItsBestVariantWhateverTheUriForm)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/v");
+    server.on("/m/master.m3u8",
+              CannedResponse{200, {}, "#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=500000\r\nlow/index.m3u8\r\n"
+                                      "#EXT-X-STREAM-INF:BANDWIDTH=3000000\r\nhigh/index.m3u8\r\n"
+                                      "#EXT-X-STREAM-INF:BANDWIDTH=1000000\r\nmid/index.m3u8\r\n"});
+    // CR LF lines; relative, absolute-path and full addresses; no line feed after the last line.
+    std::string media = "#EXTM3U\r\n#EXT-X-TARGETDURATION:1\r\n#EXTINF:1,\r\n../../v/seg0.ts\r\n#EXTINF:1,\r\n"
+                        "/v/seg1.ts\r\n#EXTINF:1,\r\n" +
+                        server.url("/v/seg2.ts") + "\r\n#EXTINF:1,\r\n../../v/seg3.ts";
+    server.on("/m/high/index.m3u8", CannedResponse{200, {}, media});
+    view->addRow(server.url("/m/master.m3u8"), true);
+    run();
+
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    EXPECT_EQ(server.count("/m/high/index.m3u8"), 1);
+    EXPECT_EQ(server.count("/m/low/index.m3u8"), 0);
+    EXPECT_EQ(server.count("/m/mid/index.m3u8"), 0);
+    EXPECT_TRUE(view->logHas(kStatusLog, "解析" + server.url("/m/high/index.m3u8")));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(server.count("/v/seg" + std::to_string(i) + ".ts"), 1);
+    expectWholeMp4(1);
+}
+
+TEST_F(RunTest, EncryptedRangedAndFragmentedStreamsBecomeWholeFiles)
+{
+    struct Case {
+        const char* kind;
+        const char* prefix;
+    } cases[] = {{"aes", "/e"}, {"single", "/r"}, {"fmp4", "/f"}};
+    for (const auto& c : cases) {
+        fs::path fixture = hlsFixture(c.kind, 4);
+        ASSERT_FALSE(fixture.empty()) << c.kind;
+        serveFolder(server, fixture, c.prefix);
+        view->addRow(server.url(std::string(c.prefix) + "/index.m3u8"), true);
+    }
+    run();
+    for (int e = 1; e <= 3; ++e) {
+        SCOPED_TRACE(cases[e - 1].kind);
+        EXPECT_EQ(view->row(e - 1).cells[kColumnStatus], "完成");
+        expectWholeMp4(e);
+    }
+    // The key is fetched once for all segments; the single file is asked for in ranges.
+    EXPECT_EQ(server.count("/e/key.bin"), 1);
+    auto ranged = server.requestsFor("/r/index.ts");
+    ASSERT_FALSE(ranged.empty());
+    EXPECT_NE(ranged[0].header("Range").value_or(""), "bytes=0-");
+    EXPECT_TRUE(fs::exists(episodeFolder(3) / "map1.mp4"));
+}
+
+TEST_F(RunTest, FailingSegmentsAreRetriedAndOneThatNeverComesIsReported)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/a");
+    serveFolder(server, fixture, "/b");
+    const std::string seg1 = readFile(fixture / "seg1.ts");
+    const std::string seg2 = readFile(fixture / "seg2.ts");
+    server.on("/a/seg1.ts", std::vector<CannedResponse>{{404, {"Content-Type: text/html"}, "<html>404</html>"},
+                                                        {404, {"Content-Type: text/html"}, "<html>404</html>"},
+                                                        {200, {}, seg1}});
+    server.on("/a/seg2.ts", std::vector<CannedResponse>{CannedResponse::stall(), {200, {}, seg2}});
+    server.on("/b/seg3.ts", CannedResponse{500, {}, "server error"});
+    view->addRow(server.url("/a/index.m3u8"), true);
+    view->addRow(server.url("/b/index.m3u8"), true);
+    view->deleteChecked = true;
+    run();
+
+    // Episode 1: every segment arrived in the end; the error pages were never kept.
+    EXPECT_EQ(server.count("/a/seg1.ts"), 3);
+    EXPECT_EQ(server.count("/a/seg2.ts"), 2);
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    EXPECT_FALSE(fs::exists(episodeFolder(1))); // deleted: nothing was missing
+    expectWholeMp4(1);
+
+    // Episode 2: segment 4 failed four times; the row, the merge log and the folder say so.
+    EXPECT_EQ(server.count("/b/seg3.ts"), 4);
+    auto row = view->row(1);
+    EXPECT_EQ(row.cells[kColumnStatus], "缺1段");
+    EXPECT_EQ(row.cells[kColumnDownloaded], "3");
+    EXPECT_TRUE(row.checked);
+    EXPECT_TRUE(view->logHas(kMergeLog, "下载失败 4.ts (HTTP 500) = seg3.ts"));
+    EXPECT_TRUE(view->logHas(kMergeLog, "第 2 集缺少 1 个分段: 4.ts"));
+    EXPECT_TRUE(fs::exists(episodeFolder(2) / "3.ts"));
+    EXPECT_FALSE(fs::exists(episodeFolder(2) / "4.ts"));
+    expectWholeMp4(2, 3.0);
+}
+
+TEST_F(RunTest, AbortAtSegmentFiveStopsTheRunAndMergesWhatArrived)
+{
+    fs::path fixture = hlsFixture("ts", 10);
+    ASSERT_FALSE(fixture.empty());
+    serveFolder(server, fixture, "/t");
+    for (int i = 0; i < 10; ++i) {
+        std::string body = readFile(fixture / ("seg" + std::to_string(i) + ".ts"));
+        server.on("/t/seg" + std::to_string(i) + ".ts", CannedResponse{200, {}, body}.after(150ms));
+    }
+    serveFolder(server, fixture, "/later");
+    view->addRow(server.url("/t/index.m3u8"), true);
+    view->addRow(server.url("/later/index.m3u8"), true);
+    settings.pace.intervalMs = 100;
+    view->onCell = [](int, int column, const std::string& text) {
+        if (column == kColumnSubmitted && text == "5")
+            requestAbort(); // 超级按钮_中止 while segment 5 is being submitted
+    };
+    run();
+
+    EXPECT_TRUE(view->logHas(kStatusLog, "提交下载_5 seg4.ts"));
+    EXPECT_FALSE(view->logHas(kStatusLog, "提交下载_6 seg5.ts"));
+    for (int i = 5; i < 10; ++i)
+        EXPECT_EQ(server.count("/t/seg" + std::to_string(i) + ".ts"), 0) << i;
+    auto row = view->row(0);
+    EXPECT_EQ(row.cells[kColumnStatus], "已中止");
+    EXPECT_TRUE(fs::exists(u8(mp4(1))));
+    expectNoPartFiles(1);
+    auto status = view->log(kStatusLog);
+    ASSERT_GE(status.size(), 3u);
+    EXPECT_EQ(status[status.size() - 3], "执行下一条解析任务");
+    EXPECT_EQ(status[status.size() - 2], "已中止下载任务,但合并任务还在执行中");
+    EXPECT_EQ(status.back(), "全部执行完成,祝使用愉快");
+    // The later row is not touched.
+    EXPECT_TRUE(view->row(1).statuses.empty());
+    EXPECT_EQ(server.count("/later/index.m3u8"), 0);
+    EXPECT_EQ(abortRequested.load(), 0);
+    EXPECT_EQ(SegmentScheduler::instance().taskCount(), 0u);
+}
+
+TEST_F(RunTest, ASecondRunFetchesOnlyTheSegmentsStillMissing)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/p");
+    server.on("/p/seg2.ts", CannedResponse{503});
+    server.on("/p/seg3.ts", CannedResponse{503});
+    settings.retries = 0;
+    view->addRow(server.url("/p/index.m3u8"), true);
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "缺2段");
+    EXPECT_TRUE(view->row(0).checked);
+
+    serveFolder(server, fixture, "/p");
+    server.clearRecords();
+    run();
+    EXPECT_EQ(server.count("/p/seg0.ts"), 0);
+    EXPECT_EQ(server.count("/p/seg1.ts"), 0);
+    EXPECT_EQ(server.count("/p/seg2.ts"), 1);
+    EXPECT_EQ(server.count("/p/seg3.ts"), 1);
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    expectWholeMp4(1);
+}
+
+TEST_F(RunTest, PlaylistsThatCannotBeDownloadedEndTheirEpisodeClearly)
+{
+    server.on("/sample.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:1,\n"
+                                                      "s1.ts\n#EXT-X-ENDLIST\n"});
+    server.on("/badkey.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"/k\"\n#EXTINF:1,\n"
+                                                      "s1.ts\n#EXT-X-ENDLIST\n"});
+    server.on("/k", CannedResponse{200, {}, "Forbidden"});
+    server.on("/html.m3u8", CannedResponse{404, {"Content-Type: text/html"}, "<html>not here</html>\n/a/b.ts\n"});
+    struct Case {
+        const char* path;
+        const char* status;
+    } cases[] = {{"/sample.m3u8", "不支持加密"}, {"/badkey.m3u8", "密钥错误"}, {"/html.m3u8", "解析失败"}};
+    for (const auto& c : cases)
+        view->addRow(server.url(c.path), true);
+    run();
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(view->row(r).cells[kColumnStatus], cases[r].status) << cases[r].path;
+        EXPECT_FALSE(fs::exists(u8(mp4(r + 1)))) << cases[r].path;
+    }
+    EXPECT_EQ(server.count("/s1.ts"), 0);
+    EXPECT_EQ(server.count("/a/b.ts"), 0);
+    EXPECT_TRUE(view->logHas(kStatusLog, "密钥长度不是16字节: " + server.url("/k") + " (9 字节)"));
+    EXPECT_EQ(view->log(kStatusLog).back(), "全部执行完成,祝使用愉快");
+}
+
+TEST_F(RunTest, UncheckedRowsStayAsTheyAreAndAPendingAbortIsForgotten)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/v");
+    view->addRow(server.url("/v/index.m3u8"), false);
+    run();
+    EXPECT_EQ(view->log(kStatusLog).back(), "全部执行完成,祝使用愉快");
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "待命");
+    EXPECT_TRUE(view->row(0).statuses.empty());
+    EXPECT_EQ(server.requests().size(), 0u);
+    EXPECT_TRUE(view->controls.back());
+
+    requestAbort(); // pressed while nothing ran
+    view->setRowChecked(0, true);
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+}
+
+TEST_F(RunTest, OneRunAtATimeAndAbortEndsARunningOne)
+{
+    server.on("/hang.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXTINF:1,\n/hang.ts\n#EXTINF:1,\n/hang.ts\n"});
+    server.on("/hang.ts", CannedResponse::stall());
+    settings.stallTimeoutMs = 60000;
+    view->addRow(server.url("/hang.m3u8"), true);
+    ASSERT_TRUE(startDownloadRun(view, settings));
+    EXPECT_FALSE(startDownloadRun(view, settings));
+    EXPECT_FALSE(startRemerge(view, settings));
+    ASSERT_TRUE(server.waitForRequests(2, 5s));
+    EXPECT_TRUE(downloadRunActive());
+    requestAbort();
+    EXPECT_TRUE(waitForDownloadRun(10000));
+    EXPECT_FALSE(downloadRunActive());
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "已中止");
+    EXPECT_EQ(view->controls.front(), false);
+    EXPECT_EQ(view->controls.back(), true);
+}
+
+TEST_F(RunTest, RemergeTakesEveryRowWhoseFolderHoldsSegments)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    view->addRow("http://127.0.0.1:1/1.m3u8", false);
+    view->addRow("http://127.0.0.1:1/2.m3u8", false);
+    fs::create_directories(episodeFolder(2));
+    for (int i = 0; i < 4; ++i)
+        fs::copy_file(fixture / ("seg" + std::to_string(i) + ".ts"), episodeFolder(2) / (std::to_string(i + 1) + ".ts"));
+    ASSERT_TRUE(startRemerge(view, settings));
+    ASSERT_TRUE(waitForDownloadRun(20000));
+    EXPECT_TRUE(view->row(0).statuses.empty());
+    EXPECT_EQ(view->row(1).cells[kColumnStatus], "完成");
+    expectWholeMp4(2);
+    EXPECT_TRUE(view->controls.back());
+}
+
+TEST_F(RunTest, PaceComesFromTheSettingsAndCapsTheTransfers)
+{
+    setProgramFolderForTesting(temp.path().toStdString());
+    ASSERT_TRUE(ensureDataFolder());
+    DownloadPace pace = readDownloadPace();
+    EXPECT_EQ(pace.intervalMs, 300);
+    EXPECT_EQ(pace.maxConcurrent, 0);
+    ASSERT_TRUE(writeSetting("配置项", "下载间隔", "0"));
+    ASSERT_TRUE(writeSetting("配置项", "下载并发", "2"));
+    pace = readDownloadPace();
+    EXPECT_EQ(pace.intervalMs, 0);
+    EXPECT_EQ(pace.maxConcurrent, 2);
+    EXPECT_EQ(currentDownloadSettings().pace.maxConcurrent, 2);
+    setProgramFolderForTesting("");
+
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/c");
+    std::atomic<int> inFlight{0}, most{0};
+    for (int i = 0; i < 4; ++i) {
+        std::string body = readFile(fixture / ("seg" + std::to_string(i) + ".ts"));
+        server.onHandler("/c/seg" + std::to_string(i) + ".ts", [&, body](const RecordedRequest&, int) {
+            int now = ++inFlight;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(200ms);
+            --inFlight;
+            return CannedResponse{200, {}, body};
+        });
+    }
+    settings.pace = pace;
+    view->addRow(server.url("/c/index.m3u8"), true);
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    EXPECT_EQ(most.load(), 2);
+}
+
+} // namespace
