@@ -1,5 +1,6 @@
 #include "ui/fonts.h"
 
+#include <QApplication>
 #include <QStringList>
 
 namespace {
@@ -27,4 +28,16 @@ QFont songtiFont(int pixelSize)
     return namedFont({QStringLiteral("宋体"), QStringLiteral("SimSun"),
                       QStringLiteral("Noto Serif CJK SC")},
                      pixelSize, false);
+}
+
+QFont defaultFont()
+{
+    const QFont application = QApplication::font();
+    QFont font(application.family());
+    if (application.pixelSize() > 0)
+        font.setPixelSize(application.pixelSize());
+    else
+        font.setPointSizeF(application.pointSizeF());
+    font.setBold(false);
+    return font;
 }

@@ -6,3 +6,5 @@
 
 QFont yaheiFont(int pixelSize, bool bold = false);
 QFont songtiFont(int pixelSize);
+// The application's default font, set on a component so that it does not inherit the window's.
+QFont defaultFont();

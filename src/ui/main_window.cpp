@@ -176,6 +176,8 @@ void MainWindow::createComponents()
 
     MainForm& f = form_;
     f.window = this;
+    // Components use the window's font unless they name their own.
+    setFont(yaheiFont(12));
     const QFont normal = yaheiFont(12);
     const QFont bold = yaheiFont(12, true);
 
@@ -187,10 +189,10 @@ void MainWindow::createComponents()
                        QColor(128, 224, 0));
     f.图形按钮_历史 = pictureButton(this, "图形按钮_历史", QStringLiteral(":/pictures/history.png"),
                                    {326, 9, 48, 18});
-    f.标签_历史 = label(this, "标签_历史", "历史", {344, 9, 30, 18}, QFont(), QColor(255, 128, 0));
+    f.标签_历史 = label(this, "标签_历史", "历史", {344, 9, 30, 18}, defaultFont(), QColor(255, 128, 0));
     f.图形按钮_关于 = pictureButton(this, "图形按钮_关于", QStringLiteral(":/pictures/sponsor.png"),
                                    {388, 9, 48, 18});
-    f.标签_关于 = label(this, "标签_关于", "赞助", {406, 9, 30, 18}, QFont(), QColor(192, 96, 0));
+    f.标签_关于 = label(this, "标签_关于", "赞助", {406, 9, 30, 18}, defaultFont(), QColor(192, 96, 0));
     // A click on the text beside a picture button reaches the button below it.
     f.标签_历史->setAttribute(Qt::WA_TransparentForMouseEvents);
     f.标签_关于->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -231,6 +233,7 @@ void MainWindow::createComponents()
     f.高级表格_剧集->horizontalHeader()->setMinimumSectionSize(0);
     for (int column = 0; column < 30; ++column)
         f.高级表格_剧集->setColumnWidth(column, column % 3 == 0 ? 42 : 0);
+    f.高级表格_剧集->setFont(defaultFont());
     f.高级表格_剧集->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     // Search, cover, download button and series list.
@@ -238,6 +241,7 @@ void MainWindow::createComponents()
     f.编辑框_搜索 = named(new QLineEdit(QStringLiteral("请输入剧名搜索"), f.外形框_列表),
                         "编辑框_搜索", {0, 0, 120, 30});
     f.编辑框_搜索->setAlignment(Qt::AlignCenter);
+    f.编辑框_搜索->setFont(defaultFont());
     f.超级按钮_搜索 = button(f.外形框_列表, "超级按钮_搜索", "搜索", {120, 0, 40, 30},
                            yaheiFont(14));
     f.图片框_封面 = named(new QLabel(f.外形框_列表), "图片框_封面", {-2, 40, 160, 233});
@@ -277,10 +281,10 @@ void MainWindow::createComponents()
     f.标签_当前->setAlignment(Qt::AlignCenter);
     f.标签_当前->setFont(yaheiFont(11, true));
     f.标签_当前->setValidator(new QIntValidator(-32768, 32767, f.标签_当前));
-    f.标签_页数 = label(this, "标签_页数", "2680", {125, 682, 40, 19}, QFont(), QColor(144, 0, 255));
+    f.标签_页数 = label(this, "标签_页数", "2680", {125, 682, 40, 19}, defaultFont(), QColor(144, 0, 255));
     f.按钮_下一页 = button(this, "按钮_下一页", "下页", {167, 682, 35, 19}, bold);
     f.按钮_尾页 = button(this, "按钮_尾页", "尾页", {204, 682, 35, 19}, bold);
-    f.标签_共有记录数 = label(this, "标签_共有记录数", "98650", {241, 682, 45, 19}, QFont(),
+    f.标签_共有记录数 = label(this, "标签_共有记录数", "98650", {241, 682, 45, 19}, defaultFont(),
                             QColor(128, 128, 255));
     QPalette countPalette = f.标签_共有记录数->palette();
     countPalette.setColor(QPalette::Window, QColor(236, 236, 236));
@@ -296,6 +300,7 @@ void MainWindow::createComponents()
     // Status log.
     f.编辑框_状态 = named(new QPlainTextEdit(this), "编辑框_状态", {9, 710, 425, 51});
     f.编辑框_状态->setReadOnly(true);
+    f.编辑框_状态->setFont(defaultFont());
     f.编辑框_状态->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     f.编辑框_状态->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
