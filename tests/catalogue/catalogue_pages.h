@@ -12,7 +12,7 @@ using Json = nlohmann::ordered_json;
 
 inline Json item(const std::string& name, const std::string& type = "动作片",
                  const std::string& blurb = "简介", const std::string& play = "第01集$https://v/1.m3u8",
-                 const std::string& pic = "https://img/p.jpg")
+                 const std::string& pic = "http://127.0.0.1:1/p.jpg")
 {
     return Json{{"vod_name", name}, {"type_name", type}, {"vod_blurb", blurb},
                 {"vod_play_url", play}, {"vod_pic", pic}};
