@@ -1,8 +1,10 @@
 #include "net/json_document.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -29,12 +31,53 @@ constexpr std::int64_t exactIntegerLimit = std::int64_t{1} << 53;
 // Paths
 
 // One member access: the property name as script sees it, and the array index it stands for
-// ("0", "17"; -1 when the name is not an array index).
+// ("0", "17"; -1 when the name is not an array index). The name points into the path text, or
+// into the segment list's own store when the path spelt it with escapes.
 struct Segment {
-  std::string key;
+  std::string_view key;
   std::int64_t index = -1;
 };
-using Segments = std::vector<Segment>;
+
+// The accesses of one path. Paths are short, so the list lives on the stack unless it grows
+// past a few accesses; reads then cost no allocation.
+class Segments {
+ public:
+  Segments() = default;
+  Segments(const Segments&) = delete;
+  Segments& operator=(const Segments&) = delete;
+
+  void push_back(const Segment& seg) {
+    if (n < inlineCapacity) {
+      fixed[n] = seg;
+    } else {
+      if (n == inlineCapacity) spill.assign(fixed.begin(), fixed.end());
+      spill.push_back(seg);
+    }
+    ++n;
+  }
+  void clear() {
+    n = 0;
+    spill.clear();
+  }
+  std::size_t size() const { return n; }
+  bool empty() const { return n == 0; }
+  const Segment* begin() const { return n <= inlineCapacity ? fixed.data() : spill.data(); }
+  const Segment* end() const { return begin() + n; }
+  const Segment& operator[](std::size_t k) const { return begin()[k]; }
+  const Segment& back() const { return begin()[n - 1]; }
+  // Keeps a name that exists only as decoded text; its address stays valid.
+  std::string_view store(std::string text) {
+    owned.push_back(std::make_unique<std::string>(std::move(text)));
+    return *owned.back();
+  }
+
+ private:
+  static constexpr std::size_t inlineCapacity = 6;
+  std::array<Segment, inlineCapacity> fixed{};
+  std::vector<Segment> spill;
+  std::vector<std::unique_ptr<std::string>> owned;
+  std::size_t n = 0;
+};
 
 std::int64_t arrayIndexOf(std::string_view key) {
   if (key.empty() || key.size() > 10 || (key.size() > 1 && key[0] == '0')) return -1;
@@ -84,12 +127,12 @@ class PathReader {
       ++i;
   }
 
-  bool identifier(std::string& out) {
+  bool identifier(std::string_view& out) {
     auto start = i;
     if (i >= t.size() || !identStart(static_cast<unsigned char>(t[i]))) return false;
     ++i;
     while (i < t.size() && identPart(static_cast<unsigned char>(t[i]))) ++i;
-    out.assign(t.substr(start, i - start));
+    out = t.substr(start, i - start);
     return true;
   }
 
@@ -108,8 +151,8 @@ class PathReader {
         skipSpace();
         if (i >= t.size()) return false;
         if (t[i] == '\'' || t[i] == '"') {
-          if (!stringLiteral(seg.key)) return false;
-        } else if (!integerLiteral(seg.key)) {
+          if (!stringLiteral(seg.key, out)) return false;
+        } else if (!integerLiteral(seg.key, out)) {
           return false;
         }
         skipSpace();
@@ -119,7 +162,7 @@ class PathReader {
         return false;
       }
       seg.index = arrayIndexOf(seg.key);
-      out.push_back(std::move(seg));
+      out.push_back(seg);
     }
   }
 
@@ -129,7 +172,7 @@ class PathReader {
   }
   static bool identPart(unsigned char c) { return identStart(c) || (c >= '0' && c <= '9'); }
 
-  bool integerLiteral(std::string& out) {
+  bool integerLiteral(std::string_view& key, Segments& segs) {
     bool negative = false;
     if (t[i] == '-') {
       negative = true;
@@ -143,9 +186,10 @@ class PathReader {
       return false;
     auto digits = t.substr(start, i - start);
     while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
-    out.clear();
-    if (negative && digits != "0") out += '-';
-    out.append(digits);
+    if (negative && digits != "0")
+      key = segs.store("-" + std::string(digits));
+    else
+      key = digits;
     return true;
   }
 
@@ -161,9 +205,23 @@ class PathReader {
     return true;
   }
 
-  bool stringLiteral(std::string& out) {
+  bool stringLiteral(std::string_view& key, Segments& segs) {
     const char quote = t[i++];
-    out.clear();
+    // Most names have no escapes: they are taken from the path text as they stand.
+    const auto start = i;
+    while (i < t.size() && t[i] != quote && t[i] != '\\' && t[i] != '\n' && t[i] != '\r') ++i;
+    if (i < t.size() && t[i] == quote) {
+      key = t.substr(start, i - start);
+      ++i;
+      return true;
+    }
+    std::string out(t.substr(start, i - start));
+    if (!decodeLiteral(quote, out)) return false;
+    key = segs.store(std::move(out));
+    return true;
+  }
+
+  bool decodeLiteral(char quote, std::string& out) {
     while (i < t.size()) {
       char c = t[i++];
       if (c == quote) return true;
@@ -231,15 +289,20 @@ std::int64_t utf16Length(const std::string& s) {
   return n;
 }
 
+// Members are few and kept in creation order: a linear search, lengths compared first.
+bool sameName(const std::string& name, std::string_view key) {
+  return name.size() == key.size() && std::memcmp(name.data(), key.data(), key.size()) == 0;
+}
+
 Json* findMember(Json& object, std::string_view key) {
   for (auto& member : object.get_ref<Json::object_t&>())
-    if (member.first == key) return &member.second;
+    if (sameName(member.first, key)) return &member.second;
   return nullptr;
 }
 
 const Json* findMember(const Json& object, std::string_view key) {
   for (const auto& member : object.get_ref<const Json::object_t&>())
-    if (member.first == key) return &member.second;
+    if (sameName(member.first, key)) return &member.second;
   return nullptr;
 }
 
@@ -335,7 +398,7 @@ bool qualify(const JsonEngine* e, std::string_view path, Segments& segs,
   segs.clear();
   if (e && startsWithRoot(path)) {
     PathReader r(path);
-    std::string name;
+    std::string_view name;
     if (r.identifier(name) && name == JsonDocument::rootName && r.accessors(segs)) {
       Json scratch;
       const Json* v = lookup(*e, segs, scratch);
@@ -352,7 +415,7 @@ bool qualify(const JsonEngine* e, std::string_view path, Segments& segs,
   r.skipSpace();
   Segment first;
   if (!r.identifier(first.key)) return false;
-  segs.push_back(std::move(first));
+  segs.push_back(first);
   return r.accessors(segs);
 }
 
@@ -624,22 +687,35 @@ enum class ReadResult { Undefined, Invalid, Value };
 
 bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-bool nestsTooDeep(std::string_view t) {
-  if (t.size() <= static_cast<std::size_t>(maxDepth)) return false;
-  int depth = 0;
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    char c = t[i];
-    if (c == '"') {
-      for (++i; i < t.size() && t[i] != '"'; ++i)
-        if (t[i] == '\\') ++i;
-    } else if (c == '[' || c == '{') {
-      if (++depth > maxDepth) return true;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
+// Builds the tree as nlohmann's own parser does, refusing nesting deeper than maxDepth and
+// keeping where a syntax error was found.
+class TreeBuilder : public nlohmann::detail::json_sax_dom_parser<Json> {
+  using Base = nlohmann::detail::json_sax_dom_parser<Json>;
+
+ public:
+  explicit TreeBuilder(Json& root) : Base(root, false) {}
+
+  bool start_object(std::size_t n) { return ++depth <= maxDepth && Base::start_object(n); }
+  bool end_object() {
+    --depth;
+    return Base::end_object();
   }
-  return false;
-}
+  bool start_array(std::size_t n) { return ++depth <= maxDepth && Base::start_array(n); }
+  bool end_array() {
+    --depth;
+    return Base::end_array();
+  }
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& lastToken, const Exception& ex) {
+    errorByte = position;
+    errorWhat = ex.what();
+    return Base::parse_error(position, lastToken, ex);
+  }
+
+  int depth = 0;
+  std::size_t errorByte = 0;
+  std::string errorWhat;
+};
 
 void describeError(std::string_view t, std::size_t byte, const std::string& what, ParseError& error) {
   error.number = 1002;
@@ -669,22 +745,13 @@ ReadResult readJson(std::string_view t, Json& out, bool evalStrings, ParseError*
     out = nullptr;
     return ReadResult::Undefined;
   }
-  if (nestsTooDeep(t)) {
-    if (error) describeError(t, 1, "nesting deeper than 1000 levels", *error);
-    out = nullptr;
-    return ReadResult::Invalid;
-  }
-  out = Json::parse(t.data(), t.data() + t.size(), nullptr, false);
-  if (out.is_discarded()) {
+  TreeBuilder builder(out);
+  if (!Json::sax_parse(t.data(), t.data() + t.size(), &builder)) {
     if (error) {
-      try {
-        Json again = Json::parse(t.data(), t.data() + t.size());
-        describeError(t, 1, "unreadable text", *error);
-      } catch (const Json::parse_error& e) {
-        describeError(t, e.byte, e.what(), *error);
-      } catch (const Json::exception& e) {
-        describeError(t, 1, e.what(), *error);
-      }
+      if (builder.depth > maxDepth)
+        describeError(t, 1, "nesting deeper than 1000 levels", *error);
+      else
+        describeError(t, builder.errorByte, builder.errorWhat, *error);
     }
     out = nullptr;
     return ReadResult::Invalid;
@@ -752,11 +819,11 @@ void collectLeaves(const Json& v, bool recursive, std::vector<std::string>& list
   }
 }
 
-Segment indexSegment(int index) {
+void pushIndex(Segments& segs, int index) {
   Segment seg;
-  seg.key = std::to_string(index);
+  seg.key = segs.store(std::to_string(index));
   seg.index = index;
-  return seg;
+  segs.push_back(seg);
 }
 
 }  // namespace
@@ -837,9 +904,14 @@ bool JsonDocument::setExpression(const std::string& path, const std::string& exp
 }
 
 bool JsonDocument::qualifyPath(std::string& path) const {
-  Segments segs;
+  Segments segs;  // refers to path's text: read before path is rewritten
   bool namesRoot = false;
-  const bool valid = qualify(engine.get(), path, segs, &namesRoot);
+  bool found = false;
+  if (qualify(engine.get(), path, segs, &namesRoot) && engine) {
+    Json scratch;
+    const Json* v = lookup(*engine, segs, scratch);
+    found = v && !v->is_null();
+  }
   if (!namesRoot) {
     if (path.empty())
       path = rootName;
@@ -848,10 +920,7 @@ bool JsonDocument::qualifyPath(std::string& path) const {
     else
       path.insert(0, std::string(rootName) + ".");
   }
-  if (!engine || !valid) return false;
-  Json scratch;
-  const Json* v = lookup(*engine, segs, scratch);
-  return v && !v->is_null();
+  return found;
 }
 
 bool JsonDocument::exists(const std::string& path) const {
@@ -947,7 +1016,7 @@ JsonDocument JsonDocument::itemDocument(int index, const std::string& path) cons
 std::string JsonDocument::itemText(int index, const std::string& path, bool asJson) const {
   Segments segs;
   if (!engine || !qualify(engine.get(), path, segs)) return {};
-  segs.push_back(indexSegment(index));
+  pushIndex(segs, index);
   Json scratch;
   const Json* v = lookup(*engine, segs, scratch);
   if (!v) return {};
@@ -959,7 +1028,7 @@ bool JsonDocument::setItem(int index, const std::string& path, const std::string
                            bool isJson) {
   Segments segs;
   if (!engine || !qualify(engine.get(), path, segs)) return false;
-  segs.push_back(indexSegment(index));
+  pushIndex(segs, index);
   Json item;
   if (!isJson)
     item = value;
@@ -990,7 +1059,7 @@ bool JsonDocument::remove(const std::string& path) {
   if (parent->is_object()) {
     auto& obj = parent->get_ref<Json::object_t&>();
     for (auto it = obj.begin(); it != obj.end(); ++it)
-      if (it->first == last.key) {
+      if (sameName(it->first, last.key)) {
         obj.erase(it);
         break;
       }
