@@ -1,6 +1,7 @@
 // qy_demo_playercheck: loads a demo player page in Qt WebEngine, starts it the way the program
 // does (by script, no user gesture) and reports what the program would read from it.
-//   qy_demo_playercheck [--seconds N] [--screenshot FILE.png] URL
+//   qy_demo_playercheck [--seconds N] [--start-screenshot FILE.png] [--screenshot FILE.png] URL
+// (--start-screenshot: the page as loaded, before the start; --screenshot: while playing)
 // Output, one fact per line:
 //   kind dplayer|aliplayer|removed|unknown
 //   started 1|0                  the start element was found and activated
@@ -132,6 +133,10 @@ int main(int argc, char** argv) {
                                 QStringLiteral("n"), QStringLiteral("6"));
   QCommandLineOption shotOpt(QStringLiteral("screenshot"), QStringLiteral("PNG file"),
                              QStringLiteral("file"));
+  QCommandLineOption startShotOpt(QStringLiteral("start-screenshot"),
+                                  QStringLiteral("PNG file of the page before the start"),
+                                  QStringLiteral("file"));
+  parser.addOption(startShotOpt);
   parser.addOption(secondsOpt);
   parser.addOption(shotOpt);
   parser.addHelpOption();
@@ -171,6 +176,12 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  auto startShot = [&] {
+    if (!parser.isSet(startShotOpt)) return;
+    wait(1500);  // let the first frame and the overlay render
+    view.grab().save(parser.value(startShotOpt));
+  };
+
   // The program's start sequence.
   QString kind = QStringLiteral("unknown");
   bool started = false;
@@ -185,6 +196,7 @@ int main(int argc, char** argv) {
             .toString()
             .contains(QStringLiteral("16 32"))) {
       kind = QStringLiteral("dplayer");
+      startShot();
       element(page, QStringLiteral(".dplayer-bezel"), 1, QStringLiteral("press"));
       started = true;
       break;
@@ -194,6 +206,7 @@ int main(int argc, char** argv) {
             .contains(QStringLiteral("block"))) {
       kind = QStringLiteral("aliplayer");
       wait(2000);
+      startShot();
       element(page, QStringLiteral(".prism-big-play-btn"), 1, QStringLiteral("click"));
       wait(1000);
       element(page, QStringLiteral(".prism-big-play-btn"), 1, QStringLiteral("press"));
