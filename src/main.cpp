@@ -6,6 +6,7 @@
 #include "catalogue/catalogue_client.h"
 #include "catalogue/catalogue_sources.h"
 #include "platform/os_version.h"
+#include "ui/browser_startup.h"
 #include "ui/header_clock.h"
 #include "ui/main_window.h"
 #include "ui/small_windows.h"
@@ -47,7 +48,7 @@ int main(int argc, char** argv)
     steps.selectRoute = [&form](int value) { selectRouteEntry(form, value); };
     steps.startCatalogueLoad = [&form](int mode, int page) { startCatalogueLoad(form, mode, page); };
     steps.fillDateLabels = [&form](const QDate& today) { fillHeaderDates(form, today); };
-    // The embedded-browser bridge is started here once it exists; until then it counts as started.
+    steps.startBrowserBridge = [&window] { return startBrowserAtStartup(&window); };
 
     onMainWindowCreated(form, steps);
     window.show();

@@ -69,7 +69,8 @@ InstanceClaim claimInstanceMarker(const std::string& markerName)
     // Owned by the application object, so the marker lasts as long as the process and a normal
     // exit removes it.
     auto* server = new QLocalServer(QCoreApplication::instance());
-    server->setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: with them Qt creates the socket elsewhere and renames it over an
+    // existing one, which would take the marker from a running instance.
     if (!server->listen(name)) {
         if (server->serverError() != QAbstractSocket::AddressInUseError) {
             delete server;
