@@ -165,13 +165,19 @@ QString filePath()
     return QString::fromStdString(settingsPath());
 }
 
-// The whole file, or nothing when it does not exist or cannot be read.
-std::optional<std::string> readFile(const QString& path)
+// The whole file; nothing when it does not exist. unreadable is set when it exists but cannot be
+// read, so that a writer never replaces a file it could not read with one holding a single key.
+std::optional<std::string> readFile(const QString& path, bool* unreadable = nullptr)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (unreadable)
+            *unreadable = file.exists();
         return std::nullopt;
+    }
     const QByteArray bytes = file.readAll();
+    if (unreadable)
+        *unreadable = file.error() != QFileDevice::NoError;
     return bytes.toStdString();
 }
 
@@ -241,7 +247,10 @@ bool writeSetting(const std::string& section, const std::string& key, const std:
     const QString path = filePath();
 
     std::lock_guard lock(storeMutex);
-    std::string bytes = readFile(path).value_or(std::string());
+    bool unreadable = false;
+    std::string bytes = readFile(path, &unreadable).value_or(std::string());
+    if (unreadable)
+        return false;
     const std::vector<Line> lines = splitLines(bytes);
     const Location where = locate(bytes, lines, gbSection, gbKey);
     if (where.key) {

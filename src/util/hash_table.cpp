@@ -9,7 +9,6 @@
 #include <limits>
 #include <memory_resource>
 #include <new>
-#include <optional>
 
 namespace {
 
@@ -288,26 +287,34 @@ int32_t readWord(std::string_view in, size_t at)
     return static_cast<int32_t>(u);
 }
 
-// The data-area item at offset for the given kind, or nothing when it lies outside the input.
-std::optional<HashItem> readItem(std::string_view in, int32_t word, int32_t kind)
+// Reads the data-area item that word points at for the given kind into out; false when it lies
+// outside the input.
+bool readItem(std::string_view in, int32_t word, int32_t kind, HashItem& out)
 {
-    if (kind == HashInteger)
-        return HashItem(word);
+    if (kind == HashInteger) {
+        out = word;
+        return true;
+    }
     if (word < 0 || static_cast<size_t>(word) >= in.size())
-        return std::nullopt;
+        return false;
     const auto at = static_cast<size_t>(word);
+    size_t begin = at;
+    size_t length = 0;
     if (kind == HashText) {
         const size_t end = in.find('\0', at);
         if (end == std::string_view::npos)
-            return std::nullopt;
-        return HashItem(std::string(in.substr(at, end - at)));
+            return false;
+        length = end - at;
+    } else {
+        if (in.size() - at < 8)
+            return false;
+        length = static_cast<uint32_t>(readWord(in, at + 4));
+        begin = at + 8;
+        if (length > in.size() - begin)
+            return false;
     }
-    if (in.size() - at < 8)
-        return std::nullopt;
-    const auto length = static_cast<uint32_t>(readWord(in, at + 4));
-    if (length > in.size() - at - 8)
-        return std::nullopt;
-    return HashItem(std::string(in.substr(at + 8, length)));
+    out = std::string(in.substr(begin, length));
+    return true;
 }
 
 void appendData(std::string& out, const Item& item, int32_t kind)
@@ -338,11 +345,12 @@ bool HashTable::load(std::string_view in)
         auto core = std::make_shared<Core>(keyKind, valueKind, n + kDefaultBuckets, kDefaultLoadFactor);
         for (int32_t i = 0; i < n; ++i) {
             const size_t at = 16 + 8 * static_cast<size_t>(i);
-            auto key = readItem(in, readWord(in, at), keyKind);
-            auto value = readItem(in, readWord(in, at + 4), valueKind);
-            if (!key || !value)
+            HashItem key;
+            HashItem value;
+            if (!readItem(in, readWord(in, at), keyKind, key) ||
+                !readItem(in, readWord(in, at + 4), valueKind, value))
                 return false;
-            core->put(*key, *value);
+            core->put(key, value);
         }
         core_ = std::move(core);
     } catch (const std::bad_alloc&) {

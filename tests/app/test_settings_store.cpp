@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -147,6 +148,15 @@ TEST_F(SettingsStoreTest, WritesFailWithoutTheDataFolderAndLeaveNothingBehind)
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(dataFolder())));
     EXPECT_EQ(readSetting("配置项", "线路", "7"), "7");
     EXPECT_FALSE(ensureSettingsFile());
+}
+
+TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNotReplaced)
+{
+    // A folder where the file should be: it exists but cannot be read as a file.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(settingsPath()) + QStringLiteral("/keep")));
+    EXPECT_FALSE(writeSetting("配置项", "线路", "1"));
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(settingsPath()) + QStringLiteral("/keep")).isDir());
+    EXPECT_EQ(readSetting("配置项", "线路", "d"), "d");
 }
 
 TEST_F(SettingsStoreTest, RefusesNamesAndValuesThatWouldBreakTheLines)
