@@ -33,7 +33,8 @@ CodePtr compile(const std::string& pattern, bool caseSensitive, bool multiline)
     uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_INVALID_UTF;
     if (!caseSensitive)
         options |= PCRE2_CASELESS;
-    options |= multiline ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
+    // In multiline mode "^" also matches after a final line feed, as in the script engines.
+    options |= multiline ? (PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX) : PCRE2_DOLLAR_ENDONLY;
     int error = 0;
     PCRE2_SIZE offset = 0;
     return CodePtr(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,

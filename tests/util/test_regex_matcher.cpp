@@ -50,6 +50,11 @@ TEST(RegexMatcherTest, OptionsCaseMultilineAndGlobal)
     ASSERT_TRUE(m.match("ts$", "a.ts\n", false, false));
     EXPECT_EQ(m.matchCount(), 0) << "not even before a final line feed";
 
+    ASSERT_TRUE(m.match("^", "a\nb\n"));
+    EXPECT_EQ(m.matchCount(), 3) << "line starts, including the one after the last line feed";
+    ASSERT_TRUE(m.match("^#EXT", "#EXTM3U\r\n#EXTINF:1,\r\nx", false, false));
+    EXPECT_EQ(m.matchCount(), 1) << "without multiline only the start";
+
     ASSERT_TRUE(m.match("\\d+", "1 22 333", false, true, false));
     ASSERT_EQ(m.matchCount(), 1) << "without global only the first";
     EXPECT_EQ(m.matchText(1), "1");
