@@ -1,0 +1,83 @@
+// The update page: how it is fetched and how its version text is read.
+
+#include "app/update_check.h"
+
+#include "support/test_server.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(UpdatePage, VersionBetweenTheMarkersDecides)
+{
+    const struct {
+        const char* page;
+        UpdateOutcome outcome;
+        const char* version;
+    } cases[] = {
+        {"[版本1]7.4[版本2]", UpdateOutcome::UpToDate, "7.4"},
+        {"新版本: [版本1]7.4[版本2] 请下载", UpdateOutcome::UpToDate, "7.4"},
+        {"[版本1]7.5[版本2]", UpdateOutcome::NewVersion, "7.5"},
+        {"[版本1]7.3[版本2]", UpdateOutcome::NewVersion, "7.3"},
+        {"[版本1] 7.4[版本2]", UpdateOutcome::NewVersion, " 7.4"},
+        {"[版本1]7.4\r\n[版本2]", UpdateOutcome::NewVersion, "7.4\r\n"},
+        // The first "[版本1]" and the first "[版本2]" after it.
+        {"[版本2]9.9[版本1]7.4[版本2]8.0[版本2]", UpdateOutcome::UpToDate, "7.4"},
+        {"[版本1]7.4[版本1]7.5[版本2]", UpdateOutcome::NewVersion, "7.4[版本1]7.5"},
+        {"没有版本号的页面", UpdateOutcome::NoVersion, ""},
+        {"[版本1]7.4", UpdateOutcome::NoVersion, ""},
+        {"7.4[版本2]", UpdateOutcome::NoVersion, ""},
+        {"[版本1][版本2]", UpdateOutcome::NoVersion, ""},
+        {"[版本1]7.4[版本２]", UpdateOutcome::NoVersion, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        const UpdateCheck check = evaluateUpdatePage(c.page);
+        EXPECT_EQ(check.outcome, c.outcome);
+        EXPECT_EQ(check.version, c.version);
+        EXPECT_EQ(check.reason.empty(), c.outcome != UpdateOutcome::NoVersion);
+    }
+}
+
+TEST(UpdatePage, FetchedWithAPlainHttp10GetFollowingRedirects)
+{
+    TestServer server;
+    server.on("/moved", {302, {"Location: /version.txt"}, ""});
+    server.on("/version.txt", {200, {"Content-Type: text/plain; charset=utf-8"}, "[版本1]7.4[版本2]"});
+    const UpdateCheck check = runUpdateCheck(server.url("/moved"));
+    EXPECT_EQ(check.outcome, UpdateOutcome::UpToDate);
+    ASSERT_EQ(server.count("/version.txt"), 1);
+    const RecordedRequest request = server.requestsFor("/version.txt").front();
+    EXPECT_EQ(request.requestLine, "GET /version.txt HTTP/1.0");
+    EXPECT_EQ(request.header("Accept"), "*/*");
+    EXPECT_TRUE(request.body.empty());
+}
+
+TEST(UpdatePage, FailuresAreReportedWithTheirReason)
+{
+    TestServer server;
+    server.on("/gone", {404, {}, "[版本1]7.5[版本2]"});
+    server.on("/empty", {200, {}, ""});
+
+    const UpdateCheck gone = runUpdateCheck(server.url("/gone"));
+    EXPECT_EQ(gone.outcome, UpdateOutcome::Unreachable) << "an error page is not the update page";
+    EXPECT_EQ(gone.reason, "HTTP 404");
+
+    EXPECT_EQ(runUpdateCheck(server.url("/empty")).outcome, UpdateOutcome::Unreachable);
+
+    // A port nobody listens on.
+    std::string unusedUrl;
+    {
+        TestServer closed;
+        unusedUrl = closed.url("/version.txt");
+    }
+    const UpdateCheck refused = runUpdateCheck(unusedUrl);
+    EXPECT_EQ(refused.outcome, UpdateOutcome::Unreachable);
+    EXPECT_FALSE(refused.reason.empty());
+
+    const UpdateCheck noLink = runUpdateCheck("");
+    EXPECT_EQ(noLink.outcome, UpdateOutcome::NoLink);
+    EXPECT_FALSE(noLink.reason.empty());
+}
+
+} // namespace
