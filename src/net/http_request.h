@@ -29,7 +29,9 @@ struct RequestOptions {
     bool disableRedirects = false;         // return a redirect response as it is
     std::string bodyBytes;                 // request body; takes precedence over bodyText
     std::string proxy;                     // "host:port"; empty = no proxy
-    std::optional<int> timeoutSeconds;     // -1: library defaults; missing or < 1: 15 s; else n s
+    // Per phase (connect, then sending and receiving without progress): missing or < 1: 15 s;
+    // n: n s; -1 keeps the object's current ones (60 s to connect, 30 s without data when new).
+    std::optional<int> timeoutSeconds;
     std::string proxyUser, proxyPassword;
     int credentialTarget = 1;              // 1: the credentials are for the proxy
     HttpRequest* reuseObject = nullptr;    // reuse that object's connection (handle) instead

@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+
 namespace {
 
 // Sends bytes over a fresh plain connection and returns everything the server sends back until
@@ -81,6 +86,29 @@ TEST(TestServer, HeadCutAndUnknownPaths)
 
     std::string missing = exchange(server.port(), "GET /nope HTTP/1.1\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(missing.rfind("HTTP/1.1 404", 0), 0u);
+}
+
+TEST(TestServer, ServesAFolderUnderAPrefix)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string root = dir.path().toStdString() + "/served";
+    std::filesystem::create_directories(root + "/ep1");
+    std::ofstream(root + "/ep1/0.ts", std::ios::binary) << std::string("\x47\0seg", 5);
+    std::ofstream(root + "/../outside.txt") << "secret";
+    TestServer server;
+    server.serveFolder("/media/", root);
+    server.on("/media/fixed", CannedResponse{200, {}, "own route"});
+
+    auto bodyOf = [&](const std::string& path) {
+        std::string a = exchange(server.port(), "GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+        return a.substr(0, a.find("\r\n")) + "|" + a.substr(a.find("\r\n\r\n") + 4);
+    };
+    EXPECT_EQ(bodyOf("/media/ep1/0.ts"), "HTTP/1.1 200 OK|" + std::string("\x47\0seg", 5));
+    EXPECT_EQ(bodyOf("/media/fixed"), "HTTP/1.1 200 OK|own route");
+    EXPECT_EQ(bodyOf("/media/ep1/9.ts"), "HTTP/1.1 404 Not Found|not found");
+    EXPECT_EQ(bodyOf("/media/../outside.txt"), "HTTP/1.1 404 Not Found|not found");
+    EXPECT_EQ(bodyOf("/media/ep1"), "HTTP/1.1 404 Not Found|not found");
 }
 
 TEST(TestServer, DestructorEndsStalledConnections)

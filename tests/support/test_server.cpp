@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <list>
 #include <map>
 #include <mutex>
@@ -520,6 +522,7 @@ struct TestServer::Impl {
     mutable std::condition_variable arrived;
     std::map<std::string, Route> routes;
     std::map<std::string, int> attempts;
+    std::map<std::string, Handler> prefixes;
     CannedResponse fallback{404, {"Content-Type: text/plain"}, "not found"};
     bool connectEnabled = false;
     std::vector<RecordedRequest> records;
@@ -575,7 +578,7 @@ struct TestServer::Impl {
     bool answer(Stream& stream, RecordedRequest& req)
     {
         CannedResponse resp;
-        Handler handler;
+        Handler handler, prefixHandler;
         bool tunnel = false;
         int attempt;
         {
@@ -591,11 +594,20 @@ struct TestServer::Impl {
                 route = &it2->second;
             } else {
                 key = req.path;
+                size_t best = 0;
+                for (const auto& [prefix, h] : prefixes)
+                    if (req.path.rfind(prefix, 0) == 0 && prefix.size() >= best) {
+                        best = prefix.size();
+                        key = prefix;
+                        prefixHandler = h;
+                    }
             }
             attempt = ++attempts[key];
             req.attempt = attempt;
             if (route && route->handler)
                 handler = route->handler;
+            else if (!route && prefixHandler)
+                handler = prefixHandler;
             else if (route && !route->answers.empty())
                 resp = route->answers[std::min<size_t>(attempt, route->answers.size()) - 1];
             else
@@ -702,6 +714,28 @@ void TestServer::onHandler(const std::string& route, Handler handler)
 {
     std::lock_guard lock(impl_->mutex);
     impl_->routes[route] = Impl::Route{{}, std::move(handler)};
+}
+
+void TestServer::onPrefix(const std::string& prefix, Handler handler)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->prefixes[prefix] = std::move(handler);
+}
+
+void TestServer::serveFolder(const std::string& prefix, const std::string& folder)
+{
+    const std::filesystem::path root = std::filesystem::path(folder);
+    onPrefix(prefix, [root, prefix](const RecordedRequest& r, int) {
+        const std::filesystem::path rel = std::filesystem::path(r.path.substr(prefix.size()));
+        for (const auto& part : rel)
+            if (part == "..")
+                return CannedResponse{404, {}, "not found"};
+        std::ifstream in(root / rel, std::ios::binary);
+        if (!in || std::filesystem::is_directory(root / rel))
+            return CannedResponse{404, {}, "not found"};
+        std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return CannedResponse{200, {}, std::move(body)};
+    });
 }
 
 void TestServer::setFallback(CannedResponse response)

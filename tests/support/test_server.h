@@ -14,7 +14,10 @@
 //   server.requests();        // every request exactly as it arrived, in arrival order
 //   server.count("/flaky");   // requests for that path (query ignored)
 //
-// Routes are matched on the whole target first ("/a?b=1"), then on the path without the query.
+//   server.serveFolder("/media/", dir);                  // GET /media/a/b.ts -> dir/a/b.ts
+//
+// Routes are matched on the whole target first ("/a?b=1"), then on the path without the query,
+// then on the longest prefix route (onPrefix, serveFolder); attempts count per matched route.
 // An absolute-form target as sent to a proxy ("GET http://host:port/a HTTP/1.1") is matched on
 // its path too. Unknown paths get 404 "not found" (change with setFallback).
 //
@@ -141,6 +144,11 @@ public:
     // Answer n (1-based) is used for attempt n; the last answer repeats.
     void on(const std::string& route, std::vector<CannedResponse> perAttempt);
     void onHandler(const std::string& route, Handler handler);
+    // Answers every path that starts with prefix and has no route of its own.
+    void onPrefix(const std::string& prefix, Handler handler);
+    // Serves the files below folder under the path prefix (which ends with "/"); 404 for missing
+    // files and for paths that try to leave the folder.
+    void serveFolder(const std::string& prefix, const std::string& folder);
     void setFallback(CannedResponse response);
     void enableConnect(bool on);
 
