@@ -528,7 +528,7 @@ TEST_F(DemoServerTest, PlayerPagesPlayOfflineWhenStartedByScript)
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         check.setProcessEnvironment(env);
-        check.start(kPlayerCheck, {QStringLiteral("--seconds"), QStringLiteral("4"), QString::fromStdString(url)});
+        check.start(kPlayerCheck, {QStringLiteral("--seconds"), QStringLiteral("6"), QString::fromStdString(url)});
         ASSERT_TRUE(check.waitForFinished(90000));
         const QString out = QString::fromUtf8(check.readAllStandardOutput());
         EXPECT_TRUE(out.contains(QStringLiteral("kind ") + QLatin1String(c.kind))) << out.toStdString();
