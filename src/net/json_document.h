@@ -22,7 +22,8 @@ struct JsonEngine;
 
 // Where a failed parse stopped, filled by parse() on request.
 struct ParseError {
-  int number = 0;           // 0 after a successful parse, 1002 (syntax error) after a failed one
+  int number = 0;           // 1002 (syntax error) after a failed parse; 0 otherwise, also for
+                            // an empty text
   std::string source;       // "JsonDocument"
   std::string description;  // what the parser found, in words
   std::string helpFile;     // always empty
@@ -67,9 +68,11 @@ class JsonDocument {
   // 6: with isJson false stores value as a text, exactly; with isJson true value is JSON text
   // (empty means "{}") which replaces the value at path, or, when path names an existing
   // object, is merged into it (text, boolean and missing members are replaced, object and array
-  // members merged, a number member makes the merge fail). The parent of path must exist.
+  // members merged, a number member makes the merge fail). A JSON text whose value is a string
+  // is read as parse() reads one. The parent of path must exist.
   bool set(const std::string& path, const std::string& value, bool isJson = false);
-  // 7: stores the value of expression, which is read as JSON text (never run as script).
+  // 7: stores the value of expression, which is read as JSON text as parse() reads it (never
+  // run as script).
   bool setExpression(const std::string& path, const std::string& expression);
   // 8: rewrites path to name the root explicitly ("" -> "da", "[0]" -> "da[0]",
   // "list" -> "da.list"; a path that already starts with "da" and names a value stays).

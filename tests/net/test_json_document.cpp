@@ -397,6 +397,9 @@ TEST(JsonDocumentSet, ParentsMustExistAndValuesMustBeJson) {
   EXPECT_EQ(doc.count("data"), 4);
 
   EXPECT_TRUE(doc.setExpression("e", R"({"k":[true,null]})"));
+  EXPECT_TRUE(doc.set("q", R"("45")", true));  // a JSON string is read as parse() reads one
+  EXPECT_FALSE(doc.set("q", R"("abc")", true));
+  EXPECT_EQ(doc.jsonText("q"), "45");
   EXPECT_TRUE(doc.setItem(1, "data", R"({"名":"c"})", true));
   EXPECT_TRUE(doc.setItem(0, "data", "it's"));
   EXPECT_EQ(doc.jsonText("data"), R"(["it's",{"名":"c"},null,{}])");
@@ -437,7 +440,8 @@ TEST(JsonDocumentArrays, AppendAtEndAndFront) {
   EXPECT_TRUE(list.append("http://h/2.m3u8", "地址"));
   EXPECT_EQ(list.text(), R"({"集":["01","02"],"地址":["http://h/1.m3u8","http://h/2.m3u8"]})");
   EXPECT_TRUE(doc.append("x", "s"));
-  EXPECT_EQ(doc.jsonText("s"), R"(["x"])");
+  EXPECT_TRUE(doc.append(R"("abc")", "s", true));  // JSON items are taken as they are
+  EXPECT_EQ(doc.jsonText("s"), R"(["x","abc"])");
 
   EXPECT_FALSE(doc.append("x", "missing.parent"));
   EXPECT_FALSE(doc.append("{bad", "data", true));
