@@ -18,20 +18,23 @@ int main(int argc, char** argv)
     // The version is fixed before any window exists.
     setOsVersion(detectOsVersion());
 
+    // The embedded browser shares OpenGL contexts with the windows; Qt wants this before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     MainWindow window;
     MainForm& form = window.form();
 
-    // A later launch asks this instance to come forward: the notice window while it is open,
-    // otherwise the main window.
+    // A later launch asks this instance to come forward: the main window once it is shown, and a
+    // modal window open over it (the notice window during start-up) on top of it.
     setActivationHandler([&window] {
+        if (window.isVisible())
+            window.bringToFront();
         if (QWidget* modal = QApplication::activeModalWidget()) {
             modal->show();
             modal->raise();
             modal->activateWindow();
-            return;
         }
-        window.bringToFront();
     });
 
     window.setClosingHandler([] {
