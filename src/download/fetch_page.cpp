@@ -177,8 +177,8 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     const long timeoutMs = static_cast<long>(options.timeoutSeconds > 0 ? options.timeoutSeconds : 60) * 1000;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeoutMs / 1000);
+    IdleTimeout idle(timeoutMs);
+    idle.install(curl);
     if (!agentLine)
         curl_easy_setopt(curl, CURLOPT_USERAGENT, kDefaultUserAgent);
 
@@ -251,7 +251,8 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     const CURLcode rc = curl_easy_perform(curl);
     if (rc != CURLE_OK) {
         // A transfer that failed part-way is not handed on as if it were the whole page.
-        setError(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+        setError(idle.fired() ? "time-out: no data for " + std::to_string(timeoutMs) + " ms"
+                              : std::string(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc)));
         if (options.returnedHeaders)
             options.returnedHeaders->clear();
         if (options.returnedCookies)

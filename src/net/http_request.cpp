@@ -152,6 +152,33 @@ std::optional<long> requestTimeoutMs(std::optional<int> timeoutSeconds)
     return static_cast<long>(*timeoutSeconds) * 1000;
 }
 
+void IdleTimeout::install(CURL* curl)
+{
+    last_ = std::chrono::steady_clock::now();
+    down_ = up_ = -1;
+    fired_ = false;
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &IdleTimeout::onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+}
+
+int IdleTimeout::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow)
+{
+    auto* t = static_cast<IdleTimeout*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (dlNow != t->down_ || ulNow != t->up_) {
+        t->down_ = dlNow;
+        t->up_ = ulNow;
+        t->last_ = now;
+        return 0;
+    }
+    if (now - t->last_ >= std::chrono::milliseconds(t->idleMs_)) {
+        t->fired_ = true;
+        return 1;
+    }
+    return 0;
+}
+
 const char* httpMethodName(int method)
 {
     static const char* const names[] = {"GET",    "POST",  "HEAD",    "PUT",  "OPTIONS",
@@ -204,8 +231,8 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     // Name resolution and connecting share one limit; sending and receiving end after that long
     // without any progress.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, handle.connectMs);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, (handle.idleMs + 999) / 1000));
+    IdleTimeout idle(handle.idleMs);
+    idle.install(curl);
 
     // No proxy unless one is named; "" also keeps libcurl from taking one from the environment.
     std::string proxy = options.proxy;
@@ -321,11 +348,15 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
 
     if (rc != CURLE_OK) {
         // A failed exchange reports nothing but its reason: no body, no headers, status 0.
         errorText_ = errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc);
-        if (rc == CURLE_OPERATION_TIMEDOUT)
+        if (idle.fired())
+            errorText_ = "time-out: no data for " + std::to_string(handle.idleMs) + " ms";
+        else if (rc == CURLE_OPERATION_TIMEDOUT)
             errorText_ = "time-out: " + errorText_;
         return {};
     }

@@ -1,4 +1,7 @@
 #pragma once
+#include <curl/curl.h>
+
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +17,24 @@ const char* httpMethodName(int method);
 
 // Initialises libcurl once per process (thread-safe); every user of libcurl calls it first.
 void ensureCurlInitialised();
+
+// Ends a libcurl transfer that makes no progress (no byte sent or received, waiting for the
+// answer included) for idleMs. Install it on an easy handle before the transfer; when it fired,
+// curl_easy_perform returns CURLE_ABORTED_BY_CALLBACK and fired() is true.
+class IdleTimeout {
+public:
+    explicit IdleTimeout(long idleMs) : idleMs_(idleMs) {}
+    void install(CURL* curl);
+    bool fired() const { return fired_; }
+
+private:
+    static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+                          curl_off_t ulNow);
+    long idleMs_;
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+    curl_off_t down_ = -1, up_ = -1;
+    bool fired_ = false;
+};
 
 // The time-out of each phase (resolve and connect, send, receive) for a timeoutSeconds option:
 // nullopt for -1 (keep the object's own), 15000 ms when missing or below 1, else seconds x 1000.
