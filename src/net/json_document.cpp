@@ -1,5 +1,6 @@
 #include "net/json_document.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -758,7 +759,10 @@ ReadResult readJson(std::string_view t, Json& out, bool evalStrings, ParseError*
   }
   if (evalStrings && out.is_string()) {
     const std::string inner = out.get<std::string>();
-    Json number = Json::parse(inner, nullptr, false);
+    const auto lead = inner.find_first_not_of(" \t\r\n");
+    Json number;
+    if (lead != std::string::npos && (inner[lead] == '-' || (inner[lead] >= '0' && inner[lead] <= '9')))
+      number = Json::parse(inner, nullptr, false);
     if (!number.is_number()) {
       if (error) describeError(t, 1, "the text is not a number: " + inner, *error);
       out = nullptr;
