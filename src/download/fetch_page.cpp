@@ -251,7 +251,7 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     const CURLcode rc = curl_easy_perform(curl);
     if (rc != CURLE_OK) {
         // A transfer that failed part-way is not handed on as if it were the whole page.
-        setError(idle.fired() ? "time-out: no data for " + std::to_string(timeoutMs) + " ms"
+        setError(idle.fired() ? "timed out: no data for " + std::to_string(timeoutMs) + " ms"
                               : std::string(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc)));
         if (options.returnedHeaders)
             options.returnedHeaders->clear();

@@ -221,6 +221,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     statusCode_ = 0;
     receivedCookies_.clear();
     errorText_.clear();
+    timedOut_ = false;
 
     const int method = options.method >= 0 && options.method <= 8 ? options.method : 0;
 
@@ -354,10 +355,9 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     if (rc != CURLE_OK) {
         // A failed exchange reports nothing but its reason: no body, no headers, status 0.
         errorText_ = errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc);
+        timedOut_ = idle.fired() || rc == CURLE_OPERATION_TIMEDOUT;
         if (idle.fired())
-            errorText_ = "time-out: no data for " + std::to_string(handle.idleMs) + " ms";
-        else if (rc == CURLE_OPERATION_TIMEDOUT)
-            errorText_ = "time-out: " + errorText_;
+            errorText_ = "timed out: no data for " + std::to_string(handle.idleMs) + " ms";
         return {};
     }
     long status = 0;

@@ -81,8 +81,11 @@ public:
     int statusCode() const { return statusCode_; }
     // Cookies the response set ("a=1; b=2"), merged with the sent cookies when asked.
     const std::string& receivedCookies() const { return receivedCookies_; }
-    // Empty on success; otherwise a short reason ("HTTP 404", libcurl's error text, time-out).
+    // Empty on success; otherwise a short reason ("HTTP 404", libcurl's error text such as
+    // "Connection refused", or "timed out: ..." / "... timed out ..." for a time-out).
     const std::string& errorText() const { return errorText_; }
+    // True when the last exchange failed because a time-out ran out (connecting or no data).
+    bool timedOut() const { return timedOut_; }
 
 private:
     struct Handle;
@@ -91,4 +94,5 @@ private:
     int statusCode_ = 0;
     std::string receivedCookies_;
     std::string errorText_;
+    bool timedOut_ = false;
 };

@@ -260,7 +260,7 @@ TEST(FetchPage, FailuresAndErrorPages)
     EXPECT_NE(error, "");
     EXPECT_EQ(headers, "");
     EXPECT_EQ(fetchPage(server.url("/hang"), o), "");
-    EXPECT_NE(error.find("time-out"), std::string::npos) << error;
+    EXPECT_NE(error.find("timed out"), std::string::npos) << error;
     int closedPort;
     {
         TestServer gone;

@@ -250,9 +250,11 @@ TEST(HttpRequest, FailuresGiveAnEmptyBodyAndAReason)
     quick.timeoutSeconds = 1;
     EXPECT_EQ(req.send(server.url("/hang"), quick), "");
     EXPECT_EQ(req.statusCode(), 0);
-    EXPECT_NE(req.errorText().find("time-out"), std::string::npos) << req.errorText();
+    EXPECT_TRUE(req.timedOut());
+    EXPECT_NE(req.errorText().find("timed out"), std::string::npos) << req.errorText();
 
     EXPECT_EQ(req.send(server.url("/cut")), "");
+    EXPECT_FALSE(req.timedOut());
     EXPECT_EQ(req.statusCode(), 0);
     EXPECT_EQ(req.responseHeaders(), "");
     EXPECT_NE(req.errorText(), "");
