@@ -1,0 +1,54 @@
+#pragma once
+// The watch history: one entry per series with the episode last started and its two addresses,
+// kept as the JSON text historyText() ({"data":[{"名","集","URL","m3u8"}, …]}, oldest first) and
+// stored in [观看历史] 数据 of "数据.ini". Also the resume of a history row.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+struct MainForm;
+
+struct HistoryEntry {
+    std::string name;   // 名: the series name (透明标签_标题)
+    std::string label;  // 集: the episode label
+    std::string url;    // URL: the episode's own address (no player-page prefix)
+    std::string m3u8;   // m3u8
+};
+
+// At most this many entries after a save.
+inline constexpr int kHistoryLimit = 100;
+
+// The history text after saving entry into history: an earlier entry of the same name (exact
+// comparison) is removed, the oldest entry goes when 100 would be exceeded, and the entry is
+// appended. A history that does not parse starts a new list. nullopt when entry.name is empty.
+std::optional<std::string> historyWithEntry(const std::string& history, const HistoryEntry& entry);
+
+// Saves entry: applies it to the latest historyText(), writes the result to the settings file and
+// makes it the new historyText(). Saves run one at a time, so none loses another's entry. Any
+// thread.
+void saveHistory(const HistoryEntry& entry);
+
+// Takes the series name and the playing episode now (one consistent copy, GUI thread) and saves
+// them on a new detached worker thread.
+void startHistorySave(MainForm& form);
+// History saves started and not yet finished.
+int runningHistorySaves();
+
+// Handler of 图形按钮_历史: the history, newest first, in 超级列表框_列表.
+void showHistory(MainForm& form);
+
+// A history row was opened: searches the catalogue for its series (search runs the search button's
+// action) and marks the resume as requested.
+void requestResume(MainForm& form, const std::string& name, const std::string& url,
+                   const std::string& m3u8, const std::function<void(MainForm&)>& search);
+// Whether a resume waits for the next series row (resume address set, ResumeRequested).
+bool resumePending();
+// After a catalogue series is laid out: plays the stored episode. Returns true when it ended the
+// series-row handler early (default-browser fallbacks).
+bool startResume(MainForm& form);
+std::string resumeUrl();
+std::string resumeM3u8();
+
+// Handler of a right click on 超级列表框_列表.
+void explainFavourites(MainForm& form);

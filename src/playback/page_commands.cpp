@@ -1,0 +1,87 @@
+#include "playback/page_commands.h"
+
+#include "app/main_form.h"
+#include "app/status_log.h"
+#include "platform/modifier_state.h"
+#include "platform/shortcut_hook.h"
+#include "playback/playback_state.h"
+#include "playback/player_endpoints.h"
+#include "playback/web_view_bridge.h"
+
+#include <QLabel>
+
+void setSpeed(int n, const char* message)
+{
+    webViewBridge().clickElement(kDplayerSpeedItem, n);
+    webViewBridge().clickElement(kDplayerCurrentSetting, 1);
+    logStatus(message);
+}
+
+void setSpeedNumber(int speed)
+{
+    if (speed < 1 || speed > 6)
+        return;
+    const SpeedCommand& command = kSpeedTable[speed - 1];
+    setSpeed(command.item, command.message);
+}
+
+void toggleFullscreen()
+{
+    webViewBridge().clickElement(kDplayerFullscreen, 1);
+    webViewBridge().clickElement(kAliplayerFullscreen, 1);
+}
+
+void reloadPage()
+{
+    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
+    webViewBridge().reload();
+}
+
+void clearBrowserCache(MainForm& form)
+{
+    webViewBridge().clearCache();
+    form.透明标签_简介->setText(QStringLiteral(" 缓 存 清 理 完 成"));
+    logStatus("缓 存 清 理 完 成");
+}
+
+void onShortcut(int modifier, int key, int keyState)
+{
+    if (modifier != kVkAlt || keyState != kKeyPressed)
+        return;
+    switch (key) {
+    case 37:
+        webViewBridge().stepBack(1);
+        return;
+    case 39:
+        webViewBridge().stepForward(1);
+        return;
+    default:
+        break;
+    }
+    int digit = -1;
+    if (key >= 48 && key <= 54)
+        digit = key - 48;
+    else if (key >= 96 && key <= 102)
+        digit = key - 96;
+    if (digit == 0)
+        toggleFullscreen();
+    else if (digit > 0)
+        setSpeedNumber(digit);
+}
+
+void installShortcutHook()
+{
+    if (keyboardHookInstalled())
+        return;
+    installKeyboardHook([](int modifier, int key, int keyState) { onShortcut(modifier, key, keyState); });
+}
+
+void removeShortcutHook()
+{
+    removeKeyboardHook();
+}
+
+bool shortcutHookInstalled()
+{
+    return keyboardHookInstalled();
+}

@@ -1,0 +1,92 @@
+#pragma once
+// A browser instance that stands in for the embedded browser: element texts, markup and presence
+// are set by the test, and every operation that acts on the page is recorded as one line
+// ("click .dplayer-full-icon 1", "navigate http://…").
+
+#include "bridge/bridge_api.h"
+#include "playback/web_view_bridge.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class FakeBrowser : public BrowserInstance {
+public:
+    std::map<std::string, std::string> texts;   // "selector#index" -> text content
+    std::map<std::string, std::string> markup;  // "selector#index" -> markup
+    std::vector<std::string> calls;
+    std::function<void(const std::string&)> titleHandler;
+    QWidget* view = nullptr;
+
+    static std::string key(const std::string& selector, int index)
+    {
+        return selector + "#" + std::to_string(index);
+    }
+    void setText(const std::string& selector, const std::string& text) { texts[key(selector, 1)] = text; }
+    void setMarkup(const std::string& selector, const std::string& html) { markup[key(selector, 1)] = html; }
+
+    QWidget* windowHandle() override { return view; }
+    void setBounds(int x, int y, int width, int height) override
+    {
+        calls.push_back("bounds " + std::to_string(x) + " " + std::to_string(y) + " " +
+                        std::to_string(width) + " " + std::to_string(height));
+    }
+    void clearCache() override { calls.push_back("clearCache"); }
+    void reload() override { calls.push_back("reload"); }
+    std::string navigate(const std::string& url) override
+    {
+        calls.push_back("navigate " + url);
+        return {};
+    }
+    std::string elementText(const std::string& selector, int index) override
+    {
+        auto it = texts.find(key(selector, index));
+        return it == texts.end() ? std::string() : it->second;
+    }
+    std::string elementHtml(const std::string& selector, int index) override
+    {
+        auto it = markup.find(key(selector, index));
+        return it == markup.end() ? std::string() : it->second;
+    }
+    bool clickElement(const std::string& selector, int index) override
+    {
+        calls.push_back("click " + selector + " " + std::to_string(index));
+        return true;
+    }
+    bool pressElement(const std::string& selector, int index) override
+    {
+        calls.push_back("press " + selector + " " + std::to_string(index));
+        return true;
+    }
+    void stepBack(int steps) override { calls.push_back("back " + std::to_string(steps)); }
+    void stepForward(int steps) override { calls.push_back("forward " + std::to_string(steps)); }
+    bool elementExists(const std::string& selector, int index) override
+    {
+        const std::string k = key(selector, index);
+        return texts.count(k) != 0 || markup.count(k) != 0;
+    }
+    std::string cookieText(int) override { return {}; }
+    void onTitleChanged(std::function<void(const std::string&)> handler) override
+    {
+        titleHandler = std::move(handler);
+    }
+
+    // Calls that act on the page, without the bounds lines of resizes.
+    std::vector<std::string> pageCalls() const
+    {
+        std::vector<std::string> out;
+        for (const std::string& c : calls)
+            if (c.rfind("bounds ", 0) != 0)
+                out.push_back(c);
+        return out;
+    }
+};
+
+// Hands a new fake to the program's bridge and returns it (the bridge owns it).
+inline FakeBrowser* adoptFakeBrowser()
+{
+    auto* fake = new FakeBrowser;
+    webViewBridge().adopt(fake);
+    return fake;
+}
