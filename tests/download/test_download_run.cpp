@@ -7,6 +7,7 @@
 #include "app/settings_store.h"
 #include "download/segment_scheduler.h"
 #include "download_fixtures.h"
+#include "util/gui_call.h"
 
 #include <thread>
 
@@ -323,6 +324,45 @@ TEST_F(RunTest, OneRunAtATimeAndAbortEndsARunningOne)
     EXPECT_EQ(view->row(0).cells[kColumnStatus], "已中止");
     EXPECT_EQ(view->controls.front(), false);
     EXPECT_EQ(view->controls.back(), true);
+}
+
+// A view like the window's: reads wait for the GUI thread, writes are queued to it.
+class GuiThreadView : public RecordingView {
+public:
+    int rowCount() override { return gui::call([this] { return RecordingView::rowCount(); }); }
+    bool rowChecked(int r) override { return gui::call([this, r] { return RecordingView::rowChecked(r); }); }
+    std::string cellText(int r, int c) override
+    {
+        return gui::call([this, r, c] { return RecordingView::cellText(r, c); });
+    }
+    void appendLog(const std::string& m, int ch) override
+    {
+        gui::post([this, m, ch] { RecordingView::appendLog(m, ch); });
+    }
+};
+
+TEST_F(RunTest, ClosingWaitOnTheGuiThreadLetsTheRunFinish)
+{
+    auto guiView = std::make_shared<GuiThreadView>();
+    server.on("/hang.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXTINF:1,\n/hang.ts\n"});
+    server.on("/hang.ts", CannedResponse::stall());
+    settings.stallTimeoutMs = 60000;
+    guiView->addRow(server.url("/hang.m3u8"), true);
+    guiView->addRow(server.url("/hang.m3u8"), true);
+    ASSERT_TRUE(startDownloadRun(guiView, settings));
+    // The run's reads wait for this thread, so it keeps dispatching while the run gets going.
+    for (int i = 0; i < 500 && server.requests().size() < 2; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(server.requests().size(), 2u);
+    // What the window does when it is closed during a run.
+    requestAbort();
+    EXPECT_TRUE(waitForDownloadRun(10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(guiView->log(kStatusLog).back(), "全部执行完成,祝使用愉快");
+    EXPECT_EQ(guiView->row(0).cells[kColumnStatus], "已中止");
+    EXPECT_TRUE(guiView->row(1).statuses.empty());
 }
 
 TEST_F(RunTest, RemergeTakesEveryRowWhoseFolderHoldsSegments)

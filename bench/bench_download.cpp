@@ -1,0 +1,308 @@
+// Downloader throughput and memory: a 300-segment stream from a loopback server that adds 50 ms to
+// every answer, fetched by this engine at the default pace, at 下载间隔 = 0 with 下载并发 = 16, and
+// by `ffmpeg -i URL -c copy`; and the merge of about 1 GB of segments against `cat`.
+// Peak memory is the process's (or the child's) high-water mark of resident memory.
+//
+// Run one case at a time so each peak is its own:
+//   bench_download --benchmark_filter=Engine/DefaultPace
+#include "download/download_run.h"
+#include "download/merge_segments.h"
+#include "support/test_server.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+fs::path benchFolder()
+{
+    fs::path dir = fs::read_symlink("/proc/self/exe").parent_path() / "bench-download";
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::string readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// ffmpeg-made HLS media, cached beside the benchmark.
+fs::path makeStream(const std::string& name, const std::string& args)
+{
+    fs::path dir = benchFolder() / name;
+    if (fs::exists(dir / "done"))
+        return dir;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string cmd = "ffmpeg -y -nostdin -loglevel error " + args + " -f hls -hls_time 1 -hls_list_size 0 "
+                      "-hls_playlist_type vod -hls_segment_filename " +
+                      (dir / "seg%d.ts").string() + " " + (dir / "index.m3u8").string();
+    if (std::system(cmd.c_str()) != 0)
+        return {};
+    std::ofstream(dir / "done") << "";
+    return dir;
+}
+
+// High-water mark of this process's resident memory in MB, reset by resetPeak().
+void resetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+double peakMb()
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024.0;
+    return 0;
+}
+
+// Runs a shell command and returns the peak resident memory of the child in MB (-1 on failure).
+double runChild(const std::string& cmd)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss / 1024.0;
+}
+
+class QuietView : public DownloadView {
+public:
+    explicit QuietView(std::string address) : address_(std::move(address)) {}
+    int rowCount() override { return 1; }
+    bool rowChecked(int) override { return checked_; }
+    void setRowChecked(int, bool c) override { checked_ = c; }
+    std::string cellText(int, int column) override
+    {
+        std::lock_guard lock(mutex_);
+        if (column == kColumnEpisode)
+            return "1";
+        if (column == kColumnAddress)
+            return address_;
+        return column == kColumnStatus ? status_ : std::string();
+    }
+    void setCellText(int, int column, const std::string& text) override
+    {
+        std::lock_guard lock(mutex_);
+        if (column == kColumnStatus)
+            status_ = text;
+    }
+    void selectRow(int) override {}
+    void appendLog(const std::string&, int) override {}
+    void setAddressText(const std::string&) override {}
+    void setProgressMaximum(int, int) override {}
+    void setProgressValue(int, int) override {}
+    void setRunControlsEnabled(bool) override {}
+    bool deleteSegmentsChecked() override { return false; }
+    std::string status()
+    {
+        std::lock_guard lock(mutex_);
+        return status_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string address_;
+    std::string status_;
+    std::atomic<bool> checked_{true};
+};
+
+// The 300-segment stream behind a server that answers every request 50 ms late.
+struct SlowStream {
+    TestServer server;
+    fs::path dir;
+    bool ok = false;
+    SlowStream()
+    {
+        dir = makeStream("stream300", "-f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+                                      "sine=frequency=440:sample_rate=44100 -t 300 -c:v libx264 -preset ultrafast "
+                                      "-g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 64k");
+        if (dir.empty())
+            return;
+        for (const auto& f : fs::directory_iterator(dir))
+            server.on("/s/" + f.path().filename().string(),
+                      CannedResponse{200, {}, readFile(f.path())}.after(50ms));
+        ok = true;
+    }
+    std::string url() { return server.url("/s/index.m3u8"); }
+};
+
+SlowStream& slowStream()
+{
+    static SlowStream stream;
+    return stream;
+}
+
+void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent)
+{
+    SlowStream& stream = slowStream();
+    if (!stream.ok) {
+        state.SkipWithError("ffmpeg could not make the stream");
+        return;
+    }
+    fs::path root = benchFolder() / "engine-root";
+    DownloadSettings settings;
+    settings.downloadRoot = root.string();
+    settings.pace = DownloadPace{intervalMs, maxConcurrent};
+    setSeriesFolder("bench");
+    double peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(root);
+        fs::create_directories(root / "bench");
+        resetPeak();
+        auto view = std::make_shared<QuietView>(stream.url());
+        state.ResumeTiming();
+        runDownloadJobs(view, settings);
+        state.PauseTiming();
+        peak = std::max(peak, peakMb());
+        if (view->status() != "完成")
+            state.SkipWithError(("run ended with " + view->status()).c_str());
+        state.ResumeTiming();
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["segments"] = 300;
+}
+
+void BM_EngineDefaultPace(benchmark::State& state)
+{
+    engineRun(state, 300, 0);
+}
+void BM_EngineNoIntervalSixteenAtOnce(benchmark::State& state)
+{
+    engineRun(state, 0, 16);
+}
+
+void BM_FfmpegCopy(benchmark::State& state)
+{
+    SlowStream& stream = slowStream();
+    if (!stream.ok) {
+        state.SkipWithError("ffmpeg could not make the stream");
+        return;
+    }
+    fs::path out = benchFolder() / "ffmpeg-copy.mp4";
+    double peak = 0;
+    for (auto _ : state) {
+        double p = runChild("ffmpeg -y -nostdin -loglevel error -i '" + stream.url() + "' -c copy '" + out.string() + "'");
+        if (p < 0)
+            state.SkipWithError("ffmpeg failed");
+        peak = std::max(peak, p);
+    }
+    state.counters["peak_MB"] = peak;
+}
+
+// About 1 GB of segments: a 20-second high-rate clip repeated, numbered 1 … n in one folder.
+struct BigEpisode {
+    fs::path series, episode;
+    int count = 0;
+    bool ok = false;
+    BigEpisode()
+    {
+        fs::path clip = makeStream("clip720", "-f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
+                                              "sine=frequency=440:sample_rate=44100 -t 20 -c:v mpeg2video -q:v 1 "
+                                              "-g 25 -c:a aac -b:a 128k");
+        if (clip.empty())
+            return;
+        series = benchFolder() / "merge-series";
+        episode = series / "1";
+        fs::create_directories(episode);
+        uintmax_t total = 0;
+        std::vector<SegmentListEntry> list;
+        while (total < (1ull << 30)) {
+            fs::path src = clip / ("seg" + std::to_string(count % 20) + ".ts");
+            ++count;
+            fs::path dst = episode / (std::to_string(count) + ".ts");
+            if (!fs::exists(dst))
+                fs::copy_file(src, dst);
+            total += fs::file_size(dst);
+            list.push_back(SegmentListEntry{count, 1.0, {}, count % 20 == 1 && count > 1});
+        }
+        ok = writeSegmentList(episode.string(), list);
+    }
+};
+
+BigEpisode& bigEpisode()
+{
+    static BigEpisode e;
+    return e;
+}
+
+void BM_Merge1GB(benchmark::State& state)
+{
+    BigEpisode& e = bigEpisode();
+    if (!e.ok) {
+        state.SkipWithError("could not make the segments");
+        return;
+    }
+    QuietView view("");
+    double peak = 0;
+    for (auto _ : state) {
+        resetPeak();
+        MergeReport report = mergeSegments(view, 0, "1", e.series.string());
+        peak = std::max(peak, peakMb());
+        if (!report.remuxed)
+            state.SkipWithError("remux failed");
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["segments"] = e.count;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(fs::file_size(e.series / "1.mp4")));
+}
+
+void BM_Cat1GB(benchmark::State& state)
+{
+    BigEpisode& e = bigEpisode();
+    if (!e.ok) {
+        state.SkipWithError("could not make the segments");
+        return;
+    }
+    std::string cmd = "cat";
+    for (int i = 1; i <= e.count; ++i)
+        cmd += " '" + (e.episode / (std::to_string(i) + ".ts")).string() + "'";
+    cmd += " > '" + (e.series / "cat.ts").string() + "'";
+    double peak = 0;
+    for (auto _ : state) {
+        double p = runChild(cmd);
+        if (p < 0)
+            state.SkipWithError("cat failed");
+        peak = std::max(peak, p);
+    }
+    state.counters["peak_MB"] = peak;
+}
+
+} // namespace
+
+BENCHMARK(BM_EngineDefaultPace)->Name("Engine/DefaultPace")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineNoIntervalSixteenAtOnce)
+    ->Name("Engine/Interval0Concurrency16")
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(BM_FfmpegCopy)->Name("Ffmpeg/CopyToMp4")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_Merge1GB)->Name("Merge/Remux1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_Cat1GB)->Name("Merge/Cat1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+BENCHMARK_MAIN();
