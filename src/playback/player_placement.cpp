@@ -29,6 +29,18 @@ const char* flagText(bool on)
     return on ? "真" : "假";
 }
 
+// The saved outer geometry of the window being created: applied at creation with the frame the
+// window has then, and again once it is shown and its frame is known.
+QWidget* g_sizedWindow = nullptr;
+QRect g_savedOuter;
+
+void applyOuterGeometry(QWidget* window, const QRect& outer)
+{
+    const QSize frame = window->frameGeometry().size() - window->size();
+    window->resize(outer.width() - frame.width(), outer.height() - frame.height());
+    window->move(outer.topLeft());
+}
+
 void setAlwaysOnTop(QWidget* window, bool on)
 {
     const bool visible = window->isVisible();
@@ -86,10 +98,21 @@ void onPlayerCreated(PlayerForm& form)
                                  .split(QLatin1Char('|'), Qt::SkipEmptyParts);
     if (size.size() == 4) {
         const auto field = [&size](int i) { return textToInt(size[i].toStdString()); };
-        form.window->resize(field(0), field(1));
-        form.window->move(field(2), field(3));
+        g_sizedWindow = form.window;
+        g_savedOuter = QRect(field(2), field(3), field(0), field(1));
+        applyOuterGeometry(form.window, g_savedOuter);
+    } else {
+        g_sizedWindow = nullptr;
     }
     installShortcutHook();
+}
+
+void onPlayerShown(PlayerForm& form)
+{
+    if (g_sizedWindow != form.window)
+        return;
+    g_sizedWindow = nullptr;
+    applyOuterGeometry(form.window, g_savedOuter);
 }
 
 void onPlayerResized(PlayerForm& form)

@@ -15,6 +15,8 @@ struct PlayerForm;
 inline constexpr int kPlayerBarHeight = 28;
 
 void onPlayerCreated(PlayerForm& form);
+// The first show: the saved outer size is applied again now that the window's frame is known.
+void onPlayerShown(PlayerForm& form);
 void onPlayerResized(PlayerForm& form);
 // Removes the shortcut hook and logs the close; the window destroys itself afterwards.
 void onPlayerClosing(PlayerForm& form);

@@ -1,0 +1,14 @@
+#pragma once
+// The main window's playback events (history button, series-list right click, episode
+// double-click, the timer's player poll, the history resume of a series row) and the player
+// window's creation, wired to the playback handlers.
+
+class QWidget;
+struct MainForm;
+
+// Wires the playback handlers to the main window's components and gives the player controller
+// the player and sponsor windows. Call once, after the main window's components exist. GUI thread.
+void wirePlayback(MainForm& form);
+
+// Destroys the player window if it exists (the main window's closing). GUI thread.
+void destroyPlayerWindow();
