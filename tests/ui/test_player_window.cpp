@@ -1,7 +1,7 @@
 // The player window: its components and their places, the options and size it restores and
 // stores, the browser frame on resizing, closing, and the commands of its buttons.
 
-#include "test_player_fixture.h"
+#include "test_player_window_fixture.h"
 
 #include "playback/page_commands.h"
 #include "playback/player_placement.h"

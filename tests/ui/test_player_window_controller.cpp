@@ -2,7 +2,7 @@
 // threshold, the last episode, the player-page prefix; the page watcher; the double-click on an
 // episode with its default-browser fallbacks; the history resume.
 
-#include "test_player_fixture.h"
+#include "test_player_window_fixture.h"
 
 #include "net/json_document.h"
 #include "playback/episode_list.h"
