@@ -74,10 +74,9 @@ std::string segmentName(const std::string& url)
 
 void endRun()
 {
-    {
-        std::lock_guard lock(runMutex);
-        runActive = false;
-    }
+    // Notified under the lock, so a waiter that ends the program next finds nothing in use.
+    std::lock_guard lock(runMutex);
+    runActive = false;
     runEnded.notify_all();
 }
 

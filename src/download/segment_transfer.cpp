@@ -11,10 +11,9 @@ namespace fs = std::filesystem;
 
 void CompletionEvent::set()
 {
-    {
-        std::lock_guard lock(mutex_);
-        signalled_ = true;
-    }
+    // Notified under the lock: the woken waiter may destroy the event as soon as it has it.
+    std::lock_guard lock(mutex_);
+    signalled_ = true;
     cv_.notify_one();
 }
 
