@@ -404,9 +404,11 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     return true;
 }
 
+void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings);
+
 void runThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
-    runDownloadJobs(std::move(view), settings);
+    runRows(view, settings);
     endRun();
 }
 
@@ -416,13 +418,9 @@ void remergeThread(std::shared_ptr<DownloadView> view, DownloadSettings settings
     endRun();
 }
 
-} // namespace
-
-void runDownloadJobs(std::shared_ptr<DownloadView> viewPtr, const DownloadSettings& settings)
+void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
 {
     DownloadView& view = *viewPtr;
-    // An abort pressed while no run was going does not stop this one.
-    abortRequested = 0;
     const std::string sep = pathSeparator();
     const std::string series = seriesFolder();
     const std::string seriesPath = settings.downloadRoot + sep + series;
@@ -457,10 +455,18 @@ void runDownloadJobs(std::shared_ptr<DownloadView> viewPtr, const DownloadSettin
     view.setRunControlsEnabled(true);
 }
 
+} // namespace
+
+void runDownloadJobs(std::shared_ptr<DownloadView> view, const DownloadSettings& settings)
+{
+    // An abort pressed while no run was going does not stop this one.
+    abortRequested = 0;
+    runRows(view, settings);
+}
+
 void remergeEpisodes(std::shared_ptr<DownloadView> viewPtr, const DownloadSettings& settings)
 {
     DownloadView& view = *viewPtr;
-    abortRequested = 0;
     const std::string sep = pathSeparator();
     const std::string seriesPath = settings.downloadRoot + sep + seriesFolder();
     const int rows = view.rowCount();
@@ -478,6 +484,8 @@ bool startDownloadRun(std::shared_ptr<DownloadView> view, DownloadSettings setti
 {
     if (!view || !claimRun())
         return false;
+    // An abort pressed while no run was going does not stop this one; one pressed from here on does.
+    abortRequested = 0;
     view->setRunControlsEnabled(false);
     // Run thread: the whole download run; it ends the run when it returns.
     if (!startDetachedTask(runThread, std::move(view), std::move(settings))) {
@@ -491,6 +499,7 @@ bool startRemerge(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
     if (!view || !claimRun())
         return false;
+    abortRequested = 0;
     view->setRunControlsEnabled(false);
     // Merge thread: merges the episode folders again, one after the other.
     if (!startDetachedTask(remergeThread, std::move(view), std::move(settings))) {
