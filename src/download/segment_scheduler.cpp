@@ -58,15 +58,19 @@ int submitSegment(const std::string& url, const std::string& filePath, int32_t t
                   const TransferOptions& options, SegmentDone onDone)
 {
     auto& s = SegmentScheduler::instance();
-    SectionLockGuard guard(s.lock);
-    if (taskId != 0) {
-        for (const auto& task : s.registry)
-            if (task.taskId == taskId)
-                return -1;
-    }
     auto completion = std::make_shared<CompletionEvent>();
-    uint64_t serial = s.nextSerial++;
-    s.registry.push_back(SegmentTask{taskId, serial, completion, filePath, nullptr, false});
+    uint64_t serial = 0;
+    {
+        // The lock covers the duplicate check and the append only; nobody waits while holding it.
+        SectionLockGuard guard(s.lock);
+        if (taskId != 0) {
+            for (const auto& task : s.registry)
+                if (task.taskId == taskId)
+                    return -1;
+        }
+        serial = s.nextSerial++;
+        s.registry.push_back(SegmentTask{taskId, serial, completion, filePath, nullptr, false});
+    }
 
     HandOff block{&url, &filePath, taskId, serial, completion, &options, &onDone, {}};
     bool started = true;
@@ -80,7 +84,10 @@ int submitSegment(const std::string& url, const std::string& filePath, int32_t t
         block.handedOver.wait();
     } else {
         // Without a worker the task cannot run: its record goes and its caller is told at once.
-        s.registry.remove_if([serial](const SegmentTask& t) { return t.serial == serial; });
+        {
+            SectionLockGuard guard(s.lock);
+            s.registry.remove_if([serial](const SegmentTask& t) { return t.serial == serial; });
+        }
         if (onDone)
             onDone(SegmentResult{TransferOutcome::Failed, 0, "无法创建线程"});
     }
