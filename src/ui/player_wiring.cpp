@@ -15,9 +15,15 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QVariant>
 
 void wirePlayback(MainForm& form)
 {
+    // Wired once per main window: a second call would run every handler twice.
+    static const char* const wired = "qyPlaybackWired";
+    if (form.window->property(wired).toBool())
+        return;
+    form.window->setProperty(wired, true);
     setPlaybackMainForm(&form);
     PlayerServices& services = playerServices();
     services.createPlayerWindow = [] {
