@@ -46,6 +46,6 @@ struct MergeReport {
 
 // Merges the episode's segments (episode folder = seriesPath + separator + episode) into
 // seriesPath + separator + episode + ".mp4"; logs on the merge log, writes the row's 状态 and 已下载
-// cells and 进度条1, deletes the episode folder when 选择框_删除 is ticked and nothing is missing,
-// and then clears the row's check mark. Runs on the calling thread.
+// cells and 进度条1. Only a merge with nothing missing says "完成", clears the row's check mark and,
+// when 选择框_删除 is ticked, deletes the episode folder. Runs on the calling thread.
 MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode, const std::string& seriesPath);
