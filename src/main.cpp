@@ -9,6 +9,7 @@
 #include "ui/browser_startup.h"
 #include "ui/header_clock.h"
 #include "ui/main_window.h"
+#include "ui/player_wiring.h"
 #include "ui/small_windows.h"
 
 #include <QApplication>
@@ -38,8 +39,8 @@ int main(int argc, char** argv)
     });
 
     window.setClosingHandler([] {
-        // The player and download windows are destroyed here once they exist.
-        onMainWindowClosing({});
+        // The download window is destroyed here too once it exists.
+        onMainWindowClosing([] { destroyPlayerWindow(); });
     });
 
     StartupSteps steps;

@@ -319,6 +319,9 @@ void MainWindow::createComponents()
 
 void MainWindow::wireEvents()
 {
+    // The playback wiring connects the player poll to 时钟_实时 first, so that on every tick the
+    // poll runs before the header clock.
+    wirePlaybackEvents();
     connect(form_.时钟_实时, &QTimer::timeout, this, &MainWindow::onTimerTick);
     form_.编辑框_搜索->installEventFilter(this);
     wireCatalogueEvents();
@@ -326,7 +329,6 @@ void MainWindow::wireEvents()
 
 void MainWindow::onTimerTick()
 {
-    // The player poll runs first on each tick once the player controller exists.
     updateHeaderClock(form_);
 }
 

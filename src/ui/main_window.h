@@ -35,6 +35,8 @@ private:
     void wireEvents();
     // The handlers of the catalogue and episode layers (main_window_wiring.cpp).
     void wireCatalogueEvents();
+    // The handlers of the playback layer: history, player poll, episode double-click.
+    void wirePlaybackEvents();
     void onTimerTick();
 
     MainForm form_;

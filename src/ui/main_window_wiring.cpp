@@ -5,6 +5,7 @@
 #include "catalogue/catalogue_browsing.h"
 #include "catalogue/catalogue_sources.h"
 #include "playback/episode_list.h"
+#include "ui/player_wiring.h"
 #include "ui/small_windows.h"
 
 #include <QComboBox>
@@ -38,9 +39,14 @@ void MainWindow::wireCatalogueEvents()
     connect(f.超级列表框_列表, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem*, int) { openSeriesRow(form_); });
     connect(f.图形按钮_关于, &QPushButton::clicked, this, [this] { onSponsorButtonClicked(form_); });
-    // 图形按钮_历史 (showHistory), a right click on 超级列表框_列表 (explainFavourites), a double
-    // click on 高级表格_剧集 (playEpisodeCell) and 超级按钮_下载 (the download window) are wired
-    // when the watch history, the player controller and the download window land.
+    // 超级按钮_下载 opens the download window once it exists.
+}
+
+void MainWindow::wirePlaybackEvents()
+{
+    // 图形按钮_历史, the right click on 超级列表框_列表, the double click on 高级表格_剧集 and the
+    // player poll on 时钟_实时.
+    wirePlayback(form_);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
