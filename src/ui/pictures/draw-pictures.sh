@@ -46,7 +46,7 @@ convert -size 1080x642 xc:none -fill '#f3ecff' -stroke '#d9c8ff' -strokewidth 18
 # Sponsorship picture, 1152 x 1152: a heart on a warm card.
 convert -size 1152x1152 gradient:'#fff7ec-#ffe1c2' \
   -fill '#ff7a3d' -draw 'circle 420,430 420,230' -draw 'circle 732,430 732,230' \
-  -draw 'polygon 233,500 919,500 576,900' \
+  -draw 'polygon 576,900 272,564 420,430 732,430 880,564' \
   -font "$font" -pointsize 110 -fill '#c05a20' -gravity south -annotate +0+70 '感谢支持' \
   "${strip[@]}" sponsorship.png
 
