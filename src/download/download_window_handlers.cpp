@@ -1,0 +1,306 @@
+#include "download/download_window_handlers.h"
+
+#include "app/message_box.h"
+#include "app/paths.h"
+#include "app/settings_store.h"
+#include "net/charset.h"
+#include "net/json_document.h"
+#include "util/regex_matcher.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSaveFile>
+
+#include <optional>
+#include <thread>
+
+namespace {
+
+constexpr const char* kSettingsSection = "配置项";
+constexpr const char* kDeleteSegmentsKey = "删TS";
+constexpr const char* kRunStillGoing = "上一个任务仍在执行,请稍后再试";
+
+// Length in bytes of the UTF-8 character starting at s[at] (1 for a stray byte).
+size_t utf8Length(const std::string& s, size_t at)
+{
+    const auto b = static_cast<unsigned char>(s[at]);
+    size_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    return at + n <= s.size() ? n : 1;
+}
+
+bool isAsciiAlnum(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+std::string seriesPath(const DownloadSettings& settings)
+{
+    return settings.downloadRoot + pathSeparator() + seriesFolder();
+}
+
+std::optional<std::string> readWholeFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return std::string();
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    return bytes.toStdString();
+}
+
+bool replaceFile(const QString& path, const std::string& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool sameAsciiName(std::string a, std::string b)
+{
+    auto lower = [](std::string& s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+    };
+    lower(a);
+    lower(b);
+    return a == b;
+}
+
+std::string trimmed(const std::string& s)
+{
+    size_t from = s.find_first_not_of(" \t");
+    if (from == std::string::npos)
+        return {};
+    size_t to = s.find_last_not_of(" \t");
+    return s.substr(from, to - from + 1);
+}
+
+// Writes key = value into section of the GB18030 INI file at path the way the platform's INI
+// writer does: an existing key is replaced in place, a new key goes to the end of its section, a
+// new section to the end of the file; every other line stays as it was. The file is replaced
+// atomically. An unreadable existing file is left alone (false).
+bool writeIniValue(const std::string& path, const std::string& section, const std::string& key,
+                   const std::string& value)
+{
+    const QString file = QString::fromStdString(path);
+    std::optional<std::string> old = readWholeFile(file);
+    if (!old)
+        return false;
+    const std::string text = gb18030ToUtf8(*old);
+
+    // Lines with their own line ends, so untouched lines are written back byte for byte.
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    auto content = [](const std::string& line) {
+        std::string s = line;
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+            s.pop_back();
+        return trimmed(s);
+    };
+    const std::string newLine = key + "=" + value + "\r\n";
+
+    int sectionAt = -1;
+    int lastInSection = -1; // last non-blank line of the section
+    int keyAt = -1;
+    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+        const std::string c = content(lines[i]);
+        if (c.size() >= 2 && c.front() == '[' && c.back() == ']') {
+            if (sectionAt >= 0)
+                break;
+            if (sameAsciiName(trimmed(c.substr(1, c.size() - 2)), section)) {
+                sectionAt = i;
+                lastInSection = i;
+            }
+            continue;
+        }
+        if (sectionAt < 0)
+            continue;
+        if (!c.empty())
+            lastInSection = i;
+        const size_t eq = c.find('=');
+        if (eq != std::string::npos && sameAsciiName(trimmed(c.substr(0, eq)), key)) {
+            keyAt = i;
+            break;
+        }
+    }
+
+    auto endLine = [](std::string& line) {
+        if (!line.empty() && line.back() != '\n')
+            line += "\r\n";
+    };
+    if (keyAt >= 0) {
+        lines[keyAt] = newLine;
+    } else if (sectionAt >= 0) {
+        endLine(lines[lastInSection]);
+        lines.insert(lines.begin() + lastInSection + 1, newLine);
+    } else {
+        if (!lines.empty())
+            endLine(lines.back());
+        lines.push_back("[" + section + "]\r\n");
+        lines.push_back(newLine);
+    }
+    std::string out;
+    for (const auto& l : lines)
+        out += l;
+    return replaceFile(file, utf8ToGb18030(out));
+}
+
+} // namespace
+
+std::string sanitizeFolderName(const std::string& title)
+{
+    std::string kept;
+    for (size_t at = 0; at < title.size();) {
+        const size_t n = utf8Length(title, at);
+        const auto first = static_cast<unsigned char>(title[at]);
+        if (n == 1) {
+            if (isAsciiAlnum(first))
+                kept += title[at];
+        } else {
+            const std::string character = title.substr(at, n);
+            if (isChineseText(character))
+                kept += character;
+        }
+        at += n;
+    }
+    return kept;
+}
+
+void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string& title,
+                      std::vector<std::string> fields)
+{
+    view->setCaption("下载 " + title);
+    setSeriesFolder(sanitizeFolderName(title));
+    view->setDeleteSegmentsChecked(readFlag(kSettingsSection, kDeleteSegmentsKey, std::string("真")));
+    startDownloadListFill(std::move(view), std::move(fields));
+}
+
+void fillDownloadList(DownloadListView& view, const std::vector<std::string>& fields)
+{
+    view.clearRows();
+    int k = 0;
+    for (const auto& field : fields) {
+        if (field.find(".m3u8") == std::string::npos)
+            continue;
+        view.addRow(std::to_string(k + 1), field, "待命");
+        ++k;
+    }
+    tickAllRows(view);
+    invertRowTicks(view);
+    view.appendLog("剧集地址获取完成", kStatusLog);
+}
+
+void startDownloadListFill(std::shared_ptr<DownloadListView> view, std::vector<std::string> fields)
+{
+    // Fill thread: builds the rows through the view's queued writes; never joined.
+    std::thread([view = std::move(view), fields = std::move(fields)] { fillDownloadList(*view, fields); }).detach();
+}
+
+void tickAllRows(DownloadView& view)
+{
+    const int rows = view.rowCount();
+    for (int r = 0; r < rows; ++r)
+        view.setRowChecked(r, true);
+    view.appendLog("已全选", kStatusLog);
+}
+
+void invertRowTicks(DownloadView& view)
+{
+    const int rows = view.rowCount();
+    for (int r = 0; r < rows; ++r)
+        view.setRowChecked(r, !view.rowChecked(r));
+    view.appendLog("已反选", kStatusLog);
+}
+
+bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings)
+{
+    // A run (or re-merge) still going keeps its logs and controls; this start is refused.
+    if (downloadRunActive()) {
+        view->appendLog(kRunStillGoing, kStatusLog);
+        return false;
+    }
+    view->setRunControlsEnabled(false);
+    prepareDownloadFolders(*view, settings);
+    view->clearLogs();
+    if (startDownloadRun(view, settings))
+        return true;
+    // Another run (or re-merge) began meanwhile: this one never started.
+    view->appendLog(kRunStillGoing, kStatusLog);
+    if (!downloadRunActive())
+        view->setRunControlsEnabled(true);
+    return false;
+}
+
+void abortDownloads(DownloadView& view)
+{
+    requestAbort();
+    view.appendLog("已执行中止任务", kStatusLog);
+}
+
+bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings)
+{
+    return startRemerge(std::move(view), settings);
+}
+
+void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
+{
+    JsonDocument document;
+    prepareDownloadFolders(view, settings);
+    std::string addresses;
+    const int rows = view.rowCount();
+    for (int r = 0; r < rows; ++r) {
+        if (!view.rowChecked(r))
+            continue;
+        const std::string address = view.cellText(r, kColumnAddress);
+        document.append(view.cellText(r, kColumnEpisode), "['集']");
+        document.append(address, "['地址']");
+        addresses += address + "\r\n";
+    }
+    const std::string folder = seriesPath(settings) + pathSeparator();
+    // Failures to write go unreported, like every step of this window; the log line stands.
+    writeIniValue(folder + kExportIniName, "集数详情", "集数", document.text());
+    document.reset();
+    replaceFile(QString::fromStdString(folder + kExportTextName), utf8ToGb18030(addresses));
+    view.appendLog("已导出完成", kStatusLog);
+    document.destroy();
+}
+
+void copyRowAddress(DownloadListView& view, QWidget* owner)
+{
+    const int row = view.currentRow();
+    // A double-click beside every row leaves nothing to copy.
+    if (row < 0)
+        return;
+    const std::string address = view.cellText(row, kColumnAddress);
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(QString::fromStdString(address));
+    showMessageBox("已复制", "", kMessageOk, owner);
+    view.appendLog("已复制", kStatusLog);
+}
+
+void saveDeleteSegmentsSetting(bool ticked)
+{
+    ensureDataFolder();
+    writeSetting(kSettingsSection, kDeleteSegmentsKey, ticked ? "真" : "假");
+}
+
+void closeDownloads()
+{
+    if (!downloadRunActive())
+        return;
+    requestAbort();
+    waitForDownloadRun(15000);
+}

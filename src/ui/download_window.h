@@ -1,0 +1,79 @@
+#pragma once
+// The download window: the open series' episodes with an m3u8 address in a ticked list, the
+// current address with two progress bars, the status and merge logs, and the row of controls
+// along the bottom. Layout and event wiring; the behaviour is in download/download_window_handlers.
+
+#include "download/download_window_handlers.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct MainForm;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+
+class DownloadWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit DownloadWindow(QWidget* parent = nullptr);
+    ~DownloadWindow() override;
+
+    // The window has opened for the series titled title whose episode fields are fields: caption,
+    // series folder, the 删TS box, and the list filled on a background thread. GUI thread.
+    void openFor(const std::string& title, std::vector<std::string> fields);
+
+    // The window as the handlers and the download run see it; safe from any thread, and harmless
+    // once the window is gone.
+    std::shared_ptr<DownloadListView> view() const { return view_; }
+
+    // Where the runs, re-merges and exports of this window take their settings from (the settings
+    // file by default).
+    void setSettingsSource(std::function<DownloadSettings()> source) { settingsSource_ = std::move(source); }
+
+    QGroupBox* 分组框1 = nullptr;
+    QTreeWidget* 超级列表框_剧列表 = nullptr;
+    QGroupBox* 分组框2 = nullptr;
+    QLineEdit* 编辑框_地址 = nullptr;
+    QProgressBar* 进度条1 = nullptr;
+    QProgressBar* 进度条2 = nullptr;
+    QGroupBox* 分组框3 = nullptr;
+    QPlainTextEdit* 编辑框_状态 = nullptr;
+    QGroupBox* 分组框4 = nullptr;
+    QPlainTextEdit* 编辑框_转换 = nullptr;
+    QLabel* 标签1 = nullptr;
+    QCheckBox* 选择框_删除 = nullptr;
+    QPushButton* 超级按钮_合并 = nullptr;
+    QPushButton* 超级按钮_全选 = nullptr;
+    QPushButton* 超级按钮_反选 = nullptr;
+    QPushButton* 超级按钮_导出 = nullptr;
+    QPushButton* 超级按钮_中止 = nullptr;
+    QPushButton* 超级按钮_解析下载 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void createComponents();
+    void wireEvents();
+    DownloadSettings settings() const;
+
+    std::shared_ptr<DownloadListView> view_;
+    std::function<DownloadSettings()> settingsSource_;
+};
+
+// 超级按钮_下载 of the main window: opens the download window for the series shown there (not
+// modal, owned by the main window). While one is open it is brought to the front instead, so two
+// windows never share the one series folder and run. GUI thread.
+void openDownloadWindow(MainForm& form);
