@@ -40,6 +40,15 @@
 #include <unistd.h>
 #endif
 
+class QOpenGLContext;
+// From the engine and from Qt GUI: set up, and tell whether there is, the OpenGL context the engine
+// shares with the GUI. A host normally gets it by setting Qt::AA_ShareOpenGLContexts before it
+// creates its application; this library is loaded later, so it makes up for a host that did not.
+namespace QtWebEngineCore {
+Q_DECL_IMPORT void initialize();
+}
+Q_DECL_IMPORT QOpenGLContext* qt_gl_global_share_context();
+
 namespace {
 
 // How long a synchronous page query waits for the page's answer while pumping events.
@@ -63,22 +72,36 @@ std::string toUtf8(const QString& text)
     return text.toStdString();
 }
 
-// Chromium refuses to start its sandbox as root; the engine reads these variables when it first
-// starts, which is after every export below has run at least once.
+// Engine switches, read when the engine first starts, which is after every export below has run
+// at least once. Chromium refuses to start its sandbox as root. Clearing the cache also clears the
+// GPU shader cache, which without a working GPU never finishes and holds up every later page
+// load, so that cache is not kept at all.
 void prepareEngineEnvironment()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
+        auto add = [&flags](const char* flag) {
+            if (!flags.contains(flag))
+                flags = (flags + ' ' + flag).trimmed();
+        };
+        add("--disable-gpu-shader-disk-cache");
 #if defined(Q_OS_UNIX)
-        if (::geteuid() != 0)
-            return;
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        if (!flags.contains("--no-sandbox"))
-            flags = (flags.trimmed() + " --no-sandbox").trimmed();
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+        if (::geteuid() == 0) {
+            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+            add("--no-sandbox");
+        }
 #endif
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     });
+}
+
+// Without the shared context the engine's first page crashes the process.
+void ensureSharedContext()
+{
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
+        qt_gl_global_share_context() == nullptr)
+        QtWebEngineCore::initialize();
 }
 
 std::string& pluginFolder()
@@ -195,7 +218,13 @@ ProfileState* profileFor(const QString& dataFolder)
             base += QLatin1Char('/');
         profile->setPersistentStoragePath(base + QStringLiteral("WebView2Plus"));
         profile->setCachePath(base + QStringLiteral("WebView2Plus/Cache"));
+        // Session cookies too, so that they outlive clearCache (which restarts the engine's
+        // network side) and a download run started later still finds them.
+        profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
     }
+    // The HTTP cache lives in memory, so that clearing it means starting a new one (see clearCache).
+    profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    // The program starts the page's player by script, without a user gesture.
     profile->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     profile->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
     slot->profile = profile;
@@ -320,7 +349,16 @@ public:
             view_->setGeometry(x, y, width, height);
     }
 
-    void clearCache() override { profile_->profile->clearHttpCache(); }
+    // The engine's own cache clearing (clearHttpCache) can hold up every later page load for
+    // minutes while a page is streaming media. Switching the cache off and on again gives the
+    // profile a fresh, empty memory cache at once; loads in flight at that moment are restarted by
+    // the page or fail. Cookies survive the switch because the profile keeps all of them on disk.
+    void clearCache() override
+    {
+        QWebEngineProfile* profile = profile_->profile;
+        profile->setHttpCacheType(QWebEngineProfile::NoCache);
+        profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    }
 
     void reload() override
     {
@@ -554,6 +592,7 @@ Q_DECL_EXPORT BrowserInstance* kovarwebview_open(QWidget* parent, const char* ur
         dataFolder = QString::fromUtf8(options->dataFolder());
     else
         dataFolder = QString::fromStdString(pluginFolder());
+    ensureSharedContext();
     auto* browser = new Browser(parent, profileFor(dataFolder));
     browser->navigate(url ? url : "about:blank");
     return browser;
