@@ -4,10 +4,12 @@
 // loopback HLS server, finished, aborted and cut short by closing the window.
 #include "ui/download_window.h"
 
+#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "download/download_run.h"
 #include "net/charset.h"
+#include "playback/episode_list.h"
 #include "../download/download_fixtures.h"
 
 #include <QApplication>
@@ -387,6 +389,34 @@ TEST_F(DownloadWindowTest, LogsAndCellsWrittenFromManyThreadsLoseNothing)
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
     late.join();
+}
+
+TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
+{
+    QWidget mainWindow;
+    QLabel title(QStringLiteral("西游 记"), &mainWindow);
+    MainForm form;
+    form.window = &mainWindow;
+    form.透明标签_标题 = &title;
+    publishOpenSeries(OpenSeries{{"01", "http://h/1.m3u8", "02", "http://h/2.m3u8"}, {}});
+
+    openDownloadWindow(form);
+    QPointer<DownloadWindow> opened = mainWindow.findChild<DownloadWindow*>();
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(opened->isVisible());
+    EXPECT_TRUE(opened->isWindow());
+    EXPECT_EQ(opened->windowTitle().toStdString(), "下载 西游 记");
+    EXPECT_EQ(seriesFolder(), "西游记");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened->超级列表框_剧列表->topLevelItemCount() == 2; }, 5000));
+
+    // A second click brings the same window forward.
+    openDownloadWindow(form);
+    EXPECT_EQ(mainWindow.findChildren<DownloadWindow*>().size(), 1);
+
+    // Esc closes it, and a closed window is gone.
+    QTest::keyClick(opened.data(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened.isNull(); }, 2000));
+    publishOpenSeries(OpenSeries{});
 }
 
 class DownloadWindowRunTest : public DownloadWindowTest {
