@@ -288,6 +288,8 @@ public:
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(view_);
         view_->setPage(oldView->page());
+        // The player window closing takes the page with it; this window goes too.
+        connect(oldView, &QObject::destroyed, this, &QObject::deleteLater);
         auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
         connect(escape, &QShortcut::activated, this,
                 [this] { view_->triggerPageAction(QWebEnginePage::ExitFullScreen); });

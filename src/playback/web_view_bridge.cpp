@@ -24,9 +24,12 @@ public:
 };
 
 // A browser instance owns widgets, so the last reference, wherever it is dropped, deletes it on
-// the GUI thread.
+// the GUI thread. Once the application is gone (the program-wide bridge is destroyed at exit)
+// widgets can no longer be deleted, and the process is ending anyway.
 void deleteOnGuiThread(BrowserInstance* instance)
 {
+    if (QCoreApplication::instance() == nullptr)
+        return;
     gui::post([instance] { delete instance; });
 }
 
