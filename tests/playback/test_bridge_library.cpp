@@ -16,6 +16,11 @@
 
 #include <dlfcn.h>
 
+#include <QCoreApplication>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -240,6 +245,81 @@ TEST(ProgramBridge, PreparesOncePerProcessAndStaysAPlaceholderWithoutABrowser)
     std::thread worker([&] { cookies = bridge.cookieText(1); }); // the download thread's call
     worker.join();
     EXPECT_EQ(cookies, "");
+}
+
+// A browser instance that answers cookieText slowly and notes the thread it is deleted on.
+class SlowBrowser final : public BrowserInstance {
+public:
+    SlowBrowser(std::string cookies, std::atomic<int>& deleted, std::atomic<int>& deletedOffGui)
+        : cookies_(std::move(cookies)), deleted_(deleted), deletedOffGui_(deletedOffGui)
+    {
+    }
+    ~SlowBrowser() override
+    {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            ++deletedOffGui_;
+        ++deleted_;
+    }
+    QWidget* windowHandle() override { return nullptr; }
+    void setBounds(int, int, int, int) override {}
+    void clearCache() override {}
+    void reload() override {}
+    std::string navigate(const std::string& url) override { return url; }
+    std::string elementText(const std::string&, int) override { return {}; }
+    std::string elementHtml(const std::string&, int) override { return {}; }
+    bool clickElement(const std::string&, int) override { return false; }
+    bool pressElement(const std::string&, int) override { return false; }
+    void stepBack(int) override {}
+    void stepForward(int) override {}
+    bool elementExists(const std::string&, int) override { return false; }
+    std::string cookieText(int) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return cookies_;
+    }
+    void onTitleChanged(std::function<void(const std::string&)>) override {}
+
+private:
+    std::string cookies_;
+    std::atomic<int>& deleted_;
+    std::atomic<int>& deletedOffGui_;
+};
+
+// The download thread reads cookieText while the GUI thread opens new browsers: every answer
+// comes from a whole instance, and instances are deleted on the GUI thread only, also when the
+// download thread held the last reference.
+TEST(WebViewBridgeThreads, AdoptingWhileTheDownloadThreadReadsCookies)
+{
+    std::atomic<int> deleted{0}, deletedOffGui{0};
+    constexpr int opens = 40;
+    {
+        WebViewBridge bridge;
+        std::atomic<bool> stop{false};
+        std::atomic<int> bad{0};
+        // Download thread: reads the cookie text over and over.
+        std::thread reader([&] {
+            while (!stop) {
+                const std::string text = bridge.cookieText(1);
+                if (!text.empty() && text.rfind("c=", 0) != 0)
+                    ++bad;
+            }
+        });
+        for (int i = 0; i < opens; ++i) {
+            bridge.adopt(new SlowBrowser("c=" + std::to_string(i), deleted, deletedOffGui));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            QCoreApplication::processEvents();
+        }
+        stop = true;
+        reader.join();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bad.load(), 0);
+        EXPECT_EQ(bridge.cookieText(1), "c=" + std::to_string(opens - 1));
+        EXPECT_EQ(deleted.load(), opens - 1);
+        EXPECT_FALSE(bridge.isPlaceholder());
+    }
+    QCoreApplication::processEvents(); // the last instance, dropped with the bridge
+    EXPECT_EQ(deleted.load(), opens);
+    EXPECT_EQ(deletedOffGui.load(), 0);
 }
 
 } // namespace
