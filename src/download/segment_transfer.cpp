@@ -400,6 +400,8 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
 
 } // namespace
 
+SegmentTransfer::SegmentTransfer() : state_(std::make_shared<State>()) {}
+
 SegmentTransfer::~SegmentTransfer()
 {
     stop();
@@ -410,7 +412,6 @@ void SegmentTransfer::start(const std::string& url, const std::string& filePath,
 {
     if (thread_.joinable())
         return; // one URL per transfer
-    state_ = std::make_shared<State>();
     state_->done = std::move(done);
     if (url.empty() || filePath.empty()) {
         state_->finish(TransferOutcome::Failed, 0, "地址或文件为空");

@@ -74,7 +74,7 @@ private:
 
 class SegmentTransfer {
 public:
-    SegmentTransfer() = default;
+    SegmentTransfer();
     SegmentTransfer(const SegmentTransfer&) = delete;
     SegmentTransfer& operator=(const SegmentTransfer&) = delete;
     ~SegmentTransfer();
@@ -97,7 +97,8 @@ public:
     struct State;
 
 private:
-    std::shared_ptr<State> state_;
+    // Made with the transfer and never replaced, so requestStop may read it from any thread.
+    const std::shared_ptr<State> state_;
     std::thread thread_;
 };
 

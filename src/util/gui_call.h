@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <future>
 #include <type_traits>
 #include <utility>
 
@@ -28,22 +29,28 @@ void post(F&& fn)
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(fn), Qt::QueuedConnection);
 }
 
-// Runs fn on the GUI thread and returns its result; the calling worker waits for it.
+// Runs fn on the GUI thread and returns its result; the calling worker waits for it. The wait is
+// a promise rather than a blocking queued connection, so thread checkers see the hand-over.
 template <class F>
 auto call(F&& fn) -> std::invoke_result_t<F>
 {
     using R = std::invoke_result_t<F>;
     if (onGuiThread())
         return std::forward<F>(fn)();
-    if constexpr (std::is_void_v<R>) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(fn),
-                                  Qt::BlockingQueuedConnection);
-    } else {
-        R result{};
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [&] { result = fn(); }, Qt::BlockingQueuedConnection);
-        return result;
-    }
+    std::promise<R> done;
+    std::future<R> result = done.get_future();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+            if constexpr (std::is_void_v<R>) {
+                fn();
+                done.set_value();
+            } else {
+                done.set_value(fn());
+            }
+        },
+        Qt::QueuedConnection);
+    return result.get();
 }
 
 } // namespace gui
