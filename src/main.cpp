@@ -7,6 +7,7 @@
 #include "catalogue/catalogue_sources.h"
 #include "platform/os_version.h"
 #include "ui/browser_startup.h"
+#include "ui/download_window.h"
 #include "ui/header_clock.h"
 #include "ui/main_window.h"
 #include "ui/player_wiring.h"
@@ -38,9 +39,12 @@ int main(int argc, char** argv)
         }
     });
 
-    window.setClosingHandler([] {
-        // The download window is destroyed here too once it exists.
-        onMainWindowClosing([] { destroyPlayerWindow(); });
+    window.setClosingHandler([&window] {
+        onMainWindowClosing([&window] {
+            destroyPlayerWindow();
+            // The download window is owned by the main window.
+            qDeleteAll(window.findChildren<DownloadWindow*>(Qt::FindDirectChildrenOnly));
+        });
     });
 
     StartupSteps steps;

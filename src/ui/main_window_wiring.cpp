@@ -5,6 +5,7 @@
 #include "catalogue/catalogue_browsing.h"
 #include "catalogue/catalogue_sources.h"
 #include "playback/episode_list.h"
+#include "ui/download_window.h"
 #include "ui/player_wiring.h"
 #include "ui/small_windows.h"
 
@@ -39,7 +40,7 @@ void MainWindow::wireCatalogueEvents()
     connect(f.超级列表框_列表, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem*, int) { openSeriesRow(form_); });
     connect(f.图形按钮_关于, &QPushButton::clicked, this, [this] { onSponsorButtonClicked(form_); });
-    // 超级按钮_下载 opens the download window once it exists.
+    connect(f.超级按钮_下载, &QPushButton::clicked, this, [this] { openDownloadWindow(form_); });
 }
 
 void MainWindow::wirePlaybackEvents()

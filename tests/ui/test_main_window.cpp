@@ -362,6 +362,19 @@ TEST_F(MainWindowTest, SponsorButtonOpensTheSponsorWindowModallyOverTheWindow)
     EXPECT_EQ(owner, &window);
 }
 
+TEST_F(MainWindowTest, DownloadButtonOpensOneDownloadWindowOwnedByTheWindow)
+{
+    form.超级按钮_下载->show();
+    QTest::mouseClick(form.超级按钮_下载, Qt::LeftButton);
+    QTest::mouseClick(form.超级按钮_下载, Qt::LeftButton);
+    const QList<QWidget*> opened = window.findChildren<QWidget*>(QStringLiteral("DownloadWindow"));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0]->isWindow());
+    EXPECT_TRUE(opened[0]->isVisible());
+    opened[0]->close();
+    QCoreApplication::processEvents();
+}
+
 TEST_F(MainWindowTest, ClosingRunsTheClosingHandlerAndBringToFrontRestores)
 {
     int closings = 0;
