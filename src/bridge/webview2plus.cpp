@@ -201,8 +201,9 @@ struct ProfileState {
 
 ProfileState* profileFor(const QString& dataFolder)
 {
-    static std::map<QString, std::unique_ptr<ProfileState>> profiles;
-    auto& slot = profiles[dataFolder];
+    // Never destroyed: the engine may still report cookies while the process shuts down.
+    static auto* profiles = new std::map<QString, std::unique_ptr<ProfileState>>();
+    auto& slot = (*profiles)[dataFolder];
     if (slot)
         return slot.get();
     slot = std::make_unique<ProfileState>();
