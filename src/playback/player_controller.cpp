@@ -297,7 +297,9 @@ void pollPlayer(MainForm& form)
         remaining = dur - cur;
     }
     int limit = threshold(*player);
-    if (remaining < limit && cur < dur) {
+    // The jump zone includes the clip's very end: a tick that missed the last seconds (the poll
+    // runs every 2 s, and a modal window can hold it longer) still moves on to the next episode.
+    if (remaining < limit && cur <= dur && dur > 0) {
         if (limit > dur || limit > static_cast<int>(dur * 0.8)) {
             // A threshold the clip cannot hold becomes a tenth of it ("12.3" for 123 s); the
             // tick only jumps if the clip is inside the new threshold too.

@@ -24,6 +24,7 @@ const QColor kBarColour(45, 45, 48);
 const QColor kFrameColour(30, 30, 30);
 const QColor kLightText(236, 236, 236);
 const QColor kOptionText(128, 128, 128);
+const QColor kButtonColour(70, 70, 76);
 
 template <class W>
 W* named(W* widget, const char* name, QRect geometry)
@@ -65,6 +66,11 @@ QPushButton* button(QWidget* bar, const char* name, const char* text, QRect geom
 {
     auto* b = named(new QPushButton(QString::fromUtf8(text), bar), name, geometry);
     b->setFont(yaheiFont(12, true));
+    // Dark buttons with light text, so their labels read on the dark bar.
+    QPalette palette = b->palette();
+    palette.setColor(QPalette::Button, kButtonColour);
+    palette.setColor(QPalette::ButtonText, kLightText);
+    b->setPalette(palette);
     b->setCursor(Qt::PointingHandCursor);
     b->setFocusPolicy(Qt::NoFocus);
     return b;

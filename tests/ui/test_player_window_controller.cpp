@@ -107,6 +107,22 @@ TEST_F(Poll, NoJumpOutsideTheZoneOrWhileStartingOrAfterTheLastEpisode)
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
 }
 
+TEST_F(Poll, AnEpisodeThatPlayedToItsEndStillMovesOn)
+{
+    // The ticks missed the last seconds (a modal window held them); the page shows the end.
+    play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
+    dplayerTimes("45:00", "45:00");
+    pollPlayer(main->form());
+    EXPECT_EQ(browser->pageCalls(),
+              (std::vector<std::string>{"navigate " + altPlayerEndpoint() + "http://v/2/index.m3u8"}));
+
+    // Times not read yet (both zero) are no end.
+    play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
+    dplayerTimes("00:00", "00:00");
+    pollPlayer(main->form());
+    EXPECT_TRUE(browser->pageCalls().empty());
+}
+
 TEST_F(Poll, AOneEpisodeListEndsPlayback)
 {
     publishPlayList({"01", "http://v/1/index.m3u8", "http://m/1.m3u8"});
