@@ -1,6 +1,7 @@
 #include "download/fetch_page.h"
 
 #include "net/http_request.h"
+#include "net/http_text.h"
 #include "util/marker_text.h"
 
 #include <curl/curl.h>
@@ -11,37 +12,6 @@
 namespace {
 
 const char* const kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
-
-std::string lowerAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-bool containsNoCase(const std::string& text, const std::string& needle)
-{
-    return lowerAscii(text).find(lowerAscii(needle)) != std::string::npos;
-}
-
-std::string eraseAllNoCase(std::string text, const std::string& needle)
-{
-    const std::string n = lowerAscii(needle);
-    for (size_t at; (at = lowerAscii(text).find(n)) != std::string::npos;)
-        text.erase(at, n.size());
-    return text;
-}
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> out;
-    size_t from = 0;
-    for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
-        out.push_back(text.substr(from, at - from));
-    out.push_back(text.substr(from));
-    return out;
-}
 
 // The leading decimal digits of a text as a number; 0 when there are none.
 int leadingNumber(const std::string& text)
@@ -147,7 +117,7 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
 
     // The user agent is the value of a User-Agent line of the header block, if there is one.
     std::optional<std::string> agentLine;
-    for (const auto& line : splitLines(headers))
+    for (const auto& line : splitCrLf(headers))
         if (lowerAscii(headerName(line)) == "user-agent") {
             agentLine = headerValue(line);
             break;
@@ -201,7 +171,7 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
 
     Slist list;
     bool hasAccept = false, hasContentType = false, hasExpect = false;
-    for (const auto& line : splitLines(headers)) {
+    for (const auto& line : splitCrLf(headers)) {
         if (line.empty())
             continue;
         const std::string name = lowerAscii(headerName(line));
@@ -264,7 +234,7 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     if (status >= 400)
         setError("HTTP " + std::to_string(status));
 
-    std::string cookies = extractSetCookies(splitLines(rawHeaders));
+    std::string cookies = extractSetCookies(splitCrLf(rawHeaders));
     if (options.mergeCookies && options.cookies)
         cookies = mergeCookies(eraseAllNoCase(*options.cookies, "Cookie:"), cookies);
     if (options.returnedHeaders)

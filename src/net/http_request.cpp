@@ -1,6 +1,7 @@
 #include "net/http_request.h"
 
 #include "net/charset.h"
+#include "net/http_text.h"
 
 #include <curl/curl.h>
 
@@ -16,47 +17,6 @@ const char* const kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Window
 // minute to connect, 30 seconds without any data while sending or receiving.
 constexpr long kDefaultConnectMs = 60000;
 constexpr long kDefaultIdleMs = 30000;
-
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerAscii(std::string s)
-{
-    for (char& c : s)
-        c = lowerAscii(c);
-    return s;
-}
-
-bool containsNoCase(const std::string& text, const std::string& needle)
-{
-    return lowerAscii(text).find(lowerAscii(needle)) != std::string::npos;
-}
-
-bool equalsNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && lowerAscii(a) == lowerAscii(b);
-}
-
-// Removes every occurrence of needle, ignoring ASCII case.
-std::string eraseAllNoCase(std::string text, const std::string& needle)
-{
-    const std::string n = lowerAscii(needle);
-    for (size_t at; (at = lowerAscii(text).find(n)) != std::string::npos;)
-        text.erase(at, n.size());
-    return text;
-}
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> out;
-    size_t from = 0;
-    for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
-        out.push_back(text.substr(from, at - from));
-    out.push_back(text.substr(from));
-    return out;
-}
 
 struct SlistFree {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
@@ -288,7 +248,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     if (headers.find("\r\n") == std::string::npos) {
         request.set(headerName(headers), headerValue(headers));
     } else {
-        for (const auto& line : splitLines(headers)) {
+        for (const auto& line : splitCrLf(headers)) {
             if (line.empty())
                 continue;
             const std::string name = headerName(line), value = headerValue(line);
@@ -367,7 +327,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     if (statusCode_ >= 400)
         errorText_ = "HTTP " + std::to_string(statusCode_);
 
-    const std::string received = extractSetCookies(splitLines(responseHeaders_));
+    const std::string received = extractSetCookies(splitCrLf(responseHeaders_));
     receivedCookies_ =
         options.mergeCookies && options.cookies ? mergeCookies(cookies, received) : received;
     return responseBody;

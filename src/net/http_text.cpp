@@ -190,3 +190,41 @@ std::string base64Encode(const std::string& bytes)
     }
     return out;
 }
+
+std::string lowerAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool containsNoCase(const std::string& text, const std::string& needle)
+{
+    return lowerAscii(text).find(lowerAscii(needle)) != std::string::npos;
+}
+
+bool equalsNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && lowerAscii(a) == lowerAscii(b);
+}
+
+std::string eraseAllNoCase(std::string text, const std::string& needle)
+{
+    const std::string n = lowerAscii(needle);
+    if (n.empty())
+        return text;
+    for (size_t at; (at = lowerAscii(text).find(n)) != std::string::npos;)
+        text.erase(at, n.size());
+    return text;
+}
+
+std::vector<std::string> splitCrLf(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t from = 0;
+    for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+        out.push_back(text.substr(from, at - from));
+    out.push_back(text.substr(from));
+    return out;
+}

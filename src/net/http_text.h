@@ -17,3 +17,12 @@ std::string cookieName(const std::string& item);
 // Splits at separator, keeps the first of identical items, joins with separator.
 std::string dedupeJoined(const std::string& text, const std::string& separator);
 std::string base64Encode(const std::string& bytes);
+
+// ASCII-only case helpers and the "\r\n" line split that header handling shares.
+std::string lowerAscii(std::string s);
+bool containsNoCase(const std::string& text, const std::string& needle);
+bool equalsNoCase(const std::string& a, const std::string& b);
+// Removes every occurrence of needle, ignoring ASCII case.
+std::string eraseAllNoCase(std::string text, const std::string& needle);
+// Splits at "\r\n"; a text without one gives one line, an empty text one empty line.
+std::vector<std::string> splitCrLf(const std::string& text);
