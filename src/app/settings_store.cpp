@@ -237,6 +237,18 @@ bool readFlag(const std::string& section, const std::string& key, const std::opt
 
 bool writeSetting(const std::string& section, const std::string& key, const std::string& value)
 {
+    return writeIniValue(settingsPath(), section, key, value);
+}
+
+bool replaceFileAtomically(const std::string& path, const std::string& bytes)
+{
+    std::lock_guard lock(storeMutex);
+    return writeFileAtomically(QString::fromStdString(path), bytes);
+}
+
+bool writeIniValue(const std::string& iniPath, const std::string& section, const std::string& key,
+                   const std::string& value)
+{
     if (trim(section).empty() || trim(key).empty() || hasLineBreak(section) || hasLineBreak(key) ||
         hasLineBreak(value) || key.find('=') != std::string::npos ||
         section.find(']') != std::string::npos)
@@ -244,7 +256,7 @@ bool writeSetting(const std::string& section, const std::string& key, const std:
     const std::string gbSection = utf8ToGb18030(section);
     const std::string gbKey = utf8ToGb18030(key);
     const std::string keyLine = gbKey + "=" + utf8ToGb18030(value);
-    const QString path = filePath();
+    const QString path = QString::fromStdString(iniPath);
 
     std::lock_guard lock(storeMutex);
     bool unreadable = false;

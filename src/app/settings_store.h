@@ -28,6 +28,13 @@ bool readFlag(const std::string& section, const std::string& key,
 // or the value holds a line break (which would break the file's lines); nothing is written then.
 bool writeSetting(const std::string& section, const std::string& key, const std::string& value);
 
+// The same writer for any other INI file of the program (the export list): path is the file.
+bool writeIniValue(const std::string& iniPath, const std::string& section, const std::string& key,
+                   const std::string& value);
+
+// Replaces the file at path with bytes atomically, under the store's lock. False on failure.
+bool replaceFileAtomically(const std::string& path, const std::string& bytes);
+
 // The content written when the file does not exist at start-up: the 57 bytes (GB18030, equal to
 // GBK here) of "[配置项]\r\n线路=0\r\n副屏=真\r\n连播=真\r\n\r\n[观看历史]\r\n数据=\r\n".
 const std::string& defaultSettingsText();

@@ -8,9 +8,7 @@
 #include "util/regex_matcher.h"
 
 #include <QClipboard>
-#include <QFile>
 #include <QGuiApplication>
-#include <QSaveFile>
 
 #include <optional>
 #include <thread>
@@ -37,125 +35,6 @@ bool isAsciiAlnum(unsigned char c)
 std::string seriesPath(const DownloadSettings& settings)
 {
     return settings.downloadRoot + pathSeparator() + seriesFolder();
-}
-
-std::optional<std::string> readWholeFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.exists())
-        return std::string();
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
-    return bytes.toStdString();
-}
-
-bool replaceFile(const QString& path, const std::string& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
-
-bool sameAsciiName(std::string a, std::string b)
-{
-    auto lower = [](std::string& s) {
-        for (char& c : s)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-    };
-    lower(a);
-    lower(b);
-    return a == b;
-}
-
-std::string trimmed(const std::string& s)
-{
-    size_t from = s.find_first_not_of(" \t");
-    if (from == std::string::npos)
-        return {};
-    size_t to = s.find_last_not_of(" \t");
-    return s.substr(from, to - from + 1);
-}
-
-// Writes key = value into section of the GB18030 INI file at path the way the platform's INI
-// writer does: an existing key is replaced in place, a new key goes to the end of its section, a
-// new section to the end of the file; every other line stays as it was. The file is replaced
-// atomically. An unreadable existing file is left alone (false).
-bool writeIniValue(const std::string& path, const std::string& section, const std::string& key,
-                   const std::string& value)
-{
-    const QString file = QString::fromStdString(path);
-    std::optional<std::string> old = readWholeFile(file);
-    if (!old)
-        return false;
-    const std::string text = gb18030ToUtf8(*old);
-
-    // Lines with their own line ends, so untouched lines are written back byte for byte.
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end + 1;
-        lines.push_back(text.substr(at, end - at));
-        at = end;
-    }
-    auto content = [](const std::string& line) {
-        std::string s = line;
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
-        return trimmed(s);
-    };
-    const std::string newLine = key + "=" + value + "\r\n";
-
-    int sectionAt = -1;
-    int lastInSection = -1; // last non-blank line of the section
-    int keyAt = -1;
-    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
-        const std::string c = content(lines[i]);
-        if (c.size() >= 2 && c.front() == '[' && c.back() == ']') {
-            if (sectionAt >= 0)
-                break;
-            if (sameAsciiName(trimmed(c.substr(1, c.size() - 2)), section)) {
-                sectionAt = i;
-                lastInSection = i;
-            }
-            continue;
-        }
-        if (sectionAt < 0)
-            continue;
-        if (!c.empty())
-            lastInSection = i;
-        const size_t eq = c.find('=');
-        if (eq != std::string::npos && sameAsciiName(trimmed(c.substr(0, eq)), key)) {
-            keyAt = i;
-            break;
-        }
-    }
-
-    auto endLine = [](std::string& line) {
-        if (!line.empty() && line.back() != '\n')
-            line += "\r\n";
-    };
-    if (keyAt >= 0) {
-        lines[keyAt] = newLine;
-    } else if (sectionAt >= 0) {
-        endLine(lines[lastInSection]);
-        lines.insert(lines.begin() + lastInSection + 1, newLine);
-    } else {
-        if (!lines.empty())
-            endLine(lines.back());
-        lines.push_back("[" + section + "]\r\n");
-        lines.push_back(newLine);
-    }
-    std::string out;
-    for (const auto& l : lines)
-        out += l;
-    return replaceFile(file, utf8ToGb18030(out));
 }
 
 } // namespace
@@ -270,11 +149,11 @@ void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
         addresses += address + "\r\n";
     }
     const std::string folder = seriesPath(settings) + pathSeparator();
-    // Failures to write go unreported, like every step of this window; the log line stands.
-    writeIniValue(folder + kExportIniName, "集数详情", "集数", document.text());
+    const bool iniWritten = writeIniValue(folder + kExportIniName, "集数详情", "集数", document.text());
     document.reset();
-    replaceFile(QString::fromStdString(folder + kExportTextName), utf8ToGb18030(addresses));
-    view.appendLog("已导出完成", kStatusLog);
+    const bool textWritten = replaceFileAtomically(folder + kExportTextName, utf8ToGb18030(addresses));
+    // A list that could not be written is said so, never reported as exported.
+    view.appendLog(iniWritten && textWritten ? "已导出完成" : "导出失败: 无法写入 " + folder, kStatusLog);
     document.destroy();
 }
 

@@ -315,6 +315,16 @@ TEST_F(DownloadWindowTest, ExportIntoNewFoldersCreatesThemAndLogsIt)
     EXPECT_EQ(readFile(folder / "m3u8列表.txt"), "http://h/1.m3u8\r\n");
 }
 
+TEST_F(DownloadWindowTest, AnExportThatCannotBeWrittenSaysSo)
+{
+    openAndFill("只读", {"http://h/1.m3u8"});
+    tick({true});
+    // A folder where the address list should go: the list cannot be written.
+    fs::create_directories(u8(downloadRoot() + "/只读/m3u8列表.txt"));
+    window->超级按钮_导出->click();
+    EXPECT_EQ(status().front().rfind("导出失败", 0), 0u) << status().front();
+}
+
 TEST_F(DownloadWindowTest, DoubleClickCopiesTheRowAddress)
 {
     openAndFill("剧", {"http://h/1.m3u8", "http://h/第2集.m3u8"});
