@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineCookieStore>
+#include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
@@ -239,6 +241,14 @@ ProfileState* profileFor(const QString& dataFolder)
     return state;
 }
 
+// Lets pending events run for about ms milliseconds.
+void waitPumping(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 // ---- page scripts --------------------------------------------------------------------------
 
 // One script for every element operation. Its arguments arrive as a JSON array, so a selector is
@@ -253,6 +263,19 @@ const char* const elementScript = R"JS(
   case 'html': return el.outerHTML;
   case 'exists': return true;
   case 'click': el.click(); return true;
+  case 'point': {
+    // The element's centre in view pixels when a real click there would reach the element.
+    var b = el.getBoundingClientRect();
+    if (b.width < 1 || b.height < 1) return null;
+    var x = b.left + b.width / 2, y = b.top + b.height / 2;
+    if (x < 0 || y < 0 || x >= window.innerWidth || y >= window.innerHeight) return null;
+    var hit = document.elementFromPoint(x, y);
+    if (!hit || !(hit === el || el.contains(hit))) return null;
+    el.__qyClicked = false;
+    el.addEventListener('click', function () { el.__qyClicked = true; }, { once: true, capture: true });
+    return [x, y];
+  }
+  case 'clicked': return el.__qyClicked === true;
   case 'press': {
     var r = el.getBoundingClientRect();
     var base = { bubbles: true, cancelable: true, composed: true, view: window, button: 0,
@@ -388,8 +411,42 @@ public:
         return toUtf8(runScript(elementCall(selector, index, "html")).toString());
     }
 
+    // A visible element gets a real mouse click, which the page takes as the user's own (full
+    // screen, for one, is refused to script clicks); a hidden or covered one a script click.
     bool clickElement(const std::string& selector, int index) override
     {
+        // The view that shows the page now: the player's, or the full-screen window's.
+        QWebEngineView* shown = QWebEngineView::forPage(page_);
+        QWidget* target = shown && shown->isVisible() ? shown->focusProxy() : nullptr;
+        QVariantList point = runScript(elementCall(selector, index, "point")).toList();
+        if (point.size() != 2 && target && runScript(elementCall(selector, index, "exists")).toBool()) {
+            // Player pages hide their controls until the mouse moves over the video; move it in,
+            // as a user would, and look again once the controls have shown.
+            const QPointF centre(target->width() / 2.0, target->height() / 2.0);
+            QMouseEvent move(QEvent::MouseMove, centre, target->mapToGlobal(centre), Qt::NoButton, Qt::NoButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &move);
+            waitPumping(400);
+            point = runScript(elementCall(selector, index, "point")).toList();
+        }
+        if (point.size() == 2 && target) {
+            const qreal zoom = page_->zoomFactor();
+            const QPointF at(point[0].toDouble() * zoom, point[1].toDouble() * zoom);
+            const QPointF global = target->mapToGlobal(at);
+            QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                              Qt::NoModifier);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                                Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &press);
+            QCoreApplication::sendEvent(target, &release);
+            // The page handles input on its own time; wait (pumping) until it has seen the click,
+            // so the caller reads the page as the click left it.
+            QElapsedTimer waited;
+            waited.start();
+            while (!runScript(elementCall(selector, index, "clicked")).toBool() && waited.elapsed() < 1000)
+                waitPumping(20);
+            return true;
+        }
         return runScript(elementCall(selector, index, "click")).toBool();
     }
 

@@ -342,8 +342,8 @@ TEST_F(BridgeBrowser, ReportsEnteringAndLeavingFullScreen)
     view->setGeometry(0, 0, 400, 300);
     ASSERT_NE(view->focusProxy(), nullptr);
 
-    // A real mouse click on the page, the user gesture full screen needs.
-    QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(200, 150));
+    // A click on a visible element is a real mouse click, the user gesture full screen needs.
+    EXPECT_TRUE(bridge.clickElement("#enter", 1));
     ASSERT_TRUE(QTest::qWaitFor([] { return entered == 1; }, 10000));
     QWidget* full = bridge.windowHandle();
     ASSERT_NE(full, nullptr);
