@@ -1,0 +1,212 @@
+// The playback path of the real program on the demo pages, on a real display (xcb under Xvfb, see
+// bench/playback_measure.sh): a double-click on an episode cell until the page's elapsed time
+// first advances past 0 (it shows whole seconds, so the figure holds the first second of play),
+// read every 20 ms, and the cost of one pollPlayer tick against a playing DPlayer page.
+// With --hold=<url> --seconds=<n> it plays <url> in the player window instead, prints
+// "PLAYING <pid> <player window id>" once the page's time advances and keeps playing for n seconds (memory and
+// screenshot runs).
+// Environment: QY_DEMO_HTTP (default http://127.0.0.1:47080), a running demo server.
+
+#include "app/paths.h"
+#include "app/program_values.h"
+#include "app/settings_store.h"
+#include "playback/bridge_library.h"
+#include "playback/episode_list.h"
+#include "playback/history.h"
+#include "playback/playback_state.h"
+#include "playback/player_controller.h"
+#include "playback/player_endpoints.h"
+#include "playback/player_placement.h"
+#include "playback/web_view_bridge.h"
+#include "ui/main_window.h"
+#include "ui/player_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string g_host;
+MainWindow* g_main = nullptr;
+
+bool pendingNone()
+{
+    return playbackState.pendingAction.load() == static_cast<int>(PendingAction::None);
+}
+
+// The elapsed seconds shown by whichever player the page has, -1 when it shows none.
+int elapsedShown()
+{
+    WebViewBridge& bridge = webViewBridge();
+    for (const char* selector : {kDplayerElapsed, kAliplayerElapsed}) {
+        const std::string text = bridge.elementText(selector, 1);
+        const auto parts = splitTime(text);
+        if (parts.size() >= 2)
+            return seconds(parts);
+    }
+    return -1;
+}
+
+// Pumps events until the page's elapsed time is past 0 or timeoutMs passes.
+bool waitAdvancing(int timeoutMs)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < end) {
+        if (elapsedShown() > 0)
+            return true;
+        waitPumping(20);
+    }
+    return false;
+}
+
+void closePlayer()
+{
+    if (playerForm() != nullptr) {
+        delete playerForm()->window;
+        QTest::qWait(300);
+    }
+}
+
+bool setUp(QTemporaryDir& root)
+{
+    setProgramFolderForTesting(root.path().toStdString());
+    if (!ensureDataFolder() || !ensureSettingsFile())
+        return false;
+    writeSetting("配置项", "播放器地址", g_host + "/player/jx.php?url=");
+    writeSetting("配置项", "备用播放器地址", g_host + "/m3u8/?url=");
+    writeSetting("配置项", "连播", "真");
+    // A jump threshold no clip reaches keeps the poll on the first episode.
+    writeSetting("配置项", "跳转", "0");
+    setHistoryText("");
+    prepareBridgeLibrary(dataFolder());
+    if (kovarwebview_has_edge() == 0 || !startBridge(playerBrowserEventHandlers()))
+        return false;
+    g_main = new MainWindow;
+    g_main->show();
+    if (!QTest::qWaitForWindowExposed(g_main))
+        return false;
+    playerServices().drawSponsorChance = [] { return 1; }; // never the sponsor window
+    MainForm& form = g_main->form();
+    form.透明标签_标题->setText(QStringLiteral("山海长歌"));
+    const std::string ep1 = g_host + "/media/5/1/index.m3u8";
+    const std::string ep2 = g_host + "/media/5/2/index.m3u8";
+    publishOpenSeries({{}, {{"01", ep1, ep1}, {"02", ep2, ep2}}});
+    return fillEpisodeGrid(form, openSeries()->episodes);
+}
+
+// Double-click on the first episode cell (the grid's own signal drives playEpisodeCell) until
+// the DPlayer page's elapsed time first shows more than 0.
+void BM_DoubleClickToFirstFrame(benchmark::State& state)
+{
+    QTableWidget* grid = g_main->form().高级表格_剧集;
+    for (auto _ : state) {
+        closePlayer();
+        grid->setCurrentCell(0, 0);
+        const QPoint centre = grid->visualItemRect(grid->item(0, 0)).center();
+        const auto t0 = Clock::now();
+        // A double-click as the window system delivers it: a click, then the second press.
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, centre);
+        if (playerForm() == nullptr)
+            std::fprintf(stderr, "no player window after the double-click at %d,%d (visible %d)\n",
+                         centre.x(), centre.y(), int(grid->isVisible()));
+
+        if (playerForm() == nullptr || !waitAdvancing(60000)) {
+            state.SkipWithError("the page did not start playing");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+    }
+}
+// One double-click a run, each run listed, then the median over the runs.
+BENCHMARK(BM_DoubleClickToFirstFrame)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// One poll tick as the main window's clock runs it, against the playing DPlayer page.
+void BM_PollPlayerTick(benchmark::State& state)
+{
+    MainForm& form = g_main->form();
+    if (playerForm() == nullptr || elapsedShown() < 0) {
+        state.SkipWithError("no playing player page");
+        return;
+    }
+    playerForm()->编辑框_尾->setText(QStringLiteral("0"));
+    for (auto _ : state)
+        pollPlayer(form);
+    state.counters["elapsed_read"] = static_cast<double>(lastTimeParts().size());
+}
+BENCHMARK(BM_PollPlayerTick)->MinTime(3.0)->Unit(benchmark::kMillisecond);
+
+int hold(const std::string& url, int secondsToHold)
+{
+    closePlayer();
+    // As a double-click leaves it: the page address, the page watcher pending.
+    playbackState.setEpisode({url, g_host + "/media/5/1/index.m3u8", "01"});
+    playbackState.pendingAction.store(static_cast<int>(PendingAction::Starting));
+    showInPlayer(url);
+    if (playerForm() == nullptr) {
+        std::fprintf(stderr, "no player window\n");
+        return 1;
+    }
+    if (!QTest::qWaitFor([] { return pendingNone(); }, 60000))
+        std::fprintf(stderr, "the page watcher did not finish\n");
+    if (!waitAdvancing(60000)) {
+        std::fprintf(stderr, "the page did not start playing\n");
+        return 1;
+    }
+    std::printf("PLAYING %d %llu\n", static_cast<int>(getpid()),
+                static_cast<unsigned long long>(playerForm()->window->winId()));
+    std::fflush(stdout);
+    waitPumping(secondsToHold * 1000);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const char* host = std::getenv("QY_DEMO_HTTP");
+    g_host = host != nullptr ? host : "http://127.0.0.1:47080";
+    std::string holdUrl;
+    int holdSeconds = 30;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--hold=", 7) == 0)
+            holdUrl = argv[i] + 7;
+        else if (std::strncmp(argv[i], "--seconds=", 10) == 0)
+            holdSeconds = std::atoi(argv[i] + 10);
+    }
+    QTemporaryDir root;
+    if (!setUp(root)) {
+        std::fprintf(stderr, "set-up failed (browser engine or settings)\n");
+        return 1;
+    }
+    int rc = 0;
+    if (!holdUrl.empty()) {
+        rc = hold(holdUrl, holdSeconds);
+    } else {
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+    closePlayer();
+    delete g_main;
+    setProgramFolderForTesting("");
+    return rc;
+}
