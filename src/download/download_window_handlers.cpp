@@ -69,6 +69,8 @@ void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string&
 
 void fillDownloadList(DownloadListView& view, const std::vector<std::string>& fields)
 {
+    // No run may start on a half-filled list whose ticks the fill is about to reset.
+    view.setRunControlsEnabled(false);
     view.clearRows();
     int k = 0;
     for (const auto& field : fields) {
@@ -80,6 +82,8 @@ void fillDownloadList(DownloadListView& view, const std::vector<std::string>& fi
     tickAllRows(view);
     invertRowTicks(view);
     view.appendLog("剧集地址获取完成", kStatusLog);
+    if (!downloadRunActive())
+        view.setRunControlsEnabled(true);
 }
 
 void startDownloadListFill(std::shared_ptr<DownloadListView> view, std::vector<std::string> fields)

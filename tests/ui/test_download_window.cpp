@@ -315,6 +315,18 @@ TEST_F(DownloadWindowTest, ExportIntoNewFoldersCreatesThemAndLogsIt)
     EXPECT_EQ(readFile(folder / "m3u8列表.txt"), "http://h/1.m3u8\r\n");
 }
 
+TEST_F(DownloadWindowTest, NoRunCanStartWhileTheListFills)
+{
+    std::vector<bool> startEnabledAsRowsArrive;
+    openAndFill("剧", {"a.m3u8"});
+    QObject::connect(window->超级列表框_剧列表->model(), &QAbstractItemModel::rowsInserted, window.get(),
+                     [&] { startEnabledAsRowsArrive.push_back(window->超级按钮_解析下载->isEnabled()); });
+    window->编辑框_状态->clear();
+    openAndFill("剧", {"a.m3u8", "b.m3u8", "c.m3u8"});
+    EXPECT_EQ(startEnabledAsRowsArrive, std::vector<bool>(3, false));
+    EXPECT_TRUE(window->超级按钮_解析下载->isEnabled()) << "enabled again once the list is filled";
+}
+
 TEST_F(DownloadWindowTest, AnExportThatCannotBeWrittenSaysSo)
 {
     openAndFill("只读", {"http://h/1.m3u8"});
