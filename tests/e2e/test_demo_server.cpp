@@ -1,6 +1,8 @@
 // The bundled demo server, started as built (build/bin/qy_demo_server) on ports of its own
 // choosing, checked over loopback: the catalogue API, the HLS media, the player pages in the
 // real browser engine, and its command line and signals.
+#include "support/demo_process.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
@@ -26,77 +28,14 @@ namespace {
 
 using json = nlohmann::json;
 
-const QString kServer = QStringLiteral(QY_BINARY_DIR "/bin/qy_demo_server");
 const QString kPlayerCheck = QStringLiteral(QY_BINARY_DIR "/bin/qy_demo_playercheck");
-const QString kDemoRoot = QStringLiteral(QY_SOURCE_DIR "/tools/demo");
-
-// One running demo server; its stdout goes to a file so the request log can never block it.
-class DemoProcess
-{
-public:
-    explicit DemoProcess(QStringList args = {})
-    {
-        logPath_ = dir_.filePath(QStringLiteral("server.log"));
-        process_.setStandardOutputFile(logPath_);
-        process_.setStandardErrorFile(dir_.filePath(QStringLiteral("server.err")));
-        if (args.isEmpty())
-            args = {QStringLiteral("--root"), kDemoRoot, QStringLiteral("--https-port"),
-                    QStringLiteral("0"), QStringLiteral("--http-port"), QStringLiteral("0")};
-        process_.start(kServer, args);
-    }
-    ~DemoProcess()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-
-    // Waits for the "listening" line and reads the two ports from it.
-    bool waitListening()
-    {
-        static const QRegularExpression re(
-            QStringLiteral("listening on https://127\\.0\\.0\\.1:(\\d+) and http://127\\.0\\.0\\.1:(\\d+)"));
-        for (int i = 0; i < 200; ++i) {
-            const auto m = re.match(log());
-            if (m.hasMatch()) {
-                httpsPort = m.captured(1).toInt();
-                httpPort = m.captured(2).toInt();
-                return true;
-            }
-            if (process_.state() == QProcess::NotRunning)
-                return false;
-            QThread::msleep(50);
-        }
-        return false;
-    }
-    QString log() const
-    {
-        QFile f(logPath_);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-    QString errors() const
-    {
-        QFile f(dir_.filePath(QStringLiteral("server.err")));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-    QProcess& process() { return process_; }
-
-    int httpsPort = 0;
-    int httpPort = 0;
-
-private:
-    QTemporaryDir dir_;
-    QString logPath_;
-    QProcess process_;
-};
 
 class DemoServerTest : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(QFile::exists(kServer)) << "build the target qy_demo_server first";
+        ASSERT_TRUE(QFile::exists(kDemoServer)) << "build the target qy_demo_server first";
         ASSERT_TRUE(QFile::exists(kDemoRoot + QStringLiteral("/media/tls/server.crt")))
             << "run tools/demo/prepare.sh first";
         server_ = new DemoProcess();
@@ -547,7 +486,7 @@ TEST_F(DemoServerTest, PlayerPagesPlayOfflineWhenStartedByScript)
 
 TEST(DemoServerProcess, LogsEachRequestAndStopsOnSignal)
 {
-    ASSERT_TRUE(QFile::exists(kServer));
+    ASSERT_TRUE(QFile::exists(kDemoServer));
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
         DemoProcess server;
@@ -568,7 +507,7 @@ TEST(DemoServerProcess, LogsEachRequestAndStopsOnSignal)
 
 TEST(DemoServerProcess, RefusesBadOptions)
 {
-    ASSERT_TRUE(QFile::exists(kServer));
+    ASSERT_TRUE(QFile::exists(kDemoServer));
     QTemporaryDir empty;
     struct Case {
         QStringList args;

@@ -1,6 +1,8 @@
 // A whole download through the real download window from the bundled demo server: a two-source
 // series fetched from its catalogue, opened the way a click on its row opens it, two episodes
 // ticked and run, and each merged .mp4 checked with libavformat against its playlist.
+#include "support/demo_process.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -37,57 +39,6 @@ namespace {
 
 using json = nlohmann::json;
 
-const QString kServer = QStringLiteral(QY_BINARY_DIR "/bin/qy_demo_server");
-const QString kDemoRoot = QStringLiteral(QY_SOURCE_DIR "/tools/demo");
-
-// The demo server on ports of its own choosing; its output goes to files so it never blocks.
-class DemoProcess {
-public:
-    DemoProcess()
-    {
-        process_.setStandardOutputFile(dir_.filePath(QStringLiteral("server.log")));
-        process_.setStandardErrorFile(dir_.filePath(QStringLiteral("server.err")));
-        process_.start(kServer, {QStringLiteral("--root"), kDemoRoot, QStringLiteral("--https-port"),
-                                 QStringLiteral("0"), QStringLiteral("--http-port"), QStringLiteral("0")});
-    }
-    ~DemoProcess()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-    // Waits for the "listening" line and reads the two ports from it.
-    bool waitListening()
-    {
-        static const QRegularExpression re(
-            QStringLiteral("listening on https://127\\.0\\.0\\.1:(\\d+) and http://127\\.0\\.0\\.1:(\\d+)"));
-        for (int i = 0; i < 200; ++i) {
-            const auto m = re.match(read(QStringLiteral("server.log")));
-            if (m.hasMatch()) {
-                httpsPort = m.captured(1).toInt();
-                httpPort = m.captured(2).toInt();
-                return true;
-            }
-            if (process_.state() == QProcess::NotRunning)
-                return false;
-            QThread::msleep(50);
-        }
-        return false;
-    }
-    QString read(const QString& name) const
-    {
-        QFile f(dir_.filePath(name));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-
-    int httpsPort = 0;
-    int httpPort = 0;
-
-private:
-    QTemporaryDir dir_;
-    QProcess process_;
-};
 
 httplib::Result get(const std::string& base, const std::string& target)
 {
@@ -163,11 +114,11 @@ Probe probe(const std::string& path)
 
 TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableFiles)
 {
-    if (!QFile::exists(kServer) || !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")) ||
+    if (!QFile::exists(kDemoServer) || !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")) ||
         !QFile::exists(kDemoRoot + QStringLiteral("/media/tls/server.crt")))
         GTEST_SKIP() << "demo server or media missing (tools/demo/prepare.sh)";
     DemoProcess demo;
-    ASSERT_TRUE(demo.waitListening()) << demo.read(QStringLiteral("server.err")).toStdString();
+    ASSERT_TRUE(demo.waitListening()) << demo.errors().toStdString();
     const std::string httpsBase = "https://127.0.0.1:" + std::to_string(demo.httpsPort);
     const std::string httpBase = "http://127.0.0.1:" + std::to_string(demo.httpPort);
 
