@@ -5,30 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 namespace cp = catalogue_pages;
 using Outcome = CataloguePage::Outcome;
-
-namespace {
-
-// A loopback port with nothing listening on it.
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-} // namespace
 
 TEST(CatalogueUrl, EachModeBuildsItsListing)
 {
@@ -216,7 +195,7 @@ TEST_F(FetchCataloguePage, FailuresAreReportedWithAReason)
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_FALSE(page.failure.empty());
 
-    page = fetchCataloguePage("https://127.0.0.1:" + std::to_string(closedPort()) +
+    page = fetchCataloguePage("https://127.0.0.1:" + std::to_string(closedLoopbackPort()) +
                               "/api.php/provide/vod/?ac=detail&pg=1");
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("无法连接服务器"), std::string::npos) << page.failure;

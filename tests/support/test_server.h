@@ -190,3 +190,7 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// A loopback port with nothing listening on it (bound once to learn a free port, then closed), for
+// tests of refused connections.
+int closedLoopbackPort();

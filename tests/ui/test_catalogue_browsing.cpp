@@ -5,30 +5,16 @@
 #include "playback/playback_state.h"
 #include "util/text_number.h"
 
+#include "support/test_server.h"
+
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 using namespace catalogue_testing;
 
 namespace {
 
 const std::string kApi = "/api.php/provide/vod/?ac=detail";
-
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 class CatalogueBrowsing : public ::testing::Test {
 protected:
@@ -127,7 +113,7 @@ TEST_F(CatalogueBrowsing, FailedLoadsSaySoAndClaimNoSuccess)
     broken.on("/api.php/provide/vod/", CannedResponse{503, {}, "busy"});
     TestServer html(TestServer::Scheme::Https);
     html.on("/api.php/provide/vod/", CannedResponse{200, {}, "<html>maintenance</html>"});
-    const std::string dead = "127.0.0.1:" + std::to_string(closedPort());
+    const std::string dead = "127.0.0.1:" + std::to_string(closedLoopbackPort());
     const Case cases[] = {
         {"unreachable", [&] { ui.setRoutes({dead}); }, "无法连接服务器"},
         {"http error", [&] { ui.setRoutes({broken.hostPort()}); }, "HTTP 503"},
@@ -412,7 +398,7 @@ TEST_F(CatalogueBrowsing, SwitchingRouteReloadsFromTheNewHostAndSurvivesARestart
 
 TEST_F(CatalogueBrowsing, SwitchingToADeadRouteDoesNotClaimSuccess)
 {
-    const std::string dead = "127.0.0.1:" + std::to_string(closedPort());
+    const std::string dead = "127.0.0.1:" + std::to_string(closedLoopbackPort());
     ASSERT_TRUE(writeSetting("配置项", "线路列表", server.host() + "|" + dead));
     fillRouteBox(ui.form);
     ui.form.组合框_线路->setCurrentIndex(1);

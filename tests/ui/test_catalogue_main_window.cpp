@@ -7,13 +7,12 @@
 #include "playback/playback_state.h"
 #include "ui/main_window.h"
 
+#include "support/test_server.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 #include <thread>
 
@@ -22,19 +21,6 @@ using namespace catalogue_testing;
 namespace {
 
 const std::string kApi = "/api.php/provide/vod/?ac=detail";
-
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 // A main window started the way the program starts it: the settings bootstrap fills and selects
 // the route box and loads the latest items.
@@ -269,7 +255,7 @@ TEST_F(CatalogueMainWindow, SwitchingRouteAndRestarting)
 
 TEST_F(CatalogueMainWindow, AnUnreachableServer)
 {
-    ASSERT_TRUE(writeSetting("配置项", "线路列表", "127.0.0.1:" + std::to_string(closedPort())));
+    ASSERT_TRUE(writeSetting("配置项", "线路列表", "127.0.0.1:" + std::to_string(closedLoopbackPort())));
     StartedWindow w;
     EXPECT_TRUE(w.titles().empty());
     const std::string notice = w.text(w.form().透明标签_简介);
