@@ -56,8 +56,10 @@ work=$(mktemp -d /tmp/qy-package-test-XXXXXX)
 chmod 755 "$work"
 xvfb_pid=""
 program_pid=""
+page_pid=""
 cleanup() {
   [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+  [ -n "$page_pid" ] && kill "$page_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   # Mounts of the throw-away root live in their own mount namespace and are gone by now.
@@ -119,7 +121,7 @@ appstreamcli validate --no-net "$work/unpacked/usr/share/metainfo/io.github.qing
 step "lintian"
 # lintian exits non-zero on errors; every tag is shown, errors fail the check.
 lintian_rc=0
-lintian --no-tag-display-limit "$deb" >"$work/lintian.txt" 2>&1 || lintian_rc=$?
+lintian --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1 || lintian_rc=$?
 cat "$work/lintian.txt"
 if grep -q '^E: ' "$work/lintian.txt"; then fail "lintian reports errors"; fi
 [ $lintian_rc = 0 ] || fail "lintian failed ($lintian_rc)"
@@ -163,6 +165,8 @@ export DISPLAY=":$(head -1 "$work/display")"
 echo "Display $DISPLAY"
 
 # Waits up to $1 seconds for a window the xdotool search $2... finds, while the program runs.
+# Gives up at once when a window named $unwanted_window shows.
+unwanted_window=""
 wait_window() {
   local limit=$1 id=""
   shift
@@ -170,6 +174,9 @@ wait_window() {
     id=$(xdotool search "$@" 2>/dev/null | head -1 || true)
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     kill -0 "$program_pid" 2>/dev/null || return 1
+    if [ -n "$unwanted_window" ] && xdotool search --name "$unwanted_window" >/dev/null 2>&1; then
+      return 1
+    fi
     sleep 0.2
   done
   return 1
@@ -196,7 +203,8 @@ run_program() {
   step "Starting the program from its desktop entry: $exec_line"
   $runner "exec $exec_line" >"$work/program.log" 2>&1 &
   program_pid=$!
-  notice=$(wait_window 180 --name '无视直接×掉') || program_trouble "the notice window did not show"
+  notice=$(wait_window 180 --name '无视直接×掉') ||
+    program_trouble "the notice window did not show${unwanted_window:+ (or a window named $unwanted_window did)}"
   echo "notice window shown ($notice)"
   "$work/close" "$notice"
   main=$(wait_window 180 --onlyvisible --name '青柚动漫') || program_trouble "the main window did not show"
@@ -226,6 +234,51 @@ run_program() {
   echo "program closed, exit code 0"
 }
 
+# The version the installed program holds is the package's: started again with an update page
+# ("更新地址" in its settings file $2, on a loopback server) that publishes the package version, it
+# fetches the page and goes on to its notice window; any other version text would make it show the
+# update message instead. $1 and $3 as for run_program.
+check_program_version() {
+  local runner=$1 data=$2 exec_line=$3 port="" settings
+  step "The installed program holds version $version (update page publishing $version)"
+  python3 - "$work/update-page" "[版本1]${version}[版本2]" <<'PY' &
+import http.server, sys
+folder, body = sys.argv[1], sys.argv[2].encode()
+class Page(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        with open(folder + ".log", "a") as log:
+            log.write(self.path + "\n")
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Page)
+with open(folder + ".port", "w") as f:
+    f.write(str(server.server_port))
+server.serve_forever()
+PY
+  page_pid=$!
+  for _ in $(seq 1 100); do [ -s "$work/update-page.port" ] && break; sleep 0.1; done
+  port=$(cat "$work/update-page.port")
+  [ -n "$port" ] || fail "the update page server did not start"
+  # The settings file is GB18030 text with CRLF lines; its owner stays the user.
+  settings=$(iconv -f GB18030 -t UTF-8 "$data/数据.ini" |
+    sed "s|^\[配置项\]\r\$|[配置项]\r\n更新地址=http://127.0.0.1:$port/version.txt\r|" | iconv -f UTF-8 -t GB18030)
+  printf '%s\n' "$settings" >"$data/数据.ini"
+  grep -q "127.0.0.1:$port" "$data/数据.ini" || fail "could not set 更新地址 in $data/数据.ini"
+  unwanted_window='^信息：$'
+  run_program "$runner" "$data" "$exec_line"
+  unwanted_window=""
+  kill "$page_pid" 2>/dev/null || true
+  wait "$page_pid" 2>/dev/null || true
+  page_pid=""
+  grep -qx /version.txt "$work/update-page.log" 2>/dev/null || fail "the program did not fetch the update page"
+  echo "update page fetched, version $version accepted"
+}
+
 if [ "$mode" = chroot ]; then
   root="$work/root"
   cache=${QY_PACKAGE_TEST_CACHE-$repo/build-package-test/apt-cache}
@@ -248,7 +301,8 @@ if [ "$mode" = chroot ]; then
 set -euo pipefail
 # Runs in its own mount namespace: every mount below disappears with it.
 program_pid=""
-trap '[ -z "$program_pid" ] || kill "$program_pid" 2>/dev/null || true' EXIT
+page_pid=""
+trap '[ -z "$program_pid" ] || kill "$program_pid" 2>/dev/null; [ -z "$page_pid" ] || kill "$page_pid" 2>/dev/null; true' EXIT
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys"
 mount --rbind /dev "$root/dev"
@@ -280,6 +334,8 @@ touch "$work/before-run"
 sleep 1
 run_program as_user "$root/home/qytest/.local/share/qingyou/DaTa" \
   "$(desktop_exec "$root/usr/share/applications/qingyou.desktop")"
+check_program_version as_user "$root/home/qytest/.local/share/qingyou/DaTa" \
+  "$(desktop_exec "$root/usr/share/applications/qingyou.desktop")"
 written=$(find "$root/usr" "$root/etc" "$root/opt" -newer "$work/before-run" -not -type d 2>/dev/null | head -5)
 [ -z "$written" ] || fail "the program wrote outside the user's folders: $written"
 step "apt-get remove qingyou"
@@ -294,7 +350,8 @@ done <"$work/installed"
 echo "removed cleanly"
 SH
   export root deb cache version work mirror
-  export -f step fail wait_window program_trouble desktop_exec run_program
+  export unwanted_window
+  export -f step fail wait_window program_trouble desktop_exec run_program check_program_version
   unshare --mount --propagation private bash "$work/in-root.sh"
 else
   # dpkg --root: no dependency resolution, so the program runs against this machine's libraries.
@@ -303,7 +360,8 @@ else
   touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
   dpkg_root() { dpkg --root="$root" --force-not-root --force-depends --force-script-chrootless "$@"; }
   step "dpkg --root $root --install"
-  dpkg_root --install "$deb" >/dev/null
+  # It installs in spite of the dependencies it lacks there (they are this machine's).
+  dpkg_root --install "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg --install failed"; }
   dpkg_root -L qingyou | sort >"$work/installed"
   while read -r f; do [ -e "$root$f" ] || fail "$f is not installed"; done <"$work/expected"
   echo "installed: $(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Package} ${Version}\n' qingyou)"
@@ -326,6 +384,8 @@ else
   chmod 700 "$home"
   as_user '! test -w "$(dirname "$(command -v qingyou)")"' || fail "the program folder can be written"
   run_program as_user "$home/.local/share/qingyou/DaTa" \
+    "$(desktop_exec "$root/usr/share/applications/qingyou.desktop")"
+  check_program_version as_user "$home/.local/share/qingyou/DaTa" \
     "$(desktop_exec "$root/usr/share/applications/qingyou.desktop")"
   chmod -R u+w "$root/usr"
   step "dpkg --root $root --remove qingyou"
