@@ -25,7 +25,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
-step() { echo "== $*"; }
+step() { echo "== [${SECONDS}s] $*"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 deb=${1:-}
@@ -282,27 +282,32 @@ PY
 if [ "$mode" = chroot ]; then
   root="$work/root"
   cache=${QY_PACKAGE_TEST_CACHE-$repo/build-package-test/apt-cache}
-  hooks=()
-  if [ -n "$cache" ]; then
-    mkdir -p "$cache/partial"
-    hooks=(--skip=essential/unlink
-      --setup-hook='mkdir -p "$1"/var/cache/apt/archives/'
-      --setup-hook="sync-in $cache /var/cache/apt/archives/"
-      --customize-hook="sync-out /var/cache/apt/archives $cache")
-  fi
-  step "A fresh Debian 12 in $root (mmdebstrap)"
-  mmdebstrap --quiet --mode=root --variant=apt "${hooks[@]}" bookworm "$root" \
-    "deb $mirror bookworm main" "deb $mirror bookworm-updates main" \
-    "deb ${QY_DEBIAN_SECURITY_MIRROR:-${mirror%/debian}/debian-security} bookworm-security main"
-  cp "$deb" "$root/tmp/"
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
-  chroot "$root" useradd --create-home --shell /bin/bash --uid 23456 qytest
+  [ -z "$cache" ] || mkdir -p "$cache/partial"
+  security=${QY_DEBIAN_SECURITY_MIRROR:-${mirror%/debian}/debian-security}
+  mkdir -p "$root"
   cat >"$work/in-root.sh" <<'SH'
 set -euo pipefail
-# Runs in its own mount namespace: every mount below disappears with it.
+SECONDS=$outer_seconds
+# Runs in its own mount namespace: the throw-away root lives in memory there, and it and every
+# mount below disappear with the namespace.
 program_pid=""
 page_pid=""
 trap '[ -z "$program_pid" ] || kill "$program_pid" 2>/dev/null; [ -z "$page_pid" ] || kill "$page_pid" 2>/dev/null; true' EXIT
+mount -t tmpfs -o mode=755 tmpfs "$root"
+step "A fresh Debian 12 in $root (mmdebstrap)"
+hooks=()
+if [ -n "$cache" ]; then
+  # Downloaded packages are kept between runs.
+  hooks=(--skip=essential/unlink
+    --setup-hook='mkdir -p "$1"/var/cache/apt/archives/'
+    --setup-hook="sync-in $cache /var/cache/apt/archives/"
+    --customize-hook="sync-out /var/cache/apt/archives $cache")
+fi
+mmdebstrap --quiet --mode=root --variant=apt "${hooks[@]}" bookworm "$root" \
+  "deb $mirror bookworm main" "deb $mirror bookworm-updates main" "deb $security bookworm-security main"
+cp "$deb" "$root/tmp/"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+chroot "$root" useradd --create-home --shell /bin/bash --uid 23456 qytest
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys"
 mount --rbind /dev "$root/dev"
@@ -314,8 +319,11 @@ export DEBIAN_FRONTEND=noninteractive
 step "apt-get install ./$(basename "$deb")"
 chroot "$root" apt-get update -q
 # Without recommended packages: what the package depends on must be enough to run it.
-(cd "$root/tmp" && chroot "$root" sh -c "cd /tmp && apt-get install -y -q --no-install-recommends ./$(basename "$deb")") |
-  grep -E '^(Need to get|After this|Setting up qingyou|[0-9]+ upgraded)' || true
+# (The throw-away root needs no safe writes.)
+chroot "$root" sh -c "cd /tmp && apt-get install -y -q --no-install-recommends \
+  -o DPkg::Options::=--force-unsafe-io ./$(basename "$deb")" >"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; fail "apt-get install failed"; }
+grep -E '^(Need to get|After this|Setting up qingyou|[0-9]+ upgraded)' "$work/apt.log" || true
 chroot "$root" dpkg-query -W -f='${Status} ${Version}\n' qingyou | grep -qx "install ok installed $version" ||
   fail "qingyou $version is not installed"
 chroot "$root" dpkg -L qingyou | sort >"$work/installed"
@@ -339,7 +347,9 @@ check_program_version as_user "$root/home/qytest/.local/share/qingyou/DaTa" \
 written=$(find "$root/usr" "$root/etc" "$root/opt" -newer "$work/before-run" -not -type d 2>/dev/null | head -5)
 [ -z "$written" ] || fail "the program wrote outside the user's folders: $written"
 step "apt-get remove qingyou"
-chroot "$root" apt-get remove -y -q qingyou | grep -E '^(Removing|[0-9]+ upgraded)' || true
+chroot "$root" apt-get remove -y -q qingyou >"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; fail "apt-get remove failed"; }
+grep -E '^(Removing|[0-9]+ upgraded)' "$work/apt.log" || true
 status=$(chroot "$root" dpkg-query -W -f='${db:Status-Status}' qingyou 2>/dev/null || echo not-installed)
 [ "$status" = not-installed ] || fail "after removal the package is still $status"
 left=""
@@ -349,9 +359,11 @@ done <"$work/installed"
 [ -z "$left" ] || fail "files left after removal:$left"
 echo "removed cleanly"
 SH
-  export root deb cache version work mirror
+  export root deb cache version work mirror security
   export unwanted_window
   export -f step fail wait_window program_trouble desktop_exec run_program check_program_version
+  outer_seconds=$SECONDS
+  export outer_seconds
   unshare --mount --propagation private bash "$work/in-root.sh"
 else
   # dpkg --root: no dependency resolution, so the program runs against this machine's libraries.
