@@ -370,7 +370,7 @@ else
   root="$work/root"
   mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
   touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
-  dpkg_root() { dpkg --root="$root" --force-not-root --force-depends --force-script-chrootless "$@"; }
+  dpkg_root() { dpkg --root="$root" --log=/dev/null --force-not-root --force-depends --force-script-chrootless "$@"; }
   step "dpkg --root $root --install"
   # It installs in spite of the dependencies it lacks there (they are this machine's).
   dpkg_root --install "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg --install failed"; }

@@ -1,7 +1,8 @@
 #pragma once
 // Fixed identity texts of the program.
 
-// The only version identity the update check compares with the published one.
+// The only version identity the update check compares with the published one. The build reads
+// it from this line (cmake/Version.cmake) as the version of the package.
 inline constexpr const char* kCurrentVersion = "7.4";
 // The user community group shown in the ready line, the blurb's design text and the notice.
 inline constexpr const char* kGroupNumber = "876543210";
