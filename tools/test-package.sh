@@ -40,11 +40,11 @@ mirror=${QY_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 mode=${QY_PACKAGE_TEST_MODE:-}
 if [ -z "$mode" ]; then
   if [ "$(id -u)" = 0 ] && command -v mmdebstrap >/dev/null &&
+     unshare --mount --propagation private true 2>/dev/null &&
      curl -fsS -o /dev/null --max-time 20 "$mirror/dists/bookworm/Release"; then
     mode=chroot
   elif [ "$(id -u)" != 0 ] && command -v mmdebstrap >/dev/null && sudo -n true 2>/dev/null; then
-    exec sudo -n env "PATH=$PATH" QY_DEBIAN_MIRROR="$mirror" \
-      QY_PACKAGE_TEST_CACHE="${QY_PACKAGE_TEST_CACHE-}" bash "$0" "$deb"
+    exec sudo -n --preserve-env=PATH,QY_DEBIAN_MIRROR,QY_PACKAGE_TEST_CACHE bash "$0" "$deb"
   else
     mode=dpkg-root
   fi
