@@ -32,6 +32,12 @@ endforeach()
 # The program. The bridge library is not installed: the executable carries its image and writes
 # it into the data folder at start-up, exactly as a program run from the build tree does.
 install(TARGETS qingyou RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (cpack, cmake --install --strip) also drops the compiler's version notes.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/qingyou\")
+  endif()")
 install(FILES ${_qy_dist}/qingyou.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(_qy_size 16 22 24 32 48 64 128 256)
   install(FILES ${_qy_dist}/icons/qingyou_${_qy_size}.png
