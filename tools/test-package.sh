@@ -21,6 +21,8 @@
 #   QY_DEBIAN_MIRROR       Debian mirror for the throw-away root (default http://deb.debian.org/debian)
 #   QY_PACKAGE_TEST_CACHE  folder keeping downloaded packages between runs (default
 #                          build-package-test/apt-cache); empty for none
+#   QY_PACKAGE_TEST_SHOTS  folder for screenshots of the installed program's notice and main
+#                          windows (none by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -191,6 +193,14 @@ program_trouble() {
   fail "$*"
 }
 
+# A screenshot of the whole display, when asked for.
+shoot() {
+  [ -n "${QY_PACKAGE_TEST_SHOTS:-}" ] || return 0
+  mkdir -p "$QY_PACKAGE_TEST_SHOTS"
+  sleep 1
+  import -window root "$QY_PACKAGE_TEST_SHOTS/$1.png" || true
+}
+
 # The Exec line of the installed desktop entry, without field codes.
 desktop_exec() {
   sed -n 's/^Exec=//p' "$1" | head -1 | sed -E 's/ ?%[fFuUdDnNickvm]//g'
@@ -206,6 +216,7 @@ run_program() {
   notice=$(wait_window 180 --name '无视直接×掉') ||
     program_trouble "the notice window did not show${unwanted_window:+ (or a window named $unwanted_window did)}"
   echo "notice window shown ($notice)"
+  shoot notice
   "$work/close" "$notice"
   main=$(wait_window 180 --onlyvisible --name '青柚动漫') || program_trouble "the main window did not show"
   dialog=$(xdotool search --onlyvisible --name '您系统缺少 webview2 组件' 2>/dev/null | head -1 || true)
@@ -218,6 +229,7 @@ run_program() {
   done
   [ "$geometry" = "10,10" ] || program_trouble "the main window is not at 10,10 (at $geometry): start-up did not finish"
   echo "main window ready at 10,10 ($main)"
+  shoot main
   for _ in $(seq 1 150); do
     [ -f "$data/数据.ini" ] && [ -f "$data/WebView2Plus.so" ] && break
     sleep 0.2
@@ -361,7 +373,7 @@ echo "removed cleanly"
 SH
   export root deb cache version work mirror security
   export unwanted_window
-  export -f step fail wait_window program_trouble desktop_exec run_program check_program_version
+  export -f step fail wait_window program_trouble shoot desktop_exec run_program check_program_version
   outer_seconds=$SECONDS
   export outer_seconds
   unshare --mount --propagation private bash "$work/in-root.sh"
