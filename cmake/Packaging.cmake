@@ -9,8 +9,8 @@ include(GNUInstallDirs)
 set(QY_APP_ID "io.github.qingyou.qingyou")
 set(QY_MAINTAINER "Qingyou maintainers <maintainers@users.noreply.c-seed-ce14f758.example>"
   CACHE STRING "Maintainer named in the package and its changelog")
-# Dates in the generated files honour SOURCE_DATE_EPOCH, so a package built twice from the same
-# sources is the same.
+# Dates in the generated files honour SOURCE_DATE_EPOCH (tools/build-package.sh sets it to the
+# time of the last commit), so they do not change between builds of the same sources.
 string(TIMESTAMP QY_RELEASE_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP QY_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
@@ -20,7 +20,8 @@ configure_file(${_qy_dist}/qingyou.metainfo.xml.in ${_qy_gen}/${QY_APP_ID}.metai
 configure_file(${_qy_dist}/qingyou.1.in ${_qy_gen}/qingyou.1 @ONLY)
 configure_file(${_qy_dist}/changelog.in ${_qy_gen}/changelog @ONLY)
 # Manual pages and changelogs are shipped compressed with gzip's best level and no name or time
-# stamp in the header (Debian policy). configure_file above re-runs this whenever an input changes.
+# stamp in the header (Debian policy). This runs at every configure, which an edited input above
+# brings about.
 foreach(_qy_file qingyou.1 changelog)
   execute_process(COMMAND gzip -9 -n -c ${_qy_gen}/${_qy_file}
     OUTPUT_FILE ${_qy_gen}/${_qy_file}.gz RESULT_VARIABLE _qy_rc)
