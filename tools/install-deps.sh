@@ -14,7 +14,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth xdotool x11-utils imagemagick
   # The Debian package: its build, its checks and the throw-away root of its install test.
-  dpkg-dev file lintian desktop-file-utils appstream mmdebstrap curl python3
+  dpkg-dev lintian desktop-file-utils appstream mmdebstrap curl python3
 )
 # Node.js and npm fetch the web players of the demo; a machine that already has them keeps its own.
 if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
