@@ -541,6 +541,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         job.options.stallTimeoutMs = settings.stallTimeoutMs;
         job.options.lowSpeedBytes = settings.lowSpeedBytes;
         job.options.lowSpeedSeconds = settings.lowSpeedSeconds;
+        job.options.caFile = settings.caFile;
         job.source = segmentSource(seg, playlist);
         if (seg.keyIndex >= 0) {
             const std::string& key = keys[playlist.keys[seg.keyIndex].uri];

@@ -44,6 +44,7 @@ struct DownloadSettings {
     // segment took (and at least tailMinMs) is issued once more; the first copy to finish wins.
     int tailFactor = 4;
     int tailMinMs = 3000;
+    std::string caFile;        // HTTPS certificates to trust; empty: the platform's store
     PlaylistFetcher fetchPlaylist; // empty: fetchPage with GET
 };
 

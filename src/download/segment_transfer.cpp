@@ -415,6 +415,8 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     rx.st = st.get();
     rx.curl = c.h;
     rx.tempPath = st->path + st->options.partSuffix;
+    if (!st->options.caFile.empty())
+        curl_easy_setopt(c.h, CURLOPT_CAINFO, st->options.caFile.c_str());
     curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, &Receiver::onData);
     curl_easy_setopt(c.h, CURLOPT_WRITEDATA, &rx);
     CURLcode rc = curl_easy_perform(c.h);

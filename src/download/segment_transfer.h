@@ -58,6 +58,8 @@ struct TransferOptions {
     // The answer is written to filePath + partSuffix and renamed once whole; two copies of one
     // segment in flight at once use different suffixes.
     std::string partSuffix = ".part";
+    // Certificates to trust for HTTPS besides none: empty keeps the platform's store.
+    std::string caFile;
 };
 
 enum class TransferOutcome { Pending, Completed, Failed, Stopped };
