@@ -8,6 +8,7 @@
 #include "download/segment_scheduler.h"
 #include "util/marker_text.h"
 #include "util/text_number.h"
+#include "util/utf8_path.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -514,7 +515,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         if (!body.ok || body.body.empty())
             return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
         const std::string path = folder + pathSeparator() + file;
-        FILE* f = std::fopen((path + ".part").c_str(), "wb");
+        FILE* f = openUtf8(path + ".part", "wb");
         bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f) == body.body.size();
         if (f && std::fclose(f) != 0)
             written = false;

@@ -1,5 +1,7 @@
 #include "download/segment_transfer.h"
 
+#include "util/utf8_path.h"
+
 #include <curl/curl.h>
 #include <openssl/evp.h>
 
@@ -327,7 +329,7 @@ struct Receiver {
             rejected = true;
             return false;
         }
-        file = std::fopen(tempPath.c_str(), "wb");
+        file = openUtf8(tempPath, "wb");
         if (file == nullptr) {
             writeFailed = true;
             return false;
@@ -436,7 +438,7 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     }
     if (ok) {
         std::error_code ec;
-        fs::rename(rx.tempPath, st->path, ec);
+        fs::rename(utf8Path(rx.tempPath), utf8Path(st->path), ec);
         if (ec) {
             ok = false;
             why = "写入失败";
@@ -447,7 +449,7 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
         return;
     }
     std::error_code ec;
-    fs::remove(rx.tempPath, ec);
+    fs::remove(utf8Path(rx.tempPath), ec);
     if (why.empty()) {
         if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
             why = "空响应";
