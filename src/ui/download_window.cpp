@@ -282,10 +282,14 @@ DownloadWindow::DownloadWindow(QWidget* parent)
 
 DownloadWindow::~DownloadWindow()
 {
-    // Destroyed with its run still going (with the main window): the run is asked to stop; its
-    // window writes do nothing from here on. Another window's run is none of this one's business.
-    if (runIsGoing())
+    // Destroyed with its run still going (with the main window, as the program ends): the run is
+    // stopped and awaited for a while, so no download thread outlives the program's last steps;
+    // its window writes do nothing once the window is gone. Another window's run is none of this
+    // one's business.
+    if (runIsGoing()) {
         requestAbort();
+        waitForDownloadRun(15000);
+    }
 }
 
 void DownloadWindow::createComponents()

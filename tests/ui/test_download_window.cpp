@@ -1,7 +1,8 @@
 // The download window on the offscreen platform: its components, columns and texts; opening with
 // the series folder and the 删TS box; the list filled from the episode fields; ticking; the two
-// export files; copying an address; the logs written from many threads; and whole runs against a
-// loopback HLS server, finished, aborted and cut short by closing the window.
+// export files; copying an address; the logs written from many threads and 10,000 lines of them;
+// dragging; and whole runs against a loopback HLS server, finished, aborted, going on behind a
+// closed window that opens again as the run has it, and beside a window for another series.
 #include "ui/download_window.h"
 
 #include "app/main_form.h"
