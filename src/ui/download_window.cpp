@@ -401,9 +401,13 @@ void DownloadWindow::onRunEnded()
     // The controls follow the run: it has ended, so another may start from here.
     if (!downloadRunActive())
         view_->setRunControlsEnabled(true);
-    // Closed while the run went on: now that it has ended the window goes for good.
-    if (!isVisible())
-        deleteLater();
+    // Closed while the run went on (and not opened again): now that it has ended the window goes
+    // as a close would have taken it.
+    if (closedDuringRun_ && !isVisible()) {
+        closedDuringRun_ = false;
+        if (testAttribute(Qt::WA_DeleteOnClose))
+            deleteLater();
+    }
 }
 
 void DownloadWindow::closeEvent(QCloseEvent* event)
@@ -414,6 +418,7 @@ void DownloadWindow::closeEvent(QCloseEvent* event)
     if (runIsGoing()) {
         if (isVisible())
             logStatus("下载窗口已关闭,下载任务仍在进行");
+        closedDuringRun_ = true;
         hide();
         event->ignore();
         return;

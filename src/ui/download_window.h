@@ -86,6 +86,7 @@ private:
     std::function<DownloadSettings()> settingsSource_;
     std::string title_;
     std::string folder_; // the series folder of title_
+    bool closedDuringRun_ = false; // hidden by a close while its run went on
     bool dragging_ = false;
     QPoint dragOffset_;
 };
