@@ -15,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -68,6 +70,16 @@ void resetPeak()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
+double statusMb(const char* key)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(in, line))
+        if (line.rfind(prefix, 0) == 0)
+            return std::atof(line.c_str() + prefix.size()) / 1024.0;
+    return 0;
+}
 double peakMb()
 {
     std::ifstream in("/proc/self/status");
@@ -78,29 +90,39 @@ double peakMb()
     return 0;
 }
 
-// Runs a shell command and returns the peak resident memory of the child in MB (-1 on failure);
-// cpuSeconds gets the user and system time of the child and its own children.
+// Runs a shell command and returns the peak resident memory of the command in MB (-1 on failure);
+// cpuSeconds gets the user and system time of the command and its children.
+// The peak is taken by GNU time around the command: a process started from this (large) one keeps
+// this one's peak in its own accounting even after it runs another program, so wait4's figure would
+// be this process's; the command that time starts begins clean.
 double runChild(const std::string& cmd, double* cpuSeconds = nullptr)
 {
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const std::string peakFile = (benchFolder() / "child-peak.txt").string();
+    const bool timed = fs::exists("/usr/bin/time");
+    std::vector<std::string> args;
+    if (timed)
+        args = {"/usr/bin/time", "-f", "%M", "-o", peakFile};
+    args.insert(args.end(), {"/bin/sh", "-c", cmd});
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
     int status = 0;
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return -1;
-    if (cpuSeconds) {
-        rusage children{};
-        getrusage(RUSAGE_CHILDREN, &children);
-        static double before = 0; // RUSAGE_CHILDREN adds up every child waited for so far
-        const double total = children.ru_utime.tv_sec + children.ru_utime.tv_usec / 1e6 + children.ru_stime.tv_sec +
-                             children.ru_stime.tv_usec / 1e6;
-        *cpuSeconds = total - before;
-        before = total;
-    }
-    return usage.ru_maxrss / 1024.0;
+    if (cpuSeconds)
+        *cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                      usage.ru_stime.tv_usec / 1e6;
+    if (!timed)
+        return usage.ru_maxrss / 1024.0;
+    std::ifstream in(peakFile);
+    double kb = -1;
+    in >> kb;
+    return kb < 0 ? -1 : kb / 1024.0;
 }
 
 class QuietView : public DownloadView {
@@ -198,12 +220,13 @@ void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent, bool 
     // The loopback server's certificate is self-signed: trusted here as a user would install it.
     settings.caFile = TestServer::certificateFile();
     setSeriesFolder("bench");
-    double peak = 0, downloadMs = 0, mergeMs = 0;
+    double peak = 0, before = 0, downloadMs = 0, mergeMs = 0;
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove_all(root);
         fs::create_directories(root / "bench");
         resetPeak();
+        before = statusMb("VmRSS");
         auto view = std::make_shared<QuietView>(stream.url());
         state.ResumeTiming();
         const auto began = std::chrono::steady_clock::now();
@@ -219,6 +242,7 @@ void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent, bool 
     }
     state.counters["peak_MB"] = peak;
     state.counters["segments"] = 300;
+    state.counters["rss_before_MB"] = before; // the loopback servers with both streams, the libraries
     state.counters["download_ms"] = downloadMs;
     state.counters["merge_ms"] = mergeMs;
 }
@@ -327,15 +351,17 @@ void BM_Merge1GB(benchmark::State& state)
         return;
     }
     QuietView view("");
-    double peak = 0;
+    double peak = 0, before = 0;
     for (auto _ : state) {
         resetPeak();
+        before = statusMb("VmRSS");
         MergeReport report = mergeSegments(view, 0, "1", e.series.string());
         peak = std::max(peak, peakMb());
         if (!report.remuxed)
             state.SkipWithError("remux failed");
     }
     state.counters["peak_MB"] = peak;
+    state.counters["rss_before_MB"] = before;
     state.counters["segments"] = e.count;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(fs::file_size(e.series / "1.mp4")));
