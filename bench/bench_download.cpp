@@ -1,16 +1,21 @@
 // Downloader throughput and memory: a 300-segment stream from a loopback server that adds 50 ms to
-// every answer, fetched by this engine at the default pace, at 下载间隔 = 0 with 下载并发 = 16, and
-// by `ffmpeg -i URL -c copy`; and the merge of about 1 GB of segments against `cat`.
-// Peak memory is the process's (or the child's) high-water mark of resident memory.
+// every answer, over HTTP and over HTTPS, fetched by this engine at the default pace and at
+// 下载间隔 = 0 with 下载并发 = 16, by `yt-dlp -N 16` with its native HLS downloader, and by
+// `ffmpeg -i URL -c copy`; and the merge of about 1 GB of segments against `cat`.
+// Peak memory is the process's (or the child's) high-water mark of resident memory; the engine's
+// includes the loopback server, which holds the whole stream in memory.
 //
 // Run one case at a time so each peak is its own:
 //   bench_download --benchmark_filter=Engine/DefaultPace
+// or all the comparisons in one run:
+//   bench_download --benchmark_filter='Interval0|YtDlp|Ffmpeg'
 #include "download/download_run.h"
 #include "download/merge_segments.h"
 #include "support/test_server.h"
 
 #include <benchmark/benchmark.h>
 
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +26,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -64,6 +70,16 @@ void resetPeak()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
+double statusMb(const char* key)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(in, line))
+        if (line.rfind(prefix, 0) == 0)
+            return std::atof(line.c_str() + prefix.size()) / 1024.0;
+    return 0;
+}
 double peakMb()
 {
     std::ifstream in("/proc/self/status");
@@ -74,19 +90,39 @@ double peakMb()
     return 0;
 }
 
-// Runs a shell command and returns the peak resident memory of the child in MB (-1 on failure).
-double runChild(const std::string& cmd)
+// Runs a shell command and returns the peak resident memory of the command in MB (-1 on failure);
+// cpuSeconds gets the user and system time of the command and its children.
+// The peak is taken by GNU time around the command: a process started from this (large) one keeps
+// this one's peak in its own accounting even after it runs another program, so wait4's figure would
+// be this process's; the command that time starts begins clean.
+double runChild(const std::string& cmd, double* cpuSeconds = nullptr)
 {
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const std::string peakFile = (benchFolder() / "child-peak.txt").string();
+    const bool timed = fs::exists("/usr/bin/time");
+    std::vector<std::string> args;
+    if (timed)
+        args = {"/usr/bin/time", "-f", "%M", "-o", peakFile};
+    args.insert(args.end(), {"/bin/sh", "-c", cmd});
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
     int status = 0;
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return -1;
-    return usage.ru_maxrss / 1024.0;
+    if (cpuSeconds)
+        *cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                      usage.ru_stime.tv_usec / 1e6;
+    if (!timed)
+        return usage.ru_maxrss / 1024.0;
+    std::ifstream in(peakFile);
+    double kb = -1;
+    in >> kb;
+    return kb < 0 ? -1 : kb / 1024.0;
 }
 
 class QuietView : public DownloadView {
@@ -111,7 +147,19 @@ public:
             status_ = text;
     }
     void selectRow(int) override {}
-    void appendLog(const std::string&, int) override {}
+    void appendLog(const std::string& message, int) override
+    {
+        // The merge starts with this line: what comes before it is the download.
+        if (message == "准备执行 TS 合并 MP4") {
+            std::lock_guard lock(mutex_);
+            mergeStart_ = std::chrono::steady_clock::now();
+        }
+    }
+    std::chrono::steady_clock::time_point mergeStart()
+    {
+        std::lock_guard lock(mutex_);
+        return mergeStart_;
+    }
     void setAddressText(const std::string&) override {}
     void setProgressMaximum(int, int) override {}
     void setProgressValue(int, int) override {}
@@ -127,6 +175,7 @@ private:
     std::mutex mutex_;
     std::string address_;
     std::string status_;
+    std::chrono::steady_clock::time_point mergeStart_;
     std::atomic<bool> checked_{true};
 };
 
@@ -135,7 +184,7 @@ struct SlowStream {
     TestServer server;
     fs::path dir;
     bool ok = false;
-    SlowStream()
+    explicit SlowStream(TestServer::Scheme scheme) : server(scheme)
     {
         dir = makeStream("stream300", "-f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
                                       "sine=frequency=440:sample_rate=44100 -t 300 -c:v libx264 -preset ultrafast "
@@ -150,15 +199,16 @@ struct SlowStream {
     std::string url() { return server.url("/s/index.m3u8"); }
 };
 
-SlowStream& slowStream()
+SlowStream& slowStream(bool https = false)
 {
-    static SlowStream stream;
-    return stream;
+    static SlowStream plain(TestServer::Scheme::Http);
+    static SlowStream secure(TestServer::Scheme::Https);
+    return https ? secure : plain;
 }
 
-void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent)
+void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent, bool https = false)
 {
-    SlowStream& stream = slowStream();
+    SlowStream& stream = slowStream(https);
     if (!stream.ok) {
         state.SkipWithError("ffmpeg could not make the stream");
         return;
@@ -167,17 +217,24 @@ void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent)
     DownloadSettings settings;
     settings.downloadRoot = root.string();
     settings.pace = DownloadPace{intervalMs, maxConcurrent};
+    // The loopback server's certificate is self-signed: trusted here as a user would install it.
+    settings.caFile = TestServer::certificateFile();
     setSeriesFolder("bench");
-    double peak = 0;
+    double peak = 0, before = 0, downloadMs = 0, mergeMs = 0;
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove_all(root);
         fs::create_directories(root / "bench");
         resetPeak();
+        before = statusMb("VmRSS");
         auto view = std::make_shared<QuietView>(stream.url());
         state.ResumeTiming();
+        const auto began = std::chrono::steady_clock::now();
         runDownloadJobs(view, settings);
+        const auto ended = std::chrono::steady_clock::now();
         state.PauseTiming();
+        downloadMs = std::chrono::duration<double, std::milli>(view->mergeStart() - began).count();
+        mergeMs = std::chrono::duration<double, std::milli>(ended - view->mergeStart()).count();
         peak = std::max(peak, peakMb());
         if (view->status() != "完成")
             state.SkipWithError(("run ended with " + view->status()).c_str());
@@ -185,6 +242,9 @@ void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent)
     }
     state.counters["peak_MB"] = peak;
     state.counters["segments"] = 300;
+    state.counters["rss_before_MB"] = before; // the loopback servers with both streams, the libraries
+    state.counters["download_ms"] = downloadMs;
+    state.counters["merge_ms"] = mergeMs;
 }
 
 void BM_EngineDefaultPace(benchmark::State& state)
@@ -193,25 +253,58 @@ void BM_EngineDefaultPace(benchmark::State& state)
 }
 void BM_EngineNoIntervalSixteenAtOnce(benchmark::State& state)
 {
-    engineRun(state, 0, 16);
+    engineRun(state, 0, 16, state.range(0) != 0);
+}
+
+// A child program that fetches the stream into out; its peak memory is reported.
+void childRun(benchmark::State& state, const std::string& cmd, const fs::path& out)
+{
+    double peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::error_code ec;
+        fs::remove_all(out.parent_path(), ec);
+        fs::create_directories(out.parent_path(), ec);
+        state.ResumeTiming();
+        double cpu = 0;
+        double p = runChild(cmd, &cpu);
+        if (p < 0 || !fs::exists(out))
+            state.SkipWithError(("failed: " + cmd).c_str());
+        peak = std::max(peak, p);
+        state.counters["cpu_s"] = cpu;
+    }
+    state.counters["peak_MB"] = peak;
 }
 
 void BM_FfmpegCopy(benchmark::State& state)
 {
-    SlowStream& stream = slowStream();
+    SlowStream& stream = slowStream(state.range(0) != 0);
     if (!stream.ok) {
         state.SkipWithError("ffmpeg could not make the stream");
         return;
     }
-    fs::path out = benchFolder() / "ffmpeg-copy.mp4";
-    double peak = 0;
-    for (auto _ : state) {
-        double p = runChild("ffmpeg -y -nostdin -loglevel error -i '" + stream.url() + "' -c copy '" + out.string() + "'");
-        if (p < 0)
-            state.SkipWithError("ffmpeg failed");
-        peak = std::max(peak, p);
+    fs::path out = benchFolder() / "ffmpeg-out" / "copy.mp4";
+    childRun(state, "ffmpeg -y -nostdin -loglevel error -i '" + stream.url() + "' -c copy '" + out.string() + "'", out);
+}
+
+// yt-dlp with 16 fragments at once and its own HLS downloader (not ffmpeg's), into an MP4 (its
+// fix-up remuxes the joined TS with ffmpeg, as this program's merge does).
+void BM_YtDlp(benchmark::State& state)
+{
+    SlowStream& stream = slowStream(state.range(0) != 0);
+    if (!stream.ok) {
+        state.SkipWithError("ffmpeg could not make the stream");
+        return;
     }
-    state.counters["peak_MB"] = peak;
+    if (std::system("yt-dlp --version > /dev/null 2>&1") != 0) {
+        state.SkipWithError("yt-dlp is not installed (apt-get install yt-dlp)");
+        return;
+    }
+    fs::path out = benchFolder() / "yt-dlp-out" / "video.mp4";
+    childRun(state,
+             "yt-dlp -q --no-warnings --no-progress -N 16 --downloader native --hls-prefer-native "
+             "--no-check-certificates --no-part --no-cache-dir -o '" + out.string() + "' '" + stream.url() + "'",
+             out);
 }
 
 // About 1 GB of segments: a 20-second high-rate clip repeated, numbered 1 … n in one folder.
@@ -258,15 +351,17 @@ void BM_Merge1GB(benchmark::State& state)
         return;
     }
     QuietView view("");
-    double peak = 0;
+    double peak = 0, before = 0;
     for (auto _ : state) {
         resetPeak();
+        before = statusMb("VmRSS");
         MergeReport report = mergeSegments(view, 0, "1", e.series.string());
         peak = std::max(peak, peakMb());
         if (!report.remuxed)
             state.SkipWithError("remux failed");
     }
     state.counters["peak_MB"] = peak;
+    state.counters["rss_before_MB"] = before;
     state.counters["segments"] = e.count;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(fs::file_size(e.series / "1.mp4")));
@@ -296,12 +391,19 @@ void BM_Cat1GB(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_EngineDefaultPace)->Name("Engine/DefaultPace")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+// Argument 0: HTTP, 1: HTTPS.
+// One iteration each: a second one of the engine would find its connections already open.
 BENCHMARK(BM_EngineNoIntervalSixteenAtOnce)
     ->Name("Engine/Interval0Concurrency16")
+    ->ArgName("https")
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(1)
     ->UseRealTime()
-    ->Unit(benchmark::kSecond);
-BENCHMARK(BM_FfmpegCopy)->Name("Ffmpeg/CopyToMp4")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+    ->MeasureProcessCPUTime() // every thread of the engine (and of the loopback server)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YtDlp)->Name("YtDlp/N16Native")->ArgName("https")->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FfmpegCopy)->Name("Ffmpeg/CopyToMp4")->ArgName("https")->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Merge1GB)->Name("Merge/Remux1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_Cat1GB)->Name("Merge/Cat1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 

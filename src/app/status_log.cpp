@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 // Written and read on the GUI thread only.
@@ -23,9 +25,20 @@ void logStatus(const std::string& message)
     gui::post([line] {
         if (!g_statusBox)
             return;
-        // The box shows line breaks as "\n"; the "\r\n" of the line form is kept in its text.
-        g_statusBox->setPlainText(QString::fromStdString(line) + g_statusBox->toPlainText());
+        prependLogLine(g_statusBox, line);
     });
+}
+
+void prependLogLine(QPlainTextEdit* box, const std::string& line)
+{
+    // The box keeps one paragraph per line; the "\r\n" of the line form becomes its break.
+    QString text = QString::fromStdString(line);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (!text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    QTextCursor cursor(box->document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertText(text);
 }
 
 void setStatusLogBox(QPlainTextEdit* box)

@@ -10,5 +10,9 @@ std::string statusLine(const std::string& message);
 // Safe from any thread; does nothing before setStatusLogBox has been called.
 void logStatus(const std::string& message);
 
+// Puts a line (in the form of statusLine) on top of box without reading or rewriting the text
+// already there, so a long log costs no more per line than a short one. GUI thread.
+void prependLogLine(QPlainTextEdit* box, const std::string& line);
+
 // The main window hands over its status box once it exists (GUI thread).
 void setStatusLogBox(QPlainTextEdit* box);

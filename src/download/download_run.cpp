@@ -8,14 +8,19 @@
 #include "download/segment_scheduler.h"
 #include "util/marker_text.h"
 #include "util/text_number.h"
+#include "util/utf8_path.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
-#include <future>
+#include <fstream>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -94,6 +99,7 @@ bool claimRun()
 struct SegmentJob {
     std::string url;
     TransferOptions options;
+    std::string source; // what the file is made from, as the sources record names it
 };
 
 struct EpisodeRun {
@@ -108,8 +114,13 @@ struct EpisodeRun {
     int finished = 0;          // segments whose routine has ended, whatever the outcome
     int running = 0;           // segments being fetched now
     std::vector<int> failed;   // segment numbers that did not arrive
+    std::vector<int> undecryptable; // segment numbers whose answer would not decrypt
+    bool allSubmitted = false; // every segment has been handed out: what still runs is the tail
+    std::vector<double> tookMs; // how long each arrived transfer took
 
-    void segmentEnded(int index, bool ok)
+    std::mutex recordMutex; // one writer of the sources record at a time
+
+    void segmentEnded(int index, bool ok, bool decryptFailed = false)
     {
         {
             std::lock_guard lock(mutex);
@@ -117,8 +128,36 @@ struct EpisodeRun {
             --running;
             if (!ok)
                 failed.push_back(index);
+            if (decryptFailed)
+                undecryptable.push_back(index);
         }
         changed.notify_all();
+    }
+
+    void transferTook(double ms)
+    {
+        std::lock_guard lock(mutex);
+        tookMs.push_back(ms);
+    }
+
+    // Whether a transfer running for ms is slow enough, among its peers, to be issued again.
+    bool isSlowTail(double ms)
+    {
+        std::lock_guard lock(mutex);
+        if (!allSubmitted || tookMs.size() < 3 || ms < settings.tailMinMs)
+            return false;
+        std::vector<double> sorted = tookMs;
+        auto mid = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+        std::nth_element(sorted.begin(), mid, sorted.end());
+        return ms > *mid * settings.tailFactor;
+    }
+
+    // Adds "index<TAB>source" to the record once segment index has arrived.
+    void recordSource(int index)
+    {
+        std::lock_guard lock(recordMutex);
+        std::ofstream out(u8path(folder + pathSeparator() + kSegmentSourcesName), std::ios::binary | std::ios::app);
+        out << index << '\t' << jobs[index - 1].source << '\n';
     }
 };
 
@@ -201,6 +240,79 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieT
     return out;
 }
 
+namespace {
+
+// One attempt at a segment. While it runs as part of the tail of the episode and takes much longer
+// than its peers took, a second copy of it is issued; the first copy to finish whole wins and
+// the other is stopped. Every copy has ended when this returns.
+SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::string& path,
+                           const TransferOptions& options)
+{
+    struct Race {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::optional<SegmentResult>> results;
+    };
+    auto race = std::make_shared<Race>();
+    std::vector<std::shared_ptr<std::atomic<bool>>> cancels;
+    const auto began = std::chrono::steady_clock::now();
+    auto launch = [&](size_t copy) {
+        TransferOptions o = options;
+        o.cancel = std::make_shared<std::atomic<bool>>(false);
+        o.partSuffix = copy == 0 ? ".part" : ".copy" + std::to_string(copy) + ".part";
+        cancels.push_back(o.cancel);
+        {
+            std::lock_guard lock(race->mutex);
+            race->results.emplace_back();
+        }
+        submitSegment(url, path, 0, o, [race, copy](const SegmentResult& r) {
+            std::lock_guard lock(race->mutex);
+            race->results[copy] = r;
+            race->changed.notify_all();
+        });
+    };
+    launch(0);
+
+    std::unique_lock lock(race->mutex);
+    for (;;) {
+        std::optional<size_t> winner;
+        bool allEnded = true;
+        for (size_t i = 0; i < race->results.size(); ++i) {
+            if (!race->results[i])
+                allEnded = false;
+            else if (race->results[i]->outcome == TransferOutcome::Completed && !winner)
+                winner = i;
+        }
+        if (winner) {
+            for (size_t i = 0; i < cancels.size(); ++i)
+                if (i != *winner)
+                    cancels[i]->store(true);
+            // The stopped copies end at their next progress call; wait for them, so no file of
+            // theirs is still being written when the merge starts.
+            race->changed.wait(lock, [&] {
+                return std::all_of(race->results.begin(), race->results.end(), [](const auto& r) { return r.has_value(); });
+            });
+            run.transferTook(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
+            return *race->results[*winner];
+        }
+        if (allEnded)
+            return *race->results[0];
+        race->changed.wait_for(lock, std::chrono::milliseconds(100));
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+        if (race->results.size() == 1 && !abortRequested.load()) {
+            lock.unlock();
+            const bool slow = run.isSlowTail(ms);
+            if (slow) {
+                run.view->appendLog("重新提交 " + textAfterLast(path, pathSeparator()) + " (比其他分段慢)", kStatusLog);
+                launch(1);
+            }
+            lock.lock();
+        }
+    }
+}
+
+} // namespace
+
 void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::string segmentUrl,
                      std::string segmentIndex)
 {
@@ -214,22 +326,24 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
     }
     const std::string path = run->folder + pathSeparator() + segmentIndex + ".ts";
     std::error_code ec;
-    // A file under the segment's own name is always whole (transfers write aside, then rename),
-    // so one left by an earlier run of this episode is kept.
+    // A file under the segment's own name is always whole (transfers write aside, then rename).
+    // One left by an earlier run is still here only when the sources record says it came from
+    // this segment's source (the others went when the episode started).
     bool ok = fs::is_regular_file(u8path(path), ec) && fs::file_size(u8path(path), ec) > 0;
+    bool undecryptable = false;
     std::string reason;
     const SegmentJob& job = run->jobs[index - 1];
     for (int attempt = 0; !ok && attempt <= run->settings.retries; ++attempt) {
         if (attempt > 0 && !pauseUnlessAborted(run->settings.retryPauseMs * attempt))
             break;
-        auto promise = std::make_shared<std::promise<SegmentResult>>();
-        auto result = promise->get_future();
-        submitSegment(segmentUrl, path, 0, job.options,
-                      [promise](const SegmentResult& r) { promise->set_value(r); });
-        SegmentResult r = result.get();
+        SegmentResult r = fetchSegment(*run, segmentUrl, path, job.options);
         ok = r.outcome == TransferOutcome::Completed;
         reason = r.error;
-        if (r.outcome == TransferOutcome::Stopped || abortRequested.load())
+        if (ok)
+            run->recordSource(index);
+        // An answer that would not decrypt comes back the same however often it is asked for.
+        undecryptable = !ok && r.decryptFailed;
+        if (undecryptable || r.outcome == TransferOutcome::Stopped || abortRequested.load())
             break;
     }
     if (ok) {
@@ -242,8 +356,94 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
         view.appendLog("下载失败 " + segmentIndex + ".ts (" + (reason.empty() ? "已中止" : reason) + ") = " + name,
                        kMergeLog);
     }
-    run->segmentEnded(index, ok);
+    run->segmentEnded(index, ok, undecryptable);
 }
+
+namespace {
+
+// Where a segment file is made from: its URI, byte range and key, so a file is only taken again
+// for the very same bytes.
+std::string segmentSource(const HlsSegment& seg, const HlsPlaylist& playlist)
+{
+    std::string source = trimLineEnd(seg.uri);
+    if (!seg.range.whole())
+        source += " range=" + std::to_string(seg.range.offset) + "@" + std::to_string(seg.range.length);
+    if (seg.keyIndex >= 0) {
+        static const char* hex = "0123456789abcdef";
+        std::string iv;
+        for (uint8_t b : seg.iv) {
+            iv += hex[b >> 4];
+            iv += hex[b & 15];
+        }
+        source += " key=" + trimLineEnd(playlist.keys[seg.keyIndex].uri) + " iv=" + iv;
+    }
+    return source;
+}
+
+// Reads the sources record of an episode folder: segment number -> source (the last line of a
+// number counts).
+std::map<int, std::string> readSegmentSources(const std::string& folder)
+{
+    std::map<int, std::string> sources;
+    std::ifstream in(u8path(folder + pathSeparator() + kSegmentSourcesName), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos || tab == 0)
+            continue;
+        const std::string number = line.substr(0, tab);
+        if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        sources[textToInt(number)] = line.substr(tab + 1);
+    }
+    return sources;
+}
+
+// Keeps only the segment files of the folder that an earlier run made from the same source as
+// this playlist's segment of that number; every other n.ts (another route, another series with
+// the same folder name, a file from before the record existed) and every partial file goes.
+// Then starts the record afresh with the playlist and the files kept. Returns how many were kept.
+int keepOnlyMatchingSegments(const std::string& folder, const std::string& playlistUrl,
+                             const std::vector<SegmentJob>& jobs)
+{
+    const std::map<int, std::string> before = readSegmentSources(folder);
+    std::map<int, std::string> kept;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(u8path(folder), ec)) {
+        const std::u8string file = entry.path().filename().u8string();
+        const std::string name(file.begin(), file.end());
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
+            fs::remove(entry.path(), ec);
+            continue;
+        }
+        if (name.size() < 4 || name.compare(name.size() - 3, 3, ".ts") != 0)
+            continue;
+        const std::string number = name.substr(0, name.size() - 3);
+        if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const int index = textToInt(number);
+        auto was = before.find(index);
+        if (index >= 1 && index <= static_cast<int>(jobs.size()) && was != before.end() &&
+            was->second == jobs[index - 1].source && std::to_string(index) == number) {
+            kept[index] = was->second;
+        } else {
+            fs::remove(entry.path(), ec);
+        }
+    }
+    std::ostringstream record;
+    record << "playlist\t" << trimLineEnd(playlistUrl) << '\n';
+    for (const auto& [index, source] : kept)
+        record << index << '\t' << source << '\n';
+    const std::string path = folder + pathSeparator() + kSegmentSourcesName;
+    {
+        std::ofstream out(u8path(path + ".new"), std::ios::binary | std::ios::trunc);
+        out << record.str();
+    }
+    fs::rename(u8path(path + ".new"), u8path(path), ec);
+    return static_cast<int>(kept.size());
+}
+
+} // namespace
 
 namespace {
 
@@ -251,7 +451,7 @@ namespace {
 // and initialisation sections, hands the segments out and waits for them. False when the episode
 // could not be read, with its status cell set.
 bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings, int row,
-                     const std::string& episode, const std::string& folder)
+                     const std::string& episode, const std::string& folder, int& undecryptable)
 {
     DownloadView& view = *viewPtr;
     const std::string address = view.cellText(row, kColumnAddress);
@@ -315,7 +515,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         if (!body.ok || body.body.empty())
             return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
         const std::string path = folder + pathSeparator() + file;
-        FILE* f = std::fopen((path + ".part").c_str(), "wb");
+        FILE* f = openUtf8(path + ".part", "wb");
         bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f) == body.body.size();
         if (f && std::fclose(f) != 0)
             written = false;
@@ -340,6 +540,10 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         job.options.range = seg.range;
         job.options.connectTimeoutMs = settings.connectTimeoutMs;
         job.options.stallTimeoutMs = settings.stallTimeoutMs;
+        job.options.lowSpeedBytes = settings.lowSpeedBytes;
+        job.options.lowSpeedSeconds = settings.lowSpeedSeconds;
+        job.options.caFile = settings.caFile;
+        job.source = segmentSource(seg, playlist);
         if (seg.keyIndex >= 0) {
             const std::string& key = keys[playlist.keys[seg.keyIndex].uri];
             job.options.decrypt = true;
@@ -351,6 +555,9 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
                                         seg.discontinuity});
     }
     writeSegmentList(folder, list);
+    // Segment files of another source (another route, another series under the same folder name)
+    // must not be merged into this episode.
+    keepOnlyMatchingSegments(folder, view.cellText(row, kColumnAddress), run->jobs);
 
     view.setCellText(row, kColumnSegments, std::to_string(n));
     view.setCellText(row, kColumnStatus, "解析中");
@@ -386,6 +593,10 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         pauseUnlessAborted(settings.pace.intervalMs);
         view.setProgressValue(1, i);
     }
+    {
+        std::lock_guard lock(run->mutex);
+        run->allSubmitted = true;
+    }
 
     view.setCellText(row, kColumnStatus, "待合并");
     // Every submitted segment ends (on an abort its transfer is stopped), so the merge never
@@ -400,6 +611,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             }
             run->changed.wait_for(lock, std::chrono::milliseconds(200));
         }
+        undecryptable = static_cast<int>(run->undecryptable.size());
     }
     return true;
 }
@@ -410,12 +622,14 @@ void runThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
     runRows(view, settings);
     endRun();
+    view->runEnded();
 }
 
 void remergeThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
-    remergeEpisodes(std::move(view), settings);
+    remergeEpisodes(view, settings);
     endRun();
+    view->runEnded();
 }
 
 void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
@@ -436,11 +650,18 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
                 view.appendLog("创建目录 " + sep + "下载目录" + sep + series + sep + episode, kStatusLog);
             }
             view.setAddressText("第 " + episode + " 集 " + view.cellText(r, kColumnAddress));
-            if (downloadEpisode(viewPtr, settings, r, episode, folder)) {
+            int undecryptable = 0;
+            if (downloadEpisode(viewPtr, settings, r, episode, folder, undecryptable)) {
                 submittedCount = 0;
                 downloadedCount = 0;
                 view.appendLog("准备执行 TS 合并 MP4", kStatusLog);
                 mergeSegments(view, r, episode, seriesPath);
+                // Segments that arrived but would not decrypt are missing for a reason the user
+                // can act on: the key is wrong, not the network.
+                if (undecryptable > 0) {
+                    view.setCellText(r, kColumnStatus, "密钥错误");
+                    view.appendLog("第 " + episode + " 集有 " + std::to_string(undecryptable) + " 个分段无法解密", kStatusLog);
+                }
                 view.appendLog("执行下一条解析任务", kStatusLog);
             }
         }

@@ -37,6 +37,14 @@ struct DownloadSettings {
     int stallTimeoutMs = 30000;
     int retries = 3;           // further attempts of a failed segment
     int retryPauseMs = 1000;   // the pause before retry k is k times this
+    // A transfer slower than lowSpeedBytes per second for lowSpeedSeconds fails (and is retried).
+    int lowSpeedBytes = 1024;
+    int lowSpeedSeconds = 15;
+    // Once every segment is handed out, a transfer running tailFactor times longer than the median
+    // segment took (and at least tailMinMs) is issued once more; the first copy to finish wins.
+    int tailFactor = 4;
+    int tailMinMs = 3000;
+    std::string caFile;        // HTTPS certificates to trust; empty: the platform's store
     PlaylistFetcher fetchPlaylist; // empty: fetchPage with GET
 };
 
@@ -72,6 +80,11 @@ void runDownloadJobs(std::shared_ptr<DownloadView> view, const DownloadSettings&
 
 // The merge again of every row whose episode folder holds segment files, on the calling thread.
 void remergeEpisodes(std::shared_ptr<DownloadView> view, const DownloadSettings& settings);
+
+// The record of where each segment file of an episode folder came from: the playlist, then one
+// line per file, "n<TAB>source", where source names the segment URI with its byte range and key.
+// A later run keeps a file only when its source is the same; the last line of a number counts.
+inline constexpr const char* kSegmentSourcesName = "sources.txt";
 
 // The per-episode state the segment threads share with the run thread.
 struct EpisodeRun;

@@ -44,4 +44,6 @@ public:
     virtual bool deleteSegmentsChecked() = 0;
     // The embedded browser's cookie text for playlist requests; empty without a player window.
     virtual std::string cookieText() { return {}; }
+    // The run (or re-merge) started on this view has ended and another may start now.
+    virtual void runEnded() {}
 };

@@ -82,8 +82,9 @@ void fillDownloadList(DownloadListView& view, const std::vector<std::string>& fi
     tickAllRows(view);
     invertRowTicks(view);
     view.appendLog("剧集地址获取完成", kStatusLog);
-    if (!downloadRunActive())
-        view.setRunControlsEnabled(true);
+    // The list is this window's, whatever another series' run is doing: a start while that run
+    // goes is refused with a message, never left without an answer by disabled controls.
+    view.setRunControlsEnabled(true);
 }
 
 void startDownloadListFill(std::shared_ptr<DownloadListView> view, std::vector<std::string> fields)
@@ -135,7 +136,10 @@ void abortDownloads(DownloadView& view)
 
 bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings)
 {
-    return startRemerge(std::move(view), settings);
+    if (startRemerge(view, settings))
+        return true;
+    view->appendLog(kRunStillGoing, kStatusLog);
+    return false;
 }
 
 void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
@@ -180,10 +184,3 @@ void saveDeleteSegmentsSetting(bool ticked)
     writeSetting(kSettingsSection, kDeleteSegmentsKey, ticked ? "真" : "假");
 }
 
-void closeDownloads()
-{
-    if (!downloadRunActive())
-        return;
-    requestAbort();
-    waitForDownloadRun(15000);
-}

@@ -52,7 +52,7 @@ void invertRowTicks(DownloadView& view);
 bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings);
 // 超级按钮_中止.
 void abortDownloads(DownloadView& view);
-// 超级按钮_合并. False while a run is going.
+// 超级按钮_合并. False, with "上一个任务仍在执行,请稍后再试" on the status log, while a run is going.
 bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings);
 
 // The two export files in the series folder.
@@ -70,5 +70,3 @@ void copyRowAddress(DownloadListView& view, QWidget* owner);
 // 选择框_删除 clicked: 删TS = "真" or "假".
 void saveDeleteSegmentsSetting(bool ticked);
 
-// The window is closing: a run still going is aborted and awaited (at most 15 s). GUI thread.
-void closeDownloads();

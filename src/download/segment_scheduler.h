@@ -32,6 +32,7 @@ struct SegmentResult {
     TransferOutcome outcome = TransferOutcome::Failed;
     long status = 0;
     std::string error;
+    bool decryptFailed = false; // whole answer, but it would not decrypt: no retry helps
 };
 
 // One registry record.

@@ -1,5 +1,7 @@
 #include "download/segment_transfer.h"
 
+#include "util/utf8_path.h"
+
 #include <curl/curl.h>
 #include <openssl/evp.h>
 
@@ -56,6 +58,42 @@ std::string rangeHeader(const ByteRange& range)
            std::to_string(range.offset + std::max<int64_t>(range.length, 1) - 1);
 }
 
+// The caches every request of this file shares: connections (kept alive between segments of the
+// same server), DNS answers and TLS sessions. Made once and never released, since a transfer
+// thread that was let go on its own may still be using it while the program ends.
+struct SharedCaches {
+    CURLSH* share = nullptr;
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self)
+    {
+        static_cast<SharedCaches*>(self)->locks[data].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* self)
+    {
+        static_cast<SharedCaches*>(self)->locks[data].unlock();
+    }
+};
+
+CURLSH* sharedCaches()
+{
+    static SharedCaches* caches = [] {
+        globalInit();
+        auto* c = new SharedCaches;
+        c->share = curl_share_init();
+        if (c->share) {
+            curl_share_setopt(c->share, CURLSHOPT_LOCKFUNC, &SharedCaches::lock);
+            curl_share_setopt(c->share, CURLSHOPT_UNLOCKFUNC, &SharedCaches::unlock);
+            curl_share_setopt(c->share, CURLSHOPT_USERDATA, c);
+            curl_share_setopt(c->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+            curl_share_setopt(c->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            curl_share_setopt(c->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        }
+        return c;
+    }();
+    return caches->share;
+}
+
 struct CurlHandle {
     CURL* h = nullptr;
     curl_slist* headers = nullptr;
@@ -77,6 +115,7 @@ struct CurlHandle {
 struct Watch {
     const std::atomic<bool>* stop = nullptr;
     const std::atomic<int>* cancel = nullptr;
+    const std::atomic<bool>* cancelFlag = nullptr;
     int stallMs = 30000;
     curl_off_t lastNow = -1;
     std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
@@ -87,7 +126,7 @@ struct Watch {
 int xferInfo(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
 {
     auto* w = static_cast<Watch*>(p);
-    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load())) {
+    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load()) || (w->cancelFlag && w->cancelFlag->load())) {
         w->stopped = true;
         return 1;
     }
@@ -102,8 +141,22 @@ int xferInfo(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
     return 0;
 }
 
-void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs, Watch& watch)
+struct LowSpeed {
+    int bytes = 1024;
+    int seconds = 15;
+};
+
+void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs, Watch& watch,
+                  LowSpeed lowSpeed, char* errorBuffer)
 {
+    if (CURLSH* share = sharedCaches())
+        curl_easy_setopt(c.h, CURLOPT_SHARE, share);
+    errorBuffer[0] = '\0';
+    curl_easy_setopt(c.h, CURLOPT_ERRORBUFFER, errorBuffer);
+    if (lowSpeed.bytes > 0 && lowSpeed.seconds > 0) {
+        curl_easy_setopt(c.h, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(lowSpeed.bytes));
+        curl_easy_setopt(c.h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(lowSpeed.seconds));
+    }
     curl_easy_setopt(c.h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c.h, CURLOPT_USERAGENT, kSegmentUserAgent);
     // Direct connection, whatever the environment says; no cookie engine.
@@ -123,14 +176,14 @@ void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range,
     curl_easy_setopt(c.h, CURLOPT_XFERINFODATA, &watch);
 }
 
-std::string failureText(CURLcode rc, const Watch& w, long status)
+std::string failureText(CURLcode rc, const Watch& w, long status, const char* errorBuffer)
 {
     if (w.stopped)
         return "已停止";
     if (w.stalled)
         return "接收超时";
     if (rc == CURLE_OPERATION_TIMEDOUT)
-        return "连接超时";
+        return std::string(errorBuffer).find("too slow") != std::string::npos ? "速度过慢" : "连接超时";
     if (status != 0 && (status < 200 || status > 299))
         return "HTTP " + std::to_string(status);
     return curl_easy_strerror(rc);
@@ -223,13 +276,15 @@ struct SegmentTransfer::State {
     TransferOutcome outcome = TransferOutcome::Pending;
     long status = 0;
     std::string error;
+    bool decryptFailed = false;
     std::atomic<int64_t> written{0};
 
-    void finish(TransferOutcome result, long httpStatus, std::string text)
+    void finish(TransferOutcome result, long httpStatus, std::string text, bool badDecryption = false)
     {
         {
             std::lock_guard lock(mutex);
             outcome = result;
+            decryptFailed = badDecryption;
             status = httpStatus;
             error = std::move(text);
             finished = true;
@@ -258,6 +313,7 @@ struct Receiver {
     long status = 0;
     bool rejected = false;
     bool writeFailed = false;
+    bool decryptFailed = false;
     std::string plain;
     ChunkBuffer buffer{[this](const char* d, size_t n) {
         if (std::fwrite(d, 1, n, file) != n)
@@ -273,7 +329,7 @@ struct Receiver {
             rejected = true;
             return false;
         }
-        file = std::fopen(tempPath.c_str(), "wb");
+        file = openUtf8(tempPath, "wb");
         if (file == nullptr) {
             writeFailed = true;
             return false;
@@ -296,8 +352,10 @@ struct Receiver {
         plain.resize(n + 16);
         int outLen = 0;
         if (EVP_DecryptUpdate(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen,
-                              reinterpret_cast<const unsigned char*>(data), static_cast<int>(n)) != 1)
+                              reinterpret_cast<const unsigned char*>(data), static_cast<int>(n)) != 1) {
+            decryptFailed = true;
             return false;
+        }
         return outLen == 0 || buffer.add(plain.data(), static_cast<size_t>(outLen));
     }
 
@@ -307,8 +365,10 @@ struct Receiver {
         if (st->options.decrypt) {
             plain.resize(32);
             int outLen = 0;
-            if (EVP_DecryptFinal_ex(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen) != 1)
+            if (EVP_DecryptFinal_ex(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen) != 1) {
+                decryptFailed = true;
                 return false;
+            }
             if (outLen > 0 && !buffer.add(plain.data(), static_cast<size_t>(outLen)))
                 return false;
         }
@@ -347,13 +407,18 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     }
     Watch watch;
     watch.stop = &st->stopRequested;
+    watch.cancelFlag = st->options.cancel.get();
     watch.stallMs = st->options.stallTimeoutMs;
-    applyRequest(c, withoutLineEnd(st->url), st->options.range, st->options.connectTimeoutMs, watch);
+    char errorBuffer[CURL_ERROR_SIZE];
+    applyRequest(c, withoutLineEnd(st->url), st->options.range, st->options.connectTimeoutMs, watch,
+                 {st->options.lowSpeedBytes, st->options.lowSpeedSeconds}, errorBuffer);
 
     Receiver rx;
     rx.st = st.get();
     rx.curl = c.h;
-    rx.tempPath = st->path + ".part";
+    rx.tempPath = st->path + st->options.partSuffix;
+    if (!st->options.caFile.empty())
+        curl_easy_setopt(c.h, CURLOPT_CAINFO, st->options.caFile.c_str());
     curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, &Receiver::onData);
     curl_easy_setopt(c.h, CURLOPT_WRITEDATA, &rx);
     CURLcode rc = curl_easy_perform(c.h);
@@ -365,7 +430,7 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     std::string why;
     if (ok && !rx.complete()) {
         ok = false;
-        why = st->options.decrypt ? "解密失败" : "写入失败";
+        why = rx.decryptFailed ? "解密失败" : "写入失败";
     }
     if (rx.file != nullptr && std::fclose(rx.file) != 0 && ok) {
         ok = false;
@@ -373,7 +438,7 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     }
     if (ok) {
         std::error_code ec;
-        fs::rename(rx.tempPath, st->path, ec);
+        fs::rename(utf8Path(rx.tempPath), utf8Path(st->path), ec);
         if (ec) {
             ok = false;
             why = "写入失败";
@@ -384,18 +449,19 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
         return;
     }
     std::error_code ec;
-    fs::remove(rx.tempPath, ec);
+    fs::remove(utf8Path(rx.tempPath), ec);
     if (why.empty()) {
         if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
             why = "空响应";
         else if (rx.rejected)
             why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status) : "不支持分段请求";
         else if (rx.writeFailed && !watch.stopped)
-            why = st->options.decrypt ? "解密失败" : "写入失败";
+            why = rx.decryptFailed ? "解密失败" : "写入失败";
         else
-            why = failureText(rc, watch, status);
+            why = failureText(rc, watch, status, errorBuffer);
     }
-    st->finish(watch.stopped ? TransferOutcome::Stopped : TransferOutcome::Failed, status, why);
+    const bool stopped = watch.stopped && !rx.decryptFailed;
+    st->finish(stopped ? TransferOutcome::Stopped : TransferOutcome::Failed, status, why, rx.decryptFailed && !stopped);
 }
 
 } // namespace
@@ -470,6 +536,12 @@ std::string SegmentTransfer::error() const
     return state_->error;
 }
 
+bool SegmentTransfer::decryptFailed() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->decryptFailed;
+}
+
 int64_t SegmentTransfer::bytesWritten() const
 {
     if (!state_)
@@ -489,7 +561,8 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     Watch watch;
     watch.cancel = cancel;
     watch.stallMs = stallTimeoutMs;
-    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch);
+    char errorBuffer[CURL_ERROR_SIZE];
+    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch, LowSpeed{}, errorBuffer);
     curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* p) {
         static_cast<std::string*>(p)->append(d, s * n);
         return s * n;
@@ -499,7 +572,7 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
     out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 && rangeAnswerOk(range, out.status);
     if (!out.ok) {
-        out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status) : failureText(rc, watch, out.status);
+        out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status) : failureText(rc, watch, out.status, errorBuffer);
         out.body.clear();
     }
     return out;

@@ -49,6 +49,17 @@ struct TransferOptions {
     std::array<uint8_t, 16> iv{};
     int connectTimeoutMs = 30000; // no connection within this time ends the transfer
     int stallTimeoutMs = 30000;   // no byte within this time ends the transfer
+    // A transfer slower than lowSpeedBytes per second for lowSpeedSeconds ends (a server that
+    // trickles a byte every few seconds never trips the stall time).
+    int lowSpeedBytes = 1024;
+    int lowSpeedSeconds = 15;
+    // Set from elsewhere to end the transfer (a copy of it that finished first, for one).
+    std::shared_ptr<std::atomic<bool>> cancel;
+    // The answer is written to filePath + partSuffix and renamed once whole; two copies of one
+    // segment in flight at once use different suffixes.
+    std::string partSuffix = ".part";
+    // Certificates to trust for HTTPS besides none: empty keeps the platform's store.
+    std::string caFile;
 };
 
 enum class TransferOutcome { Pending, Completed, Failed, Stopped };
@@ -93,6 +104,9 @@ public:
     long httpStatus() const;
     std::string error() const;
     int64_t bytesWritten() const;
+    // The answer arrived whole but could not be decrypted (bad padding, wrong key): fetching it
+    // again gives the same bytes, so it is no network failure.
+    bool decryptFailed() const;
 
     struct State;
 
@@ -110,6 +124,8 @@ struct FetchResult {
 };
 
 // A synchronous GET with the segment request's settings (keys and initialisation sections).
+// Segment transfers and these requests share one libcurl connection cache, DNS cache and TLS
+// session cache, so the threads of a run reuse each other's connections.
 FetchResult fetchBytes(const std::string& url, const ByteRange& range = {}, int connectTimeoutMs = 30000,
                        int stallTimeoutMs = 30000, const std::atomic<int>* cancel = nullptr);
 

@@ -96,11 +96,14 @@ public:
     }
     void appendLog(const std::string& message, int channel) override
     {
-        const QString line = qs(statusLine(message));
-        write([line, channel](DownloadWindow& w) {
-            QPlainTextEdit* box = channel == kMergeLog ? w.编辑框_转换 : w.编辑框_状态;
-            // The newest line on top; the box turns the line's "\r\n" into one line break.
-            box->setPlainText(line + box->toPlainText());
+        const std::string line = statusLine(message);
+        write([line, message, channel](DownloadWindow& w) {
+            // The newest line on top, inserted before the others without copying them.
+            prependLogLine(channel == kMergeLog ? w.编辑框_转换 : w.编辑框_状态, line);
+            // A window closed while its run goes on keeps its log, and the main window's status
+            // log shows the run's lines meanwhile.
+            if (!w.isVisible())
+                logStatus(message);
         });
     }
     void setAddressText(const std::string& text) override
@@ -135,6 +138,10 @@ public:
     }
     // Any thread: the bridge guards its browser instance itself.
     std::string cookieText() override { return webViewBridge().cookieText(); }
+    void runEnded() override
+    {
+        write([](DownloadWindow& w) { w.onRunEnded(); });
+    }
 
     void clearRows() override
     {
@@ -233,6 +240,8 @@ QPlainTextEdit* logBox(QWidget* parent, const char* name, QRect geometry)
     box->setObjectName(QString::fromUtf8(name));
     box->setGeometry(geometry);
     box->setFont(yaheiFont(12));
+    // A log is written by the program only; an undo history would keep every line twice.
+    box->setUndoRedoEnabled(false);
     return box;
 }
 
@@ -247,8 +256,15 @@ QProgressBar* progressBar(QWidget* parent, const char* name, QRect geometry)
     return bar;
 }
 
-// The one download window open at a time (GUI thread).
+// The download window on screen, and the one whose run (or re-merge) is going, shown or not
+// (GUI thread).
 QPointer<DownloadWindow> g_openWindow;
+QPointer<DownloadWindow> g_runWindow;
+
+bool runsHere(const DownloadWindow* window)
+{
+    return window && g_runWindow == window && downloadRunActive();
+}
 
 } // namespace
 
@@ -266,10 +282,14 @@ DownloadWindow::DownloadWindow(QWidget* parent)
 
 DownloadWindow::~DownloadWindow()
 {
-    // Destroyed without being closed (with the main window): the run is asked to stop; its
-    // window writes do nothing from here on.
-    if (downloadRunActive())
+    // Destroyed with its run still going (with the main window, as the program ends): the run is
+    // stopped and awaited for a while, so no download thread outlives the program's last steps;
+    // its window writes do nothing once the window is gone. Another window's run is none of this
+    // one's business.
+    if (runIsGoing()) {
         requestAbort();
+        waitForDownloadRun(15000);
+    }
 }
 
 void DownloadWindow::createComponents()
@@ -333,16 +353,28 @@ void DownloadWindow::createComponents()
 void DownloadWindow::wireEvents()
 {
     connect(超级按钮_解析下载, &QPushButton::clicked, this, [this] {
-        startDownloads(std::static_pointer_cast<DownloadListView>(view_), settings());
+        setSeriesFolder(folder_);
+        if (startDownloads(std::static_pointer_cast<DownloadListView>(view_), settings()))
+            g_runWindow = this;
     });
     connect(超级按钮_全选, &QPushButton::clicked, this, [this] { tickAllRows(*view_); });
     connect(超级按钮_反选, &QPushButton::clicked, this, [this] { invertRowTicks(*view_); });
     connect(超级按钮_中止, &QPushButton::clicked, this, [this] { abortDownloads(*view_); });
-    connect(超级按钮_导出, &QPushButton::clicked, this, [this] { exportTickedRows(*view_, settings()); });
-    connect(超级按钮_合并, &QPushButton::clicked, this, [this] { remergeDownloads(view_, settings()); });
+    connect(超级按钮_导出, &QPushButton::clicked, this, [this] {
+        setSeriesFolder(folder_);
+        exportTickedRows(*view_, settings());
+    });
+    connect(超级按钮_合并, &QPushButton::clicked, this, [this] {
+        setSeriesFolder(folder_);
+        if (remergeDownloads(view_, settings()))
+            g_runWindow = this;
+    });
     connect(选择框_删除, &QCheckBox::clicked, this, [](bool checked) { saveDeleteSegmentsSetting(checked); });
     connect(超级列表框_剧列表, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem*, int) { copyRowAddress(*view_, this); });
+    // The surfaces that take no click of their own move the window when dragged.
+    for (QWidget* surface : std::initializer_list<QWidget*>{分组框1, 分组框2, 分组框3, 分组框4, 标签1, 进度条1, 进度条2})
+        surface->installEventFilter(this);
 }
 
 DownloadSettings DownloadWindow::settings() const
@@ -352,14 +384,45 @@ DownloadSettings DownloadWindow::settings() const
 
 void DownloadWindow::openFor(const std::string& title, std::vector<std::string> fields)
 {
+    title_ = title;
+    folder_ = sanitizeFolderName(title);
     openDownloadList(view_, title, std::move(fields));
+}
+
+bool DownloadWindow::runIsGoing() const
+{
+    return runsHere(this);
+}
+
+void DownloadWindow::onRunEnded()
+{
+    if (g_runWindow == this)
+        g_runWindow = nullptr;
+    // The controls follow the run: it has ended, so another may start from here.
+    if (!downloadRunActive())
+        view_->setRunControlsEnabled(true);
+    // Closed while the run went on (and not opened again): now that it has ended the window goes
+    // as a close would have taken it.
+    if (closedDuringRun_ && !isVisible()) {
+        closedDuringRun_ = false;
+        if (testAttribute(Qt::WA_DeleteOnClose))
+            deleteLater();
+    }
 }
 
 void DownloadWindow::closeEvent(QCloseEvent* event)
 {
-    // A run still going is stopped before the window goes, so it never writes into a dead window
-    // nor keeps downloading unseen.
-    closeDownloads();
+    // A run that is going goes on: the window only hides, its lines reach the main window's
+    // status log meanwhile, and opening the window for the series again shows it as it is.
+    // It goes for good once the run has ended.
+    if (runIsGoing()) {
+        if (isVisible())
+            logStatus("下载窗口已关闭,下载任务仍在进行");
+        closedDuringRun_ = true;
+        hide();
+        event->ignore();
+        return;
+    }
     event->accept();
 }
 
@@ -372,29 +435,98 @@ void DownloadWindow::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+bool DownloadWindow::dragPress(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return false;
+    // The window system moves the window where it can; elsewhere the window follows the mouse.
+    dragging_ = !(windowHandle() && windowHandle()->startSystemMove());
+    dragOffset_ = event->globalPosition().toPoint() - pos();
+    return true;
+}
+
+bool DownloadWindow::dragMove(QMouseEvent* event)
+{
+    if (!dragging_ || !(event->buttons() & Qt::LeftButton))
+        return false;
+    move(event->globalPosition().toPoint() - dragOffset_);
+    return true;
+}
+
 void DownloadWindow::mousePressEvent(QMouseEvent* event)
 {
-    // Dragging anywhere on the window's own surface moves it.
-    if (event->button() == Qt::LeftButton && windowHandle()) {
-        windowHandle()->startSystemMove();
+    if (dragPress(event)) {
         event->accept();
         return;
     }
     QWidget::mousePressEvent(event);
 }
 
-void openDownloadWindow(MainForm& form)
+void DownloadWindow::mouseMoveEvent(QMouseEvent* event)
 {
-    if (g_openWindow) {
-        g_openWindow->showNormal();
-        g_openWindow->raise();
-        g_openWindow->activateWindow();
+    if (dragMove(event)) {
+        event->accept();
         return;
     }
-    auto* window = new DownloadWindow(form.window);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    g_openWindow = window;
-    window->show();
+    QWidget::mouseMoveEvent(event);
+}
+
+void DownloadWindow::mouseReleaseEvent(QMouseEvent* event)
+{
+    dragging_ = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+bool DownloadWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Presses and moves on the group boxes, the note and the bars drag the window as well.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (dragPress(static_cast<QMouseEvent*>(event)))
+            return true;
+        break;
+    case QEvent::MouseMove:
+        if (dragMove(static_cast<QMouseEvent*>(event)))
+            return true;
+        break;
+    case QEvent::MouseButtonRelease:
+        dragging_ = false;
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void openDownloadWindow(MainForm& form)
+{
     const std::string title = form.透明标签_标题 ? form.透明标签_标题->text().toStdString() : std::string();
+    auto bringForward = [](DownloadWindow* window) {
+        window->showNormal();
+        window->raise();
+        window->activateWindow();
+    };
+    // The series whose run is going: its window as the run has it, shown or hidden till now.
+    if (runsHere(g_runWindow) && g_runWindow->seriesTitle() == title) {
+        if (g_openWindow && g_openWindow != g_runWindow)
+            g_openWindow->close();
+        g_openWindow = g_runWindow;
+        setSeriesFolder(sanitizeFolderName(title));
+        bringForward(g_runWindow);
+        return;
+    }
+    // Any other series: the window on screen is opened afresh for it, unless its run is going;
+    // that window then steps aside (its run goes on) for a new one.
+    DownloadWindow* window = g_openWindow;
+    if (window && runsHere(window)) {
+        window->close();
+        window = nullptr;
+    }
+    if (!window) {
+        window = new DownloadWindow(form.window);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        g_openWindow = window;
+    }
+    bringForward(window);
     window->openFor(title, episodeFields());
 }

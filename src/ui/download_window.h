@@ -5,6 +5,7 @@
 
 #include "download/download_window_handlers.h"
 
+#include <QPoint>
 #include <QWidget>
 
 #include <functional>
@@ -31,6 +32,12 @@ public:
     // The window has opened for the series titled title whose episode fields are fields: caption,
     // series folder, the 删TS box, and the list filled on a background thread. GUI thread.
     void openFor(const std::string& title, std::vector<std::string> fields);
+    // The title the window was last opened for.
+    const std::string& seriesTitle() const { return title_; }
+    // Whether the run (or re-merge) started from this window is going. GUI thread.
+    bool runIsGoing() const;
+    // The run started from this window has ended (GUI thread).
+    void onRunEnded();
 
     // The window as the handlers and the download run see it; safe from any thread, and harmless
     // once the window is gone.
@@ -63,17 +70,29 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool dragPress(QMouseEvent* event);
+    bool dragMove(QMouseEvent* event);
+
     void createComponents();
     void wireEvents();
     DownloadSettings settings() const;
 
     std::shared_ptr<DownloadListView> view_;
     std::function<DownloadSettings()> settingsSource_;
+    std::string title_;
+    std::string folder_; // the series folder of title_
+    bool closedDuringRun_ = false; // hidden by a close while its run went on
+    bool dragging_ = false;
+    QPoint dragOffset_;
 };
 
 // 超级按钮_下载 of the main window: opens the download window for the series shown there (not
-// modal, owned by the main window). While one is open it is brought to the front instead, so two
-// windows never share the one series folder and run. GUI thread.
+// modal, owned by the main window), with the series folder recomputed and the list refilled.
+// When the run that is going belongs to that series, its window is shown as the run has it
+// instead. GUI thread.
 void openDownloadWindow(MainForm& form);

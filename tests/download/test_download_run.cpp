@@ -264,6 +264,107 @@ TEST_F(RunTest, ASecondRunFetchesOnlyTheSegmentsStillMissing)
     expectWholeMp4(1);
 }
 
+TEST_F(RunTest, AfterARouteSwitchNoSegmentOfTheOldSourceIsMerged)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/a");
+    serveFolder(server, fixture, "/b");
+    server.on("/a/seg2.ts", CannedResponse{503});
+    server.on("/a/seg3.ts", CannedResponse{503});
+    settings.retries = 0;
+    view->addRow(server.url("/a/index.m3u8"), true);
+    run();
+    ASSERT_EQ(view->row(0).cells[kColumnStatus], "缺2段");
+    ASSERT_TRUE(fs::exists(episodeFolder(1) / "1.ts"));
+    // A file the record knows nothing of (an older program, a copy by hand) is no better.
+    writeFile(episodeFolder(1) / "3.ts", "left from elsewhere");
+    writeFile(episodeFolder(1) / "9.ts", "left from elsewhere");
+
+    // The same episode from another route: other segment URIs, so every file is fetched anew.
+    server.clearRecords();
+    view->setCellText(0, kColumnAddress, server.url("/b/index.m3u8"));
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(server.count("/b/seg" + std::to_string(i) + ".ts"), 1) << i;
+        EXPECT_EQ(server.count("/a/seg" + std::to_string(i) + ".ts"), 0) << i;
+    }
+    EXPECT_FALSE(fs::exists(episodeFolder(1) / "9.ts"));
+    expectWholeMp4(1);
+    const std::string record = readFile(episodeFolder(1) / kSegmentSourcesName);
+    EXPECT_EQ(record.rfind("playlist\t" + server.url("/b/index.m3u8") + "\n", 0), 0u) << record;
+    EXPECT_NE(record.find("1\t" + server.url("/b/seg0.ts")), std::string::npos) << record;
+
+    // The same route again finds every file its own.
+    server.clearRecords();
+    fs::remove(u8(mp4(1)));
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(server.count("/b/seg" + std::to_string(i) + ".ts"), 0) << i;
+}
+
+TEST_F(RunTest, ASegmentThatWillNotDecryptFailsAtOnceAsAKeyError)
+{
+    fs::path fixture = hlsFixture("aes", 4);
+    ASSERT_FALSE(fixture.empty());
+    serveFolder(server, fixture, "/e");
+    // The last byte of the next-to-last block turned: the padding of the last block comes out
+    // above 16, which no AES-128 segment can have.
+    std::string broken = readFile(fixture / "seg2.ts");
+    ASSERT_GT(broken.size(), 32u);
+    broken[broken.size() - 17] ^= static_cast<char>(0xFF);
+    server.on("/e/seg2.ts", CannedResponse{200, {}, broken});
+    view->addRow(server.url("/e/index.m3u8"), true);
+    run();
+
+    EXPECT_EQ(server.count("/e/seg2.ts"), 1); // no retry: the same bytes would come back
+    EXPECT_EQ(server.count("/e/seg1.ts"), 1);
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "密钥错误");
+    EXPECT_TRUE(view->logHas(kMergeLog, "下载失败 3.ts (解密失败) = seg2.ts"));
+    EXPECT_FALSE(fs::exists(episodeFolder(1) / "3.ts"));
+}
+
+TEST_F(RunTest, ATricklingSegmentEndsItsEpisodeAsMissing)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/v");
+    // Three bytes a second of a segment of 100 kB: each attempt ends at the low-speed limit.
+    server.on("/v/seg1.ts", CannedResponse{200, {}, std::string(100000, 'x')}.slowly(1, 300ms));
+    settings.stallTimeoutMs = 60000;
+    settings.lowSpeedSeconds = 1;
+    settings.retries = 1;
+    view->addRow(server.url("/v/index.m3u8"), true);
+    run();
+
+    EXPECT_EQ(server.count("/v/seg1.ts"), 2);
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "缺1段");
+    EXPECT_TRUE(view->logHas(kMergeLog, "下载失败 2.ts (速度过慢) = seg1.ts"));
+    EXPECT_TRUE(view->logHas(kMergeLog, "第 1 集缺少 1 个分段: 2.ts"));
+    EXPECT_EQ(SegmentScheduler::instance().taskCount(), 0u);
+}
+
+TEST_F(RunTest, ASlowLastSegmentIsIssuedAgainAndTheFirstCopyToFinishWins)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/v");
+    const std::string seg3 = readFile(fixture / "seg3.ts");
+    // The first request of the last segment hangs for a minute; a second one is answered at once.
+    server.on("/v/seg3.ts", std::vector<CannedResponse>{CannedResponse{200, {}, seg3}.after(60s), {200, {}, seg3}});
+    settings.tailMinMs = 300;
+    settings.stallTimeoutMs = 120000;
+    view->addRow(server.url("/v/index.m3u8"), true);
+    run();
+
+    EXPECT_EQ(server.count("/v/seg3.ts"), 2);
+    EXPECT_TRUE(view->logHas(kStatusLog, "重新提交 4.ts (比其他分段慢)"));
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    EXPECT_EQ(readFile(episodeFolder(1) / "4.ts"), seg3);
+    expectNoPartFiles(1);
+    expectWholeMp4(1);
+    EXPECT_EQ(SegmentScheduler::instance().taskCount(), 0u);
+}
+
 TEST_F(RunTest, PlaylistsThatCannotBeDownloadedEndTheirEpisodeClearly)
 {
     server.on("/sample.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:1,\n"

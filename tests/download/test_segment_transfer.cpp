@@ -100,6 +100,40 @@ TEST_F(SegmentTransferTest, StalledAndDeadServersEndTheTransfer)
     EXPECT_EQ(transferOnce("http://127.0.0.1:1/x.ts", file("d.ts"), o), TransferOutcome::Failed);
 }
 
+TEST_F(SegmentTransferTest, ATrickleBelowTheLowSpeedLimitEndsTheTransfer)
+{
+    // One byte every 300 ms: never quiet long enough for the stall time, yet the answer would
+    // take hours. The low-speed limit ends it.
+    server.on("/trickle", CannedResponse{200, {}, std::string(100000, 't')}.slowly(1, 300ms));
+    TransferOptions o;
+    o.stallTimeoutMs = 60000;
+    o.lowSpeedSeconds = 2;
+    std::string error;
+    EXPECT_EQ(transferOnce(server.url("/trickle"), file("t.ts"), o, &error), TransferOutcome::Failed);
+    EXPECT_EQ(error, "速度过慢");
+    EXPECT_FALSE(fs::exists(file("t.ts")));
+}
+
+TEST_F(SegmentTransferTest, TransfersToOneServerReuseTheirConnections)
+{
+    const std::string body(20000, 'k');
+    for (auto scheme : {TestServer::Scheme::Http, TestServer::Scheme::Https}) {
+        TestServer s(scheme);
+        s.on("/k.ts", CannedResponse{200, {}, body});
+        TransferOptions o;
+        o.caFile = TestServer::certificateFile();
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(s.baseUrl() + " transfer " + std::to_string(i));
+            // Each transfer on a thread of its own, one after the other.
+            ASSERT_EQ(transferOnce(s.url("/k.ts"), file("k" + std::to_string(i) + ".ts"), o), TransferOutcome::Completed);
+            EXPECT_EQ(readFile(file("k" + std::to_string(i) + ".ts")), body);
+        }
+        // Without the shared connection cache every transfer opened a connection of its own.
+        EXPECT_EQ(s.count("/k.ts"), 4);
+        EXPECT_EQ(s.connectionCount(), 1) << s.baseUrl();
+    }
+}
+
 TEST_F(SegmentTransferTest, StopWakesARunningTransferWithinTwoSeconds)
 {
     server.on("/hang", CannedResponse::stall());
@@ -161,6 +195,20 @@ TEST_F(SegmentTransferTest, Aes128SegmentsAreStoredDecrypted)
     EXPECT_EQ(transferOnce(server.url("/enc.ts"), file("bad.ts"), o, &error), TransferOutcome::Failed);
     EXPECT_EQ(error, "解密失败");
     EXPECT_FALSE(fs::exists(file("bad.ts")));
+    // Told apart from a network failure, and only for the wrong bytes, not for a cut answer.
+    Started bad;
+    bad.transfer.start(server.url("/enc.ts"), file("bad.ts"), bad.done, o);
+    ASSERT_TRUE(bad.done->waitFor(20s));
+    bad.transfer.stop();
+    EXPECT_TRUE(bad.transfer.decryptFailed());
+    o.key[0] ^= 1;
+    server.on("/cut.ts", CannedResponse{200, {}, encrypt(plain, o.key, o.iv)}.cutAfter(30000));
+    Started cut;
+    cut.transfer.start(server.url("/cut.ts"), file("cut.ts"), cut.done, o);
+    ASSERT_TRUE(cut.done->waitFor(20s));
+    cut.transfer.stop();
+    EXPECT_EQ(cut.transfer.outcome(), TransferOutcome::Failed);
+    EXPECT_FALSE(cut.transfer.decryptFailed());
 }
 
 TEST_F(SegmentTransferTest, ByteRangesAreRequestedAndMustBeAnsweredAsRanges)

@@ -1,12 +1,14 @@
 // The download window on the offscreen platform: its components, columns and texts; opening with
 // the series folder and the 删TS box; the list filled from the episode fields; ticking; the two
-// export files; copying an address; the logs written from many threads; and whole runs against a
-// loopback HLS server, finished, aborted and cut short by closing the window.
+// export files; copying an address; the logs written from many threads and 10,000 lines of them;
+// dragging; and whole runs against a loopback HLS server, finished, aborted, going on behind a
+// closed window that opens again as the run has it, and beside a window for another series.
 #include "ui/download_window.h"
 
 #include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
+#include "app/status_log.h"
 #include "download/download_run.h"
 #include "net/charset.h"
 #include "playback/episode_list.h"
@@ -413,6 +415,49 @@ TEST_F(DownloadWindowTest, LogsAndCellsWrittenFromManyThreadsLoseNothing)
     late.join();
 }
 
+TEST_F(DownloadWindowTest, TenThousandLogLinesAreAllKeptNewestOnTop)
+{
+    std::shared_ptr<DownloadListView> view = window->view();
+    constexpr int kLines = 10000;
+    std::thread writer([view] {
+        for (int i = 0; i < kLines; ++i)
+            view->appendLog("行 " + std::to_string(i), i % 2 ? kMergeLog : kStatusLog);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->编辑框_转换->document()->blockCount() > kLines / 2; }, 60000));
+    writer.join();
+    QCoreApplication::processEvents();
+    const auto status = this->status();
+    const auto merge = messages(window->编辑框_转换);
+    ASSERT_EQ(status.size(), size_t(kLines / 2));
+    ASSERT_EQ(merge.size(), size_t(kLines / 2));
+    for (int k = 0; k < kLines / 2; ++k) {
+        ASSERT_EQ(status[k], "行 " + std::to_string(kLines - 2 - 2 * k)) << k;
+        ASSERT_EQ(merge[k], "行 " + std::to_string(kLines - 1 - 2 * k)) << k;
+    }
+}
+
+TEST_F(DownloadWindowTest, DraggingTheGroupBoxesAndTheNoteMovesTheWindow)
+{
+    for (QWidget* surface : std::initializer_list<QWidget*>{window->分组框1, window->分组框3, window->标签1}) {
+        SCOPED_TRACE(surface->objectName().toStdString());
+        const QPoint before = window->pos();
+        QTest::mousePress(surface, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseMove(surface, QPoint(45, 25));
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, QPoint(45, 25));
+        EXPECT_EQ(window->pos() - before, QPoint(40, 20));
+    }
+    // The list keeps its clicks: a press there selects, it does not drag.
+    openAndFill("剧", {"a.m3u8"});
+    const QPoint before = window->pos();
+    QTreeWidget* list = window->超级列表框_剧列表;
+    const QPoint cell = list->visualItemRect(row(0)).center();
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseMove(list->viewport(), cell + QPoint(30, 0));
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, cell + QPoint(30, 0));
+    EXPECT_EQ(window->pos(), before);
+    EXPECT_EQ(list->currentItem(), row(0));
+}
+
 TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
 {
     QWidget mainWindow;
@@ -431,9 +476,17 @@ TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
     EXPECT_EQ(seriesFolder(), "西游记");
     ASSERT_TRUE(QTest::qWaitFor([&] { return opened->超级列表框_剧列表->topLevelItemCount() == 2; }, 5000));
 
-    // A second click brings the same window forward.
+    // A second click, with another series on screen, opens the window for that series: caption,
+    // folder and list come from it, not from the first.
+    title.setText(QStringLiteral("东游 记"));
+    publishOpenSeries(OpenSeries{{"01", "http://h/e1.m3u8", "02", "http://h/e2.m3u8", "03", "http://h/e3.m3u8"}, {}});
     openDownloadWindow(form);
     EXPECT_EQ(mainWindow.findChildren<DownloadWindow*>().size(), 1);
+    EXPECT_TRUE(opened->isVisible());
+    EXPECT_EQ(opened->windowTitle().toStdString(), "下载 东游 记");
+    EXPECT_EQ(seriesFolder(), "东游记");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened->超级列表框_剧列表->topLevelItemCount() == 3; }, 5000));
+    EXPECT_EQ(opened->超级列表框_剧列表->topLevelItem(0)->text(kColumnAddress).toStdString(), "http://h/e1.m3u8");
 
     // Esc closes it, and a closed window is gone.
     QTest::keyClick(opened.data(), Qt::Key_Escape);
@@ -536,26 +589,162 @@ TEST_F(DownloadWindowRunTest, AbortStopsARunningDownload)
     EXPECT_TRUE(window->超级按钮_解析下载->isEnabled());
 }
 
-TEST_F(DownloadWindowRunTest, ClosingTheWindowDuringARunAbortsItFirst)
-{
-    server.on("/hang.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXTINF:1,\n/hang.ts\n#EXTINF:1,\n/hang.ts\n"});
-    server.on("/hang.ts", CannedResponse::stall());
-    window->setSettingsSource([root = downloadRoot()] {
-        DownloadSettings s;
-        s.downloadRoot = root;
-        s.pace.intervalMs = 20;
-        s.stallTimeoutMs = 60000;
-        return s;
-    });
-    openAndFill("关闭", {server.url("/hang.m3u8")});
-    tick({true});
-    window->超级按钮_解析下载->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server.count("/hang.ts") >= 1; }, 10000));
-    ASSERT_TRUE(downloadRunActive());
+// The main window as the download window sees it: the title label, the status log and the open
+// series, with settings that keep a run short.
+class MainWindowRunTest : public DownloadWindowRunTest {
+protected:
+    QWidget mainWindow;
+    QLabel title{&mainWindow};
+    QPlainTextEdit mainLog{&mainWindow};
+    MainForm form;
+    fs::path fixture = hlsFixture("ts", 4);
+    // Segments 3 and 4 are held back until the test lets them go (at most 60 s).
+    std::atomic<bool> releaseThird{false}, releaseFourth{false};
 
-    EXPECT_TRUE(window->close());
-    // The close waited for the run to end; the stalled transfers were cut, not sat out.
-    EXPECT_FALSE(downloadRunActive());
+    void SetUp() override
+    {
+        DownloadWindowRunTest::SetUp();
+        window.reset();
+        form.window = &mainWindow;
+        form.透明标签_标题 = &title;
+        setStatusLogBox(&mainLog);
+        ASSERT_TRUE(writeSetting("配置项", "下载间隔", "0"));
+        ASSERT_FALSE(fixture.empty());
+        serveFolder(server, fixture, "/v");
+        held("/v/seg2.ts", readFile(fixture / "seg2.ts"), releaseThird);
+        held("/v/seg3.ts", readFile(fixture / "seg3.ts"), releaseFourth);
+    }
+    void TearDown() override
+    {
+        releaseThird = releaseFourth = true;
+        EXPECT_TRUE(waitForRunEnd());
+        setStatusLogBox(nullptr);
+        publishOpenSeries(OpenSeries{});
+        DownloadWindowRunTest::TearDown();
+    }
+
+    void held(const std::string& path, std::string body, std::atomic<bool>& release)
+    {
+        server.onHandler(path, [body, &release](const RecordedRequest&, int) {
+            for (int i = 0; i < 6000 && !release.load(); ++i)
+                std::this_thread::sleep_for(10ms);
+            return CannedResponse{200, {}, body};
+        });
+    }
+
+    // Clicks 下载此剧 with series name on screen and waits for its list.
+    DownloadWindow* openSeries(const QString& name, int rows)
+    {
+        title.setText(name);
+        publishOpenSeries(OpenSeries{{"01", server.url("/v/index.m3u8"), "02", server.url("/v/other.m3u8")}, {}});
+        openDownloadWindow(form);
+        DownloadWindow* shown = nullptr;
+        for (DownloadWindow* w : mainWindow.findChildren<DownloadWindow*>())
+            if (w->isVisible())
+                shown = w;
+        EXPECT_TRUE(shown);
+        if (shown) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return shown->超级列表框_剧列表->topLevelItemCount() == rows; }, 5000));
+        }
+        return shown;
+    }
+    bool mainLogHas(const std::string& message)
+    {
+        return mainLog.toPlainText().contains(QString::fromStdString("] " + message + "\n"));
+    }
+    static std::string cell(DownloadWindow* w, int r, int column)
+    {
+        return w->超级列表框_剧列表->topLevelItem(r)->text(column).toStdString();
+    }
+    // Ticks the first row and starts; waits until the held segments have been asked for.
+    void startFirstRow(DownloadWindow* w)
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w->超级按钮_解析下载->isEnabled(); }, 5000));
+        w->超级列表框_剧列表->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        w->超级按钮_解析下载->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.count("/v/seg3.ts") == 1 && server.count("/v/seg2.ts") == 1; },
+                                    20000));
+        ASSERT_TRUE(downloadRunActive());
+    }
+};
+
+TEST_F(MainWindowRunTest, ClosingDuringARunLetsItGoOnAndReopeningShowsItLive)
+{
+    QPointer<DownloadWindow> w = openSeries(QStringLiteral("西游 记"), 2);
+    ASSERT_TRUE(w);
+    startFirstRow(w);
+
+    // Closed: the window only hides and the run goes on, its lines now on the main status log.
+    QTest::keyClick(w.data(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(downloadRunActive());
+    EXPECT_TRUE(mainLogHas("下载窗口已关闭,下载任务仍在进行"));
+    releaseThird = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return mainLogHas("已下载 3 / 4 = seg2.ts"); }, 20000));
+
+    // Opened again for the same series: the same window, as the run has it now.
+    EXPECT_EQ(openSeries(QStringLiteral("西游 记"), 2), w.data());
+    EXPECT_EQ(mainWindow.findChildren<DownloadWindow*>().size(), 1);
+    EXPECT_EQ(cell(w, 0, kColumnSegments), "4");
+    EXPECT_EQ(cell(w, 0, kColumnDownloaded), "3");
+    EXPECT_EQ(messages(w->编辑框_转换).front(), "已下载 3 / 4 = seg2.ts");
+    EXPECT_EQ(w->进度条2->value(), 3);
+    EXPECT_FALSE(w->超级按钮_解析下载->isEnabled());
+    EXPECT_TRUE(w->超级按钮_中止->isEnabled());
+
+    // Closed again till the end: the run finishes, then the window goes.
+    w->close();
+    releaseFourth = true;
+    ASSERT_TRUE(waitForRunEnd());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isNull(); }, 5000));
+    EXPECT_TRUE(mainLogHas("第 1 集合并完成"));
+    EXPECT_TRUE(mainLogHas("全部执行完成,祝使用愉快"));
+    MediaInfo info = probeMedia(downloadRoot() + "/西游记/1.mp4");
+    EXPECT_TRUE(info.opened);
+    EXPECT_NEAR(info.duration, 4.0, 0.5);
+}
+
+TEST_F(MainWindowRunTest, AnotherSeriesOpensItsOwnWindowWhoseStartIsRefusedWhileTheRunGoes)
+{
+    QPointer<DownloadWindow> first = openSeries(QStringLiteral("西游 记"), 2);
+    ASSERT_TRUE(first);
+    startFirstRow(first);
+
+    QPointer<DownloadWindow> second = openSeries(QStringLiteral("红楼 梦"), 2);
+    ASSERT_TRUE(second);
+    EXPECT_NE(second.data(), first.data());
+    EXPECT_FALSE(first->isVisible()); // stepped aside; its run goes on
+    EXPECT_EQ(second->windowTitle().toStdString(), "下载 红楼 梦");
+    EXPECT_EQ(seriesFolder(), "红楼梦");
+    EXPECT_EQ(cell(second, 0, kColumnStatus), "待命");
+    // The new window's controls answer; a start is refused with a message while the run goes.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second->超级按钮_解析下载->isEnabled(); }, 5000));
+    second->超级列表框_剧列表->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    second->超级按钮_解析下载->click();
+    EXPECT_EQ(messages(second->编辑框_状态).front(), "上一个任务仍在执行,请稍后再试");
+    second->超级按钮_合并->click();
+    EXPECT_EQ(messages(second->编辑框_状态).front(), "上一个任务仍在执行,请稍后再试");
+    EXPECT_TRUE(second->超级按钮_解析下载->isEnabled());
+    EXPECT_TRUE(downloadRunActive());
+
+    releaseThird = releaseFourth = true;
+    ASSERT_TRUE(waitForRunEnd());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 5000));
+    // The run went on into the first series' folder, not the one on screen.
+    EXPECT_TRUE(probeMedia(downloadRoot() + "/西游记/1.mp4").opened);
+    EXPECT_FALSE(fs::exists(u8(downloadRoot() + "/红楼梦/1.mp4")));
+    EXPECT_TRUE(mainLogHas("全部执行完成,祝使用愉快"));
+
+    // Now the second window starts its own run.
+    server.clearRecords();
+    second->超级按钮_解析下载->click();
+    ASSERT_TRUE(waitForRunEnd());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cell(second, 0, kColumnStatus), "完成");
+    EXPECT_TRUE(probeMedia(downloadRoot() + "/红楼梦/1.mp4").opened);
+    EXPECT_TRUE(second->超级按钮_解析下载->isEnabled());
 }
 
 } // namespace
