@@ -183,6 +183,7 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieT
     options.cookies = cookieText;
     options.extraHeaders = kPlaylistHeader;
     options.returnedHeaders = &headers;
+    options.effectiveUrl = &out.url;
     out.body = fetchPage(trimLineEnd(url), options);
     // The status of the last answer (after redirects) is the last "HTTP/" status line.
     size_t at = headers.rfind("HTTP/");
@@ -266,7 +267,11 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     FetchResult page = fetch(address, view.cookieText());
     if (!page.ok)
         return fail("解析失败", "列表获取失败: " + trimLineEnd(address) + " (" + page.error + ")");
-    HlsPlaylist playlist = parseHlsPlaylist(page.body, address);
+    // Addresses in a playlist are relative to where it was answered from, after redirects.
+    auto base = [](const FetchResult& answer, const std::string& asked) {
+        return answer.url.empty() ? asked : answer.url;
+    };
+    HlsPlaylist playlist = parseHlsPlaylist(page.body, base(page, address));
     if (!playlist.valid)
         return fail("解析失败", "不是有效的m3u8列表: " + trimLineEnd(address));
     if (playlist.master) {
@@ -278,7 +283,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         page = fetch(media, view.cookieText());
         if (!page.ok)
             return fail("解析失败", "列表获取失败: " + media + " (" + page.error + ")");
-        playlist = parseHlsPlaylist(page.body, media);
+        playlist = parseHlsPlaylist(page.body, base(page, media));
         if (!playlist.valid || playlist.master)
             return fail("解析失败", "不是有效的m3u8列表: " + media);
     }
