@@ -245,8 +245,8 @@ private:
     AVFormatContext* out_ = nullptr;
     bool headerWritten_ = false;
     std::vector<Track> tracks_;
-    std::vector<std::vector<Plan>> plans_;                 // [run][input]
-    std::vector<std::unique_ptr<Demuxer>> firstRun_;       // kept open from the plan to the writing
+    std::vector<std::vector<Plan>> plans_; // [run][input]
+    std::vector<std::vector<std::vector<bool>>> atStart_; // [run][input][stream]: in the first segment
     std::set<std::string> leftOutSeen_;
     int64_t endUs_ = 0;  // where the output's timeline has got to
     int epochs_ = 0;
@@ -266,9 +266,10 @@ private:
     }
 
     // The track a stream goes to: one of its kind and codec that this run has not fed yet, else a
-    // new one. A stream found after the start of a run (the header is written by then) continues
-    // any track of its kind and codec.
-    int place(const AVCodecParameters* par, AVRational timeBase, int run, bool midRun)
+    // new one. A stream that turns up after the start of its run (a new program map without a
+    // discontinuity tag) takes over a track of its kind and codec when there is one. Once the header
+    // is written no track can be added.
+    int place(const AVCodecParameters* par, AVRational timeBase, int run, bool late)
     {
         if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO)
             return kIgnored;
@@ -280,13 +281,12 @@ private:
                 return static_cast<int>(t);
             }
         }
-        if (midRun || headerWritten_) {
+        if (late || headerWritten_) {
             for (size_t t = 0; t < tracks_.size(); ++t)
                 if (continues(tracks_[t].par.get(), par))
                     return static_cast<int>(t);
-            return kUnplaced;
         }
-        if (!usableForMp4(par))
+        if (headerWritten_ || !usableForMp4(par))
             return kUnplaced;
         Track t;
         t.par.reset(avcodec_parameters_alloc());
@@ -298,35 +298,50 @@ private:
         return static_cast<int>(tracks_.size()) - 1;
     }
 
-    Plan planInput(AVFormatContext* ctx, int run)
-    {
-        Plan plan(ctx->nb_streams, kIgnored);
-        for (unsigned i = 0; i < ctx->nb_streams; ++i)
-            plan[i] = place(ctx->streams[i]->codecpar, ctx->streams[i]->time_base, run, false);
-        return plan;
-    }
-
-    // Reads the start of every run to learn the tracks the MP4 needs before anything is written.
+    // Reads every run's stream information (as the writing will read it again) to learn the tracks
+    // the MP4 needs before anything is written; the streams of a run's first segment are the ones
+    // it starts with.
     bool planTracks()
     {
         plans_.resize(runs_.size());
+        atStart_.resize(runs_.size());
         for (size_t r = 0; r < runs_.size(); ++r) {
             for (size_t i = 0; i < runs_[r].inputs.size(); ++i) {
-                auto d = std::make_unique<Demuxer>();
+                const auto& files = runs_[r].inputs[i].files;
+                std::vector<RemuxFile> head;
+                for (const auto& f : files) {
+                    head.push_back(f);
+                    if (f.segment > 0)
+                        break;
+                }
+                std::set<int> startIds;
+                if (head.size() < files.size()) {
+                    Demuxer first;
+                    std::string ignored;
+                    if (first.open(head, nullptr, ignored))
+                        for (unsigned k = 0; k < first.ctx->nb_streams; ++k)
+                            startIds.insert(first.ctx->streams[k]->id);
+                }
+                Demuxer d;
                 std::string why;
-                if (!d->open(runs_[r].inputs[i].files, r == 0 ? progress(i) : nullptr, why)) {
+                if (!d.open(files, nullptr, why)) {
                     // The first input must be readable; a later run that is not is left out.
                     if (r == 0 && i == 0)
                         return fail(why);
                     noteLeftOut(firstSegmentText(runs_[r].inputs[i], i) + "起的内容 (" + why + ")");
                     plans_[r].emplace_back();
-                    if (r == 0)
-                        firstRun_.push_back(nullptr);
+                    atStart_[r].emplace_back();
                     continue;
                 }
-                plans_[r].push_back(planInput(d->ctx, static_cast<int>(r)));
-                if (r == 0)
-                    firstRun_.push_back(std::move(d));
+                Plan plan(d.ctx->nb_streams, kIgnored);
+                std::vector<bool> atStart(d.ctx->nb_streams, true);
+                for (unsigned k = 0; k < d.ctx->nb_streams; ++k) {
+                    AVStream* st = d.ctx->streams[k];
+                    atStart[k] = head.size() == files.size() || startIds.count(st->id) > 0;
+                    plan[k] = place(st->codecpar, st->time_base, static_cast<int>(r), !atStart[k]);
+                }
+                plans_[r].push_back(std::move(plan));
+                atStart_[r].push_back(std::move(atStart));
             }
         }
         if (tracks_.empty())
@@ -409,9 +424,17 @@ private:
                 s.plan.push_back(place(added->codecpar, added->time_base, run, true));
             }
             int track = s.plan[index];
-            if (track == kUnplaced)
+            if (track == kUnplaced) {
+                // A stream the run starts with is named from the run's first segment; one that
+                // turns up later from about where it was read.
+                const auto& atStart = atStart_[run][s.input];
+                const bool fromStart = index < static_cast<int>(atStart.size()) && atStart[index];
                 noteLeftOut(mediaKind(st->codecpar->codec_type) + "流 " + avcodec_get_name(st->codecpar->codec_id) +
-                            " (" + segmentText(s.input, s.d->reader.segment) + "起)");
+                            " (" +
+                            (fromStart ? firstSegmentText(runs_[run].inputs[s.input], s.input)
+                                       : segmentText(s.input, s.d->reader.segment)) +
+                            "起)");
+            }
             if (track < 0 || (s.pkt->dts == AV_NOPTS_VALUE && s.pkt->pts == AV_NOPTS_VALUE &&
                               !tracks_[track].started)) {
                 av_packet_unref(s.pkt);
@@ -440,14 +463,10 @@ private:
             if (plans_[r][i].empty())
                 continue; // unreadable, already named
             auto s = std::make_unique<Slot>();
-            if (r == 0) {
-                s->demuxer = std::move(firstRun_[i]);
-            } else {
-                s->demuxer = std::make_unique<Demuxer>();
-                std::string why;
-                if (!s->demuxer->open(run.inputs[i].files, progress(i), why))
-                    return fail(why);
-            }
+            s->demuxer = std::make_unique<Demuxer>();
+            std::string why;
+            if (!s->demuxer->open(run.inputs[i].files, progress(i), why))
+                return fail(why);
             s->d = s->demuxer.get();
             s->input = i;
             s->plan = plans_[r][i];
@@ -456,11 +475,19 @@ private:
                 return fail("内存不足");
             slots.push_back(std::move(s));
         }
-        // The run starts, on one clock for all of its inputs, where the output has got to.
+        // The run starts, on one clock for all of its inputs, where the output has got to: its
+        // earliest stream (of those it starts with) at the end of what came before.
         int64_t start = AV_NOPTS_VALUE;
-        for (const auto& s : slots)
-            if (s->d->ctx->start_time != AV_NOPTS_VALUE)
-                start = start == AV_NOPTS_VALUE ? s->d->ctx->start_time : std::min(start, s->d->ctx->start_time);
+        for (const auto& s : slots) {
+            const auto& atStart = atStart_[r][s->input];
+            for (size_t k = 0; k < s->plan.size() && k < s->d->ctx->nb_streams; ++k) {
+                AVStream* st = s->d->ctx->streams[k];
+                if (s->plan[k] < 0 || !atStart[k] || st->start_time == AV_NOPTS_VALUE)
+                    continue;
+                int64_t at = av_rescale_q(st->start_time, st->time_base, kMicroseconds);
+                start = start == AV_NOPTS_VALUE ? at : std::min(start, at);
+            }
+        }
         ++epochs_;
         for (auto& s : slots) {
             s->clock = InputClock{};

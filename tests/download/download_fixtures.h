@@ -85,6 +85,144 @@ inline fs::path hlsFixture(const std::string& kind, int seconds)
     return dir;
 }
 
+// Encodes seconds of test picture and tone with ffmpeg's HLS muxer into dir as name%d.ts (1 s
+// segments) and name.m3u8; extra holds further output options. False when ffmpeg fails.
+inline bool encodeHls(const fs::path& dir, const std::string& name, int seconds, const std::string& video,
+                      const std::string& audio, const std::string& extra)
+{
+    std::string d = dir.string();
+    std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i " + video;
+    if (!audio.empty())
+        cmd += " -f lavfi -i " + audio;
+    cmd += " -t " + std::to_string(seconds) +
+           " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p " + extra +
+           " -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " + d + "/" + name +
+           "%d.ts " + d + "/" + name + ".m3u8";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// The "#EXTINF" line and the URI of each segment of a media playlist, in order.
+inline std::vector<std::pair<std::string, std::string>> segmentLines(const fs::path& playlist)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    std::istringstream in(readFile(playlist));
+    std::string line, extinf;
+    while (std::getline(in, line)) {
+        if (line.rfind("#EXTINF", 0) == 0)
+            extinf = line;
+        else if (!line.empty() && line[0] != '#')
+            out.emplace_back(extinf, line);
+    }
+    return out;
+}
+
+// Streams stitched from separate ffmpeg encodes between discontinuity tags, as servers that insert
+// advertisements or idents serve them. The main encode is 160x90 with stream ids 0x100/0x101 and
+// timestamps from 1.4 s, six 1 s segments (main0-5.ts).
+//   inserted.m3u8  main0-2, three segments of another encode (128x72, other picture and tone, stream
+//                  ids 0x300/0x301, timestamps from 601.4 s), main3-5
+//   late-audio.m3u8  a 2 s ident without sound (128x72), then main0-5: audio first appears in the
+//                  third segment
+//   foreign-audio.m3u8  main0-2, then 2 s whose sound is SMPTE 302M, which an MP4 cannot hold
+// Each list separates the encodes with #EXT-X-DISCONTINUITY.
+inline fs::path stitchedFixture()
+{
+    fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / "stitched";
+    if (fs::exists(dir / "done"))
+        return dir;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    bool ok = encodeHls(dir, "main", 6, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=44100",
+                        "-c:a aac -b:a 64k") &&
+              encodeHls(dir, "ad", 3, "testsrc=size=128x72:rate=25", "sine=frequency=880:sample_rate=44100",
+                        "-c:a aac -b:a 48k -streamid 0:0x300 -streamid 1:0x301 -output_ts_offset 600") &&
+              encodeHls(dir, "ident", 2, "rgbtestsrc=size=128x72:rate=25", "", "-an -streamid 0:0x200") &&
+              encodeHls(dir, "broadcast", 2, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=48000",
+                        "-c:a s302m -strict -2 -ac 2 -output_ts_offset 100");
+    if (!ok)
+        return {};
+    auto main = segmentLines(dir / "main.m3u8");
+    auto stitch = [&](const std::string& name, const std::vector<std::vector<std::pair<std::string, std::string>>>& parts) {
+        std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+        for (size_t p = 0; p < parts.size(); ++p) {
+            if (p > 0)
+                text += "#EXT-X-DISCONTINUITY\n";
+            for (const auto& [extinf, uri] : parts[p])
+                text += extinf + "\n" + uri + "\n";
+        }
+        writeFile(dir / name, text + "#EXT-X-ENDLIST\n");
+    };
+    using Lines = std::vector<std::pair<std::string, std::string>>;
+    Lines head(main.begin(), main.begin() + 3), tail(main.begin() + 3, main.end());
+    stitch("inserted.m3u8", {head, segmentLines(dir / "ad.m3u8"), tail});
+    stitch("late-audio.m3u8", {segmentLines(dir / "ident.m3u8"), main});
+    stitch("foreign-audio.m3u8", {head, segmentLines(dir / "broadcast.m3u8")});
+    writeFile(dir / "done", "");
+    return dir;
+}
+
+// The packets of each audio and video stream of a media file, in the order read (decoding order
+// within a stream): presentation times and durations in seconds.
+struct StreamTimeline {
+    AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+    std::vector<double> pts;
+    std::vector<double> duration;
+    std::vector<size_t> order; // each packet's place among the packets of all streams
+};
+
+inline std::vector<StreamTimeline> readTimeline(const std::string& path)
+{
+    std::vector<StreamTimeline> out;
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0)
+        return out;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+        out.resize(ctx->nb_streams);
+        for (unsigned i = 0; i < ctx->nb_streams; ++i)
+            out[i].type = ctx->streams[i]->codecpar->codec_type;
+        AVPacket* pkt = av_packet_alloc();
+        size_t read = 0;
+        while (av_read_frame(ctx, pkt) >= 0) {
+            if (pkt->stream_index < static_cast<int>(out.size())) {
+                out[pkt->stream_index].order.push_back(read++);
+                AVRational tb = ctx->streams[pkt->stream_index]->time_base;
+                int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+                out[pkt->stream_index].pts.push_back(ts * av_q2d(tb));
+                out[pkt->stream_index].duration.push_back(pkt->duration * av_q2d(tb));
+            }
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+    }
+    avformat_close_input(&ctx);
+    return out;
+}
+
+// The timeline of the stream of that kind (the first one), or nullptr.
+inline const StreamTimeline* timelineOf(const std::vector<StreamTimeline>& t, AVMediaType type)
+{
+    for (const auto& s : t)
+        if (s.type == type)
+            return &s;
+    return nullptr;
+}
+
+// The longest stretch of a stream's timeline with no packet (after one packet's end and before the
+// next one's start), in seconds.
+inline double longestHole(const StreamTimeline& s)
+{
+    std::vector<std::pair<double, double>> spans;
+    for (size_t i = 0; i < s.pts.size(); ++i)
+        spans.emplace_back(s.pts[i], s.pts[i] + s.duration[i]);
+    std::sort(spans.begin(), spans.end());
+    double hole = 0, end = spans.empty() ? 0 : spans[0].second;
+    for (const auto& [from, to] : spans) {
+        hole = std::max(hole, from - end);
+        end = std::max(end, to);
+    }
+    return hole;
+}
+
 // Serves a byte range of body when the request asks for one other than "bytes=0-".
 inline CannedResponse rangedAnswer(const std::string& body, const RecordedRequest& req)
 {
