@@ -874,7 +874,7 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
 
     const size_t missingCount = report.missing.size() + audio.missing.size();
     const bool complete = report.written && missingCount == 0 && report.leftOut.empty() && n > 0;
-    view.setCellText(row, kColumnDownloaded, std::to_string(report.merged));
+    view.setCellText(row, kColumnDownloaded, std::to_string(report.merged + report.audioSegments));
     if (complete) {
         view.setCellText(row, kColumnStatus, "完成");
     } else if (missingCount > 0) {

@@ -161,6 +161,66 @@ inline fs::path stitchedFixture()
     return dir;
 }
 
+// A master playlist as packagers write it, over media made by ffmpeg's HLS muxer: two video
+// variants (160x90 at 400 kb/s in v0/, 96x54 at 100 kb/s in v1/) without sound, and one AAC audio
+// rendition (vaudio/, DEFAULT=YES) in their audio group; 4 s in 1 s segments. ffmpeg writes the
+// master (master.m3u8) with a nominal BANDWIDTH only; as packagers do, BANDWIDTH becomes the measured
+// peak and AVERAGE-BANDWIDTH the measured average of the segments, the audio's included.
+inline fs::path masterFixture()
+{
+    fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / "master-audio";
+    if (fs::exists(dir / "done"))
+        return dir;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string d = dir.string();
+    std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+                      "sine=frequency=440:sample_rate=44100 -t 4 -map 0:v -map 0:v -map 1:a -c:v libx264 -preset "
+                      "ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -b:v:0 400k -b:v:1 100k "
+                      "-s:v:1 96x54 -c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod "
+                      "-var_stream_map \"v:0,agroup:aud v:1,agroup:aud a:0,agroup:aud,default:yes,name:audio\" "
+                      "-master_pl_name master.m3u8 -hls_segment_filename \"" + d + "/v%v/seg%d.ts\" \"" + d +
+                      "/v%v/index.m3u8\"";
+    if (std::system(cmd.c_str()) != 0)
+        return {};
+    // Average and peak (the largest segment's) bit rates of a media playlist.
+    auto bitRates = [&](const std::string& list) {
+        double seconds = 0, bytes = 0, peak = 0;
+        for (const auto& [extinf, uri] : segmentLines(dir / list)) {
+            double length = std::atof(extinf.substr(extinf.find(':') + 1).c_str());
+            double size = static_cast<double>(fs::file_size((dir / list).parent_path() / uri));
+            seconds += length;
+            bytes += size;
+            if (length > 0.5)
+                peak = std::max(peak, size * 8 / length);
+        }
+        return std::make_pair(static_cast<long>(seconds > 0 ? bytes * 8 / seconds : 0), static_cast<long>(peak));
+    };
+    const auto audio = bitRates("vaudio/index.m3u8");
+    std::istringstream in(readFile(dir / "master.m3u8"));
+    std::string line, master, pending;
+    static const std::regex bandwidth("BANDWIDTH=\\d+");
+    while (std::getline(in, line)) {
+        if (line.rfind("#EXT-X-STREAM-INF:", 0) == 0) {
+            pending = line;
+            continue;
+        }
+        if (!pending.empty() && !line.empty()) {
+            auto rates = bitRates(line);
+            master += std::regex_replace(pending, bandwidth,
+                                         "BANDWIDTH=" + std::to_string(rates.second + audio.second) +
+                                             ",AVERAGE-BANDWIDTH=" + std::to_string(rates.first + audio.first),
+                                         std::regex_constants::format_first_only) +
+                      "\n";
+            pending.clear();
+        }
+        master += line + "\n";
+    }
+    writeFile(dir / "master.m3u8", master);
+    writeFile(dir / "done", "");
+    return dir;
+}
+
 // The packets of each audio and video stream of a media file, in the order read (decoding order
 // within a stream): presentation times and durations in seconds.
 struct StreamTimeline {
