@@ -272,6 +272,32 @@ TEST_F(MergeTest, AStreamTheMp4CannotHoldIsNamedAndTheEpisodeIsNotFinished)
     EXPECT_TRUE(fs::exists(episode / "1.ts"));
 }
 
+TEST_F(MergeTest, ASegmentThatNeverCameLeavesNoFrozenHole)
+{
+    // 3.ts of six is missing: the timestamps jump forward by a second within the run, and the
+    // streams close the gap together.
+    fs::path fixture = stitchedFixture();
+    ASSERT_FALSE(fixture.empty());
+    std::vector<SegmentListEntry> entries;
+    for (int i = 1; i <= 6; ++i) {
+        if (i != 3)
+            fs::copy_file(fixture / ("main" + std::to_string(i - 1) + ".ts"), episode / (std::to_string(i) + ".ts"));
+        entries.push_back(SegmentListEntry{i, 1.0, {}, false});
+    }
+    ASSERT_TRUE(writeSegmentList(episode.string(), entries));
+    MergeReport report = mergeSegments(view, 0, "1", seriesText());
+    EXPECT_TRUE(report.remuxed);
+    EXPECT_EQ(report.missing, std::vector<int>{3});
+    EXPECT_EQ(view.row(0).cells[kColumnStatus], "缺1段");
+    auto timeline = readTimeline(mp4());
+    const StreamTimeline* video = timelineOf(timeline, AVMEDIA_TYPE_VIDEO);
+    const StreamTimeline* audio = timelineOf(timeline, AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(video && audio);
+    EXPECT_LE(longestHole(*video), 0.5);
+    EXPECT_LE(longestHole(*audio), 0.5);
+    EXPECT_NEAR(probeMedia(mp4()).duration, 5.0, 0.5);
+}
+
 TEST_F(MergeTest, FragmentedSegmentsFollowTheirInitialisationSection)
 {
     fs::path fixture = hlsFixture("fmp4", 4);
