@@ -12,12 +12,14 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -48,6 +50,31 @@ inline fs::path u8(const std::string& s)
     return fs::path(std::u8string(s.begin(), s.end()));
 }
 
+// A fixture folder, made once per build folder: built aside by build(folder), then moved into place
+// with its "done" mark, so that test programs running at the same time never see half of one.
+inline fs::path fixtureFolder(const std::string& name, const std::function<bool(const fs::path&)>& build)
+{
+    fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / name;
+    if (fs::exists(dir / "done"))
+        return dir;
+    fs::path aside = dir;
+    aside += ".part" + std::to_string(QCoreApplication::applicationPid());
+    fs::remove_all(aside);
+    fs::create_directories(aside);
+    if (!build(aside)) {
+        fs::remove_all(aside);
+        return {};
+    }
+    writeFile(aside / "done", "");
+    std::error_code ec;
+    if (!fs::exists(dir / "done"))
+        fs::remove_all(dir, ec); // left half-made by an older run
+    fs::rename(aside, dir, ec);
+    if (ec)
+        fs::remove_all(aside, ec); // another program put it in place first
+    return fs::exists(dir / "done") ? dir : fs::path();
+}
+
 // One fixture: a folder with index.m3u8 and its files, made once per build folder.
 //   kind "ts"     TS segments of 1 s (H.264 + ADTS AAC)
 //   kind "aes"    the same, encrypted with AES-128 (key.bin, IV from the sequence number)
@@ -55,34 +82,30 @@ inline fs::path u8(const std::string& s)
 //   kind "fmp4"   fragmented MP4 segments with an EXT-X-MAP initialisation section
 inline fs::path hlsFixture(const std::string& kind, int seconds)
 {
-    fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / (kind + std::to_string(seconds));
-    if (fs::exists(dir / "done"))
-        return dir;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    std::string d = dir.string();
-    std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
-                      "sine=frequency=440:sample_rate=44100 -t " +
-                      std::to_string(seconds) +
-                      " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p "
-                      "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod ";
-    if (kind == "aes") {
-        std::string key = "0123456789abcdef";
-        writeFile(dir / "key.bin", key);
-        writeFile(dir / "keyinfo", "key.bin\n" + d + "/key.bin\n");
-        cmd += "-hls_key_info_file " + d + "/keyinfo -hls_segment_filename " + d + "/seg%d.ts ";
-    } else if (kind == "single") {
-        cmd += "-hls_flags single_file ";
-    } else if (kind == "fmp4") {
-        cmd += "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 -hls_segment_filename " + d + "/seg%d.m4s ";
-    } else {
-        cmd += "-hls_segment_filename " + d + "/seg%d.ts ";
-    }
-    cmd += d + "/index.m3u8";
-    if (std::system(cmd.c_str()) != 0)
-        return {};
-    writeFile(dir / "done", "");
-    return dir;
+    return fixtureFolder(kind + std::to_string(seconds), [&](const fs::path& dir) {
+        std::string d = dir.string();
+        std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+                          "sine=frequency=440:sample_rate=44100 -t " +
+                          std::to_string(seconds) +
+                          " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p "
+                          "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod ";
+        if (kind == "aes") {
+            std::string key = "0123456789abcdef";
+            writeFile(dir / "key.bin", key);
+            writeFile(dir / "keyinfo", "key.bin\n" + d + "/key.bin\n");
+            cmd += "-hls_key_info_file " + d + "/keyinfo -hls_segment_filename " + d + "/seg%d.ts ";
+        } else if (kind == "single") {
+            cmd += "-hls_flags single_file ";
+        } else if (kind == "fmp4") {
+            cmd += "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 -hls_segment_filename " + d + "/seg%d.m4s ";
+        } else {
+            cmd += "-hls_segment_filename " + d + "/seg%d.ts ";
+        }
+        cmd += d + "/index.m3u8";
+        if (std::system(cmd.c_str()) != 0)
+            return false;
+        return true;
+    });
 }
 
 // Encodes seconds of test picture and tone with ffmpeg's HLS muxer into dir as name%d.ts (1 s
@@ -127,38 +150,34 @@ inline std::vector<std::pair<std::string, std::string>> segmentLines(const fs::p
 // Each list separates the encodes with #EXT-X-DISCONTINUITY.
 inline fs::path stitchedFixture()
 {
-    fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / "stitched";
-    if (fs::exists(dir / "done"))
-        return dir;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    bool ok = encodeHls(dir, "main", 6, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=44100",
-                        "-c:a aac -b:a 64k") &&
-              encodeHls(dir, "ad", 3, "testsrc=size=128x72:rate=25", "sine=frequency=880:sample_rate=44100",
-                        "-c:a aac -b:a 48k -streamid 0:0x300 -streamid 1:0x301 -output_ts_offset 600") &&
-              encodeHls(dir, "ident", 2, "rgbtestsrc=size=128x72:rate=25", "", "-an -streamid 0:0x200") &&
-              encodeHls(dir, "broadcast", 2, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=48000",
-                        "-c:a s302m -strict -2 -ac 2 -output_ts_offset 100");
-    if (!ok)
-        return {};
-    auto main = segmentLines(dir / "main.m3u8");
-    auto stitch = [&](const std::string& name, const std::vector<std::vector<std::pair<std::string, std::string>>>& parts) {
-        std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
-        for (size_t p = 0; p < parts.size(); ++p) {
-            if (p > 0)
-                text += "#EXT-X-DISCONTINUITY\n";
-            for (const auto& [extinf, uri] : parts[p])
-                text += extinf + "\n" + uri + "\n";
-        }
-        writeFile(dir / name, text + "#EXT-X-ENDLIST\n");
-    };
-    using Lines = std::vector<std::pair<std::string, std::string>>;
-    Lines head(main.begin(), main.begin() + 3), tail(main.begin() + 3, main.end());
-    stitch("inserted.m3u8", {head, segmentLines(dir / "ad.m3u8"), tail});
-    stitch("late-audio.m3u8", {segmentLines(dir / "ident.m3u8"), main});
-    stitch("foreign-audio.m3u8", {head, segmentLines(dir / "broadcast.m3u8")});
-    writeFile(dir / "done", "");
-    return dir;
+    return fixtureFolder("stitched", [&](const fs::path& dir) {
+        bool ok = encodeHls(dir, "main", 6, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=44100",
+                            "-c:a aac -b:a 64k") &&
+                  encodeHls(dir, "ad", 3, "testsrc=size=128x72:rate=25", "sine=frequency=880:sample_rate=44100",
+                            "-c:a aac -b:a 48k -streamid 0:0x300 -streamid 1:0x301 -output_ts_offset 600") &&
+                  encodeHls(dir, "ident", 2, "rgbtestsrc=size=128x72:rate=25", "", "-an -streamid 0:0x200") &&
+                  encodeHls(dir, "broadcast", 2, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=48000",
+                            "-c:a s302m -strict -2 -ac 2 -output_ts_offset 100");
+        if (!ok)
+            return false;
+        auto main = segmentLines(dir / "main.m3u8");
+        auto stitch = [&](const std::string& name, const std::vector<std::vector<std::pair<std::string, std::string>>>& parts) {
+            std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+            for (size_t p = 0; p < parts.size(); ++p) {
+                if (p > 0)
+                    text += "#EXT-X-DISCONTINUITY\n";
+                for (const auto& [extinf, uri] : parts[p])
+                    text += extinf + "\n" + uri + "\n";
+            }
+            writeFile(dir / name, text + "#EXT-X-ENDLIST\n");
+        };
+        using Lines = std::vector<std::pair<std::string, std::string>>;
+        Lines head(main.begin(), main.begin() + 3), tail(main.begin() + 3, main.end());
+        stitch("inserted.m3u8", {head, segmentLines(dir / "ad.m3u8"), tail});
+        stitch("late-audio.m3u8", {segmentLines(dir / "ident.m3u8"), main});
+        stitch("foreign-audio.m3u8", {head, segmentLines(dir / "broadcast.m3u8")});
+        return true;
+    });
 }
 
 // A master playlist as packagers write it, over media made by ffmpeg's HLS muxer: two video
@@ -168,57 +187,53 @@ inline fs::path stitchedFixture()
 // peak and AVERAGE-BANDWIDTH the measured average of the segments, the audio's included.
 inline fs::path masterFixture()
 {
-    fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / "master-audio";
-    if (fs::exists(dir / "done"))
-        return dir;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    std::string d = dir.string();
-    std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
-                      "sine=frequency=440:sample_rate=44100 -t 4 -map 0:v -map 0:v -map 1:a -c:v libx264 -preset "
-                      "ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -b:v:0 400k -b:v:1 100k "
-                      "-s:v:1 96x54 -c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod "
-                      "-var_stream_map \"v:0,agroup:aud v:1,agroup:aud a:0,agroup:aud,default:yes,name:audio\" "
-                      "-master_pl_name master.m3u8 -hls_segment_filename \"" + d + "/v%v/seg%d.ts\" \"" + d +
-                      "/v%v/index.m3u8\"";
-    if (std::system(cmd.c_str()) != 0)
-        return {};
-    // Average and peak (the largest segment's) bit rates of a media playlist.
-    auto bitRates = [&](const std::string& list) {
-        double seconds = 0, bytes = 0, peak = 0;
-        for (const auto& [extinf, uri] : segmentLines(dir / list)) {
-            double length = std::atof(extinf.substr(extinf.find(':') + 1).c_str());
-            double size = static_cast<double>(fs::file_size((dir / list).parent_path() / uri));
-            seconds += length;
-            bytes += size;
-            if (length > 0.5)
-                peak = std::max(peak, size * 8 / length);
+    return fixtureFolder("master-audio", [&](const fs::path& dir) {
+        std::string d = dir.string();
+        std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+                          "sine=frequency=440:sample_rate=44100 -t 4 -map 0:v -map 0:v -map 1:a -c:v libx264 -preset "
+                          "ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -b:v:0 400k -b:v:1 100k "
+                          "-s:v:1 96x54 -c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod "
+                          "-var_stream_map \"v:0,agroup:aud v:1,agroup:aud a:0,agroup:aud,default:yes,name:audio\" "
+                          "-master_pl_name master.m3u8 -hls_segment_filename \"" + d + "/v%v/seg%d.ts\" \"" + d +
+                          "/v%v/index.m3u8\"";
+        if (std::system(cmd.c_str()) != 0)
+            return false;
+        // Average and peak (the largest segment's) bit rates of a media playlist.
+        auto bitRates = [&](const std::string& list) {
+            double seconds = 0, bytes = 0, peak = 0;
+            for (const auto& [extinf, uri] : segmentLines(dir / list)) {
+                double length = std::atof(extinf.substr(extinf.find(':') + 1).c_str());
+                double size = static_cast<double>(fs::file_size((dir / list).parent_path() / uri));
+                seconds += length;
+                bytes += size;
+                if (length > 0.5)
+                    peak = std::max(peak, size * 8 / length);
+            }
+            return std::make_pair(static_cast<long>(seconds > 0 ? bytes * 8 / seconds : 0), static_cast<long>(peak));
+        };
+        const auto audio = bitRates("vaudio/index.m3u8");
+        std::istringstream in(readFile(dir / "master.m3u8"));
+        std::string line, master, pending;
+        static const std::regex bandwidth("BANDWIDTH=\\d+");
+        while (std::getline(in, line)) {
+            if (line.rfind("#EXT-X-STREAM-INF:", 0) == 0) {
+                pending = line;
+                continue;
+            }
+            if (!pending.empty() && !line.empty()) {
+                auto rates = bitRates(line);
+                master += std::regex_replace(pending, bandwidth,
+                                             "BANDWIDTH=" + std::to_string(rates.second + audio.second) +
+                                                 ",AVERAGE-BANDWIDTH=" + std::to_string(rates.first + audio.first),
+                                             std::regex_constants::format_first_only) +
+                          "\n";
+                pending.clear();
+            }
+            master += line + "\n";
         }
-        return std::make_pair(static_cast<long>(seconds > 0 ? bytes * 8 / seconds : 0), static_cast<long>(peak));
-    };
-    const auto audio = bitRates("vaudio/index.m3u8");
-    std::istringstream in(readFile(dir / "master.m3u8"));
-    std::string line, master, pending;
-    static const std::regex bandwidth("BANDWIDTH=\\d+");
-    while (std::getline(in, line)) {
-        if (line.rfind("#EXT-X-STREAM-INF:", 0) == 0) {
-            pending = line;
-            continue;
-        }
-        if (!pending.empty() && !line.empty()) {
-            auto rates = bitRates(line);
-            master += std::regex_replace(pending, bandwidth,
-                                         "BANDWIDTH=" + std::to_string(rates.second + audio.second) +
-                                             ",AVERAGE-BANDWIDTH=" + std::to_string(rates.first + audio.first),
-                                         std::regex_constants::format_first_only) +
-                      "\n";
-            pending.clear();
-        }
-        master += line + "\n";
-    }
-    writeFile(dir / "master.m3u8", master);
-    writeFile(dir / "done", "");
-    return dir;
+        writeFile(dir / "master.m3u8", master);
+        return true;
+    });
 }
 
 // The packets of each audio and video stream of a media file, in the order read (decoding order
