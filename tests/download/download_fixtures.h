@@ -182,19 +182,22 @@ inline fs::path stitchedFixture()
 
 // A master playlist as packagers write it, over media made by ffmpeg's HLS muxer: two video
 // variants (160x90 at 400 kb/s in v0/, 96x54 at 100 kb/s in v1/) without sound, and one AAC audio
-// rendition (vaudio/, DEFAULT=YES) in their audio group; 4 s in 1 s segments. ffmpeg writes the
-// master (master.m3u8) with a nominal BANDWIDTH only; as packagers do, BANDWIDTH becomes the measured
+// rendition (vaudio/, DEFAULT=YES) in their audio group; 4 s in 1 s segments, TS (seg%d.ts) or
+// fragmented MP4 (seg%d.m4s after an initialisation section). ffmpeg writes the master
+// (master.m3u8) with a nominal BANDWIDTH only; as packagers do, BANDWIDTH becomes the measured
 // peak and AVERAGE-BANDWIDTH the measured average of the segments, the audio's included.
-inline fs::path masterFixture()
+inline fs::path masterFixture(bool fragmented)
 {
-    return fixtureFolder("master-audio", [&](const fs::path& dir) {
+    return fixtureFolder(fragmented ? "master-audio-fmp4" : "master-audio-ts", [&](const fs::path& dir) {
         std::string d = dir.string();
         std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
                           "sine=frequency=440:sample_rate=44100 -t 4 -map 0:v -map 0:v -map 1:a -c:v libx264 -preset "
                           "ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -b:v:0 400k -b:v:1 100k "
                           "-s:v:1 96x54 -c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod "
                           "-var_stream_map \"v:0,agroup:aud v:1,agroup:aud a:0,agroup:aud,default:yes,name:audio\" "
-                          "-master_pl_name master.m3u8 -hls_segment_filename \"" + d + "/v%v/seg%d.ts\" \"" + d +
+                          "-master_pl_name master.m3u8 " +
+                          std::string(fragmented ? "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 " : "") +
+                          "-hls_segment_filename \"" + d + "/v%v/seg%d." + (fragmented ? "m4s" : "ts") + "\" \"" + d +
                           "/v%v/index.m3u8\"";
         if (std::system(cmd.c_str()) != 0)
             return false;

@@ -6,6 +6,8 @@
 #include "download/merge_segments.h"
 #include "download_fixtures.h"
 
+#include <ranges>
+
 using namespace dltest;
 
 namespace {
@@ -99,44 +101,65 @@ TEST_F(StreamRunTest, DiscontinuityTagsReachTheMergeAndTheInsertedRunStaysInStep
 
 TEST_F(StreamRunTest, AMasterWithASeparateAudioRenditionGivesAFileWithBoth)
 {
-    fs::path fixture = masterFixture();
-    ASSERT_FALSE(fixture.empty());
-    server.serveFolder("/m/", fixture.string());
-    view->addRow(server.url("/m/master.m3u8"), true);
+    struct Case {
+        bool fragmented;
+        const char* prefix;
+        const char* ext;
+    } cases[] = {{false, "/m-ts", ".ts"}, {true, "/m-fmp4", ".m4s"}};
+    std::vector<fs::path> fixtures;
+    for (const auto& c : cases) {
+        fixtures.push_back(masterFixture(c.fragmented));
+        ASSERT_FALSE(fixtures.back().empty()) << c.prefix;
+        server.serveFolder(std::string(c.prefix) + "/", fixtures.back().string());
+        view->addRow(server.url(std::string(c.prefix) + "/master.m3u8"), true);
+    }
     run();
 
-    auto row = view->row(0);
-    EXPECT_EQ(row.cells[kColumnStatus], "完成");
-    const size_t videoSegments = segmentLines(fixture / "v0/index.m3u8").size();
-    const size_t audioSegments = segmentLines(fixture / "vaudio/index.m3u8").size();
-    EXPECT_EQ(row.cells[kColumnSegments], std::to_string(videoSegments + audioSegments));
-    // The variant of highest average bandwidth, and its group's default rendition, once each.
-    EXPECT_TRUE(view->logHas(kStatusLog, "解析" + server.url("/m/vaudio/index.m3u8")));
-    EXPECT_EQ(server.count("/m/v1/index.m3u8"), 0);
-    for (size_t i = 0; i < videoSegments; ++i)
-        EXPECT_EQ(server.count("/m/v0/seg" + std::to_string(i) + ".ts"), 1) << i;
-    for (size_t i = 0; i < audioSegments; ++i)
-        EXPECT_EQ(server.count("/m/vaudio/seg" + std::to_string(i) + ".ts"), 1) << i;
+    for (size_t e = 0; e < 2; ++e) {
+        const Case& c = cases[e];
+        const fs::path& fixture = fixtures[e];
+        const std::string prefix = c.prefix;
+        SCOPED_TRACE(prefix);
+        auto row = view->row(static_cast<int>(e));
+        EXPECT_EQ(row.cells[kColumnStatus], "完成");
+        const size_t videoSegments = segmentLines(fixture / "v0/index.m3u8").size();
+        const size_t audioSegments = segmentLines(fixture / "vaudio/index.m3u8").size();
+        EXPECT_EQ(row.cells[kColumnSegments], std::to_string(videoSegments + audioSegments));
+        // The variant of highest average bandwidth, and its group's default rendition, once each.
+        EXPECT_TRUE(view->logHas(kStatusLog, "解析" + server.url(prefix + "/vaudio/index.m3u8")));
+        EXPECT_EQ(server.count(prefix + "/v1/index.m3u8"), 0);
+        for (size_t i = 0; i < videoSegments; ++i)
+            EXPECT_EQ(server.count(prefix + "/v0/seg" + std::to_string(i) + c.ext), 1) << i;
+        for (size_t i = 0; i < audioSegments; ++i)
+            EXPECT_EQ(server.count(prefix + "/vaudio/seg" + std::to_string(i) + c.ext), 1) << i;
 
-    // Both streams are in the file, whole, and start together as they do in the source.
-    MediaInfo info = probeMedia(mp4(1));
-    EXPECT_EQ(info.video, 1);
-    EXPECT_EQ(info.audio, 1);
-    EXPECT_NEAR(info.duration, 4.0, 0.5);
-    auto timeline = readTimeline(mp4(1));
-    const StreamTimeline* video = timelineOf(timeline, AVMEDIA_TYPE_VIDEO);
-    const StreamTimeline* audio = timelineOf(timeline, AVMEDIA_TYPE_AUDIO);
-    ASSERT_TRUE(video && audio);
-    std::string sound;
-    for (const auto& [extinf, uri] : segmentLines(fixture / "vaudio/index.m3u8"))
-        sound += readFile(fixture / "vaudio" / uri);
-    writeFile(fs::path(temp.path().toStdString()) / "sound.ts", sound);
-    auto source = readTimeline(temp.path().toStdString() + "/sound.ts");
-    const StreamTimeline* sourceAudio = timelineOf(source, AVMEDIA_TYPE_AUDIO);
-    ASSERT_TRUE(sourceAudio);
-    EXPECT_EQ(audio->pts.size(), sourceAudio->pts.size());
-    EXPECT_NEAR(video->pts.front(), audio->pts.front(), 0.1);
-    EXPECT_LE(longestHole(*audio), 0.5);
+        // Both streams are in the file, whole, and start together as they do in the source.
+        MediaInfo info = probeMedia(mp4(static_cast<int>(e) + 1));
+        EXPECT_EQ(info.video, 1);
+        EXPECT_EQ(info.audio, 1);
+        EXPECT_NEAR(info.duration, 4.0, 0.5);
+        auto timeline = readTimeline(mp4(static_cast<int>(e) + 1));
+        const StreamTimeline* video = timelineOf(timeline, AVMEDIA_TYPE_VIDEO);
+        const StreamTimeline* audio = timelineOf(timeline, AVMEDIA_TYPE_AUDIO);
+        ASSERT_TRUE(video && audio);
+        std::string sound;
+        for (const auto& line : readFile(fixture / "vaudio/index.m3u8") | std::views::split('\n')) {
+            std::string name(line.begin(), line.end());
+            const std::string map = "#EXT-X-MAP:URI=\"";
+            if (name.rfind(map, 0) == 0)
+                name = name.substr(map.size(), name.find('"', map.size()) - map.size());
+            else if (name.empty() || name[0] == '#')
+                continue;
+            sound += readFile(fixture / "vaudio" / name);
+        }
+        writeFile(fs::path(temp.path().toStdString()) / "sound", sound);
+        auto source = readTimeline(temp.path().toStdString() + "/sound");
+        const StreamTimeline* sourceAudio = timelineOf(source, AVMEDIA_TYPE_AUDIO);
+        ASSERT_TRUE(sourceAudio);
+        EXPECT_EQ(audio->pts.size(), sourceAudio->pts.size());
+        EXPECT_NEAR(video->pts.front(), audio->pts.front(), 0.1);
+        EXPECT_LE(longestHole(*audio), 0.5);
+    }
 }
 
 } // namespace
