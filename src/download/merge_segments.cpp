@@ -884,7 +884,17 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
             names += (names.empty() ? "" : ", ") + namesOf(audio.missing, std::string(kAudioFolderName) + sep, 20);
         view.appendLog("第 " + episode + " 集缺少 " + std::to_string(missingCount) + " 个分段: " + names, kMergeLog);
     } else if (report.written && !report.leftOut.empty()) {
-        view.setCellText(row, kColumnStatus, "缺" + std::to_string(report.leftOut.size()) + "路流");
+        // The row names the kind of media the file lacks: 缺音频, 缺视频, 缺音视频, or 缺部分内容
+        // when a stretch of the segments could not be read at all.
+        bool audioOut = false, videoOut = false, otherOut = false;
+        for (const auto& what : report.leftOut) {
+            audioOut = audioOut || what.rfind(mediaKind(AVMEDIA_TYPE_AUDIO), 0) == 0;
+            videoOut = videoOut || what.rfind(mediaKind(AVMEDIA_TYPE_VIDEO), 0) == 0;
+            otherOut = otherOut || (what.rfind(mediaKind(AVMEDIA_TYPE_AUDIO), 0) != 0 &&
+                                    what.rfind(mediaKind(AVMEDIA_TYPE_VIDEO), 0) != 0);
+        }
+        view.setCellText(row, kColumnStatus,
+                         otherOut ? "缺部分内容" : audioOut && videoOut ? "缺音视频" : audioOut ? "缺音频" : "缺视频");
     } else {
         view.setCellText(row, kColumnStatus, n == 0 ? "无分段" : "合并失败");
     }

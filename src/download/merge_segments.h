@@ -77,6 +77,7 @@ struct MergeReport {
 // Merges the episode's segments (episode folder = seriesPath + separator + episode) into
 // seriesPath + separator + episode + ".mp4"; logs on the merge log, writes the row's 状态 and 已下载
 // cells and 进度条1. A separate audio rendition listed in the kAudioFolderName folder goes into the
-// same file. Only a merge with nothing missing (no segment, no stream) says "完成", clears the row's check mark and,
+// same file. Streams the MP4 cannot hold are named on the merge log, and the row says what kind of
+// media the file lacks. Only a merge with nothing missing (no segment, no stream) says "完成", clears the row's check mark and,
 // when 选择框_删除 is ticked, deletes the episode folder. Runs on the calling thread.
 MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode, const std::string& seriesPath);

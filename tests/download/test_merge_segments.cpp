@@ -259,7 +259,7 @@ TEST_F(MergeTest, AStreamTheMp4CannotHoldIsNamedAndTheEpisodeIsNotFinished)
     EXPECT_NE(report.leftOut[0].find("s302m"), std::string::npos);
     EXPECT_NE(report.leftOut[0].find("第 4 段"), std::string::npos) << report.leftOut[0];
     auto row = view.row(0);
-    EXPECT_EQ(row.cells[kColumnStatus], "缺1路流");
+    EXPECT_EQ(row.cells[kColumnStatus], "缺音频");
     EXPECT_TRUE(row.checked);
     EXPECT_EQ(view.logCountPrefix(kMergeLog, "第 1 集有 1 路流未能写入MP4: " + report.leftOut[0]), 1);
     MediaInfo info = probeMedia(mp4());
