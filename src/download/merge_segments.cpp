@@ -205,6 +205,50 @@ std::string mediaKind(AVMediaType type)
     return type == AVMEDIA_TYPE_VIDEO ? "视频" : "音频";
 }
 
+// The timestamp (90 kHz) of a packed audio segment's first sample: the ID3 PRIV frame
+// "com.apple.streaming.transportStreamTimestamp" at the start of the file. AV_NOPTS_VALUE when
+// the file does not start with one.
+int64_t packedAudioTimestamp(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return AV_NOPTS_VALUE;
+    unsigned char head[10];
+    std::string tag;
+    if (std::fread(head, 1, 10, f) == 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
+        const size_t size = (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 | (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
+        tag.resize(std::min<size_t>(size, 1 << 16));
+        tag.resize(std::fread(tag.data(), 1, tag.size(), f));
+    }
+    std::fclose(f);
+    const int version = tag.empty() ? 0 : head[3];
+    static const std::string owner = "com.apple.streaming.transportStreamTimestamp";
+    for (size_t at = 0; at + 10 <= tag.size();) {
+        auto byte = [&](size_t i) { return static_cast<unsigned char>(tag[at + i]); };
+        const size_t length = version >= 4 ? (byte(4) & 0x7f) << 21 | (byte(5) & 0x7f) << 14 | (byte(6) & 0x7f) << 7 |
+                                                 (byte(7) & 0x7f)
+                                           : size_t(byte(4)) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7);
+        if (length == 0 || at + 10 + length > tag.size())
+            break;
+        if (tag.compare(at, 4, "PRIV") == 0 && length >= owner.size() + 1 + 8 &&
+            tag.compare(at + 10, owner.size() + 1, owner.c_str(), owner.size() + 1) == 0) {
+            int64_t ts = 0;
+            for (size_t i = 0; i < 8; ++i)
+                ts = ts << 8 | static_cast<unsigned char>(tag[at + 10 + owner.size() + 1 + i]);
+            return ts & ((int64_t(1) << 33) - 1);
+        }
+        at += 10 + length;
+    }
+    return AV_NOPTS_VALUE;
+}
+
+// Whether a demuxer reads a raw audio stream, whose timestamps only count samples from its start.
+bool rawAudio(const AVFormatContext* ctx)
+{
+    const std::string name = ctx->iformat->name;
+    return name == "aac" || name == "mp3" || name == "ac3" || name == "eac3";
+}
+
 class Remuxer {
 public:
     Remuxer(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
@@ -399,6 +443,10 @@ private:
         size_t input = 0;
         Plan plan;
         InputClock clock;
+        // Packed audio: where its sample count starts on the transport clock (µs), or
+        // AV_NOPTS_VALUE when unknown, and whether it has a clock of its own at all.
+        int64_t baseUs = 0;
+        bool ownClock = true;
         AVPacket* pkt = nullptr;
         bool has = false;
         bool done = false;
@@ -440,6 +488,13 @@ private:
                 av_packet_unref(s.pkt);
                 continue;
             }
+            if (s.baseUs != 0) {
+                const int64_t base = av_rescale_q(s.baseUs, kMicroseconds, st->time_base);
+                if (s.pkt->pts != AV_NOPTS_VALUE)
+                    s.pkt->pts += base;
+                if (s.pkt->dts != AV_NOPTS_VALUE)
+                    s.pkt->dts += base;
+            }
             s.has = true;
         }
         return true;
@@ -470,6 +525,18 @@ private:
             s->d = s->demuxer.get();
             s->input = i;
             s->plan = plans_[r][i];
+            if (rawAudio(s->d->ctx)) {
+                // Packed audio carries the time of its first sample in an ID3 tag; without one it
+                // can only start with the run.
+                int64_t ts = AV_NOPTS_VALUE;
+                for (const auto& f : run.inputs[i].files)
+                    if (f.segment > 0) {
+                        ts = packedAudioTimestamp(f.path);
+                        break;
+                    }
+                s->ownClock = ts != AV_NOPTS_VALUE;
+                s->baseUs = s->ownClock ? av_rescale_q(ts, AVRational{1, 90000}, kMicroseconds) : 0;
+            }
             s->pkt = av_packet_alloc();
             if (s->pkt == nullptr)
                 return fail("内存不足");
@@ -477,23 +544,32 @@ private:
         }
         // The run starts, on one clock for all of its inputs, where the output has got to: its
         // earliest stream (of those it starts with) at the end of what came before.
-        int64_t start = AV_NOPTS_VALUE;
-        for (const auto& s : slots) {
-            const auto& atStart = atStart_[r][s->input];
-            for (size_t k = 0; k < s->plan.size() && k < s->d->ctx->nb_streams; ++k) {
-                AVStream* st = s->d->ctx->streams[k];
-                if (s->plan[k] < 0 || !atStart[k] || st->start_time == AV_NOPTS_VALUE)
+        auto startOf = [&](const Slot& s) {
+            int64_t start = AV_NOPTS_VALUE;
+            const auto& atStart = atStart_[r][s.input];
+            for (size_t k = 0; k < s.plan.size() && k < s.d->ctx->nb_streams; ++k) {
+                AVStream* st = s.d->ctx->streams[k];
+                if (s.plan[k] < 0 || !atStart[k] || st->start_time == AV_NOPTS_VALUE)
                     continue;
-                int64_t at = av_rescale_q(st->start_time, st->time_base, kMicroseconds);
+                int64_t at = av_rescale_q(st->start_time, st->time_base, kMicroseconds) + s.baseUs;
                 start = start == AV_NOPTS_VALUE ? at : std::min(start, at);
             }
+            return start;
+        };
+        int64_t start = AV_NOPTS_VALUE;
+        for (const auto& s : slots) {
+            int64_t at = s->ownClock ? startOf(*s) : AV_NOPTS_VALUE;
+            if (at != AV_NOPTS_VALUE)
+                start = start == AV_NOPTS_VALUE ? at : std::min(start, at);
         }
         ++epochs_;
         for (auto& s : slots) {
             s->clock = InputClock{};
             s->clock.epoch = epochs_;
-            s->clock.pending = start == AV_NOPTS_VALUE;
-            s->clock.offsetUs = start == AV_NOPTS_VALUE ? 0 : endUs_ - start;
+            // An input without a clock of its own starts with the run.
+            const int64_t from = s->ownClock ? start : startOf(*s);
+            s->clock.pending = from == AV_NOPTS_VALUE;
+            s->clock.offsetUs = from == AV_NOPTS_VALUE ? 0 : endUs_ - from;
         }
         for (;;) {
             Slot* next = nullptr;

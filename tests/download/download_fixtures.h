@@ -50,6 +50,13 @@ inline fs::path u8(const std::string& s)
     return fs::path(std::u8string(s.begin(), s.end()));
 }
 
+inline std::string replaceAll(std::string s, const std::string& from, const std::string& to)
+{
+    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+        s.replace(at, from.size(), to);
+    return s;
+}
+
 // A fixture folder, made once per build folder: built aside by build(folder), then moved into place
 // with its "done" mark, so that test programs running at the same time never see half of one.
 inline fs::path fixtureFolder(const std::string& name, const std::function<bool(const fs::path&)>& build)
@@ -235,6 +242,32 @@ inline fs::path masterFixture(bool fragmented)
             master += line + "\n";
         }
         writeFile(dir / "master.m3u8", master);
+        if (fragmented)
+            return true;
+        // The same tone as packed audio (ADTS segments, each encoded by itself, whose first
+        // sample's time on the transport clock is in an ID3 PRIV tag, 1.4 s as the TS media start
+        // plus the segment's place), in vpacked/, named by master-packed.m3u8.
+        fs::create_directories(dir / "vpacked");
+        std::string list = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+        for (int k = 0; k < 4; ++k) {
+            const uint64_t ts = 126000 + 90000ull * k;
+            std::string priv;
+            for (int b = 7; b >= 0; --b) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>((ts >> (8 * b)) & 0xff));
+                priv += hex;
+            }
+            const std::string name = "seg" + std::to_string(k) + ".aac";
+            std::string packed = "ffmpeg -y -nostdin -loglevel error -f lavfi -i sine=frequency=440:sample_rate=44100 "
+                                 "-ss " + std::to_string(k) + " -t 1 -c:a aac -b:a 64k -f adts -write_id3v2 1 "
+                                 "-metadata 'id3v2_priv.com.apple.streaming.transportStreamTimestamp=" + priv + "' '" +
+                                 (dir / "vpacked" / name).string() + "'";
+            if (std::system(packed.c_str()) != 0)
+                return false;
+            list += "#EXTINF:1.000000,\n" + name + "\n";
+        }
+        writeFile(dir / "vpacked" / "index.m3u8", list + "#EXT-X-ENDLIST\n");
+        writeFile(dir / "master-packed.m3u8", replaceAll(master, "vaudio/index.m3u8", "vpacked/index.m3u8"));
         return true;
     });
 }
@@ -331,12 +364,6 @@ inline void serveFolder(TestServer& server, const fs::path& dir, const std::stri
     }
 }
 
-inline std::string replaceAll(std::string s, const std::string& from, const std::string& to)
-{
-    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
-        s.replace(at, from.size(), to);
-    return s;
-}
 
 // What libavformat sees in a merged file.
 struct MediaInfo {

@@ -101,21 +101,28 @@ TEST_F(StreamRunTest, DiscontinuityTagsReachTheMergeAndTheInsertedRunStaysInStep
 
 TEST_F(StreamRunTest, AMasterWithASeparateAudioRenditionGivesAFileWithBoth)
 {
+    // TS and fragmented MP4 throughout; and TS pictures with packed audio, whose clock is in an
+    // ID3 tag at the start of each segment.
     struct Case {
         bool fragmented;
         const char* prefix;
+        const char* master;
+        const char* audioFolder;
         const char* ext;
-    } cases[] = {{false, "/m-ts", ".ts"}, {true, "/m-fmp4", ".m4s"}};
+        const char* audioExt;
+    } cases[] = {{false, "/m-ts", "master.m3u8", "vaudio", ".ts", ".ts"},
+                 {true, "/m-fmp4", "master.m3u8", "vaudio", ".m4s", ".m4s"},
+                 {false, "/m-packed", "master-packed.m3u8", "vpacked", ".ts", ".aac"}};
     std::vector<fs::path> fixtures;
     for (const auto& c : cases) {
         fixtures.push_back(masterFixture(c.fragmented));
         ASSERT_FALSE(fixtures.back().empty()) << c.prefix;
         server.serveFolder(std::string(c.prefix) + "/", fixtures.back().string());
-        view->addRow(server.url(std::string(c.prefix) + "/master.m3u8"), true);
+        view->addRow(server.url(std::string(c.prefix) + "/" + c.master), true);
     }
     run();
 
-    for (size_t e = 0; e < 2; ++e) {
+    for (size_t e = 0; e < std::size(cases); ++e) {
         const Case& c = cases[e];
         const fs::path& fixture = fixtures[e];
         const std::string prefix = c.prefix;
@@ -123,15 +130,16 @@ TEST_F(StreamRunTest, AMasterWithASeparateAudioRenditionGivesAFileWithBoth)
         auto row = view->row(static_cast<int>(e));
         EXPECT_EQ(row.cells[kColumnStatus], "完成");
         const size_t videoSegments = segmentLines(fixture / "v0/index.m3u8").size();
-        const size_t audioSegments = segmentLines(fixture / "vaudio/index.m3u8").size();
+        const fs::path audioFolder = fixture / c.audioFolder;
+        const size_t audioSegments = segmentLines(audioFolder / "index.m3u8").size();
         EXPECT_EQ(row.cells[kColumnSegments], std::to_string(videoSegments + audioSegments));
         // The variant of highest average bandwidth, and its group's default rendition, once each.
-        EXPECT_TRUE(view->logHas(kStatusLog, "解析" + server.url(prefix + "/vaudio/index.m3u8")));
+        EXPECT_TRUE(view->logHas(kStatusLog, "解析" + server.url(prefix + "/" + c.audioFolder + "/index.m3u8")));
         EXPECT_EQ(server.count(prefix + "/v1/index.m3u8"), 0);
         for (size_t i = 0; i < videoSegments; ++i)
             EXPECT_EQ(server.count(prefix + "/v0/seg" + std::to_string(i) + c.ext), 1) << i;
         for (size_t i = 0; i < audioSegments; ++i)
-            EXPECT_EQ(server.count(prefix + "/vaudio/seg" + std::to_string(i) + c.ext), 1) << i;
+            EXPECT_EQ(server.count(prefix + "/" + c.audioFolder + "/seg" + std::to_string(i) + c.audioExt), 1) << i;
 
         // Both streams are in the file, whole, and start together as they do in the source.
         MediaInfo info = probeMedia(mp4(static_cast<int>(e) + 1));
@@ -143,14 +151,14 @@ TEST_F(StreamRunTest, AMasterWithASeparateAudioRenditionGivesAFileWithBoth)
         const StreamTimeline* audio = timelineOf(timeline, AVMEDIA_TYPE_AUDIO);
         ASSERT_TRUE(video && audio);
         std::string sound;
-        for (const auto& line : readFile(fixture / "vaudio/index.m3u8") | std::views::split('\n')) {
+        for (const auto& line : readFile(audioFolder / "index.m3u8") | std::views::split('\n')) {
             std::string name(line.begin(), line.end());
             const std::string map = "#EXT-X-MAP:URI=\"";
             if (name.rfind(map, 0) == 0)
                 name = name.substr(map.size(), name.find('"', map.size()) - map.size());
             else if (name.empty() || name[0] == '#')
                 continue;
-            sound += readFile(fixture / "vaudio" / name);
+            sound += readFile(audioFolder / name);
         }
         writeFile(fs::path(temp.path().toStdString()) / "sound", sound);
         auto source = readTimeline(temp.path().toStdString() + "/sound");
