@@ -443,8 +443,8 @@ private:
         size_t input = 0;
         Plan plan;
         InputClock clock;
-        // Packed audio: where its sample count starts on the transport clock (µs), or
-        // AV_NOPTS_VALUE when unknown, and whether it has a clock of its own at all.
+        // Packed audio: where its sample count starts on the transport clock (µs), and whether it
+        // has a clock of its own at all (it has not without its ID3 timestamp).
         int64_t baseUs = 0;
         bool ownClock = true;
         AVPacket* pkt = nullptr;
@@ -466,8 +466,7 @@ private:
             const int index = s.pkt->stream_index;
             AVStream* st = s.d->ctx->streams[index];
             // A stream that appears within the run (a new program map) is placed now.
-            while (static_cast<int>(s.plan.size()) <= index)
-            {
+            while (static_cast<int>(s.plan.size()) <= index) {
                 AVStream* added = s.d->ctx->streams[s.plan.size()];
                 s.plan.push_back(place(added->codecpar, added->time_base, run, true));
             }

@@ -364,7 +364,6 @@ inline void serveFolder(TestServer& server, const fs::path& dir, const std::stri
     }
 }
 
-
 // What libavformat sees in a merged file.
 struct MediaInfo {
     bool opened = false;
