@@ -241,8 +241,9 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
                        kMergeLog);
         view.setCellText(run->row, kColumnDownloaded, std::to_string(done));
     } else {
-        view.appendLog("下载失败 " + segmentIndex + ".ts (" + (reason.empty() ? "已中止" : reason) + ") = " + name,
-                       kMergeLog);
+        // The file as the merge names it: "4.ts", or "audio/2.ts" for an audio rendition's.
+        const std::string file = path.substr(std::min(path.size(), run->folder.size() + pathSeparator().size()));
+        view.appendLog("下载失败 " + file + " (" + (reason.empty() ? "已中止" : reason) + ") = " + name, kMergeLog);
     }
     run->segmentEnded(index, ok);
 }

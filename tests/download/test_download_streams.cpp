@@ -170,4 +170,24 @@ TEST_F(StreamRunTest, AMasterWithASeparateAudioRenditionGivesAFileWithBoth)
     }
 }
 
+TEST_F(StreamRunTest, AnAudioSegmentThatNeverComesIsNamedAndTheRestIsMerged)
+{
+    fs::path fixture = masterFixture(false);
+    ASSERT_FALSE(fixture.empty());
+    server.serveFolder("/m/", fixture.string());
+    server.on("/m/vaudio/seg1.ts", CannedResponse{404, {"Content-Type: text/html"}, "<html>404</html>"});
+    settings.retries = 0;
+    view->addRow(server.url("/m/master.m3u8"), true);
+    run();
+
+    auto row = view->row(0);
+    EXPECT_EQ(row.cells[kColumnStatus], "缺1段");
+    EXPECT_TRUE(row.checked);
+    EXPECT_TRUE(view->logHas(kMergeLog, "下载失败 audio/2.ts (HTTP 404) = seg1.ts"));
+    EXPECT_TRUE(view->logHas(kMergeLog, "第 1 集缺少 1 个分段: audio/2.ts"));
+    MediaInfo info = probeMedia(mp4(1));
+    EXPECT_EQ(info.video, 1);
+    EXPECT_EQ(info.audio, 1);
+}
+
 } // namespace
