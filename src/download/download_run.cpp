@@ -98,6 +98,9 @@ bool claimRun()
 
 struct SegmentJob {
     std::string url;
+    std::string path;   // the segment file
+    std::string dir;    // the folder it lies in, whose sources record names it
+    int number = 0;     // its number within that folder
     TransferOptions options;
     std::string source; // what the file is made from, as the sources record names it
 };
@@ -156,8 +159,9 @@ struct EpisodeRun {
     void recordSource(int index)
     {
         std::lock_guard lock(recordMutex);
-        std::ofstream out(u8path(folder + pathSeparator() + kSegmentSourcesName), std::ios::binary | std::ios::app);
-        out << index << '\t' << jobs[index - 1].source << '\n';
+        const SegmentJob& job = jobs[index - 1];
+        std::ofstream out(u8path(job.dir + pathSeparator() + kSegmentSourcesName), std::ios::binary | std::ios::app);
+        out << job.number << '\t' << job.source << '\n';
     }
 };
 
@@ -222,6 +226,7 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieT
     options.cookies = cookieText;
     options.extraHeaders = kPlaylistHeader;
     options.returnedHeaders = &headers;
+    options.effectiveUrl = &out.url;
     out.body = fetchPage(trimLineEnd(url), options);
     // The status of the last answer (after redirects) is the last "HTTP/" status line.
     size_t at = headers.rfind("HTTP/");
@@ -324,7 +329,8 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
         run->segmentEnded(index, false);
         return;
     }
-    const std::string path = run->folder + pathSeparator() + segmentIndex + ".ts";
+    const SegmentJob& job = run->jobs[index - 1];
+    const std::string& path = job.path;
     std::error_code ec;
     // A file under the segment's own name is always whole (transfers write aside, then rename).
     // One left by an earlier run is still here only when the sources record says it came from
@@ -332,7 +338,6 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
     bool ok = fs::is_regular_file(u8path(path), ec) && fs::file_size(u8path(path), ec) > 0;
     bool undecryptable = false;
     std::string reason;
-    const SegmentJob& job = run->jobs[index - 1];
     for (int attempt = 0; !ok && attempt <= run->settings.retries; ++attempt) {
         if (attempt > 0 && !pauseUnlessAborted(run->settings.retryPauseMs * attempt))
             break;
@@ -353,8 +358,9 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
                        kMergeLog);
         view.setCellText(run->row, kColumnDownloaded, std::to_string(done));
     } else {
-        view.appendLog("下载失败 " + segmentIndex + ".ts (" + (reason.empty() ? "已中止" : reason) + ") = " + name,
-                       kMergeLog);
+        // The file as the merge names it: "4.ts", or "audio/2.ts" for an audio rendition's.
+        const std::string file = path.substr(std::min(path.size(), run->folder.size() + pathSeparator().size()));
+        view.appendLog("下载失败 " + file + " (" + (reason.empty() ? "已中止" : reason) + ") = " + name, kMergeLog);
     }
     run->segmentEnded(index, ok, undecryptable);
 }
@@ -466,98 +472,153 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     FetchResult page = fetch(address, view.cookieText());
     if (!page.ok)
         return fail("解析失败", "列表获取失败: " + trimLineEnd(address) + " (" + page.error + ")");
-    HlsPlaylist playlist = parseHlsPlaylist(page.body, address);
+    // Addresses in a playlist are relative to where it was answered from, after redirects.
+    auto base = [](const FetchResult& answer, const std::string& asked) {
+        return answer.url.empty() ? asked : answer.url;
+    };
+    HlsPlaylist playlist = parseHlsPlaylist(page.body, base(page, address));
     if (!playlist.valid)
         return fail("解析失败", "不是有效的m3u8列表: " + trimLineEnd(address));
+    std::string audioUri; // a separate audio rendition the variant plays with
     if (playlist.master) {
         int best = bestVariant(playlist);
         if (best < 0)
             return fail("解析失败", "主列表中没有可用的码流: " + trimLineEnd(address));
+        const int rendition = audioRendition(playlist, playlist.variants[best]);
+        if (rendition >= 0)
+            audioUri = playlist.renditions[rendition].uri;
         const std::string media = playlist.variants[best].uri;
         view.appendLog("解析" + media, kStatusLog);
         page = fetch(media, view.cookieText());
         if (!page.ok)
             return fail("解析失败", "列表获取失败: " + media + " (" + page.error + ")");
-        playlist = parseHlsPlaylist(page.body, media);
+        playlist = parseHlsPlaylist(page.body, base(page, media));
         if (!playlist.valid || playlist.master)
             return fail("解析失败", "不是有效的m3u8列表: " + media);
     }
+    // The audio rendition's own list, read like the media playlist; its segments are kept in a
+    // folder of their own and go into the same file.
+    const std::string audioFolder = folder + pathSeparator() + kAudioFolderName;
+    HlsPlaylist audio;
+    std::error_code audioEc;
+    if (!audioUri.empty()) {
+        view.appendLog("解析" + audioUri, kStatusLog);
+        page = fetch(audioUri, view.cookieText());
+        if (!page.ok)
+            return fail("解析失败", "列表获取失败: " + audioUri + " (" + page.error + ")");
+        audio = parseHlsPlaylist(page.body, base(page, audioUri));
+        if (!audio.valid || audio.master || audio.segments.empty())
+            return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
+        if (playlist.unsupportedMethod.empty())
+            playlist.unsupportedMethod = audio.unsupportedMethod;
+        fs::create_directory(u8path(audioFolder), audioEc);
+    } else {
+        // Audio segments of an earlier run whose variant had a separate rendition are not this one's.
+        fs::remove_all(u8path(audioFolder), audioEc);
+    }
     if (!playlist.unsupportedMethod.empty())
         return fail("不支持加密", "第 " + episode + " 集的加密方式 " + playlist.unsupportedMethod + " 无法解密,已跳过");
-    const int n = static_cast<int>(playlist.segments.size());
-    if (n == 0)
+    const int videoCount = static_cast<int>(playlist.segments.size());
+    const int n = videoCount + static_cast<int>(audio.segments.size());
+    if (videoCount == 0)
         return fail("无分段", "解析完成,共有 0 条TS");
 
     // Keys, fetched once per URI.
     std::map<std::string, std::string> keys;
-    for (const auto& seg : playlist.segments) {
-        if (seg.keyIndex < 0)
-            continue;
-        const std::string& uri = playlist.keys[seg.keyIndex].uri;
-        if (keys.count(uri))
-            continue;
-        FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs, &abortRequested);
-        if (!key.ok)
-            return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
-        if (key.body.size() != 16)
-            return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" + std::to_string(key.body.size()) + " 字节)");
-        keys[uri] = key.body;
-    }
-    // Initialisation sections, kept beside the segments.
-    std::vector<std::string> mapFiles(playlist.maps.size());
-    for (const auto& seg : playlist.segments) {
-        if (seg.mapIndex < 0 || !mapFiles[seg.mapIndex].empty())
-            continue;
-        const HlsMap& map = playlist.maps[seg.mapIndex];
-        const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
-        FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                                      &abortRequested);
-        if (!body.ok || body.body.empty())
-            return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
-        const std::string path = folder + pathSeparator() + file;
-        FILE* f = openUtf8(path + ".part", "wb");
-        bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f) == body.body.size();
-        if (f && std::fclose(f) != 0)
-            written = false;
-        std::error_code ec;
-        if (written)
-            fs::rename(u8path(path + ".part"), u8path(path), ec);
-        if (!written || ec)
-            return fail("解析失败", "无法写入 " + path);
-        mapFiles[seg.mapIndex] = file;
-    }
+    auto fetchKeys = [&](const HlsPlaylist& list) {
+        for (const auto& seg : list.segments) {
+            if (seg.keyIndex < 0)
+                continue;
+            const std::string& uri = list.keys[seg.keyIndex].uri;
+            if (keys.count(uri))
+                continue;
+            FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs, &abortRequested);
+            if (!key.ok)
+                return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
+            if (key.body.size() != 16)
+                return fail("密钥错误",
+                            "密钥长度不是16字节: " + uri + " (" + std::to_string(key.body.size()) + " 字节)");
+            keys[uri] = key.body;
+        }
+        return true;
+    };
+    if (!fetchKeys(playlist) || !fetchKeys(audio))
+        return false;
+    // Initialisation sections, kept beside the segments they serve.
+    auto saveMaps = [&](const HlsPlaylist& list, const std::string& dir, std::vector<std::string>& mapFiles) {
+        mapFiles.assign(list.maps.size(), {});
+        for (const auto& seg : list.segments) {
+            if (seg.mapIndex < 0 || !mapFiles[seg.mapIndex].empty())
+                continue;
+            const HlsMap& map = list.maps[seg.mapIndex];
+            const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
+            FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
+                                          &abortRequested);
+            if (!body.ok || body.body.empty())
+                return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
+            const std::string path = dir + pathSeparator() + file;
+            FILE* f = openUtf8(path + ".part", "wb");
+            bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f) == body.body.size();
+            if (f && std::fclose(f) != 0)
+                written = false;
+            std::error_code ec;
+            if (written)
+                fs::rename(u8path(path + ".part"), u8path(path), ec);
+            if (!written || ec)
+                return fail("解析失败", "无法写入 " + path);
+            mapFiles[seg.mapIndex] = file;
+        }
+        return true;
+    };
+    std::vector<std::string> mapFiles, audioMapFiles;
+    if (!saveMaps(playlist, folder, mapFiles) || !saveMaps(audio, audioFolder, audioMapFiles))
+        return false;
 
     auto run = std::make_shared<EpisodeRun>();
     run->view = viewPtr;
     run->settings = settings;
     run->row = row;
     run->folder = folder;
-    std::vector<SegmentListEntry> list;
-    for (int i = 0; i < n; ++i) {
-        const HlsSegment& seg = playlist.segments[i];
-        SegmentJob job;
-        job.url = seg.uri;
-        job.options.range = seg.range;
-        job.options.connectTimeoutMs = settings.connectTimeoutMs;
-        job.options.stallTimeoutMs = settings.stallTimeoutMs;
-        job.options.lowSpeedBytes = settings.lowSpeedBytes;
-        job.options.lowSpeedSeconds = settings.lowSpeedSeconds;
-        job.options.caFile = settings.caFile;
-        job.source = segmentSource(seg, playlist);
-        if (seg.keyIndex >= 0) {
-            const std::string& key = keys[playlist.keys[seg.keyIndex].uri];
-            job.options.decrypt = true;
-            std::copy(key.begin(), key.end(), job.options.key.begin());
-            job.options.iv = seg.iv;
+    // The segments are numbered in one sequence, the audio rendition's after the media playlist's;
+    // each list numbers its own files from 1. Each folder keeps only segment files of its own
+    // sources: files of another route, or of another series under the same folder name, must not
+    // be merged into this episode.
+    auto addJobs = [&](const HlsPlaylist& list, const std::string& dir, const std::vector<std::string>& maps,
+                       const std::string& playlistUrl) {
+        std::vector<SegmentListEntry> entries;
+        std::vector<SegmentJob> jobs;
+        for (size_t i = 0; i < list.segments.size(); ++i) {
+            const HlsSegment& seg = list.segments[i];
+            const int number = static_cast<int>(i) + 1;
+            SegmentJob job;
+            job.url = seg.uri;
+            job.path = dir + pathSeparator() + std::to_string(number) + ".ts";
+            job.dir = dir;
+            job.number = number;
+            job.options.range = seg.range;
+            job.options.connectTimeoutMs = settings.connectTimeoutMs;
+            job.options.stallTimeoutMs = settings.stallTimeoutMs;
+            job.options.lowSpeedBytes = settings.lowSpeedBytes;
+            job.options.lowSpeedSeconds = settings.lowSpeedSeconds;
+            job.options.caFile = settings.caFile;
+            job.source = segmentSource(seg, list);
+            if (seg.keyIndex >= 0) {
+                const std::string& key = keys[list.keys[seg.keyIndex].uri];
+                job.options.decrypt = true;
+                std::copy(key.begin(), key.end(), job.options.key.begin());
+                job.options.iv = seg.iv;
+            }
+            jobs.push_back(job);
+            entries.push_back(SegmentListEntry{number, seg.duration, seg.mapIndex >= 0 ? maps[seg.mapIndex] : "",
+                                               seg.discontinuity});
         }
-        run->jobs.push_back(job);
-        list.push_back(SegmentListEntry{i + 1, seg.duration, seg.mapIndex >= 0 ? mapFiles[seg.mapIndex] : "",
-                                        seg.discontinuity});
-    }
-    writeSegmentList(folder, list);
-    // Segment files of another source (another route, another series under the same folder name)
-    // must not be merged into this episode.
-    keepOnlyMatchingSegments(folder, view.cellText(row, kColumnAddress), run->jobs);
+        writeSegmentList(dir, entries);
+        keepOnlyMatchingSegments(dir, playlistUrl, jobs);
+        run->jobs.insert(run->jobs.end(), jobs.begin(), jobs.end());
+    };
+    addJobs(playlist, folder, mapFiles, address);
+    if (!audio.segments.empty())
+        addJobs(audio, audioFolder, audioMapFiles, audioUri);
 
     view.setCellText(row, kColumnSegments, std::to_string(n));
     view.setCellText(row, kColumnStatus, "解析中");

@@ -227,7 +227,14 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
             options.returnedHeaders->clear();
         if (options.returnedCookies)
             options.returnedCookies->clear();
+        if (options.effectiveUrl)
+            options.effectiveUrl->clear();
         return {};
+    }
+    if (options.effectiveUrl) {
+        char* answered = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &answered);
+        *options.effectiveUrl = answered ? answered : address;
     }
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

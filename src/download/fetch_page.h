@@ -17,6 +17,8 @@
 //   timeoutSeconds: a connection attempt, or a transfer that makes no progress, ends after that
 //           long (the call fails: empty body)
 //   errorText: receives "" on success, otherwise a short reason (transport error, "HTTP 404")
+//   effectiveUrl: receives the address that gave the answer, after redirects (empty on failure),
+//           the base that addresses in the answer are relative to
 // A transfer that fails part-way (cut connection, time-out) gives the empty body, never a
 // truncated one. An error page is returned like any other body.
 struct FetchPageOptions {
@@ -35,6 +37,7 @@ struct FetchPageOptions {
     bool socksProxy = false;
     int timeoutSeconds = 60;
     std::string* errorText = nullptr;
+    std::string* effectiveUrl = nullptr;
 };
 
 std::string fetchPage(const std::string& url, const FetchPageOptions& options = {});

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -235,8 +236,27 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
                         variant.bandwidth = toInt(v);
                     else if (name == "AVERAGE-BANDWIDTH")
                         variant.averageBandwidth = toInt(v);
+                    else if (name == "AUDIO")
+                        variant.audioGroup = v;
                 }
                 pendingVariant = true;
+            } else if (tag == "#EXT-X-MEDIA") {
+                HlsRendition r;
+                for (auto& [name, v] : parseAttributeList(value)) {
+                    if (name == "TYPE")
+                        r.type = v;
+                    else if (name == "GROUP-ID")
+                        r.groupId = v;
+                    else if (name == "NAME")
+                        r.name = v;
+                    else if (name == "LANGUAGE")
+                        r.language = v;
+                    else if (name == "URI")
+                        r.uri = resolve(v);
+                    else if (name == "DEFAULT")
+                        r.isDefault = v == "YES";
+                }
+                pl.renditions.push_back(std::move(r));
             }
             continue;
         }
@@ -280,10 +300,30 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
 
 int bestVariant(const HlsPlaylist& master)
 {
+    auto rank = [](const HlsVariant& v) {
+        return std::make_pair(v.averageBandwidth > 0 ? v.averageBandwidth : v.bandwidth, v.bandwidth);
+    };
     int best = -1;
     for (size_t i = 0; i < master.variants.size(); ++i) {
-        if (best < 0 || master.variants[i].bandwidth > master.variants[best].bandwidth)
+        if (best < 0 || rank(master.variants[i]) > rank(master.variants[best]))
             best = static_cast<int>(i);
     }
     return best;
+}
+
+int audioRendition(const HlsPlaylist& master, const HlsVariant& variant)
+{
+    if (variant.audioGroup.empty())
+        return -1;
+    int first = -1;
+    for (size_t i = 0; i < master.renditions.size(); ++i) {
+        const HlsRendition& r = master.renditions[i];
+        if (r.type != "AUDIO" || r.groupId != variant.audioGroup)
+            continue;
+        if (r.isDefault)
+            return static_cast<int>(i);
+        if (first < 0)
+            first = static_cast<int>(i);
+    }
+    return first;
 }

@@ -43,13 +43,25 @@ struct HlsSegment {
 struct HlsVariant {
     std::string uri; // resolved
     int64_t bandwidth = 0;
-    int64_t averageBandwidth = 0;
+    int64_t averageBandwidth = 0; // 0 when not given
+    std::string audioGroup;       // GROUP-ID of the EXT-X-MEDIA audio renditions it plays with
+};
+
+// One EXT-X-MEDIA rendition of a master playlist.
+struct HlsRendition {
+    std::string type;    // "AUDIO", "SUBTITLES", ...
+    std::string groupId;
+    std::string name;
+    std::string language;
+    std::string uri;     // resolved; empty when the rendition is carried in the variant's own stream
+    bool isDefault = false;
 };
 
 struct HlsPlaylist {
     bool valid = false;  // the text began with #EXTM3U
     bool master = false; // holds EXT-X-STREAM-INF variants
     std::vector<HlsVariant> variants;
+    std::vector<HlsRendition> renditions;
     std::vector<HlsSegment> segments;
     std::vector<HlsKey> keys;
     std::vector<HlsMap> maps;
@@ -73,5 +85,10 @@ bool parseIv(std::string_view text, std::array<uint8_t, 16>& iv);
 // with an empty baseUrl the URIs are kept as written.
 HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl);
 
-// The variant of highest BANDWIDTH (the first on a tie); -1 when there is none.
+// The variant of highest AVERAGE-BANDWIDTH (BANDWIDTH for one that gives no average), then of
+// highest BANDWIDTH, the first on a tie; -1 when there is none.
 int bestVariant(const HlsPlaylist& master);
+
+// The audio rendition a variant plays with: of its audio group, the DEFAULT=YES one, else the
+// first; -1 when the variant names no group or the group has no rendition.
+int audioRendition(const HlsPlaylist& master, const HlsVariant& variant);

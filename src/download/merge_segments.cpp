@@ -4,6 +4,7 @@
 #include "download/hls_playlist.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
 #include <libavutil/mathematics.h>
@@ -12,7 +13,9 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -45,11 +48,12 @@ std::string avError(int code)
     return text;
 }
 
-// Reads the files one after the other as one stream.
+// Reads the files of one input one after the other as one stream.
 struct SequentialReader {
-    const std::vector<std::string>* files = nullptr;
-    const std::function<void(size_t)>* onFile = nullptr;
+    const std::vector<RemuxFile>* files = nullptr;
+    std::function<void(int segment)> onFile;
     size_t next = 0;
+    int segment = 0; // segment number of the file being read
     FILE* current = nullptr;
 
     ~SequentialReader()
@@ -65,10 +69,13 @@ struct SequentialReader {
             if (r->current == nullptr) {
                 if (r->next >= r->files->size())
                     return AVERROR_EOF;
-                size_t i = r->next++;
-                r->current = std::fopen((*r->files)[i].c_str(), "rb");
-                if (r->onFile && *r->onFile)
-                    (*r->onFile)(i);
+                const RemuxFile& file = (*r->files)[r->next++];
+                r->current = std::fopen(file.path.c_str(), "rb");
+                if (file.segment > 0) {
+                    r->segment = file.segment;
+                    if (r->onFile)
+                        r->onFile(file.segment);
+                }
                 if (r->current == nullptr)
                     continue;
             }
@@ -81,53 +88,16 @@ struct SequentialReader {
     }
 };
 
-// Keeps one stream's decoding timestamps rising across segment joins and discontinuities: a jump
-// back, or forward by more than ten seconds, continues from the last timestamp instead.
-struct TimestampTrack {
-    bool started = false;
-    int64_t offset = 0;
-    int64_t lastDts = 0;
-    int64_t lastDuration = 0;
-    int64_t bigJump = 0;
-
-    void fix(AVPacket* pkt)
-    {
-        if (pkt->dts == AV_NOPTS_VALUE)
-            pkt->dts = pkt->pts;
-        if (pkt->dts == AV_NOPTS_VALUE) {
-            pkt->dts = started ? lastDts + std::max<int64_t>(lastDuration, 1) - offset : 0;
-        }
-        if (pkt->pts == AV_NOPTS_VALUE)
-            pkt->pts = pkt->dts;
-        int64_t dts = pkt->dts + offset;
-        if (started) {
-            int64_t step = std::max<int64_t>(lastDuration, 1);
-            if (dts < lastDts || dts > lastDts + bigJump) {
-                offset += lastDts + step - dts;
-                dts = lastDts + step;
-            } else if (dts == lastDts) {
-                offset += 1;
-                dts += 1;
-            }
-        }
-        int64_t pts = pkt->pts + offset;
-        if (pts < dts)
-            pts = dts;
-        if (started && pkt->duration <= 0)
-            lastDuration = dts - lastDts;
-        else if (pkt->duration > 0)
-            lastDuration = pkt->duration;
-        lastDts = dts;
-        started = true;
-        pkt->dts = dts;
-        pkt->pts = pts;
-    }
-};
-
-struct InputOwner {
+// One demuxer over the files of one input, with its stream information read.
+struct Demuxer {
+    SequentialReader reader;
     AVFormatContext* ctx = nullptr;
     AVIOContext* io = nullptr;
-    ~InputOwner()
+
+    Demuxer() = default;
+    Demuxer(const Demuxer&) = delete;
+    Demuxer& operator=(const Demuxer&) = delete;
+    ~Demuxer()
     {
         avformat_close_input(&ctx);
         if (io) {
@@ -135,23 +105,585 @@ struct InputOwner {
             avio_context_free(&io);
         }
     }
-};
 
-struct OutputOwner {
-    AVFormatContext* ctx = nullptr;
-    ~OutputOwner()
+    bool open(const std::vector<RemuxFile>& files, std::function<void(int)> onFile, std::string& error)
     {
-        if (ctx) {
-            if (!(ctx->oformat->flags & AVFMT_NOFILE))
-                avio_closep(&ctx->pb);
-            avformat_free_context(ctx);
+        reader.files = &files;
+        reader.onFile = std::move(onFile);
+        constexpr int kBufferSize = 1 << 16;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+        if (buffer == nullptr) {
+            error = "内存不足";
+            return false;
         }
+        io = avio_alloc_context(buffer, kBufferSize, 0, &reader, &SequentialReader::read, nullptr, nullptr);
+        ctx = avformat_alloc_context();
+        if (io == nullptr || ctx == nullptr) {
+            if (io == nullptr)
+                av_free(buffer);
+            error = "内存不足";
+            return false;
+        }
+        ctx->pb = io;
+        int rc = avformat_open_input(&ctx, nullptr, nullptr, nullptr);
+        if (rc < 0) {
+            error = "无法识别分段格式: " + avError(rc);
+            return false;
+        }
+        rc = avformat_find_stream_info(ctx, nullptr);
+        if (rc < 0) {
+            error = "无法读取流信息: " + avError(rc);
+            return false;
+        }
+        return true;
     }
 };
 
-struct PacketOwner {
-    AVPacket* pkt = av_packet_alloc();
-    ~PacketOwner() { av_packet_free(&pkt); }
+struct ParametersFree {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
+
+constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
+// A timestamp step larger than this (back or forward) within a run is a discontinuity.
+constexpr int64_t kJumpUs = AV_TIME_BASE / 2;
+constexpr int kIgnored = -1;  // not audio or video (timed metadata and the like)
+constexpr int kUnplaced = -2; // media without a track
+
+// One track of the MP4, fed by a stream of each run that carries its kind of media.
+struct Track {
+    std::unique_ptr<AVCodecParameters, ParametersFree> par;
+    AVRational timeBase{1, 90000};
+    AVStream* out = nullptr;
+    int usedInRun = -1;
+    bool started = false;
+    int epoch = -1;            // the timeline of its last packet
+    int64_t lastDts = 0;       // output time base
+    int64_t lastDuration = 0;  // output time base
+    int64_t skew = 0;          // output time base: nudges that keep its timestamps rising
+    int64_t lastDtsUs = 0;
+    int64_t lastEndUs = 0;
+};
+
+// The clock of one input: the offset (µs) that puts its timestamps onto the output's timeline, and
+// the offset before the last jump, for packets that still belong to the old timeline.
+struct InputClock {
+    bool pending = false; // no start known: the first packet sets the offset
+    int epoch = 0;
+    int64_t offsetUs = 0;
+    bool hasPrev = false;
+    int prevEpoch = 0;
+    int64_t prevOffsetUs = 0;
+};
+
+bool usableForMp4(const AVCodecParameters* par)
+{
+    if (par->codec_id == AV_CODEC_ID_NONE)
+        return false;
+    if (avformat_query_codec(av_guess_format("mp4", nullptr, nullptr), par->codec_id, FF_COMPLIANCE_NORMAL) != 1)
+        return false;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
+        return par->width > 0 && par->height > 0;
+    return par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
+}
+
+// Whether a stream with parameters p can continue a track made from t.
+bool continues(const AVCodecParameters* t, const AVCodecParameters* p)
+{
+    if (t->codec_type != p->codec_type || t->codec_id != p->codec_id)
+        return false;
+    if (t->codec_type == AVMEDIA_TYPE_AUDIO) {
+        if (p->sample_rate > 0 && p->sample_rate != t->sample_rate)
+            return false;
+        if (p->ch_layout.nb_channels > 0 && p->ch_layout.nb_channels != t->ch_layout.nb_channels)
+            return false;
+    }
+    return true;
+}
+
+std::string mediaKind(AVMediaType type)
+{
+    return type == AVMEDIA_TYPE_VIDEO ? "视频" : "音频";
+}
+
+// The timestamp (90 kHz) of a packed audio segment's first sample: the ID3 PRIV frame
+// "com.apple.streaming.transportStreamTimestamp" at the start of the file. AV_NOPTS_VALUE when
+// the file does not start with one.
+int64_t packedAudioTimestamp(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return AV_NOPTS_VALUE;
+    unsigned char head[10];
+    std::string tag;
+    if (std::fread(head, 1, 10, f) == 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
+        const size_t size = (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 | (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
+        tag.resize(std::min<size_t>(size, 1 << 16));
+        tag.resize(std::fread(tag.data(), 1, tag.size(), f));
+    }
+    std::fclose(f);
+    const int version = tag.empty() ? 0 : head[3];
+    static const std::string owner = "com.apple.streaming.transportStreamTimestamp";
+    for (size_t at = 0; at + 10 <= tag.size();) {
+        auto byte = [&](size_t i) { return static_cast<unsigned char>(tag[at + i]); };
+        const size_t length = version >= 4 ? (byte(4) & 0x7f) << 21 | (byte(5) & 0x7f) << 14 | (byte(6) & 0x7f) << 7 |
+                                                 (byte(7) & 0x7f)
+                                           : size_t(byte(4)) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7);
+        if (length == 0 || at + 10 + length > tag.size())
+            break;
+        if (tag.compare(at, 4, "PRIV") == 0 && length >= owner.size() + 1 + 8 &&
+            tag.compare(at + 10, owner.size() + 1, owner.c_str(), owner.size() + 1) == 0) {
+            int64_t ts = 0;
+            for (size_t i = 0; i < 8; ++i)
+                ts = ts << 8 | static_cast<unsigned char>(tag[at + 10 + owner.size() + 1 + i]);
+            return ts & ((int64_t(1) << 33) - 1);
+        }
+        at += 10 + length;
+    }
+    return AV_NOPTS_VALUE;
+}
+
+// Whether a demuxer reads a raw audio stream, whose timestamps only count samples from its start.
+bool rawAudio(const AVFormatContext* ctx)
+{
+    const std::string name = ctx->iformat->name;
+    return name == "aac" || name == "mp3" || name == "ac3" || name == "eac3";
+}
+
+class Remuxer {
+public:
+    Remuxer(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
+            const std::function<void(size_t, int)>& onFile)
+        : runs_(runs), outPath_(outPath), outcome_(outcome), onFile_(onFile)
+    {}
+    ~Remuxer()
+    {
+        if (out_) {
+            if (!(out_->oformat->flags & AVFMT_NOFILE))
+                avio_closep(&out_->pb);
+            avformat_free_context(out_);
+        }
+    }
+
+    bool run()
+    {
+        if (!planTracks() || !openOutput())
+            return false;
+        for (size_t r = 0; r < runs_.size(); ++r)
+            if (!writeRun(r))
+                return false;
+        if (packets_ == 0)
+            return fail("分段中没有数据");
+        int rc = av_write_trailer(out_);
+        if (rc < 0)
+            return fail("写入MP4失败: " + avError(rc));
+        return true;
+    }
+
+private:
+    using Plan = std::vector<int>; // track of each stream of an input
+
+    const std::vector<RemuxRun>& runs_;
+    const std::string& outPath_;
+    RemuxOutcome& outcome_;
+    const std::function<void(size_t, int)>& onFile_;
+    AVFormatContext* out_ = nullptr;
+    bool headerWritten_ = false;
+    std::vector<Track> tracks_;
+    std::vector<std::vector<Plan>> plans_; // [run][input]
+    std::vector<std::vector<std::vector<bool>>> atStart_; // [run][input][stream]: in the first segment
+    std::set<std::string> leftOutSeen_;
+    int64_t endUs_ = 0;  // where the output's timeline has got to
+    int epochs_ = 0;
+    int64_t packets_ = 0;
+
+    bool fail(const std::string& why)
+    {
+        outcome_.error = why;
+        return false;
+    }
+
+    std::function<void(int)> progress(size_t input) const
+    {
+        if (!onFile_)
+            return {};
+        return [this, input](int segment) { onFile_(input, segment); };
+    }
+
+    // The track a stream goes to: one of its kind and codec that this run has not fed yet, else a
+    // new one. A stream that turns up after the start of its run (a new program map without a
+    // discontinuity tag) takes over a track of its kind and codec when there is one. Once the header
+    // is written no track can be added.
+    int place(const AVCodecParameters* par, AVRational timeBase, int run, bool late)
+    {
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO)
+            return kIgnored;
+        if (par->codec_id == AV_CODEC_ID_NONE)
+            return kUnplaced;
+        for (size_t t = 0; t < tracks_.size(); ++t) {
+            if (tracks_[t].usedInRun != run && continues(tracks_[t].par.get(), par)) {
+                tracks_[t].usedInRun = run;
+                return static_cast<int>(t);
+            }
+        }
+        if (late || headerWritten_) {
+            for (size_t t = 0; t < tracks_.size(); ++t)
+                if (continues(tracks_[t].par.get(), par))
+                    return static_cast<int>(t);
+        }
+        if (headerWritten_ || !usableForMp4(par))
+            return kUnplaced;
+        Track t;
+        t.par.reset(avcodec_parameters_alloc());
+        if (!t.par || avcodec_parameters_copy(t.par.get(), par) < 0)
+            return kUnplaced;
+        t.usedInRun = run;
+        t.timeBase = timeBase;
+        tracks_.push_back(std::move(t));
+        return static_cast<int>(tracks_.size()) - 1;
+    }
+
+    // Reads every run's stream information (as the writing will read it again) to learn the tracks
+    // the MP4 needs before anything is written; the streams of a run's first segment are the ones
+    // it starts with.
+    bool planTracks()
+    {
+        plans_.resize(runs_.size());
+        atStart_.resize(runs_.size());
+        for (size_t r = 0; r < runs_.size(); ++r) {
+            for (size_t i = 0; i < runs_[r].inputs.size(); ++i) {
+                const auto& files = runs_[r].inputs[i].files;
+                std::vector<RemuxFile> head;
+                for (const auto& f : files) {
+                    head.push_back(f);
+                    if (f.segment > 0)
+                        break;
+                }
+                std::set<int> startIds;
+                if (head.size() < files.size()) {
+                    Demuxer first;
+                    std::string ignored;
+                    if (first.open(head, nullptr, ignored))
+                        for (unsigned k = 0; k < first.ctx->nb_streams; ++k)
+                            startIds.insert(first.ctx->streams[k]->id);
+                }
+                Demuxer d;
+                std::string why;
+                if (!d.open(files, nullptr, why)) {
+                    // The first input must be readable; a later run that is not is left out.
+                    if (r == 0 && i == 0)
+                        return fail(why);
+                    noteLeftOut(firstSegmentText(runs_[r].inputs[i], i) + "起的内容 (" + why + ")");
+                    plans_[r].emplace_back();
+                    atStart_[r].emplace_back();
+                    continue;
+                }
+                Plan plan(d.ctx->nb_streams, kIgnored);
+                std::vector<bool> atStart(d.ctx->nb_streams, true);
+                for (unsigned k = 0; k < d.ctx->nb_streams; ++k) {
+                    AVStream* st = d.ctx->streams[k];
+                    atStart[k] = head.size() == files.size() || startIds.count(st->id) > 0;
+                    plan[k] = place(st->codecpar, st->time_base, static_cast<int>(r), !atStart[k]);
+                }
+                plans_[r].push_back(std::move(plan));
+                atStart_[r].push_back(std::move(atStart));
+            }
+        }
+        if (tracks_.empty())
+            return fail("分段中没有音视频流");
+        return true;
+    }
+
+    bool openOutput()
+    {
+        int rc = avformat_alloc_output_context2(&out_, nullptr, "mp4", outPath_.c_str());
+        if (rc < 0 || out_ == nullptr)
+            return fail("无法创建MP4: " + avError(rc));
+        for (auto& t : tracks_) {
+            t.out = avformat_new_stream(out_, nullptr);
+            if (t.out == nullptr || avcodec_parameters_copy(t.out->codecpar, t.par.get()) < 0)
+                return fail("无法复制流参数");
+            t.out->codecpar->codec_tag = 0;
+            t.out->time_base = t.timeBase;
+        }
+        rc = avio_open(&out_->pb, outPath_.c_str(), AVIO_FLAG_WRITE);
+        if (rc < 0)
+            return fail("无法写入MP4: " + avError(rc));
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "movflags", "+faststart", 0);
+        rc = avformat_write_header(out_, &options);
+        av_dict_free(&options);
+        if (rc < 0)
+            return fail("无法写入MP4头: " + avError(rc));
+        headerWritten_ = true;
+        return true;
+    }
+
+    // "第 5 段" or "分离音轨第 5 段".
+    static std::string segmentText(size_t input, int segment)
+    {
+        return (input == 0 ? "" : "分离音轨") + std::string("第 ") + std::to_string(segment) + " 段";
+    }
+    static std::string firstSegmentText(const RemuxInput& input, size_t index)
+    {
+        for (const auto& f : input.files)
+            if (f.segment > 0)
+                return segmentText(index, f.segment);
+        return segmentText(index, 0);
+    }
+
+    void noteLeftOut(const std::string& what)
+    {
+        if (leftOutSeen_.insert(what).second)
+            outcome_.leftOut.push_back(what);
+    }
+
+    struct Slot {
+        std::unique_ptr<Demuxer> demuxer;
+        Demuxer* d = nullptr;
+        size_t input = 0;
+        Plan plan;
+        InputClock clock;
+        // Packed audio: where its sample count starts on the transport clock (µs), and whether it
+        // has a clock of its own at all (it has not without its ID3 timestamp).
+        int64_t baseUs = 0;
+        bool ownClock = true;
+        AVPacket* pkt = nullptr;
+        bool has = false;
+        bool done = false;
+        ~Slot() { av_packet_free(&pkt); }
+    };
+
+    bool fill(Slot& s, int run)
+    {
+        while (!s.done && !s.has) {
+            int rc = av_read_frame(s.d->ctx, s.pkt);
+            if (rc == AVERROR_EOF) {
+                s.done = true;
+                break;
+            }
+            if (rc < 0)
+                return fail("读取分段失败: " + avError(rc));
+            const int index = s.pkt->stream_index;
+            AVStream* st = s.d->ctx->streams[index];
+            // A stream that appears within the run (a new program map) is placed now.
+            while (static_cast<int>(s.plan.size()) <= index) {
+                AVStream* added = s.d->ctx->streams[s.plan.size()];
+                s.plan.push_back(place(added->codecpar, added->time_base, run, true));
+            }
+            int track = s.plan[index];
+            if (track == kUnplaced) {
+                // A stream the run starts with is named from the run's first segment; one that
+                // turns up later from about where it was read.
+                const auto& atStart = atStart_[run][s.input];
+                const bool fromStart = index < static_cast<int>(atStart.size()) && atStart[index];
+                noteLeftOut(mediaKind(st->codecpar->codec_type) + "流 " + avcodec_get_name(st->codecpar->codec_id) +
+                            " (" +
+                            (fromStart ? firstSegmentText(runs_[run].inputs[s.input], s.input)
+                                       : segmentText(s.input, s.d->reader.segment)) +
+                            "起)");
+            }
+            if (track < 0 || (s.pkt->dts == AV_NOPTS_VALUE && s.pkt->pts == AV_NOPTS_VALUE &&
+                              !tracks_[track].started)) {
+                av_packet_unref(s.pkt);
+                continue;
+            }
+            if (s.baseUs != 0) {
+                const int64_t base = av_rescale_q(s.baseUs, kMicroseconds, st->time_base);
+                if (s.pkt->pts != AV_NOPTS_VALUE)
+                    s.pkt->pts += base;
+                if (s.pkt->dts != AV_NOPTS_VALUE)
+                    s.pkt->dts += base;
+            }
+            s.has = true;
+        }
+        return true;
+    }
+
+    // Where the slot's packet would land on the output's timeline (µs), to interleave inputs.
+    int64_t landing(const Slot& s) const
+    {
+        AVStream* st = s.d->ctx->streams[s.pkt->stream_index];
+        int64_t ts = s.pkt->dts != AV_NOPTS_VALUE ? s.pkt->dts : s.pkt->pts;
+        if (ts == AV_NOPTS_VALUE)
+            return INT64_MIN;
+        return av_rescale_q(ts, st->time_base, kMicroseconds) + (s.clock.pending ? 0 : s.clock.offsetUs);
+    }
+
+    bool writeRun(size_t r)
+    {
+        const RemuxRun& run = runs_[r];
+        std::vector<std::unique_ptr<Slot>> slots;
+        for (size_t i = 0; i < run.inputs.size(); ++i) {
+            if (plans_[r][i].empty())
+                continue; // unreadable, already named
+            auto s = std::make_unique<Slot>();
+            s->demuxer = std::make_unique<Demuxer>();
+            std::string why;
+            if (!s->demuxer->open(run.inputs[i].files, progress(i), why))
+                return fail(why);
+            s->d = s->demuxer.get();
+            s->input = i;
+            s->plan = plans_[r][i];
+            if (rawAudio(s->d->ctx)) {
+                // Packed audio carries the time of its first sample in an ID3 tag; without one it
+                // can only start with the run.
+                int64_t ts = AV_NOPTS_VALUE;
+                for (const auto& f : run.inputs[i].files)
+                    if (f.segment > 0) {
+                        ts = packedAudioTimestamp(f.path);
+                        break;
+                    }
+                s->ownClock = ts != AV_NOPTS_VALUE;
+                s->baseUs = s->ownClock ? av_rescale_q(ts, AVRational{1, 90000}, kMicroseconds) : 0;
+            }
+            s->pkt = av_packet_alloc();
+            if (s->pkt == nullptr)
+                return fail("内存不足");
+            slots.push_back(std::move(s));
+        }
+        // The run starts, on one clock for all of its inputs, where the output has got to: its
+        // earliest stream (of those it starts with) at the end of what came before.
+        auto startOf = [&](const Slot& s) {
+            int64_t start = AV_NOPTS_VALUE;
+            const auto& atStart = atStart_[r][s.input];
+            for (size_t k = 0; k < s.plan.size() && k < s.d->ctx->nb_streams; ++k) {
+                AVStream* st = s.d->ctx->streams[k];
+                if (s.plan[k] < 0 || !atStart[k] || st->start_time == AV_NOPTS_VALUE)
+                    continue;
+                int64_t at = av_rescale_q(st->start_time, st->time_base, kMicroseconds) + s.baseUs;
+                start = start == AV_NOPTS_VALUE ? at : std::min(start, at);
+            }
+            return start;
+        };
+        int64_t start = AV_NOPTS_VALUE;
+        for (const auto& s : slots) {
+            int64_t at = s->ownClock ? startOf(*s) : AV_NOPTS_VALUE;
+            if (at != AV_NOPTS_VALUE)
+                start = start == AV_NOPTS_VALUE ? at : std::min(start, at);
+        }
+        ++epochs_;
+        for (auto& s : slots) {
+            s->clock = InputClock{};
+            s->clock.epoch = epochs_;
+            // An input without a clock of its own starts with the run.
+            const int64_t from = s->ownClock ? start : startOf(*s);
+            s->clock.pending = from == AV_NOPTS_VALUE;
+            s->clock.offsetUs = from == AV_NOPTS_VALUE ? 0 : endUs_ - from;
+        }
+        for (;;) {
+            Slot* next = nullptr;
+            for (size_t i = 0; i < slots.size(); ++i) {
+                if (!fill(*slots[i], static_cast<int>(r)))
+                    return false;
+                if (slots[i]->has && (next == nullptr || landing(*slots[i]) < landing(*next)))
+                    next = slots[i].get();
+            }
+            if (next == nullptr)
+                return true;
+            if (!writePacket(*next))
+                return false;
+            next->has = false;
+        }
+    }
+
+    bool writePacket(Slot& s)
+    {
+        AVPacket* pkt = s.pkt;
+        AVStream* in = s.d->ctx->streams[pkt->stream_index];
+        Track& t = tracks_[s.plan[pkt->stream_index]];
+        const AVRational tbIn = in->time_base;
+        const AVRational tbOut = t.out->time_base;
+        InputClock& c = s.clock;
+
+        int64_t dts = 0, pts = 0;
+        bool newTimeline = false;
+        int64_t duration = pkt->duration > 0 ? av_rescale_q(pkt->duration, tbIn, tbOut) : 0;
+        if (pkt->dts == AV_NOPTS_VALUE && pkt->pts == AV_NOPTS_VALUE) {
+            // No time at all: right after the track's last packet.
+            dts = pts = t.lastDts + std::max<int64_t>(t.lastDuration, 1);
+        } else {
+            if (pkt->dts == AV_NOPTS_VALUE)
+                pkt->dts = pkt->pts;
+            if (pkt->pts == AV_NOPTS_VALUE)
+                pkt->pts = pkt->dts;
+            const int64_t rawDtsUs = av_rescale_q(pkt->dts, tbIn, kMicroseconds);
+            const int64_t rawPtsUs = av_rescale_q(pkt->pts, tbIn, kMicroseconds);
+            if (c.pending) {
+                c.pending = false;
+                c.offsetUs = endUs_ - rawPtsUs;
+            }
+            auto jumped = [&](int64_t offsetUs) {
+                int64_t at = rawDtsUs + offsetUs;
+                return at < t.lastDtsUs - kJumpUs || at > t.lastEndUs + kJumpUs;
+            };
+            int64_t offsetUs = c.offsetUs;
+            int epoch = c.epoch;
+            if (t.started && t.epoch == c.epoch) {
+                if (jumped(c.offsetUs)) {
+                    // The timestamps jumped: the input's streams move on together from the end of
+                    // what has been written.
+                    c.prevOffsetUs = c.offsetUs;
+                    c.prevEpoch = c.epoch;
+                    c.hasPrev = true;
+                    c.epoch = ++epochs_;
+                    c.offsetUs = endUs_ - rawPtsUs;
+                    offsetUs = c.offsetUs;
+                    epoch = c.epoch;
+                }
+            } else if (t.started && c.hasPrev && t.epoch == c.prevEpoch && !jumped(c.prevOffsetUs)) {
+                // A late packet of the timeline before the jump.
+                offsetUs = c.prevOffsetUs;
+                epoch = c.prevEpoch;
+            }
+            if (t.epoch != epoch) {
+                t.skew = 0;
+                newTimeline = true;
+            }
+            t.epoch = epoch;
+            const int64_t offset = av_rescale_q(offsetUs, kMicroseconds, tbOut);
+            dts = av_rescale_q(pkt->dts, tbIn, tbOut) + offset + t.skew;
+            pts = av_rescale_q(pkt->pts, tbIn, tbOut) + offset + t.skew;
+        }
+        if (t.started) {
+            // Decoding times keep rising within a track: a small step back is nudged forward.
+            if (dts < t.lastDts) {
+                int64_t moved = t.lastDts + std::max<int64_t>(t.lastDuration, 1) - dts;
+                t.skew += moved;
+                dts += moved;
+                pts += moved;
+            } else if (dts == t.lastDts) {
+                t.skew += 1;
+                dts += 1;
+                pts += 1;
+            }
+        }
+        if (pts < dts)
+            pts = dts;
+        // Without a duration, the packet is taken to last as long as the one before it.
+        const int64_t length = duration > 0 ? duration : t.lastDuration;
+        if (duration > 0)
+            t.lastDuration = duration;
+        else if (t.started && dts > t.lastDts && !newTimeline)
+            t.lastDuration = dts - t.lastDts;
+        t.lastDts = dts;
+        t.lastDtsUs = av_rescale_q(dts, tbOut, kMicroseconds);
+        const int64_t endUs = av_rescale_q(pts + length, tbOut, kMicroseconds);
+        t.lastEndUs = t.started && !newTimeline ? std::max(t.lastEndUs, endUs) : endUs;
+        t.started = true;
+        endUs_ = std::max(endUs_, endUs);
+
+        pkt->dts = dts;
+        pkt->pts = pts;
+        pkt->duration = duration;
+        pkt->stream_index = t.out->index;
+        pkt->pos = -1;
+        int rc = av_interleaved_write_frame(out_, pkt);
+        av_packet_unref(pkt);
+        if (rc < 0)
+            return fail("写入MP4失败: " + avError(rc));
+        ++packets_;
+        return true;
+    }
 };
 
 bool writeFileAtomically(const std::string& path, const std::string& text)
@@ -236,125 +768,18 @@ bool holdsSegmentFiles(const std::string& episodeFolder)
     return false;
 }
 
-bool remuxToMp4(const std::vector<std::string>& files, const std::string& outPath, std::string& error,
-                const std::function<void(size_t)>& onFile)
+bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
+                const std::function<void(size_t, int)>& onFile)
 {
     // libavformat's notes (such as the faststart second pass) are not for the user's terminal.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
-    SequentialReader reader;
-    reader.files = &files;
-    reader.onFile = &onFile;
-
-    InputOwner in;
-    constexpr int kBufferSize = 1 << 16;
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-    if (buffer == nullptr) {
-        error = "内存不足";
+    if (runs.empty() || runs[0].inputs.empty()) {
+        outcome.error = "没有分段";
         return false;
     }
-    in.io = avio_alloc_context(buffer, kBufferSize, 0, &reader, &SequentialReader::read, nullptr, nullptr);
-    in.ctx = avformat_alloc_context();
-    if (in.io == nullptr || in.ctx == nullptr) {
-        if (in.io == nullptr)
-            av_free(buffer);
-        error = "内存不足";
-        return false;
-    }
-    in.ctx->pb = in.io;
-    int rc = avformat_open_input(&in.ctx, nullptr, nullptr, nullptr);
-    if (rc < 0) {
-        error = "无法识别分段格式: " + avError(rc);
-        return false;
-    }
-    rc = avformat_find_stream_info(in.ctx, nullptr);
-    if (rc < 0) {
-        error = "无法读取流信息: " + avError(rc);
-        return false;
-    }
-
-    OutputOwner out;
-    rc = avformat_alloc_output_context2(&out.ctx, nullptr, "mp4", outPath.c_str());
-    if (rc < 0 || out.ctx == nullptr) {
-        error = "无法创建MP4: " + avError(rc);
-        return false;
-    }
-    std::vector<int> mapping(in.ctx->nb_streams, -1);
-    std::vector<TimestampTrack> tracks;
-    int64_t start = in.ctx->start_time == AV_NOPTS_VALUE ? 0 : in.ctx->start_time;
-    for (unsigned i = 0; i < in.ctx->nb_streams; ++i) {
-        AVStream* src = in.ctx->streams[i];
-        auto type = src->codecpar->codec_type;
-        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO)
-            continue;
-        if (src->codecpar->codec_id == AV_CODEC_ID_NONE)
-            continue;
-        AVStream* dst = avformat_new_stream(out.ctx, nullptr);
-        if (dst == nullptr || avcodec_parameters_copy(dst->codecpar, src->codecpar) < 0) {
-            error = "无法复制流参数";
-            return false;
-        }
-        dst->codecpar->codec_tag = 0;
-        dst->time_base = src->time_base;
-        mapping[i] = static_cast<int>(tracks.size());
-        TimestampTrack t;
-        t.offset = -av_rescale_q(start, AV_TIME_BASE_Q, src->time_base);
-        t.bigJump = av_rescale_q(10, AVRational{1, 1}, src->time_base);
-        tracks.push_back(t);
-    }
-    if (tracks.empty()) {
-        error = "分段中没有音视频流";
-        return false;
-    }
-    rc = avio_open(&out.ctx->pb, outPath.c_str(), AVIO_FLAG_WRITE);
-    if (rc < 0) {
-        error = "无法写入MP4: " + avError(rc);
-        return false;
-    }
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "movflags", "+faststart", 0);
-    rc = avformat_write_header(out.ctx, &options);
-    av_dict_free(&options);
-    if (rc < 0) {
-        error = "无法写入MP4头: " + avError(rc);
-        return false;
-    }
-    PacketOwner packet;
-    AVPacket* pkt = packet.pkt;
-    int64_t packets = 0;
-    while ((rc = av_read_frame(in.ctx, pkt)) >= 0) {
-        int target = pkt->stream_index < static_cast<int>(mapping.size()) ? mapping[pkt->stream_index] : -1;
-        if (target < 0) {
-            av_packet_unref(pkt);
-            continue;
-        }
-        AVStream* src = in.ctx->streams[pkt->stream_index];
-        tracks[target].fix(pkt);
-        pkt->stream_index = target;
-        pkt->pos = -1;
-        av_packet_rescale_ts(pkt, src->time_base, out.ctx->streams[target]->time_base);
-        rc = av_interleaved_write_frame(out.ctx, pkt);
-        av_packet_unref(pkt);
-        if (rc < 0) {
-            error = "写入MP4失败: " + avError(rc);
-            return false;
-        }
-        ++packets;
-    }
-    if (rc != AVERROR_EOF) {
-        error = "读取分段失败: " + avError(rc);
-        return false;
-    }
-    if (packets == 0) {
-        error = "分段中没有数据";
-        return false;
-    }
-    rc = av_write_trailer(out.ctx);
-    if (rc < 0) {
-        error = "写入MP4失败: " + avError(rc);
-        return false;
-    }
-    return true;
+    Remuxer remuxer(runs, outPath, outcome, onFile);
+    return remuxer.run();
 }
 
 bool joinFiles(const std::vector<std::string>& files, const std::string& outPath,
@@ -385,10 +810,68 @@ bool joinFiles(const std::vector<std::string>& files, const std::string& outPath
     return ok;
 }
 
+namespace {
+
+// The segments of one list (the episode's, or its audio rendition's) that have a file, split into
+// runs at each discontinuity and at each change of initialisation section, which goes in front of
+// its run.
+struct ListedSegments {
+    std::vector<std::vector<RemuxFile>> runs;
+    std::vector<int> missing;
+    int present = 0;
+    int expected = 0;
+};
+
+ListedSegments collectSegments(const std::string& folder)
+{
+    const std::string sep = pathSeparator();
+    ListedSegments out;
+    std::vector<SegmentListEntry> entries = readSegmentList(folder);
+    out.expected = static_cast<int>(entries.size());
+    std::string map;
+    bool newRun = true;
+    std::error_code ec;
+    for (const auto& e : entries) {
+        if (e.discontinuity || e.mapFile != map)
+            newRun = true;
+        map = e.mapFile;
+        std::string path = folder + sep + std::to_string(e.index) + ".ts";
+        if (!fs::is_regular_file(u8path(path), ec)) {
+            out.missing.push_back(e.index);
+            continue;
+        }
+        if (newRun) {
+            out.runs.emplace_back();
+            if (!map.empty())
+                out.runs.back().push_back(RemuxFile{folder + sep + map, 0});
+            newRun = false;
+        }
+        out.runs.back().push_back(RemuxFile{path, e.index});
+        ++out.present;
+    }
+    return out;
+}
+
+std::string namesOf(const std::vector<int>& numbers, const std::string& prefix, size_t limit)
+{
+    std::string names;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        if (i == limit) {
+            names += " …";
+            break;
+        }
+        names += (i ? ", " : "") + prefix + std::to_string(numbers[i]) + ".ts";
+    }
+    return names;
+}
+
+} // namespace
+
 MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode, const std::string& seriesPath)
 {
     const std::string sep = pathSeparator();
     const std::string episodeFolder = seriesPath + sep + episode;
+    const std::string audioFolder = episodeFolder + sep + kAudioFolderName;
     const std::string outPath = seriesPath + sep + episode + ".mp4";
     MergeReport report;
 
@@ -396,53 +879,65 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
     view.appendLog("创建MP4文件完成", kMergeLog);
     view.setCellText(row, kColumnStatus, "合并中");
 
-    std::vector<SegmentListEntry> entries = readSegmentList(episodeFolder);
-    report.expected = static_cast<int>(entries.size());
+    ListedSegments video = collectSegments(episodeFolder);
+    std::error_code ec;
+    ListedSegments audio;
+    if (fs::is_directory(u8path(audioFolder), ec))
+        audio = collectSegments(audioFolder);
+    report.expected = video.expected;
+    report.merged = video.present;
+    report.missing = video.missing;
+    report.audioSegments = audio.present;
     const int n = report.expected;
     view.setProgressMaximum(1, n);
 
-    // The input files in order: each initialisation section before the first segment it serves;
-    // segments without a file are left out and named afterwards.
-    std::vector<std::string> files;
-    std::vector<int> segmentOfFile; // segment number of each input, 0 for a section
-    std::string map;
-    std::error_code ec;
-    for (const auto& e : entries) {
-        std::string path = episodeFolder + sep + std::to_string(e.index) + ".ts";
-        if (!fs::is_regular_file(u8path(path), ec)) {
-            report.missing.push_back(e.index);
-            continue;
-        }
-        if (!e.mapFile.empty() && e.mapFile != map) {
-            map = e.mapFile;
-            files.push_back(episodeFolder + sep + map);
-            segmentOfFile.push_back(0);
-        }
-        files.push_back(path);
-        segmentOfFile.push_back(e.index);
-        ++report.merged;
+    // Run k of the episode takes run k of the audio rendition: both lists break at the same
+    // discontinuities. Extra audio runs go with the last run.
+    std::vector<RemuxRun> runs(video.runs.size());
+    for (size_t k = 0; k < video.runs.size(); ++k)
+        runs[k].inputs.push_back(RemuxInput{video.runs[k]});
+    for (size_t k = 0; k < audio.runs.size() && !runs.empty(); ++k) {
+        RemuxRun& target = runs[std::min(k, runs.size() - 1)];
+        if (target.inputs.size() < 2)
+            target.inputs.push_back(RemuxInput{});
+        auto& files = target.inputs[1].files;
+        files.insert(files.end(), audio.runs[k].begin(), audio.runs[k].end());
     }
+
     int position = 0;
-    auto onFile = [&](size_t i) {
-        if (segmentOfFile[i] == 0)
+    auto onFile = [&](size_t input, int segment) {
+        if (input != 0)
             return;
         ++position;
-        view.appendLog("正在合并 " + std::to_string(segmentOfFile[i]) + ".ts / " + std::to_string(n), kMergeLog);
+        view.appendLog("正在合并 " + std::to_string(segment) + ".ts / " + std::to_string(n), kMergeLog);
         view.setProgressValue(1, position);
     };
 
     const std::string tempPath = outPath + ".part";
     if (report.merged > 0) {
-        std::string why;
-        report.remuxed = remuxToMp4(files, tempPath, why, onFile);
+        RemuxOutcome outcome;
+        report.remuxed = remuxToMp4(runs, tempPath, outcome, onFile);
         if (!report.remuxed) {
             position = 0;
-            report.written = joinFiles(files, tempPath, onFile);
-            view.appendLog("转换MP4失败(" + why + ")," +
+            std::vector<std::string> files;
+            std::vector<int> segments;
+            for (const auto& run : video.runs)
+                for (const auto& f : run) {
+                    files.push_back(f.path);
+                    segments.push_back(f.segment);
+                }
+            report.written = joinFiles(files, tempPath, [&](size_t i) {
+                if (segments[i] > 0)
+                    onFile(0, segments[i]);
+            });
+            view.appendLog("转换MP4失败(" + outcome.error + ")," +
                                (report.written ? "已按字节顺序拼接TS分段" : "按字节拼接也未能写入文件"),
                            kMergeLog);
+            if (report.written && audio.present > 0)
+                report.leftOut.push_back("分离音轨的 " + std::to_string(audio.present) + " 个分段");
         } else {
             report.written = true;
+            report.leftOut = outcome.leftOut;
         }
         if (report.written) {
             fs::rename(u8path(tempPath), u8path(outPath), ec);
@@ -452,24 +947,38 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
             fs::remove(u8path(tempPath), ec);
     }
 
-    const bool complete = report.written && report.missing.empty() && n > 0;
-    view.setCellText(row, kColumnDownloaded, std::to_string(report.merged));
+    const size_t missingCount = report.missing.size() + audio.missing.size();
+    const bool complete = report.written && missingCount == 0 && report.leftOut.empty() && n > 0;
+    view.setCellText(row, kColumnDownloaded, std::to_string(report.merged + report.audioSegments));
     if (complete) {
         view.setCellText(row, kColumnStatus, "完成");
-    } else if (!report.missing.empty()) {
-        view.setCellText(row, kColumnStatus, "缺" + std::to_string(report.missing.size()) + "段");
-        std::string names;
-        for (size_t i = 0; i < report.missing.size(); ++i) {
-            if (i == 20) {
-                names += " …";
-                break;
-            }
-            names += (i ? ", " : "") + std::to_string(report.missing[i]) + ".ts";
+    } else if (missingCount > 0) {
+        view.setCellText(row, kColumnStatus, "缺" + std::to_string(missingCount) + "段");
+        std::string names = namesOf(report.missing, "", 20);
+        if (!audio.missing.empty())
+            names += (names.empty() ? "" : ", ") + namesOf(audio.missing, std::string(kAudioFolderName) + sep, 20);
+        view.appendLog("第 " + episode + " 集缺少 " + std::to_string(missingCount) + " 个分段: " + names, kMergeLog);
+    } else if (report.written && !report.leftOut.empty()) {
+        // The row names the kind of media the file lacks: 缺音频, 缺视频, 缺音视频, or 缺部分内容
+        // when a stretch of the segments could not be read at all.
+        bool audioOut = false, videoOut = false, otherOut = false;
+        for (const auto& what : report.leftOut) {
+            audioOut = audioOut || what.rfind(mediaKind(AVMEDIA_TYPE_AUDIO), 0) == 0;
+            videoOut = videoOut || what.rfind(mediaKind(AVMEDIA_TYPE_VIDEO), 0) == 0;
+            otherOut = otherOut || (what.rfind(mediaKind(AVMEDIA_TYPE_AUDIO), 0) != 0 &&
+                                    what.rfind(mediaKind(AVMEDIA_TYPE_VIDEO), 0) != 0);
         }
-        view.appendLog("第 " + episode + " 集缺少 " + std::to_string(report.missing.size()) + " 个分段: " + names,
-                       kMergeLog);
+        view.setCellText(row, kColumnStatus,
+                         otherOut ? "缺部分内容" : audioOut && videoOut ? "缺音视频" : audioOut ? "缺音频" : "缺视频");
     } else {
         view.setCellText(row, kColumnStatus, n == 0 ? "无分段" : "合并失败");
+    }
+    if (report.written && !report.leftOut.empty()) {
+        std::string what;
+        for (size_t i = 0; i < report.leftOut.size(); ++i)
+            what += (i ? "; " : "") + report.leftOut[i];
+        view.appendLog("第 " + episode + " 集有 " + std::to_string(report.leftOut.size()) + " 路流未能写入MP4: " + what,
+                       kMergeLog);
     }
     if (complete && view.deleteSegmentsChecked())
         fs::remove_all(u8path(episodeFolder), ec);

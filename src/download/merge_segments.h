@@ -27,11 +27,39 @@ std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder);
 // True when the folder holds at least one numbered segment file (n.ts).
 bool holdsSegmentFiles(const std::string& episodeFolder);
 
-// Remuxes the files, read in order as one stream, into an MP4 at outPath (stream copy, moov in
-// front, timestamps kept rising across files). onFile(i) is called when file i is opened. False
-// with a reason when the input cannot be read or the output cannot be written.
-bool remuxToMp4(const std::vector<std::string>& files, const std::string& outPath, std::string& error,
-                const std::function<void(size_t)>& onFile = {});
+// Name of the folder, inside the episode folder, that holds the segments of a separate audio
+// rendition (numbered and listed like the episode's own).
+inline constexpr const char* kAudioFolderName = "audio";
+
+// One input of a remux: files read in order as one stream (an initialisation section first when
+// the segments need one). segment is the file's segment number for progress, 0 for a section.
+struct RemuxFile {
+    std::string path;
+    int segment = 0;
+};
+struct RemuxInput {
+    std::vector<RemuxFile> files;
+};
+// A run of the episode between discontinuities: its segments, and the segments of a separate audio
+// rendition over the same time when there is one. Each run starts on one clock shared by all of its
+// streams, right where the run before it ended.
+struct RemuxRun {
+    std::vector<RemuxInput> inputs;
+};
+struct RemuxOutcome {
+    std::string error;                 // why nothing could be written
+    std::vector<std::string> leftOut;  // streams that carried media but could not go into the MP4
+};
+
+// Remuxes the runs, in order, into an MP4 at outPath (stream copy, moov in front). Every audio and
+// video stream of any run gets a track: a stream continues the track of the same kind and codec
+// that the run before it had, or opens a track of its own. Within a run, a jump of the timestamps
+// (back, or forward by more than half a second) is a discontinuity too: the run's streams move
+// together onto the end of what came before, so audio and video stay aligned and no hole is left.
+// onFile(input, segment) is called as each file of an input is opened. False with outcome.error
+// when the input cannot be read or the output cannot be written.
+bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
+                const std::function<void(size_t input, int segment)>& onFile = {});
 // Joins the files byte for byte into outPath. False when it cannot be written.
 bool joinFiles(const std::vector<std::string>& files, const std::string& outPath,
                const std::function<void(size_t)>& onFile = {});
@@ -42,10 +70,14 @@ struct MergeReport {
     std::vector<int> missing; // segment numbers without a file
     bool remuxed = false;     // a real MP4 was written
     bool written = false;     // the merged file exists and is whole
+    std::vector<std::string> leftOut; // streams with media that the MP4 does not hold
+    int audioSegments = 0;    // segments of a separate audio rendition that went in
 };
 
 // Merges the episode's segments (episode folder = seriesPath + separator + episode) into
 // seriesPath + separator + episode + ".mp4"; logs on the merge log, writes the row's 状态 and 已下载
-// cells and 进度条1. Only a merge with nothing missing says "完成", clears the row's check mark and,
+// cells and 进度条1. A separate audio rendition listed in the kAudioFolderName folder goes into the
+// same file. Streams the MP4 cannot hold are named on the merge log, and the row says what kind of
+// media the file lacks. Only a merge with nothing missing (no segment, no stream) says "完成", clears the row's check mark and,
 // when 选择框_删除 is ticked, deletes the episode folder. Runs on the calling thread.
 MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode, const std::string& seriesPath);

@@ -121,6 +121,7 @@ struct FetchResult {
     long status = 0;
     std::string body;
     std::string error;
+    std::string url; // the address that answered, after redirects (empty when not known)
 };
 
 // A synchronous GET with the segment request's settings (keys and initialisation sections).

@@ -156,7 +156,7 @@ TEST(MediaPlaylist, MapAppliesToTheSegmentsAfterIt)
     EXPECT_EQ(p.segments[1].mapIndex, 0);
 }
 
-TEST(MasterPlaylist, HighestBandwidthWinsAndTheFirstOnATie)
+TEST(MasterPlaylist, HighestAverageThenPeakBandwidthWinsAndTheFirstOnATie)
 {
     struct Case {
         const char* name;
@@ -175,6 +175,19 @@ TEST(MasterPlaylist, HighestBandwidthWinsAndTheFirstOnATie)
          "#EXT-X-I-FRAME-STREAM-INF:BANDWIDTH=9000000,URI=\"iframe.m3u8\"\n"
          "#EXT-X-STREAM-INF:BANDWIDTH=100,AUDIO=\"a\"\r\n/abs/v.m3u8\r\n",
          "http://h:81/abs/v.m3u8"},
+        {"the average decides over the peak",
+         "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=3000000,AVERAGE-BANDWIDTH=1000000\nspiky.m3u8\n"
+         "#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=1500000,BANDWIDTH=2000000\nsteady.m3u8\n",
+         "http://h:81/m/steady.m3u8"},
+        {"equal averages: the higher peak",
+         "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000,AVERAGE-BANDWIDTH=900\na.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=1200,AVERAGE-BANDWIDTH=900\nb.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=1200,AVERAGE-BANDWIDTH=900\nc.m3u8\n",
+         "http://h:81/m/b.m3u8"},
+        {"a variant without an average is ranked by its peak",
+         "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=5000,AVERAGE-BANDWIDTH=4000\na.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=4500\nb.m3u8\n",
+         "http://h:81/m/b.m3u8"},
     };
     for (const auto& c : cases) {
         HlsPlaylist p = parseHlsPlaylist(c.text, "http://h:81/m/master.m3u8");
@@ -184,6 +197,42 @@ TEST(MasterPlaylist, HighestBandwidthWinsAndTheFirstOnATie)
         EXPECT_EQ(p.variants[best].uri, c.expected) << c.name;
         EXPECT_TRUE(p.segments.empty()) << c.name;
     }
+}
+
+TEST(MasterPlaylist, AVariantPlaysWithTheDefaultOrFirstRenditionOfItsAudioGroup)
+{
+    const std::string media = "#EXTM3U\n"
+                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"lo\",NAME=\"English\",LANGUAGE=\"en\",URI=\"a/lo-en.m3u8\"\n"
+                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",NAME=\"English\",LANGUAGE=\"en\",URI=\"a/hi-en.m3u8\"\n"
+                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",NAME=\"中文\",DEFAULT=YES,URI=\"/a/hi-zh.m3u8\"\n"
+                              "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"hi\",NAME=\"s\",DEFAULT=YES,URI=\"s.m3u8\"\n"
+                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"muxed\",NAME=\"main\",DEFAULT=YES\n"
+                              "#EXT-X-STREAM-INF:BANDWIDTH=100,AUDIO=\"lo\"\nv/lo.m3u8\n"
+                              "#EXT-X-STREAM-INF:BANDWIDTH=900,AUDIO=\"hi\"\nv/hi.m3u8\n"
+                              "#EXT-X-STREAM-INF:BANDWIDTH=50,AUDIO=\"muxed\"\nv/muxed.m3u8\n"
+                              "#EXT-X-STREAM-INF:BANDWIDTH=40\nv/plain.m3u8\n"
+                              "#EXT-X-STREAM-INF:BANDWIDTH=30,AUDIO=\"none\"\nv/none.m3u8\n";
+    HlsPlaylist p = parseHlsPlaylist(media, "http://h/m/master.m3u8");
+    ASSERT_EQ(p.variants.size(), 5u);
+    ASSERT_EQ(p.renditions.size(), 5u);
+    EXPECT_EQ(bestVariant(p), 1);
+    struct Case {
+        size_t variant;
+        std::string uri; // of the rendition chosen; "-" for none
+    } cases[] = {
+        {0, "http://h/m/a/lo-en.m3u8"}, // the only one, not marked default
+        {1, "http://h/a/hi-zh.m3u8"},   // the default, not the first; subtitles do not count
+        {2, ""},                        // carried in the variant's own stream
+        {3, "-"},                       // no group
+        {4, "-"},                       // a group without renditions
+    };
+    for (const auto& c : cases) {
+        int r = audioRendition(p, p.variants[c.variant]);
+        EXPECT_EQ(r < 0 ? "-" : p.renditions[r].uri, c.uri) << p.variants[c.variant].uri;
+    }
+    EXPECT_EQ(p.renditions[2].name, "中文");
+    EXPECT_TRUE(p.renditions[2].isDefault);
+    EXPECT_EQ(p.renditions[0].language, "en");
 }
 
 } // namespace

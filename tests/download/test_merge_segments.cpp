@@ -2,6 +2,7 @@
 // discontinuities, initialisation sections and the delete option.
 #include "download/merge_segments.h"
 
+#include "download/hls_playlist.h"
 #include "download_fixtures.h"
 
 using namespace dltest;
@@ -40,6 +41,90 @@ protected:
             entries.push_back(SegmentListEntry{first + i, 1.0, map, discontinuity && i == 0});
         }
         return entries;
+    }
+
+    // The segments of a stitched list copied into a fresh episode folder as 1.ts, 2.ts, … and
+    // listed, with the list's discontinuities when tagged; counts of each run's packets as
+    // libavformat reads the run's segments.
+    struct Stitched {
+        double seconds = 0; // the EXTINF sum
+        std::vector<int> videoPackets, audioPackets; // per run
+        // Where each run's first picture and first sound come in the order in which the remux
+        // reads the packets (the runs one by one when tagged, else the files as one stream).
+        std::vector<size_t> videoStart, audioStart;
+        size_t videoTotal = 0, audioTotal = 0;
+    };
+    Stitched copyStitched(const fs::path& fixture, const std::string& list, bool tagged)
+    {
+        fs::remove_all(episode);
+        fs::create_directories(episode);
+        Stitched out;
+        HlsPlaylist playlist = parseHlsPlaylist(readFile(fixture / list), "");
+        std::vector<SegmentListEntry> entries;
+        std::string run, all;
+        std::vector<double> videoFirst, audioFirst, videoOrder, audioOrder;
+        auto timelineOfBytes = [&](const std::string& bytes) {
+            fs::path joined = fs::path(temp.path().toStdString()) / "joined.ts";
+            writeFile(joined, bytes);
+            return readTimeline(joined.string());
+        };
+        // Packets of every audio or video stream of a kind, in reading order per kind.
+        auto ofKind = [](const std::vector<StreamTimeline>& t, AVMediaType type) {
+            std::vector<std::pair<size_t, double>> packets;
+            for (const auto& s : t)
+                if (s.type == type)
+                    for (size_t i = 0; i < s.pts.size(); ++i)
+                        packets.emplace_back(s.order[i], s.pts[i]);
+            std::sort(packets.begin(), packets.end());
+            std::vector<double> pts;
+            for (const auto& p : packets)
+                pts.push_back(p.second);
+            return pts;
+        };
+        auto countRun = [&] {
+            if (run.empty())
+                return;
+            auto timeline = timelineOfBytes(run);
+            auto v = ofKind(timeline, AVMEDIA_TYPE_VIDEO), a = ofKind(timeline, AVMEDIA_TYPE_AUDIO);
+            out.videoPackets.push_back(static_cast<int>(v.size()));
+            out.audioPackets.push_back(static_cast<int>(a.size()));
+            videoFirst.push_back(v.empty() ? -1 : v.front());
+            audioFirst.push_back(a.empty() ? -1 : a.front());
+            videoOrder.insert(videoOrder.end(), v.begin(), v.end());
+            audioOrder.insert(audioOrder.end(), a.begin(), a.end());
+            run.clear();
+        };
+        for (size_t i = 0; i < playlist.segments.size(); ++i) {
+            const HlsSegment& seg = playlist.segments[i];
+            if (seg.discontinuity)
+                countRun();
+            const int number = static_cast<int>(i) + 1;
+            fs::copy_file(fixture / seg.uri, episode / (std::to_string(number) + ".ts"));
+            run += readFile(fixture / seg.uri);
+            all += readFile(fixture / seg.uri);
+            entries.push_back(SegmentListEntry{number, seg.duration, {}, tagged && seg.discontinuity});
+            out.seconds += seg.duration;
+        }
+        countRun();
+        if (!tagged) {
+            auto timeline = timelineOfBytes(all);
+            videoOrder = ofKind(timeline, AVMEDIA_TYPE_VIDEO);
+            audioOrder = ofKind(timeline, AVMEDIA_TYPE_AUDIO);
+        }
+        auto at = [](const std::vector<double>& order, double pts) {
+            for (size_t i = 0; i < order.size(); ++i)
+                if (std::abs(order[i] - pts) < 1e-6)
+                    return i;
+            return order.size();
+        };
+        for (size_t r = 0; r < videoFirst.size(); ++r) {
+            out.videoStart.push_back(at(videoOrder, videoFirst[r]));
+            out.audioStart.push_back(at(audioOrder, audioFirst[r]));
+        }
+        out.videoTotal = videoOrder.size();
+        out.audioTotal = audioOrder.size();
+        EXPECT_TRUE(writeSegmentList(episode.string(), entries));
+        return out;
     }
 };
 
@@ -96,6 +181,121 @@ TEST_F(MergeTest, TimestampsRunOnAcrossADiscontinuity)
     MediaInfo info = probeMedia(mp4());
     EXPECT_EQ(info.video, 1);
     EXPECT_NEAR(info.duration, 8.0, 0.5);
+}
+
+TEST_F(MergeTest, AnInsertedRunKeepsAudioAndVideoTogetherWithoutHoles)
+{
+    // Three segments of another encode (other size, timestamps and stream ids) between two runs of
+    // the main one, with the discontinuity tags of the list, and with the tags lost, where only
+    // the timestamps show the boundaries.
+    fs::path fixture = stitchedFixture();
+    ASSERT_FALSE(fixture.empty());
+    for (bool tagged : {true, false}) {
+        SCOPED_TRACE(tagged ? "tagged" : "untagged");
+        Stitched stitched = copyStitched(fixture, "inserted.m3u8", tagged);
+        ASSERT_EQ(stitched.videoPackets.size(), 3u);
+        MergeReport report = mergeSegments(view, 0, "1", seriesText());
+        EXPECT_TRUE(report.remuxed);
+        EXPECT_TRUE(report.leftOut.empty());
+        EXPECT_EQ(view.row(0).cells[kColumnStatus], "完成");
+
+        MediaInfo info = probeMedia(mp4());
+        EXPECT_EQ(info.video, 1);
+        EXPECT_EQ(info.audio, 1);
+        EXPECT_NEAR(info.duration, stitched.seconds, 0.5);
+        auto timeline = readTimeline(mp4());
+        const StreamTimeline* video = timelineOf(timeline, AVMEDIA_TYPE_VIDEO);
+        const StreamTimeline* audio = timelineOf(timeline, AVMEDIA_TYPE_AUDIO);
+        ASSERT_TRUE(video && audio);
+        EXPECT_LE(longestHole(*video), 0.5);
+        EXPECT_LE(longestHole(*audio), 0.5);
+        // Every packet went in, and after each boundary the first picture and the first sound of
+        // the new run start together.
+        EXPECT_EQ(video->pts.size(), stitched.videoTotal);
+        EXPECT_EQ(audio->pts.size(), stitched.audioTotal);
+        for (size_t run = 0; run < 3; ++run) {
+            const size_t v = stitched.videoStart[run], a = stitched.audioStart[run];
+            ASSERT_LT(v, video->pts.size());
+            ASSERT_LT(a, audio->pts.size());
+            EXPECT_NEAR(video->pts[v], audio->pts[a], 0.1) << "run " << run;
+        }
+    }
+}
+
+TEST_F(MergeTest, AStreamThatFirstAppearsAfterTheFirstSegmentReachesTheFile)
+{
+    // A 2 s ident without sound, then the programme with sound.
+    fs::path fixture = stitchedFixture();
+    ASSERT_FALSE(fixture.empty());
+    Stitched stitched = copyStitched(fixture, "late-audio.m3u8", true);
+    MergeReport report = mergeSegments(view, 0, "1", seriesText());
+    EXPECT_TRUE(report.remuxed);
+    EXPECT_EQ(view.row(0).cells[kColumnStatus], "完成");
+    MediaInfo info = probeMedia(mp4());
+    EXPECT_EQ(info.video, 1);
+    EXPECT_EQ(info.audio, 1);
+    EXPECT_NEAR(info.duration, stitched.seconds, 0.5);
+    auto timeline = readTimeline(mp4());
+    const StreamTimeline* video = timelineOf(timeline, AVMEDIA_TYPE_VIDEO);
+    const StreamTimeline* audio = timelineOf(timeline, AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(video && audio);
+    ASSERT_GT(video->pts.size(), static_cast<size_t>(stitched.videoPackets[0]));
+    EXPECT_EQ(audio->pts.size(), static_cast<size_t>(stitched.audioPackets[1]));
+    // The sound starts with the programme's first picture.
+    EXPECT_NEAR(audio->pts.front(), video->pts[stitched.videoPackets[0]], 0.1);
+    EXPECT_LE(longestHole(*video), 0.5);
+}
+
+TEST_F(MergeTest, AStreamTheMp4CannotHoldIsNamedAndTheEpisodeIsNotFinished)
+{
+    // After three segments, two whose sound is SMPTE 302M: the pictures go in, the sound cannot.
+    fs::path fixture = stitchedFixture();
+    ASSERT_FALSE(fixture.empty());
+    Stitched stitched = copyStitched(fixture, "foreign-audio.m3u8", true);
+    MergeReport report = mergeSegments(view, 0, "1", seriesText());
+    EXPECT_TRUE(report.remuxed);
+    EXPECT_TRUE(report.missing.empty());
+    ASSERT_EQ(report.leftOut.size(), 1u) << ::testing::PrintToString(report.leftOut);
+    EXPECT_NE(report.leftOut[0].find("s302m"), std::string::npos);
+    EXPECT_NE(report.leftOut[0].find("第 4 段"), std::string::npos) << report.leftOut[0];
+    auto row = view.row(0);
+    EXPECT_EQ(row.cells[kColumnStatus], "缺音频");
+    EXPECT_TRUE(row.checked);
+    EXPECT_EQ(view.logCountPrefix(kMergeLog, "第 1 集有 1 路流未能写入MP4: " + report.leftOut[0]), 1);
+    MediaInfo info = probeMedia(mp4());
+    EXPECT_EQ(info.video, 1);
+    EXPECT_EQ(info.audio, 1);
+    EXPECT_NEAR(info.duration, stitched.seconds, 0.5);
+    // Nothing is deleted while something is left out.
+    view.deleteChecked = true;
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_TRUE(fs::exists(episode / "1.ts"));
+}
+
+TEST_F(MergeTest, ASegmentThatNeverCameLeavesNoFrozenHole)
+{
+    // 3.ts of six is missing: the timestamps jump forward by a second within the run, and the
+    // streams close the gap together.
+    fs::path fixture = stitchedFixture();
+    ASSERT_FALSE(fixture.empty());
+    std::vector<SegmentListEntry> entries;
+    for (int i = 1; i <= 6; ++i) {
+        if (i != 3)
+            fs::copy_file(fixture / ("main" + std::to_string(i - 1) + ".ts"), episode / (std::to_string(i) + ".ts"));
+        entries.push_back(SegmentListEntry{i, 1.0, {}, false});
+    }
+    ASSERT_TRUE(writeSegmentList(episode.string(), entries));
+    MergeReport report = mergeSegments(view, 0, "1", seriesText());
+    EXPECT_TRUE(report.remuxed);
+    EXPECT_EQ(report.missing, std::vector<int>{3});
+    EXPECT_EQ(view.row(0).cells[kColumnStatus], "缺1段");
+    auto timeline = readTimeline(mp4());
+    const StreamTimeline* video = timelineOf(timeline, AVMEDIA_TYPE_VIDEO);
+    const StreamTimeline* audio = timelineOf(timeline, AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(video && audio);
+    EXPECT_LE(longestHole(*video), 0.5);
+    EXPECT_LE(longestHole(*audio), 0.5);
+    EXPECT_NEAR(probeMedia(mp4()).duration, 5.0, 0.5);
 }
 
 TEST_F(MergeTest, FragmentedSegmentsFollowTheirInitialisationSection)
