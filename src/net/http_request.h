@@ -1,12 +1,12 @@
 #pragma once
 #include <curl/curl.h>
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "net/curl_easy.h"
 #include "net/http_text.h"
 
 class HttpRequest;
@@ -14,27 +14,6 @@ class HttpRequest;
 // Method index: 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT, 8 PATCH.
 // Any other index is taken as GET.
 const char* httpMethodName(int method);
-
-// Initialises libcurl once per process (thread-safe); every user of libcurl calls it first.
-void ensureCurlInitialised();
-
-// Ends a libcurl transfer that makes no progress (no byte sent or received, waiting for the
-// answer included) for idleMs. Install it on an easy handle before the transfer; when it fired,
-// curl_easy_perform returns CURLE_ABORTED_BY_CALLBACK and fired() is true.
-class IdleTimeout {
-public:
-    explicit IdleTimeout(long idleMs) : idleMs_(idleMs) {}
-    void install(CURL* curl);
-    bool fired() const { return fired_; }
-
-private:
-    static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
-                          curl_off_t ulNow);
-    long idleMs_;
-    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
-    curl_off_t down_ = -1, up_ = -1;
-    bool fired_ = false;
-};
 
 // The time-out of each phase (resolve and connect, send, receive) for a timeoutSeconds option:
 // nullopt for -1 (keep the object's own), 15000 ms when missing or below 1, else seconds x 1000.
