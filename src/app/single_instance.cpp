@@ -5,11 +5,17 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,16 +27,25 @@ std::function<void()> g_activationHandler;
 
 QString markerFor(const std::string& markerName)
 {
-    return QString::fromStdString(markerName.empty() ? defaultMarkerName() : markerName);
+    return QString::fromStdString(markerPath(markerName));
 }
 
-bool markerAnswers(const QString& name)
+// Takes the lock that makes its holder the one instance: an exclusive lock on a file beside the
+// marker. The lock is kept for the rest of the process (the descriptor is never closed) and the
+// system lets go of it when the process ends, however it ends; so of any number of launches at
+// once exactly one gets it, and a marker left behind by an ended instance holds nobody back.
+InstanceClaim takeInstanceLock(const QString& path)
 {
-    QLocalSocket probe;
-    probe.connectToServer(name);
-    const bool connected = probe.waitForConnected(1000);
-    probe.abort();
-    return connected;
+    const QByteArray lockFile = QFile::encodeName(path + QStringLiteral(".lock"));
+    const int fd = ::open(lockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return InstanceClaim::Failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return held ? InstanceClaim::AnotherRunning : InstanceClaim::Failed;
+    }
+    return InstanceClaim::First;
 }
 
 void serveActivationRequests(QLocalServer* server)
@@ -60,33 +75,40 @@ std::string defaultMarkerName()
         .toStdString();
 }
 
+std::string markerPath(const std::string& markerName)
+{
+    const QString name = QString::fromStdString(markerName.empty() ? defaultMarkerName() : markerName);
+    if (name.contains(QLatin1Char('/')))
+        return name.toStdString();
+    // The user's own runtime folder when the session has one; otherwise the shared temporary
+    // folder, with the user id in the name so that users of one machine do not meet.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable())
+        return QDir(runtime).filePath(name).toStdString();
+    return QDir(QDir::tempPath())
+        .filePath(name + QStringLiteral("-") + QString::number(::getuid()))
+        .toStdString();
+}
+
 InstanceClaim claimInstanceMarker(const std::string& markerName)
 {
-    const QString name = markerFor(markerName);
-    if (g_marker && g_marker->serverName() == name && g_marker->isListening())
+    const QString path = markerFor(markerName);
+    if (g_marker && g_marker->fullServerName() == path && g_marker->isListening())
         return InstanceClaim::First;
 
-    // Owned by the application object, so the marker lasts as long as the process and a normal
-    // exit removes it.
+    const InstanceClaim claim = takeInstanceLock(path);
+    if (claim != InstanceClaim::First)
+        return claim;
+
+    // Only the holder of the lock touches the socket: a socket file left by an instance that
+    // was ended at once is replaced. The server is owned by the application object, so it lasts
+    // as long as the process.
+    QLocalServer::removeServer(path);
     auto* server = new QLocalServer(QCoreApplication::instance());
-    // No socket options: with them Qt creates the socket elsewhere and renames it over an
-    // existing one, which would take the marker from a running instance.
-    if (!server->listen(name)) {
-        if (server->serverError() != QAbstractSocket::AddressInUseError) {
-            delete server;
-            return InstanceClaim::Failed;
-        }
-        if (markerAnswers(name)) {
-            delete server;
-            return InstanceClaim::AnotherRunning;
-        }
-        // Nobody answers: an instance that was ended at once left its marker behind.
-        QLocalServer::removeServer(name);
-        if (!server->listen(name)) {
-            const bool taken = server->serverError() == QAbstractSocket::AddressInUseError;
-            delete server;
-            return taken ? InstanceClaim::AnotherRunning : InstanceClaim::Failed;
-        }
+    if (!server->listen(path)) {
+        // Still the one instance; it only cannot be asked to come forward.
+        delete server;
+        return InstanceClaim::First;
     }
     serveActivationRequests(server);
     g_marker = server;

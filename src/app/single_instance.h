@@ -1,7 +1,8 @@
 #pragma once
-// One running instance per marker name. The marker is a local socket server of that name: the
-// first instance listens on it for as long as it runs; a later instance finds it, asks the first
-// to come forward over the socket, and ends.
+// One running instance per user and marker name. The instance that takes an exclusive lock on a
+// file beside the marker is the one; it keeps the lock for as long as it runs and listens on a
+// local socket of the marker's name, over which a later instance asks it to come forward before
+// that later instance ends.
 
 #include <functional>
 #include <string>
@@ -16,8 +17,14 @@ enum class InstanceClaim {
 // of "你懒得输入，我就写死，略略".
 std::string defaultMarkerName();
 
+// The marker's socket path: a name holding "/" is used as it stands; otherwise the name in the
+// user's runtime folder (XDG_RUNTIME_DIR), or, without one, name + "-" + the user id in the
+// temporary folder. The lock file is this path + ".lock".
+std::string markerPath(const std::string& markerName);
+
 // Claims the marker markerName (an empty name stands for defaultMarkerName()). A marker left
-// behind by an instance that ended without closing it is taken over. GUI thread.
+// behind by an instance that ended without closing it is taken over. Of launches at the same
+// moment exactly one gets it. GUI thread.
 InstanceClaim claimInstanceMarker(const std::string& markerName);
 
 // What the holder of the marker does when a later instance asks it to come forward (GUI thread).
