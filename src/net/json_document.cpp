@@ -688,35 +688,150 @@ enum class ReadResult { Undefined, Invalid, Value };
 
 bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Builds the tree as nlohmann's own parser does, refusing nesting deeper than maxDepth and
-// keeping where a syntax error was found.
-class TreeBuilder : public nlohmann::detail::json_sax_dom_parser<Json> {
-  using Base = nlohmann::detail::json_sax_dom_parser<Json>;
-
+// Builds the tree through nlohmann's public SAX interface, refusing nesting deeper than maxDepth
+// and keeping where a syntax error was found. A repeated member name keeps its first place and
+// takes the last value, as a script object literal does.
+class TreeBuilder final : public nlohmann::json_sax<Json> {
  public:
-  explicit TreeBuilder(Json& root) : Base(root, false) {}
+  explicit TreeBuilder(Json& root) : root_(root) {}
 
-  bool start_object(std::size_t n) { return ++depth <= maxDepth && Base::start_object(n); }
-  bool end_object() {
-    --depth;
-    return Base::end_object();
+  bool null() override { return add(nullptr) != nullptr; }
+  bool boolean(bool v) override { return add(v) != nullptr; }
+  bool number_integer(number_integer_t v) override { return add(v) != nullptr; }
+  bool number_unsigned(number_unsigned_t v) override { return add(v) != nullptr; }
+  bool number_float(number_float_t v, const string_t&) override { return add(v) != nullptr; }
+  bool string(string_t& v) override { return add(std::move(v)) != nullptr; }
+  bool binary(binary_t&) override { return false; }
+  bool start_object(std::size_t) override { return open(Json::object()); }
+  bool key(string_t& k) override {
+    key_ = std::move(k);
+    return true;
   }
-  bool start_array(std::size_t n) { return ++depth <= maxDepth && Base::start_array(n); }
-  bool end_array() {
-    --depth;
-    return Base::end_array();
-  }
-  template <class Exception>
-  bool parse_error(std::size_t position, const std::string& lastToken, const Exception& ex) {
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(Json::array()); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t position, const std::string&, const Json::exception& ex) override {
     errorByte = position;
     errorWhat = ex.what();
-    return Base::parse_error(position, lastToken, ex);
+    return false;
   }
 
   int depth = 0;
   std::size_t errorByte = 0;
   std::string errorWhat;
+
+ private:
+  Json* add(Json v) {
+    if (open_.empty()) {
+      root_ = std::move(v);
+      return &root_;
+    }
+    Json& parent = *open_.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(v));
+      return &parent.back();
+    }
+    Json& member = parent[key_];
+    member = std::move(v);
+    return &member;
+  }
+  bool open(Json container) {
+    if (++depth > maxDepth) return false;
+    Json* v = add(std::move(container));
+    open_.push_back(v);
+    return true;
+  }
+  bool close() {
+    --depth;
+    open_.pop_back();
+    return true;
+  }
+
+  Json& root_;
+  std::vector<Json*> open_;  // the containers being filled, innermost last
+  std::string key_;
 };
+
+// Real servers send texts that strict JSON refuses for one stray byte. Before parsing, an
+// ill-formed UTF-8 sequence becomes U+FFFD (one for each maximal ill-formed part, as Unicode
+// recommends), and a raw control character inside a string other than CR and LF (a TAB above
+// all) becomes its escape, as a script string literal takes it. Nothing else changes; the text
+// is still only read, never run. Returns false when the text needed no change. shifts maps
+// places of the cleaned text back to the original for error reports: (cleaned, original) at
+// the end of each change.
+bool cleanJsonText(std::string_view in, std::string& out,
+                   std::vector<std::pair<std::size_t, std::size_t>>& shifts) {
+  static const char* hex = "0123456789abcdef";
+  auto cont = [&](std::size_t k, unsigned lo = 0x80, unsigned hi = 0xBF) {
+    return k < in.size() && static_cast<unsigned char>(in[k]) >= lo &&
+           static_cast<unsigned char>(in[k]) <= hi;
+  };
+  bool changed = false;
+  bool inString = false;
+  out.clear();
+  std::size_t i = 0;
+  auto replaced = [&](std::string_view with, std::size_t consumed) {
+    if (!changed) {
+      out.reserve(in.size() + 16);
+      out.assign(in.substr(0, i));
+      changed = true;
+    }
+    out.append(with);
+    i += consumed;
+    shifts.emplace_back(out.size(), i);
+  };
+  auto keep = [&](std::size_t n) {
+    if (changed) out.append(in.substr(i, n));
+    i += n;
+  };
+  while (i < in.size()) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    if (c < 0x80) {
+      if (inString && c == '\\' && i + 1 < in.size() && static_cast<unsigned char>(in[i + 1]) < 0x80) {
+        keep(2);
+        continue;
+      }
+      if (c == '"') inString = !inString;
+      if (inString && c < 0x20 && c != '\n' && c != '\r') {
+        if (c == '\t') {
+          replaced("\\t", 1);
+        } else {
+          const char esc[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+          replaced(std::string_view(esc, sizeof esc), 1);
+        }
+        continue;
+      }
+      keep(1);
+      continue;
+    }
+    // The length of the well-formed sequence at i, or of its maximal ill-formed prefix.
+    std::size_t good = 0, bad = 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+      if (cont(i + 1)) good = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      const unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+      if (cont(i + 1, lo, hi)) {
+        if (cont(i + 2)) good = 3;
+        else bad = 2;
+      }
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      const unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+      if (cont(i + 1, lo, hi)) {
+        if (cont(i + 2)) {
+          if (cont(i + 3)) good = 4;
+          else bad = 3;
+        } else {
+          bad = 2;
+        }
+      }
+    }
+    if (good)
+      keep(good);
+    else
+      replaced("\xEF\xBF\xBD", bad);
+  }
+  return changed;
+}
 
 void describeError(std::string_view t, std::size_t byte, const std::string& what, ParseError& error) {
   error.number = 1002;
@@ -735,7 +850,7 @@ void describeError(std::string_view t, std::size_t byte, const std::string& what
   error.text = std::string(t.substr(lineStart, std::min<std::size_t>(lineEnd - lineStart, 200)));
 }
 
-// Strict JSON. With evalStrings a value that is a string is read once more, as script reading
+// JSON, with the tolerance of cleanJsonText. With evalStrings a value that is a string is read once more, as script reading
 // its contents would: a JSON number inside gives the number, anything else is invalid.
 ReadResult readJson(std::string_view t, Json& out, bool evalStrings, ParseError* error) {
   if (error) *error = ParseError{};
@@ -746,13 +861,24 @@ ReadResult readJson(std::string_view t, Json& out, bool evalStrings, ParseError*
     out = nullptr;
     return ReadResult::Undefined;
   }
+  std::string cleaned;
+  std::vector<std::pair<std::size_t, std::size_t>> shifts;
+  const std::string_view input = cleanJsonText(t, cleaned, shifts) ? std::string_view(cleaned) : t;
   TreeBuilder builder(out);
-  if (!Json::sax_parse(t.data(), t.data() + t.size(), &builder)) {
+  if (!Json::sax_parse(input.data(), input.data() + input.size(), &builder)) {
     if (error) {
-      if (builder.depth > maxDepth)
+      if (builder.depth > maxDepth) {
         describeError(t, 1, "nesting deeper than 1000 levels", *error);
-      else
-        describeError(t, builder.errorByte, builder.errorWhat, *error);
+      } else {
+        // Back from the cleaned text to the place in the caller's text.
+        std::size_t at = builder.errorByte;
+        auto shift = std::upper_bound(shifts.begin(), shifts.end(), std::make_pair(at, SIZE_MAX));
+        if (shift != shifts.begin()) {
+          --shift;
+          at = shift->second + (at - shift->first);
+        }
+        describeError(t, at, builder.errorWhat, *error);
+      }
     }
     out = nullptr;
     return ReadResult::Invalid;

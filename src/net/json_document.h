@@ -9,8 +9,10 @@
 // itself ("da", "da.list[0]"). The tree keeps object members in creation order, and
 // serialisation is compact JSON with json2's escapes and JavaScript's number texts.
 //
-// Nothing here evaluates text as script: documents, values and expressions are read as strict
-// JSON. Failures are not raised: an operation that cannot be done yields false, 0 or the empty
+// Nothing here evaluates text as script: documents, values and expressions are read as JSON,
+// with two allowances for what real servers send: an ill-formed UTF-8 sequence reads as U+FFFD,
+// and a raw control character inside a string (a TAB above all; CR and LF excepted) reads as
+// itself. Failures are not raised: an operation that cannot be done yields false, 0 or the empty
 // text and leaves the document unchanged.
 //
 // A document is used by one thread at a time. Documents made by clone() share one value with
