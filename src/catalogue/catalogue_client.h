@@ -2,6 +2,7 @@
 // Fetching one page of a catalogue listing and showing it in the main window's series list.
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,13 +52,15 @@ struct CataloguePage {
 CataloguePage readCataloguePage(const std::string& body);
 
 // GET of url (no redirects followed, default options otherwise) and readCataloguePage; a
-// failed exchange, an HTTP error status or a body that is not JSON gives Outcome::Failed.
-CataloguePage fetchCataloguePage(const std::string& url);
+// failed exchange, an HTTP error status or a body that is not JSON gives Outcome::Failed. The
+// transfer ends early once cancelled answers true.
+CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled = {});
 
 // Fills the series list with one page of the listing, on the calling (worker) thread; widgets are
 // written through the GUI thread. Reads the host from 组合框_线路 and, for a search, the keyword
 // from 编辑框_搜索 when it builds the URL. A newer load supersedes it: from then on it writes
-// nothing, neither widgets nor log lines.
+// nothing, neither widgets nor log lines. Loads and the history list are requests of one
+// consumer, the series list (MainForm::seriesListRequests).
 void loadCatalogue(MainForm& form, int mode, int page);
 
 // Starts loadCatalogue on a new detached worker thread. The load counts as started (for

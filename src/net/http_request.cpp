@@ -120,7 +120,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     // Name resolution and connecting share one limit; sending and receiving end after that long
     // without any progress.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, handle.connectMs);
-    IdleTimeout idle(handle.idleMs);
+    IdleTimeout idle(handle.idleMs, options.cancelled);
     idle.install(curl);
 
     // No proxy unless one is named.
@@ -219,6 +219,8 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
         timedOut_ = idle.fired() || rc == CURLE_OPERATION_TIMEDOUT;
         if (idle.fired())
             errorText_ = "timed out: no data for " + std::to_string(handle.idleMs) + " ms";
+        else if (idle.cancelled())
+            errorText_ = "cancelled";
         return {};
     }
     long status = 0;

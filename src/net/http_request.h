@@ -1,6 +1,7 @@
 #pragma once
 #include <curl/curl.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,9 @@ struct RequestOptions {
     bool mergeCookies = true;              // merge the sent cookies into receivedCookies
     bool completeHeaders = true;           // add the browser-like default headers when missing
     bool capitalizeNames = true;           // rewrite header names as Capitalised-Words
+    // Checked while the transfer runs; when it answers true the transfer ends at once (empty
+    // body, errorText "cancelled"). A superseded request uses it to stop its download.
+    std::function<bool()> cancelled;
 };
 
 // One synchronous HTTP exchange on libcurl. An object keeps its libcurl handle (and so its

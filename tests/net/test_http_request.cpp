@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -405,6 +406,27 @@ TEST(HttpRequest, IdleLimitWaitsForTheConnection)
     EXPECT_EQ(curl_easy_perform(curl), CURLE_ABORTED_BY_CALLBACK);
     IdleTimeout::uninstall(curl);
     EXPECT_TRUE(idle.fired());
+}
+
+// A superseded request ends its transfer through the cancel check, long before any time-out.
+TEST(HttpRequest, ACancelledTransferEndsAtOnce)
+{
+    TestServer server;
+    server.on("/hang", CannedResponse::stall());
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+        server.waitForRequests(1, std::chrono::seconds(30));
+        cancel = true;
+    });
+    HttpRequest req;
+    RequestOptions o;
+    o.timeoutSeconds = 600;
+    o.cancelled = [&] { return cancel.load(); };
+    EXPECT_EQ(req.send(server.url("/hang"), o), "");
+    canceller.join();
+    EXPECT_EQ(req.errorText(), "cancelled");
+    EXPECT_FALSE(req.timedOut());
+    EXPECT_EQ(req.statusCode(), 0);
 }
 
 TEST(HttpRequest, TimeoutValues)
