@@ -4,8 +4,8 @@
 #include <cstddef>
 
 namespace {
-
 const std::string kQuoteMarker = "#引号";
+} // namespace
 
 std::string substituteQuotes(const std::string& marker)
 {
@@ -21,6 +21,8 @@ std::string substituteQuotes(const std::string& marker)
     out.append(marker, from, std::string::npos);
     return out;
 }
+
+namespace {
 
 char asciiLower(char c)
 {
