@@ -47,6 +47,16 @@ size_t utf8Length(unsigned char lead)
     return 1;
 }
 
+// Whether a character-set name means UTF-8 however it is spelt: "UTF-8", "utf8", "Utf_8".
+bool isUtf8Name(const std::string& name)
+{
+    std::string plain;
+    for (char c : name)
+        if (c != '-' && c != '_')
+            plain.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    return plain == "utf8";
+}
+
 } // namespace
 
 std::string convertCharset(const std::string& bytes, const std::string& from, const std::string& to,
@@ -54,7 +64,9 @@ std::string convertCharset(const std::string& bytes, const std::string& from, co
 {
     if (bytes.empty())
         return {};
-    IconvHandle conv(to, from);
+    // Every spelling of UTF-8 goes to iconv as its one name, and is handled alike below.
+    const bool fromUtf8 = isUtf8Name(from);
+    IconvHandle conv(isUtf8Name(to) ? "UTF-8" : to, fromUtf8 ? "UTF-8" : from);
     IconvHandle subst(to, "ASCII");
     if (!conv.valid() || !subst.valid())
         return {};
@@ -63,7 +75,6 @@ std::string convertCharset(const std::string& bytes, const std::string& from, co
     out.reserve(bytes.size() * 2);
     char* in = const_cast<char*>(bytes.data());
     size_t inLeft = bytes.size();
-    const bool fromUtf8 = from == "UTF-8" || from == "utf-8";
     char buf[4096];
     while (inLeft > 0) {
         char* o = buf;

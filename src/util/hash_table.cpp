@@ -341,14 +341,27 @@ bool HashTable::load(std::string_view in)
     if (!validKind(keyKind) || !validKind(valueKind) || n < 0 ||
         static_cast<uint64_t>(n) > (in.size() - 16) / 8)
         return false;
+    // A serialised form holds every item's data once (save writes one copy per entry), so the
+    // items of a genuine form never take more room than its data area. Words that point many
+    // entries at one large item would multiply memory and time; such input is refused.
+    size_t dataBudget = in.size() - 16 - 8 * static_cast<size_t>(n);
+    auto spend = [&dataBudget](const HashItem& item, int32_t kind) {
+        if (kind == HashInteger)
+            return true;
+        const size_t room = std::get<std::string>(item).size() + (kind == HashText ? 1 : 8);
+        if (room > dataBudget)
+            return false;
+        dataBudget -= room;
+        return true;
+    };
     try {
         auto core = std::make_shared<Core>(keyKind, valueKind, n + kDefaultBuckets, kDefaultLoadFactor);
         for (int32_t i = 0; i < n; ++i) {
             const size_t at = 16 + 8 * static_cast<size_t>(i);
             HashItem key;
             HashItem value;
-            if (!readItem(in, readWord(in, at), keyKind, key) ||
-                !readItem(in, readWord(in, at + 4), valueKind, value))
+            if (!readItem(in, readWord(in, at), keyKind, key) || !spend(key, keyKind) ||
+                !readItem(in, readWord(in, at + 4), valueKind, value) || !spend(value, valueKind))
                 return false;
             core->put(key, value);
         }
