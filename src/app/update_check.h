@@ -39,7 +39,8 @@ std::string updaterPath();
 bool startUpdater(const std::string& path);
 
 // The start-up step. A newer or older published version: the message "客观！~发现最新版本即将更新！",
-// then the updater is started and the result is true (the caller ends the program). Every other
-// case logs one line saying why no update is made and returns false, as does an updater that
+// then the updater is started and the result is true (the caller ends the program). A page that
+// could not be fetched or read logs one line saying why no update is made; the same version, or
+// no update address at all, logs nothing. Each of these returns false, as does an updater that
 // cannot be started (after a message saying so). GUI thread.
 bool checkForUpdate();
