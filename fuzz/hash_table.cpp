@@ -1,6 +1,7 @@
-// HashTable.load of a serialised form; what loads saves, and the saved form loads to an equal table.
-#include "fuzz_input.h"
+// HashTable.load of a serialised form; what loads saves, and the saved form loads to an equal
+// table.
 #include "util/hash_table.h"
+#include "fuzz_input.h"
 
 #include <string_view>
 

@@ -1,7 +1,7 @@
 // JSON text parsed by JsonDocument, then read and changed through path expressions.
 // Input: document text \0 path \0 value.
-#include "fuzz_input.h"
 #include "net/json_document.h"
+#include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

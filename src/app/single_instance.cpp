@@ -77,7 +77,8 @@ std::string defaultMarkerName()
 
 std::string markerPath(const std::string& markerName)
 {
-    const QString name = QString::fromStdString(markerName.empty() ? defaultMarkerName() : markerName);
+    const QString name =
+        QString::fromStdString(markerName.empty() ? defaultMarkerName() : markerName);
     if (name.contains(QLatin1Char('/')))
         return name.toStdString();
     // The user's own runtime folder when the session has one; otherwise the shared temporary
@@ -136,14 +137,14 @@ bool activateRunningInstance(const std::string& markerName)
 }
 
 void enforceSingleInstance(const std::string& markerName, bool showMessage,
-                           const std::string& messageText, int messageStyle,
-                           bool activateExisting, const std::function<void()>& endProcess)
+                           const std::string& messageText, int messageStyle, bool activateExisting,
+                           const std::function<void()>& endProcess)
 {
     if (claimInstanceMarker(markerName) != InstanceClaim::AnotherRunning)
         return;
     if (showMessage)
-        showMessageBox(messageText.empty() ? "对不起,该进程已打开!" : messageText, "友情提醒:",
-                       messageStyle, nullptr);
+        showMessageBox(messageText.empty() ? "对不起,该进程已打开!" : messageText,
+                       "友情提醒:", messageStyle, nullptr);
     if (activateExisting)
         activateRunningInstance(markerName);
     if (endProcess)

@@ -8,9 +8,9 @@
 #include <string>
 
 enum class InstanceClaim {
-    First,           // this process holds the marker now (or held it already)
-    AnotherRunning,  // another process holds it
-    Failed,          // the marker could not be created; the program runs unguarded
+    First,          // this process holds the marker now (or held it already)
+    AnotherRunning, // another process holds it
+    Failed,         // the marker could not be created; the program runs unguarded
 };
 
 // The marker name used for an empty name: the lower-case hexadecimal MD5 digest of the GBK bytes

@@ -14,7 +14,6 @@
 
 #include <curl/curl.h>
 
-
 std::string updateLink()
 {
     const std::string link = readSetting("配置项", "更新地址");
@@ -73,8 +72,8 @@ UpdateCheck evaluateUpdatePage(const std::string& page)
         check.reason = "更新页面上没有版本号";
         return check;
     }
-    check.outcome = check.version == kCurrentVersion ? UpdateOutcome::UpToDate
-                                                      : UpdateOutcome::NewVersion;
+    check.outcome =
+        check.version == kCurrentVersion ? UpdateOutcome::UpToDate : UpdateOutcome::NewVersion;
     return check;
 }
 
@@ -113,18 +112,15 @@ bool checkForUpdate()
         // No update address set: there was nothing to check, which is not worth a line.
         return false;
     case UpdateOutcome::Unreachable:
-    case UpdateOutcome::NoVersion:
-        logStatus("未检查更新: " + check.reason);
-        return false;
-    case UpdateOutcome::NewVersion:
-        break;
+    case UpdateOutcome::NoVersion: logStatus("未检查更新: " + check.reason); return false;
+    case UpdateOutcome::NewVersion: break;
     }
     showMessageBox("客观！~发现最新版本即将更新！", "", kMessageOk, nullptr);
     const std::string updater = updaterPath();
     if (startUpdater(updater))
         return true;
-    showMessageBox("无法启动更新程序:\r\n" + updater + "\r\n\r\n本次继续使用当前版本", "", kMessageOk,
-                   nullptr);
+    showMessageBox("无法启动更新程序:\r\n" + updater + "\r\n\r\n本次继续使用当前版本", "",
+                   kMessageOk, nullptr);
     logStatus("更新程序无法启动: " + updater);
     return false;
 }

@@ -17,13 +17,13 @@ extern std::atomic<int> currentMode;
 
 // One row of 超级列表框_列表, columns 0..6 in this order.
 struct CatalogueItem {
-    std::string title;        // 标题
-    std::string typeName;     // 类型 ("已下架" when the series has no play text)
-    std::string blurb;        // 简介
-    std::string cover;        // 封面
-    std::string playText;     // 全剧地址 (empty for a "已下架" row and for history rows)
-    std::string historyUrl;   // 历史URL (history rows only)
-    std::string historyM3u8;  // 历史m3u8 (history rows only)
+    std::string title;       // 标题
+    std::string typeName;    // 类型 ("已下架" when the series has no play text)
+    std::string blurb;       // 简介
+    std::string cover;       // 封面
+    std::string playText;    // 全剧地址 (empty for a "已下架" row and for history rows)
+    std::string historyUrl;  // 历史URL (history rows only)
+    std::string historyM3u8; // 历史m3u8 (history rows only)
 };
 
 // The request URL of one page, or the empty text for a mode that names no listing (0, below -2).
@@ -42,10 +42,10 @@ std::string blurbText(const std::string& blurb);
 struct CataloguePage {
     enum class Outcome { Listed, NothingFound, Failed };
     Outcome outcome = Outcome::Failed;
-    std::string failure;               // a few words on why, when Failed
-    std::string total;                 // "total" as the record-count label shows it
-    std::string pageCount;             // "pagecount" likewise
-    std::vector<CatalogueItem> items;  // at most 20, items without a name skipped
+    std::string failure;              // a few words on why, when Failed
+    std::string total;                // "total" as the record-count label shows it
+    std::string pageCount;            // "pagecount" likewise
+    std::vector<CatalogueItem> items; // at most 20, items without a name skipped
 };
 
 // Reads a response body (UTF-8) as a catalogue page.

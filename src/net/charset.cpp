@@ -10,7 +10,8 @@ namespace {
 class IconvHandle {
 public:
     IconvHandle(const std::string& to, const std::string& from)
-        : cd_(iconv_open(to.c_str(), from.c_str())) {}
+            : cd_(iconv_open(to.c_str(), from.c_str()))
+    {}
     ~IconvHandle()
     {
         if (valid())
@@ -41,9 +42,12 @@ void appendSubstitute(iconv_t cd, std::string& out)
 // Length in bytes of the UTF-8 sequence that starts with lead (1 for a stray byte).
 size_t utf8Length(unsigned char lead)
 {
-    if (lead >= 0xF0 && lead < 0xF8) return 4;
-    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0) return 2;
+    if (lead >= 0xF0 && lead < 0xF8)
+        return 4;
+    if (lead >= 0xE0)
+        return lead < 0xF0 ? 3 : 1;
+    if (lead >= 0xC0)
+        return 2;
     return 1;
 }
 

@@ -58,7 +58,8 @@ void collectBodyInto(CURL* curl, std::string* body);
 
 // Collects the header block of the last response: a new status line (after a redirect, a
 // "100 Continue" or a proxy's CONNECT answer) starts over. Every line ends with "\r\n", also when
-// the server ended it with a bare LF, so that the lines split the same way whatever the server sent.
+// the server ended it with a bare LF, so that the lines split the same way whatever the server
+// sent.
 class ResponseHeaderCollector {
 public:
     // keepRawBlock: the status line and the closing empty line are kept as well.
@@ -81,7 +82,8 @@ private:
 class IdleTimeout {
 public:
     explicit IdleTimeout(long idleMs, std::function<bool()> cancel = {})
-        : idleMs_(idleMs), cancel_(std::move(cancel)) {}
+            : idleMs_(idleMs), cancel_(std::move(cancel))
+    {}
     void install(CURL* curl);
     // Takes the callbacks off the handle (the handle may outlive this object).
     static void uninstall(CURL* curl);

@@ -46,7 +46,8 @@ public:
             }
         return {};
     }
-    // libcurl's form: "Name: value", or "Name;" for an empty value (a bare "Name:" would remove it).
+    // libcurl's form: "Name: value", or "Name;" for an empty value (a bare "Name:" would remove
+    // it).
     CurlHeaderList toList() const
     {
         CurlHeaderList list;
@@ -139,7 +140,8 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     RequestHeaders request;
     if (!options.proxy.empty() && !options.proxyUser.empty()) {
         if (options.credentialTarget == 1) {
-            const std::string pair = convertCharset(options.proxyUser + ":" + options.proxyPassword, "UTF-8", "GBK");
+            const std::string pair =
+                convertCharset(options.proxyUser + ":" + options.proxyPassword, "UTF-8", "GBK");
             request.set("Proxy-Authorization", "Basic " + base64Encode(pair));
         } else {
             // Credentials for the server, offered when it asks for them.
@@ -188,11 +190,12 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     // The proxy's credentials go to the proxy only: with an https address they travel in the
     // CONNECT request instead of reaching the server through the tunnel.
     CurlHeaderList proxyHeaders;
-    if (url.size() >= 8 && lowerAscii(url.substr(0, 8)) == "https://" && request.has("Proxy-Authorization"))
+    if (url.size() >= 8 && lowerAscii(url.substr(0, 8)) == "https://" &&
+        request.has("Proxy-Authorization"))
         proxyHeaders.append(request.take("Proxy-Authorization"));
     CurlHeaderList list = request.toList();
-    suppressLibraryHeaders(list, [&](const char* name) { return request.has(name); }, sendBody,
-                           !proxy.empty());
+    suppressLibraryHeaders(
+        list, [&](const char* name) { return request.has(name); }, sendBody, !proxy.empty());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list.get());
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.get());
 

@@ -24,21 +24,21 @@ std::optional<long> requestTimeoutMs(std::optional<int> timeoutSeconds);
 // neither sent nor merged, an empty one sends an empty Cookie header.
 struct RequestOptions {
     int method = 0;
-    std::string bodyText;                  // request body when bodyBytes is empty
-    std::optional<std::string> cookies;    // name=value pairs separated by "; "
-    std::string extraHeaders;              // header lines separated by "\r\n"
-    bool disableRedirects = false;         // return a redirect response as it is
-    std::string bodyBytes;                 // request body; takes precedence over bodyText
-    std::string proxy;                     // "host:port"; empty = no proxy
+    std::string bodyText;               // request body when bodyBytes is empty
+    std::optional<std::string> cookies; // name=value pairs separated by "; "
+    std::string extraHeaders;           // header lines separated by "\r\n"
+    bool disableRedirects = false;      // return a redirect response as it is
+    std::string bodyBytes;              // request body; takes precedence over bodyText
+    std::string proxy;                  // "host:port"; empty = no proxy
     // Per phase (connect, then sending and receiving without progress): missing or < 1: 15 s;
     // n: n s; -1 keeps the object's current ones (60 s to connect, 30 s without data when new).
     std::optional<int> timeoutSeconds;
     std::string proxyUser, proxyPassword;
-    int credentialTarget = 1;              // 1: the credentials are for the proxy
-    HttpRequest* reuseObject = nullptr;    // reuse that object's connection (handle) instead
-    bool mergeCookies = true;              // merge the sent cookies into receivedCookies
-    bool completeHeaders = true;           // add the browser-like default headers when missing
-    bool capitalizeNames = true;           // rewrite header names as Capitalised-Words
+    int credentialTarget = 1;           // 1: the credentials are for the proxy
+    HttpRequest* reuseObject = nullptr; // reuse that object's connection (handle) instead
+    bool mergeCookies = true;           // merge the sent cookies into receivedCookies
+    bool completeHeaders = true;        // add the browser-like default headers when missing
+    bool capitalizeNames = true;        // rewrite header names as Capitalised-Words
     // Checked while the transfer runs; when it answers true the transfer ends at once (empty
     // body, errorText "cancelled"). A superseded request uses it to stop its download.
     std::function<bool()> cancelled;

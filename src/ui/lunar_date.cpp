@@ -69,8 +69,9 @@ int yearDays(std::uint32_t info)
     return days;
 }
 
-constexpr const char* kNumerals[] = {"", "一", "二", "三", "四", "五", "六", "七", "八", "九", "十"};
-constexpr const char* kMonthCharacters[] = {"", "正", "二", "三", "四", "五",
+constexpr const char* kNumerals[] = {"",   "一", "二", "三", "四", "五",
+                                     "六", "七", "八", "九", "十"};
+constexpr const char* kMonthCharacters[] = {"",   "正", "二", "三", "四", "五",
                                             "六", "七", "八", "九", "十"};
 
 void replaceAll(std::string& text, std::string_view field, const std::string& value)

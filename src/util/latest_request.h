@@ -32,7 +32,8 @@ public:
 
     private:
         friend class LatestRequest;
-        Ticket(std::shared_ptr<State> state, std::uint64_t id) : state_(std::move(state)), id_(id) {}
+        Ticket(std::shared_ptr<State> state, std::uint64_t id) : state_(std::move(state)), id_(id)
+        {}
         std::shared_ptr<State> state_;
         std::uint64_t id_ = 0;
     };

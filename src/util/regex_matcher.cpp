@@ -78,8 +78,8 @@ CodePtr compile(const std::string& pattern, bool caseSensitive, bool multiline)
         options |= PCRE2_DOLLAR_ENDONLY;
     int error = 0;
     PCRE2_SIZE offset = 0;
-    return CodePtr(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(), options,
-                                 &error, &offset, context.get()));
+    return CodePtr(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
+                                 options, &error, &offset, context.get()));
 }
 
 // Length of the UTF-8 character starting at at (1 for a stray byte), so that the search after an
@@ -139,7 +139,8 @@ bool RegexMatcher::match(const std::string& pattern, const std::string& subject,
     const auto* text = reinterpret_cast<PCRE2_SPTR>(subject_.data());
     size_t start = 0;
     while (start <= subject_.size()) {
-        const int rc = pcre2_match(run->code.get(), text, subject_.size(), start, 0, data.get(), nullptr);
+        const int rc =
+            pcre2_match(run->code.get(), text, subject_.size(), start, 0, data.get(), nullptr);
         if (rc == PCRE2_ERROR_NOMATCH)
             break;
         if (rc < 0) {
@@ -210,7 +211,8 @@ std::string RegexMatcher::replace(const std::string& replacement) const
                 // is kept literally.
                 size_t group = static_cast<size_t>(d - '0');
                 size_t used = 1;
-                if (i + 2 < replacement.size() && replacement[i + 2] >= '0' && replacement[i + 2] <= '9') {
+                if (i + 2 < replacement.size() && replacement[i + 2] >= '0' &&
+                    replacement[i + 2] <= '9') {
                     const size_t two = group * 10 + static_cast<size_t>(replacement[i + 2] - '0');
                     if (two >= 1 && two <= run_->groups) {
                         group = two;
@@ -243,7 +245,8 @@ int32_t RegexMatcher::matchCount() const
 namespace {
 
 // Group k (0 = the whole match) of match n (from 1), with its position from 1.
-std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k, int* position);
+std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k,
+                     int* position);
 
 } // namespace
 
@@ -264,11 +267,13 @@ std::string RegexMatcher::submatchText(int n, int k, int* position) const
 
 namespace {
 
-std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k, int* position)
+std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k,
+                     int* position)
 {
     if (position)
         *position = 0;
-    if (!run || n < 1 || static_cast<size_t>(n) > run->matches.size() || static_cast<uint32_t>(k) > run->groups)
+    if (!run || n < 1 || static_cast<size_t>(n) > run->matches.size() ||
+        static_cast<uint32_t>(k) > run->groups)
         return {};
     const auto& span = run->matches[static_cast<size_t>(n) - 1][static_cast<size_t>(k)];
     if (span.begin == std::string::npos)
@@ -329,6 +334,6 @@ bool isChineseText(const std::string& text, bool useEngine)
     MatchDataPtr data(pcre2_match_data_create_from_pattern(code, nullptr));
     if (!data)
         return false;
-    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, data.get(),
-                       nullptr) >= 0;
+    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
+                       data.get(), nullptr) >= 0;
 }
