@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string programFolder()
+std::string fuzzProgramFolder()
 {
     static const std::string folder = [] {
         char pattern[] = "/tmp/qy-fuzz-ini-XXXXXX";
@@ -27,7 +27,7 @@ std::string programFolder()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const auto pieces = fuzzPieces(data, size, 4);
-    setProgramFolderForTesting(programFolder());
+    setProgramFolderForTesting(fuzzProgramFolder());
     ensureDataFolder();
     {
         std::ofstream file(settingsPath(), std::ios::binary | std::ios::trunc);
