@@ -13,7 +13,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth xdotool x11-utils imagemagick
-  python3 python3-lunardate clang
+  python3 python3-lunardate clang libclang-rt-14-dev
 )
 # Node.js and npm fetch the web players of the demo; a machine that already has them keeps its own.
 if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
