@@ -21,9 +21,8 @@ namespace {
 
 const QByteArray kActivateRequest = "activate\n";
 
-// The marker server and the activation handler live on the GUI thread.
+// The marker server lives on the GUI thread.
 QPointer<QLocalServer> g_marker;
-std::function<void()> g_activationHandler;
 
 QString markerFor(const std::string& markerName)
 {
@@ -48,19 +47,20 @@ InstanceClaim takeInstanceLock(const QString& path)
     return InstanceClaim::First;
 }
 
-void serveActivationRequests(QLocalServer* server)
+void serveActivationRequests(QLocalServer* server, std::function<void()> onActivationRequest)
 {
-    QObject::connect(server, &QLocalServer::newConnection, server, [server] {
+    QObject::connect(server, &QLocalServer::newConnection, server, [server, onActivationRequest] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
-                if (!socket->readAll().contains(kActivateRequest.trimmed()))
-                    return;
-                if (g_activationHandler)
-                    g_activationHandler();
-                socket->write("ok\n");
-                socket->flush();
-            });
+            QObject::connect(socket, &QLocalSocket::readyRead, socket,
+                             [socket, onActivationRequest] {
+                                 if (!socket->readAll().contains(kActivateRequest.trimmed()))
+                                     return;
+                                 if (onActivationRequest)
+                                     onActivationRequest();
+                                 socket->write("ok\n");
+                                 socket->flush();
+                             });
         }
     });
 }
@@ -91,7 +91,8 @@ std::string markerPath(const std::string& markerName)
         .toStdString();
 }
 
-InstanceClaim claimInstanceMarker(const std::string& markerName)
+InstanceClaim claimInstanceMarker(const std::string& markerName,
+                                  std::function<void()> onActivationRequest)
 {
     const QString path = markerFor(markerName);
     if (g_marker && g_marker->fullServerName() == path && g_marker->isListening())
@@ -111,14 +112,9 @@ InstanceClaim claimInstanceMarker(const std::string& markerName)
         delete server;
         return InstanceClaim::First;
     }
-    serveActivationRequests(server);
+    serveActivationRequests(server, std::move(onActivationRequest));
     g_marker = server;
     return InstanceClaim::First;
-}
-
-void setActivationHandler(std::function<void()> handler)
-{
-    g_activationHandler = std::move(handler);
 }
 
 bool activateRunningInstance(const std::string& markerName)
@@ -138,9 +134,11 @@ bool activateRunningInstance(const std::string& markerName)
 
 void enforceSingleInstance(const std::string& markerName, bool showMessage,
                            const std::string& messageText, int messageStyle, bool activateExisting,
-                           const std::function<void()>& endProcess)
+                           const std::function<void()>& endProcess,
+                           std::function<void()> onActivationRequest)
 {
-    if (claimInstanceMarker(markerName) != InstanceClaim::AnotherRunning)
+    if (claimInstanceMarker(markerName, std::move(onActivationRequest)) !=
+        InstanceClaim::AnotherRunning)
         return;
     if (showMessage)
         showMessageBox(messageText.empty() ? "对不起,该进程已打开!" : messageText,

@@ -24,21 +24,23 @@ std::string markerPath(const std::string& markerName);
 
 // Claims the marker markerName (an empty name stands for defaultMarkerName()). A marker left
 // behind by an instance that ended without closing it is taken over. Of launches at the same
-// moment exactly one gets it. GUI thread.
-InstanceClaim claimInstanceMarker(const std::string& markerName);
-
-// What the holder of the marker does when a later instance asks it to come forward (GUI thread).
-void setActivationHandler(std::function<void()> handler);
+// moment exactly one gets it. The holder runs onActivationRequest (GUI thread) when a later
+// instance asks it to come forward. GUI thread.
+InstanceClaim claimInstanceMarker(const std::string& markerName,
+                                  std::function<void()> onActivationRequest = {});
 
 // Asks the instance holding markerName to bring its main window to the front. True when the
 // request was delivered.
 bool activateRunningInstance(const std::string& markerName);
 
-// Returns when no other instance holds markerName (this process holds it afterwards). Otherwise:
+// Returns when no other instance holds markerName (this process holds it afterwards and runs
+// onActivationRequest on the GUI thread whenever a later instance asks it to come forward).
+// Otherwise:
 // shows messageText (caption "友情提醒:", messageStyle as a message-box style) when showMessage,
 // asks the running instance to come forward when activateExisting, and ends the process with
 // exit code 0 through endProcess.
 void enforceSingleInstance(const std::string& markerName, bool showMessage = false,
                            const std::string& messageText = "对不起,该进程已打开!",
                            int messageStyle = 0, bool activateExisting = false,
-                           const std::function<void()>& endProcess = {});
+                           const std::function<void()>& endProcess = {},
+                           std::function<void()> onActivationRequest = {});

@@ -59,8 +59,8 @@ void bootstrapSettings(const StartupSteps& steps)
 void onMainWindowCreated(MainForm& form, const StartupSteps& steps)
 {
     setDataFolderName("DaTa");
-    enforceSingleInstance(kInstanceMarker, true, "禁止重复运行", kMessageOk, true,
-                          steps.endProcess);
+    enforceSingleInstance(kInstanceMarker, true, "禁止重复运行", kMessageOk, true, steps.endProcess,
+                          steps.activateWindows);
     if (checkForUpdate()) {
         endWith(steps);
         return;

@@ -43,11 +43,11 @@ TEST(HolderProcess, Run)
     const QByteArray marker = qgetenv("QY_MARKER_HOLDER");
     if (marker.isEmpty())
         GTEST_SKIP() << "only run as the holder child";
-    setActivationHandler([] {
+    const auto activated = [] {
         std::printf("activated\n");
         std::fflush(stdout);
-    });
-    ASSERT_EQ(claimInstanceMarker(marker.toStdString()), InstanceClaim::First);
+    };
+    ASSERT_EQ(claimInstanceMarker(marker.toStdString(), activated), InstanceClaim::First);
     std::printf("ready\n");
     std::fflush(stdout);
     QFile input;
