@@ -1,7 +1,6 @@
 // The composition root: the application object, the main window and the start-up sequence.
 
 #include "app/main_form.h"
-#include "app/single_instance.h"
 #include "app/startup.h"
 #include "catalogue/catalogue_client.h"
 #include "catalogue/catalogue_sources.h"
@@ -27,18 +26,6 @@ int main(int argc, char** argv)
     MainWindow window;
     MainForm& form = window.form();
 
-    // A later launch asks this instance to come forward: the main window once it is shown, and a
-    // modal window open over it (the notice window during start-up) on top of it.
-    setActivationHandler([&window] {
-        if (window.isVisible())
-            window.bringToFront();
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->show();
-            modal->raise();
-            modal->activateWindow();
-        }
-    });
-
     window.setClosingHandler([&window] {
         onMainWindowClosing([&window] {
             destroyPlayerWindow();
@@ -48,6 +35,17 @@ int main(int argc, char** argv)
     });
 
     StartupSteps steps;
+    // A later launch asks this instance to come forward: the main window once it is shown, and a
+    // modal window open over it (the notice window during start-up) on top of it.
+    steps.activateWindows = [&window] {
+        if (window.isVisible())
+            window.bringToFront();
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->show();
+            modal->raise();
+            modal->activateWindow();
+        }
+    };
     steps.showNoticeWindow = [] {
         NoticeWindow notice;
         notice.exec();

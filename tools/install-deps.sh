@@ -15,6 +15,8 @@ packages=(
   fonts-noto-cjk xvfb xauth xdotool x11-utils imagemagick
   # The Debian package: its build, its checks and the throw-away root of its install test.
   dpkg-dev lintian desktop-file-utils appstream mmdebstrap curl python3
+  # The fuzzers (clang's libFuzzer) and the lunar calendar's cross-check.
+  python3-lunardate clang libclang-rt-14-dev
 )
 # Node.js and npm fetch the web players of the demo; a machine that already has them keeps its own.
 if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi

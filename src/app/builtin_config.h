@@ -5,7 +5,8 @@
 // 线路列表: catalogue hosts (host or host:port) separated by "|".
 inline constexpr const char* kBuiltinRouteList = "127.0.0.1:47443";
 // 播放器地址: the player page an episode address is appended to.
-inline constexpr const char* kBuiltinPlayerPageEndpoint = "http://127.0.0.1:47080/player/jx.php?url=";
+inline constexpr const char* kBuiltinPlayerPageEndpoint =
+    "http://127.0.0.1:47080/player/jx.php?url=";
 // 备用播放器地址: the second player page.
 inline constexpr const char* kBuiltinAltPlayerEndpoint = "http://127.0.0.1:47080/m3u8/?url=";
 // 更新地址: empty, so no update check is made.

@@ -12,8 +12,8 @@ class QWidget;
 struct PlayerForm {
     QWidget* window = nullptr;
 
-    QFrame* 外形框_播放 = nullptr;  // the browser is created in it
-    QFrame* 外形框_底部 = nullptr;  // the bottom bar holding everything below
+    QFrame* 外形框_播放 = nullptr; // the browser is created in it
+    QFrame* 外形框_底部 = nullptr; // the bottom bar holding everything below
     QLabel* 标签_剧集 = nullptr;
     QLineEdit* 编辑框_尾 = nullptr;
     QCheckBox* 选择框_连播 = nullptr;

@@ -125,9 +125,9 @@ bool splitKey(std::string_view line, std::string_view& name, std::string_view& v
 
 // Where a section and one of its keys sit in the file.
 struct Location {
-    std::optional<size_t> section;    // line index of the section header
-    std::optional<size_t> key;        // line index of the key
-    size_t lastContent = 0;           // last non-blank line of the section
+    std::optional<size_t> section; // line index of the section header
+    std::optional<size_t> key;     // line index of the key
+    size_t lastContent = 0;        // last non-blank line of the section
     std::string_view value;
 };
 
@@ -189,7 +189,8 @@ bool writeFileAtomically(const QString& path, const std::string& bytes)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+        static_cast<qint64>(bytes.size())) {
         file.cancelWriting();
         return false;
     }
@@ -230,7 +231,8 @@ std::string readSetting(const std::string& section, const std::string& key,
     return gb18030ToUtf8(std::string(where.value));
 }
 
-bool readFlag(const std::string& section, const std::string& key, const std::optional<std::string>& defaultValue)
+bool readFlag(const std::string& section, const std::string& key,
+              const std::optional<std::string>& defaultValue)
 {
     return readSetting(section, key, defaultValue) == kTrue;
 }

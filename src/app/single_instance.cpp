@@ -5,47 +5,62 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
 const QByteArray kActivateRequest = "activate\n";
 
-// The marker server and the activation handler live on the GUI thread.
+// The marker server lives on the GUI thread.
 QPointer<QLocalServer> g_marker;
-std::function<void()> g_activationHandler;
 
 QString markerFor(const std::string& markerName)
 {
-    return QString::fromStdString(markerName.empty() ? defaultMarkerName() : markerName);
+    return QString::fromStdString(markerPath(markerName));
 }
 
-bool markerAnswers(const QString& name)
+// Takes the lock that makes its holder the one instance: an exclusive lock on a file beside the
+// marker. The lock is kept for the rest of the process (the descriptor is never closed) and the
+// system lets go of it when the process ends, however it ends; so of any number of launches at
+// once exactly one gets it, and a marker left behind by an ended instance holds nobody back.
+InstanceClaim takeInstanceLock(const QString& path)
 {
-    QLocalSocket probe;
-    probe.connectToServer(name);
-    const bool connected = probe.waitForConnected(1000);
-    probe.abort();
-    return connected;
+    const QByteArray lockFile = QFile::encodeName(path + QStringLiteral(".lock"));
+    const int fd = ::open(lockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return InstanceClaim::Failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return held ? InstanceClaim::AnotherRunning : InstanceClaim::Failed;
+    }
+    return InstanceClaim::First;
 }
 
-void serveActivationRequests(QLocalServer* server)
+void serveActivationRequests(QLocalServer* server, std::function<void()> onActivationRequest)
 {
-    QObject::connect(server, &QLocalServer::newConnection, server, [server] {
+    QObject::connect(server, &QLocalServer::newConnection, server, [server, onActivationRequest] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
-                if (!socket->readAll().contains(kActivateRequest.trimmed()))
-                    return;
-                if (g_activationHandler)
-                    g_activationHandler();
-                socket->write("ok\n");
-                socket->flush();
-            });
+            QObject::connect(socket, &QLocalSocket::readyRead, socket,
+                             [socket, onActivationRequest] {
+                                 if (!socket->readAll().contains(kActivateRequest.trimmed()))
+                                     return;
+                                 if (onActivationRequest)
+                                     onActivationRequest();
+                                 socket->write("ok\n");
+                                 socket->flush();
+                             });
         }
     });
 }
@@ -60,42 +75,46 @@ std::string defaultMarkerName()
         .toStdString();
 }
 
-InstanceClaim claimInstanceMarker(const std::string& markerName)
+std::string markerPath(const std::string& markerName)
 {
-    const QString name = markerFor(markerName);
-    if (g_marker && g_marker->serverName() == name && g_marker->isListening())
-        return InstanceClaim::First;
-
-    // Owned by the application object, so the marker lasts as long as the process and a normal
-    // exit removes it.
-    auto* server = new QLocalServer(QCoreApplication::instance());
-    // No socket options: with them Qt creates the socket elsewhere and renames it over an
-    // existing one, which would take the marker from a running instance.
-    if (!server->listen(name)) {
-        if (server->serverError() != QAbstractSocket::AddressInUseError) {
-            delete server;
-            return InstanceClaim::Failed;
-        }
-        if (markerAnswers(name)) {
-            delete server;
-            return InstanceClaim::AnotherRunning;
-        }
-        // Nobody answers: an instance that was ended at once left its marker behind.
-        QLocalServer::removeServer(name);
-        if (!server->listen(name)) {
-            const bool taken = server->serverError() == QAbstractSocket::AddressInUseError;
-            delete server;
-            return taken ? InstanceClaim::AnotherRunning : InstanceClaim::Failed;
-        }
-    }
-    serveActivationRequests(server);
-    g_marker = server;
-    return InstanceClaim::First;
+    const QString name =
+        QString::fromStdString(markerName.empty() ? defaultMarkerName() : markerName);
+    if (name.contains(QLatin1Char('/')))
+        return name.toStdString();
+    // The user's own runtime folder when the session has one; otherwise the shared temporary
+    // folder, with the user id in the name so that users of one machine do not meet.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable())
+        return QDir(runtime).filePath(name).toStdString();
+    return QDir(QDir::tempPath())
+        .filePath(name + QStringLiteral("-") + QString::number(::getuid()))
+        .toStdString();
 }
 
-void setActivationHandler(std::function<void()> handler)
+InstanceClaim claimInstanceMarker(const std::string& markerName,
+                                  std::function<void()> onActivationRequest)
 {
-    g_activationHandler = std::move(handler);
+    const QString path = markerFor(markerName);
+    if (g_marker && g_marker->fullServerName() == path && g_marker->isListening())
+        return InstanceClaim::First;
+
+    const InstanceClaim claim = takeInstanceLock(path);
+    if (claim != InstanceClaim::First)
+        return claim;
+
+    // Only the holder of the lock touches the socket: a socket file left by an instance that
+    // was ended at once is replaced. The server is owned by the application object, so it lasts
+    // as long as the process.
+    QLocalServer::removeServer(path);
+    auto* server = new QLocalServer(QCoreApplication::instance());
+    if (!server->listen(path)) {
+        // Still the one instance; it only cannot be asked to come forward.
+        delete server;
+        return InstanceClaim::First;
+    }
+    serveActivationRequests(server, std::move(onActivationRequest));
+    g_marker = server;
+    return InstanceClaim::First;
 }
 
 bool activateRunningInstance(const std::string& markerName)
@@ -114,14 +133,16 @@ bool activateRunningInstance(const std::string& markerName)
 }
 
 void enforceSingleInstance(const std::string& markerName, bool showMessage,
-                           const std::string& messageText, int messageStyle,
-                           bool activateExisting, const std::function<void()>& endProcess)
+                           const std::string& messageText, int messageStyle, bool activateExisting,
+                           const std::function<void()>& endProcess,
+                           std::function<void()> onActivationRequest)
 {
-    if (claimInstanceMarker(markerName) != InstanceClaim::AnotherRunning)
+    if (claimInstanceMarker(markerName, std::move(onActivationRequest)) !=
+        InstanceClaim::AnotherRunning)
         return;
     if (showMessage)
-        showMessageBox(messageText.empty() ? "对不起,该进程已打开!" : messageText, "友情提醒:",
-                       messageStyle, nullptr);
+        showMessageBox(messageText.empty() ? "对不起,该进程已打开!" : messageText,
+                       "友情提醒:", messageStyle, nullptr);
     if (activateExisting)
         activateRunningInstance(markerName);
     if (endProcess)

@@ -59,7 +59,8 @@ void bootstrapSettings(const StartupSteps& steps)
 void onMainWindowCreated(MainForm& form, const StartupSteps& steps)
 {
     setDataFolderName("DaTa");
-    enforceSingleInstance(kInstanceMarker, true, "禁止重复运行", kMessageOk, true, steps.endProcess);
+    enforceSingleInstance(kInstanceMarker, true, "禁止重复运行", kMessageOk, true, steps.endProcess,
+                          steps.activateWindows);
     if (checkForUpdate()) {
         endWith(steps);
         return;
@@ -75,7 +76,8 @@ void onMainWindowCreated(MainForm& form, const StartupSteps& steps)
     std::thread([steps] { bootstrapSettings(steps); }).detach();
 
     if (osVersion() < kOsVersionWithBrowser) {
-        showMessageBox("本程序需要 WIN10/11系统 才能完美运行\r\n\r\n根据您系统情况 将会以弹出浏览器方式播放视频",
+        showMessageBox("本程序需要 WIN10/11系统 才能完美运行\r\n\r\n根据您系统情况 "
+                       "将会以弹出浏览器方式播放视频",
                        "此系统可能不支持新 webview2 组件", kMessageOk | kMessageInformation,
                        nullptr);
         logStatus("本程序需要.WIN10/11系统.才能完美运行");

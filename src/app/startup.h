@@ -14,6 +14,8 @@ inline constexpr const char* kInstanceMarker = "tovarunmel";
 // The pieces of start-up that live in the layers above this one; the composition root fills
 // them. An empty function skips its step.
 struct StartupSteps {
+    // Brings this instance's windows to the front when a later launch asks for it (GUI thread).
+    std::function<void()> activateWindows;
     // Shows the notice window modally with no owner and returns when the user closed it.
     std::function<void()> showNoticeWindow;
     // Fills 组合框_线路 with the route entries (GUI thread).

@@ -6,31 +6,13 @@
 #include "app/program_values.h"
 #include "app/settings_store.h"
 #include "app/status_log.h"
+#include "net/curl_easy.h"
 #include "util/marker_text.h"
 
 #include <QProcess>
 #include <QString>
 
 #include <curl/curl.h>
-
-#include <memory>
-
-namespace {
-
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct HeaderListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-size_t appendBody(char* data, size_t size, size_t count, void* target)
-{
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
-} // namespace
 
 std::string updateLink()
 {
@@ -45,10 +27,12 @@ std::string fetchUpdatePage(const std::string& link, std::string* error)
             *error = std::move(why);
         return std::string();
     };
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    ensureCurlInitialised();
+    CurlEasy curl(curl_easy_init());
     if (!curl)
         return fail("无法创建网络请求");
-    std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
+    CurlHeaderList headers;
+    headers.append("Accept: */*");
     std::string body;
     char curlError[CURL_ERROR_SIZE] = {};
     CURL* h = curl.get();
@@ -64,8 +48,7 @@ std::string fetchUpdatePage(const std::string& link, std::string* error)
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 10L);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    collectBodyInto(h, &body);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
     const CURLcode code = curl_easy_perform(h);
     if (code != CURLE_OK)
@@ -89,8 +72,8 @@ UpdateCheck evaluateUpdatePage(const std::string& page)
         check.reason = "更新页面上没有版本号";
         return check;
     }
-    check.outcome = check.version == kCurrentVersion ? UpdateOutcome::UpToDate
-                                                      : UpdateOutcome::NewVersion;
+    check.outcome =
+        check.version == kCurrentVersion ? UpdateOutcome::UpToDate : UpdateOutcome::NewVersion;
     return check;
 }
 
@@ -125,21 +108,19 @@ bool checkForUpdate()
     const UpdateCheck check = runUpdateCheck(updateLink());
     switch (check.outcome) {
     case UpdateOutcome::UpToDate:
-        return false;
     case UpdateOutcome::NoLink:
-    case UpdateOutcome::Unreachable:
-    case UpdateOutcome::NoVersion:
-        logStatus("未检查更新: " + check.reason);
+        // No update address set: there was nothing to check, which is not worth a line.
         return false;
-    case UpdateOutcome::NewVersion:
-        break;
+    case UpdateOutcome::Unreachable:
+    case UpdateOutcome::NoVersion: logStatus("未检查更新: " + check.reason); return false;
+    case UpdateOutcome::NewVersion: break;
     }
     showMessageBox("客观！~发现最新版本即将更新！", "", kMessageOk, nullptr);
     const std::string updater = updaterPath();
     if (startUpdater(updater))
         return true;
-    showMessageBox("无法启动更新程序:\r\n" + updater + "\r\n\r\n本次继续使用当前版本", "", kMessageOk,
-                   nullptr);
+    showMessageBox("无法启动更新程序:\r\n" + updater + "\r\n\r\n本次继续使用当前版本", "",
+                   kMessageOk, nullptr);
     logStatus("更新程序无法启动: " + updater);
     return false;
 }

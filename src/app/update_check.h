@@ -5,17 +5,17 @@
 #include <string>
 
 enum class UpdateOutcome {
-    NoLink,       // 更新地址 is empty: no check is made
-    Unreachable,  // the page could not be fetched
-    NoVersion,    // the page carries no version between "[版本1]" and "[版本2]"
-    UpToDate,     // the published version is kCurrentVersion
-    NewVersion,   // another version is published
+    NoLink,      // 更新地址 is empty: no check is made
+    Unreachable, // the page could not be fetched
+    NoVersion,   // the page carries no version between "[版本1]" and "[版本2]"
+    UpToDate,    // the published version is kCurrentVersion
+    NewVersion,  // another version is published
 };
 
 struct UpdateCheck {
     UpdateOutcome outcome = UpdateOutcome::NoLink;
-    std::string version;  // the published version text, when there is one
-    std::string reason;   // why no version was found (Unreachable, NoVersion)
+    std::string version; // the published version text, when there is one
+    std::string reason;  // why no version was found (Unreachable, NoVersion)
 };
 
 // The update page address: key 更新地址 of section 配置项, or the built-in value when it is empty.
@@ -38,8 +38,9 @@ std::string updaterPath();
 // Starts the updater without waiting for it; false when it could not be started.
 bool startUpdater(const std::string& path);
 
-// The start-up step. A newer or older published version: the message "客观！~发现最新版本即将更新！",
-// then the updater is started and the result is true (the caller ends the program). Every other
-// case logs one line saying why no update is made and returns false, as does an updater that
-// cannot be started (after a message saying so). GUI thread.
+// The start-up step. A newer or older published version: the message
+// "客观！~发现最新版本即将更新！", then the updater is started and the result is true (the caller
+// ends the program). A page that could not be fetched or read logs one line saying why no update is
+// made; the same version, or no update address at all, logs nothing. Each of these returns false,
+// as does an updater that cannot be started (after a message saying so). GUI thread.
 bool checkForUpdate();

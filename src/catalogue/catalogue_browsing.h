@@ -19,8 +19,8 @@ void onSearchBoxKeyReleased(MainForm& form, int qtKey);
 // 超级按钮_搜索 clicked; also run by the history resume after it fills 编辑框_搜索.
 void startSearch(MainForm& form);
 
-// The paging controls: 按钮_首页, 按钮_上一页, 按钮_下一页, 按钮_尾页 clicked, and Enter in 标签_当前
-// (wire Typed to QLineEdit::returnPressed of 标签_当前: one press, one load).
+// The paging controls: 按钮_首页, 按钮_上一页, 按钮_下一页, 按钮_尾页 clicked, and Enter in
+// 标签_当前 (wire Typed to QLineEdit::returnPressed of 标签_当前: one press, one load).
 enum class PageAction { First, Previous, Next, Last, Typed };
 void goToPage(MainForm& form, PageAction action);
 
@@ -38,7 +38,7 @@ extern const CategoryCell CategoryTable[5][7];
 // in the odd column beside it. GUI thread.
 void fillCategoryList(QTreeWidget* list);
 
-// 图形按钮_关于 clicked: runs the opener the window layer registered (it opens SponsorWindow modally,
-// owned by form.window). Nothing happens while no opener is registered.
+// 图形按钮_关于 clicked: runs the opener the window layer registered (it opens SponsorWindow
+// modally, owned by form.window). Nothing happens while no opener is registered.
 void setSponsorWindowOpener(std::function<void(QWidget* owner)> opener);
 void onSponsorButtonClicked(MainForm& form);

@@ -24,8 +24,6 @@ namespace {
 // The catalogue servers' page size: at most this many items of a page are read.
 constexpr int kPageSize = 20;
 
-// The ticket of the load started last; a load whose ticket is older writes nothing.
-std::atomic<std::uint64_t> g_latestLoad{0};
 std::atomic<int> g_runningLoads{0};
 
 bool validMode(int mode)
@@ -33,11 +31,13 @@ bool validMode(int mode)
     return mode == kSearchMode || mode == kLatestMode || mode > 0;
 }
 
-std::uint64_t beginLoad(int mode)
+// A load is the newest request of the series list from here on; a superseded load writes
+// nothing and its transfer ends.
+LatestRequest::Ticket beginLoad(MainForm& form, int mode)
 {
     if (validMode(mode))
         currentMode = mode;
-    return ++g_latestLoad;
+    return form.seriesListRequests.begin();
 }
 
 QString q(const std::string& text)
@@ -92,10 +92,11 @@ struct LoadInputs {
 };
 
 // Runs on the load's worker thread; every widget access is a call onto the GUI thread, where
-// the ticket is checked, so a superseded load stops writing the moment a newer one starts.
-void runLoad(MainForm& form, std::uint64_t ticket, int mode, int page)
+// the ticket is checked, so a superseded load stops writing the moment a newer request of the
+// series list (another load, the history list) starts.
+void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int page)
 {
-    auto current = [ticket] { return g_latestLoad.load() == ticket; };
+    auto current = [&ticket] { return ticket.current(); };
 
     gui::call([&] {
         if (!current())
@@ -122,7 +123,7 @@ void runLoad(MainForm& form, std::uint64_t ticket, int mode, int page)
     else if (!inputs.hasRoute || inputs.host.empty())
         result.failure = "未选择线路";
     else
-        result = fetchCataloguePage(url);
+        result = fetchCataloguePage(url, ticket.cancelCheck());
 
     if (result.outcome == CataloguePage::Outcome::NothingFound) {
         gui::call([&] {
@@ -265,11 +266,12 @@ CataloguePage readCataloguePage(const std::string& body)
     return page;
 }
 
-CataloguePage fetchCataloguePage(const std::string& url)
+CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled)
 {
     HttpRequest request;
     RequestOptions options;
     options.disableRedirects = true;
+    options.cancelled = std::move(cancelled);
     const std::string body = request.send(url, options);
     const int status = request.statusCode();
     if (status < 200 || status >= 300) {
@@ -283,12 +285,12 @@ CataloguePage fetchCataloguePage(const std::string& url)
 void loadCatalogue(MainForm& form, int mode, int page)
 {
     RunningLoad running;
-    runLoad(form, beginLoad(mode), mode, page);
+    runLoad(form, beginLoad(form, mode), mode, page);
 }
 
 void startCatalogueLoad(MainForm& form, int mode, int page)
 {
-    const std::uint64_t ticket = beginLoad(mode);
+    const LatestRequest::Ticket ticket = beginLoad(form, mode);
     ++g_runningLoads;
     // Worker thread: the whole load; widgets are reached through gui::call.
     std::thread([&form, ticket, mode, page] {

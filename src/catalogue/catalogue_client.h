@@ -2,6 +2,7 @@
 // Fetching one page of a catalogue listing and showing it in the main window's series list.
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,13 @@ extern std::atomic<int> currentMode;
 
 // One row of 超级列表框_列表, columns 0..6 in this order.
 struct CatalogueItem {
-    std::string title;        // 标题
-    std::string typeName;     // 类型 ("已下架" when the series has no play text)
-    std::string blurb;        // 简介
-    std::string cover;        // 封面
-    std::string playText;     // 全剧地址 (empty for a "已下架" row and for history rows)
-    std::string historyUrl;   // 历史URL (history rows only)
-    std::string historyM3u8;  // 历史m3u8 (history rows only)
+    std::string title;       // 标题
+    std::string typeName;    // 类型 ("已下架" when the series has no play text)
+    std::string blurb;       // 简介
+    std::string cover;       // 封面
+    std::string playText;    // 全剧地址 (empty for a "已下架" row and for history rows)
+    std::string historyUrl;  // 历史URL (history rows only)
+    std::string historyM3u8; // 历史m3u8 (history rows only)
 };
 
 // The request URL of one page, or the empty text for a mode that names no listing (0, below -2).
@@ -41,23 +42,25 @@ std::string blurbText(const std::string& blurb);
 struct CataloguePage {
     enum class Outcome { Listed, NothingFound, Failed };
     Outcome outcome = Outcome::Failed;
-    std::string failure;               // a few words on why, when Failed
-    std::string total;                 // "total" as the record-count label shows it
-    std::string pageCount;             // "pagecount" likewise
-    std::vector<CatalogueItem> items;  // at most 20, items without a name skipped
+    std::string failure;              // a few words on why, when Failed
+    std::string total;                // "total" as the record-count label shows it
+    std::string pageCount;            // "pagecount" likewise
+    std::vector<CatalogueItem> items; // at most 20, items without a name skipped
 };
 
 // Reads a response body (UTF-8) as a catalogue page.
 CataloguePage readCataloguePage(const std::string& body);
 
 // GET of url (no redirects followed, default options otherwise) and readCataloguePage; a
-// failed exchange, an HTTP error status or a body that is not JSON gives Outcome::Failed.
-CataloguePage fetchCataloguePage(const std::string& url);
+// failed exchange, an HTTP error status or a body that is not JSON gives Outcome::Failed. The
+// transfer ends early once cancelled answers true.
+CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled = {});
 
 // Fills the series list with one page of the listing, on the calling (worker) thread; widgets are
 // written through the GUI thread. Reads the host from 组合框_线路 and, for a search, the keyword
 // from 编辑框_搜索 when it builds the URL. A newer load supersedes it: from then on it writes
-// nothing, neither widgets nor log lines.
+// nothing, neither widgets nor log lines. Loads and the history list are requests of one
+// consumer, the series list (MainForm::seriesListRequests).
 void loadCatalogue(MainForm& form, int mode, int page);
 
 // Starts loadCatalogue on a new detached worker thread. The load counts as started (for

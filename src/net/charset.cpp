@@ -10,7 +10,8 @@ namespace {
 class IconvHandle {
 public:
     IconvHandle(const std::string& to, const std::string& from)
-        : cd_(iconv_open(to.c_str(), from.c_str())) {}
+            : cd_(iconv_open(to.c_str(), from.c_str()))
+    {}
     ~IconvHandle()
     {
         if (valid())
@@ -41,10 +42,23 @@ void appendSubstitute(iconv_t cd, std::string& out)
 // Length in bytes of the UTF-8 sequence that starts with lead (1 for a stray byte).
 size_t utf8Length(unsigned char lead)
 {
-    if (lead >= 0xF0 && lead < 0xF8) return 4;
-    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0) return 2;
+    if (lead >= 0xF0 && lead < 0xF8)
+        return 4;
+    if (lead >= 0xE0)
+        return lead < 0xF0 ? 3 : 1;
+    if (lead >= 0xC0)
+        return 2;
     return 1;
+}
+
+// Whether a character-set name means UTF-8 however it is spelt: "UTF-8", "utf8", "Utf_8".
+bool isUtf8Name(const std::string& name)
+{
+    std::string plain;
+    for (char c : name)
+        if (c != '-' && c != '_')
+            plain.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    return plain == "utf8";
 }
 
 } // namespace
@@ -54,7 +68,9 @@ std::string convertCharset(const std::string& bytes, const std::string& from, co
 {
     if (bytes.empty())
         return {};
-    IconvHandle conv(to, from);
+    // Every spelling of UTF-8 goes to iconv as its one name, and is handled alike below.
+    const bool fromUtf8 = isUtf8Name(from);
+    IconvHandle conv(isUtf8Name(to) ? "UTF-8" : to, fromUtf8 ? "UTF-8" : from);
     IconvHandle subst(to, "ASCII");
     if (!conv.valid() || !subst.valid())
         return {};
@@ -63,7 +79,6 @@ std::string convertCharset(const std::string& bytes, const std::string& from, co
     out.reserve(bytes.size() * 2);
     char* in = const_cast<char*>(bytes.data());
     size_t inLeft = bytes.size();
-    const bool fromUtf8 = from == "UTF-8" || from == "utf-8";
     char buf[4096];
     while (inLeft > 0) {
         char* o = buf;

@@ -6,31 +6,14 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 namespace {
-
-const char* const kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 
 // Time-outs a fresh request object starts with (those of the platform's request object): one
 // minute to connect, 30 seconds without any data while sending or receiving.
 constexpr long kDefaultConnectMs = 60000;
 constexpr long kDefaultIdleMs = 30000;
-
-struct SlistFree {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using Slist = std::unique_ptr<curl_slist, SlistFree>;
-
-void append(Slist& list, const std::string& line)
-{
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown) {
-        (void)list.release();
-        list.reset(grown);
-    }
-}
 
 // The request headers as the program sets them, one by one: setting a name that is already
 // present replaces its value where it stands, and an empty name is refused.
@@ -63,12 +46,13 @@ public:
             }
         return {};
     }
-    // libcurl's form: "Name: value", or "Name;" for an empty value (a bare "Name:" would remove it).
-    Slist toSlist() const
+    // libcurl's form: "Name: value", or "Name;" for an empty value (a bare "Name:" would remove
+    // it).
+    CurlHeaderList toList() const
     {
-        Slist list;
+        CurlHeaderList list;
         for (const auto& [n, v] : entries_)
-            append(list, v.empty() ? n + ";" : n + ": " + v);
+            list.appendHeader(n, v);
         return list;
     }
 
@@ -76,32 +60,7 @@ private:
     std::vector<std::pair<std::string, std::string>> entries_;
 };
 
-size_t appendBody(char* data, size_t size, size_t count, void* user)
-{
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
-}
-
-// Keeps the header lines of the last response only: a new status line (after a redirect, a
-// "100 Continue" or a proxy's CONNECT answer) starts over.
-size_t collectHeaders(char* data, size_t size, size_t count, void* user)
-{
-    auto* headers = static_cast<std::string*>(user);
-    std::string line(data, size * count);
-    if (line.rfind("HTTP/", 0) == 0)
-        headers->clear();
-    else if (line != "\r\n" && line != "\n")
-        headers->append(line);
-    return size * count;
-}
-
 } // namespace
-
-void ensureCurlInitialised()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::optional<long> requestTimeoutMs(std::optional<int> timeoutSeconds)
 {
@@ -112,33 +71,6 @@ std::optional<long> requestTimeoutMs(std::optional<int> timeoutSeconds)
     return static_cast<long>(*timeoutSeconds) * 1000;
 }
 
-void IdleTimeout::install(CURL* curl)
-{
-    last_ = std::chrono::steady_clock::now();
-    down_ = up_ = -1;
-    fired_ = false;
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &IdleTimeout::onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-}
-
-int IdleTimeout::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow)
-{
-    auto* t = static_cast<IdleTimeout*>(self);
-    const auto now = std::chrono::steady_clock::now();
-    if (dlNow != t->down_ || ulNow != t->up_) {
-        t->down_ = dlNow;
-        t->up_ = ulNow;
-        t->last_ = now;
-        return 0;
-    }
-    if (now - t->last_ >= std::chrono::milliseconds(t->idleMs_)) {
-        t->fired_ = true;
-        return 1;
-    }
-    return 0;
-}
-
 const char* httpMethodName(int method)
 {
     static const char* const names[] = {"GET",    "POST",  "HEAD",    "PUT",  "OPTIONS",
@@ -147,10 +79,7 @@ const char* httpMethodName(int method)
 }
 
 struct HttpRequest::Handle {
-    struct EasyFree {
-        void operator()(CURL* c) const { curl_easy_cleanup(c); }
-    };
-    std::unique_ptr<CURL, EasyFree> easy;
+    CurlEasy easy;
     // The time-outs last set on this object; "-1" keeps them.
     long connectMs = kDefaultConnectMs;
     long idleMs = kDefaultIdleMs;
@@ -192,45 +121,27 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     // Name resolution and connecting share one limit; sending and receiving end after that long
     // without any progress.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, handle.connectMs);
-    IdleTimeout idle(handle.idleMs);
+    IdleTimeout idle(handle.idleMs, options.cancelled);
     idle.install(curl);
 
-    // No proxy unless one is named; "" also keeps libcurl from taking one from the environment.
+    // No proxy unless one is named.
     std::string proxy = options.proxy;
     if (!proxy.empty() && proxy.find("://") == std::string::npos)
         proxy = "http://" + proxy;
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
-
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, options.disableRedirects ? 0L : 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    // Certificate errors (unknown authority, wrong usage, wrong name, expired) are ignored.
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    applyCommonOptions(curl, url, proxy, !options.disableRedirects);
 
     // The header block: the caller's lines, then the browser-like defaults that are missing.
     std::string headers = options.extraHeaders;
-    if (options.completeHeaders) {
-        if (!containsNoCase(headers, "Accept:"))
-            headers += "\r\nAccept: */*";
-        if (!containsNoCase(headers, "Referer:"))
-            headers += "\r\nReferer: " + url;
-        if (!containsNoCase(headers, "Accept-Language:"))
-            headers += "\r\nAccept-Language: zh-cn";
-        if (!containsNoCase(headers, "User-Agent:"))
-            headers += std::string("\r\nUser-Agent: ") + kDefaultUserAgent;
-        if (method == 1 && !containsNoCase(headers, "Content-Type:"))
-            headers += "\r\nContent-Type: application/x-www-form-urlencoded";
-    }
+    if (options.completeHeaders)
+        headers = withDefaultHeaders(headers, url, method, true);
     if (options.capitalizeNames)
         headers = capitalizeHeaderNames(headers);
 
     RequestHeaders request;
     if (!options.proxy.empty() && !options.proxyUser.empty()) {
         if (options.credentialTarget == 1) {
-            const std::string pair = convertCharset(options.proxyUser + ":" + options.proxyPassword, "UTF-8", "GBK");
+            const std::string pair =
+                convertCharset(options.proxyUser + ":" + options.proxyPassword, "UTF-8", "GBK");
             request.set("Proxy-Authorization", "Basic " + base64Encode(pair));
         } else {
             // Credentials for the server, offered when it asks for them.
@@ -278,29 +189,21 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
 
     // The proxy's credentials go to the proxy only: with an https address they travel in the
     // CONNECT request instead of reaching the server through the tunnel.
-    Slist proxyHeaders;
-    if (url.size() >= 8 && lowerAscii(url.substr(0, 8)) == "https://" && request.has("Proxy-Authorization"))
-        append(proxyHeaders, request.take("Proxy-Authorization"));
-    Slist list = request.toSlist();
-    // Keep libcurl from adding headers of its own beyond Host and the body's length.
-    if (!request.has("Accept"))
-        append(list, "Accept:");
-    if (!request.has("Expect"))
-        append(list, "Expect:");
-    if (sendBody && !request.has("Content-Type"))
-        append(list, "Content-Type:");
-    if (!proxy.empty() && !request.has("Proxy-Connection"))
-        append(list, "Proxy-Connection:");
+    CurlHeaderList proxyHeaders;
+    if (url.size() >= 8 && lowerAscii(url.substr(0, 8)) == "https://" &&
+        request.has("Proxy-Authorization"))
+        proxyHeaders.append(request.take("Proxy-Authorization"));
+    CurlHeaderList list = request.toList();
+    suppressLibraryHeaders(
+        list, [&](const char* name) { return request.has(name); }, sendBody, !proxy.empty());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list.get());
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.get());
 
     std::string responseBody;
-    std::string responseHeaders;
+    ResponseHeaderCollector responseHeaders(false);
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &responseBody);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeaders);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &responseHeaders);
+    collectBodyInto(curl, &responseBody);
+    responseHeaders.install(curl);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
     const CURLcode rc = curl_easy_perform(curl);
@@ -309,8 +212,9 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+    IdleTimeout::uninstall(curl);
 
     if (rc != CURLE_OK) {
         // A failed exchange reports nothing but its reason: no body, no headers, status 0.
@@ -318,12 +222,14 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
         timedOut_ = idle.fired() || rc == CURLE_OPERATION_TIMEDOUT;
         if (idle.fired())
             errorText_ = "timed out: no data for " + std::to_string(handle.idleMs) + " ms";
+        else if (idle.cancelled())
+            errorText_ = "cancelled";
         return {};
     }
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     statusCode_ = static_cast<int>(status);
-    responseHeaders_ = std::move(responseHeaders);
+    responseHeaders_ = responseHeaders.take();
     if (statusCode_ >= 400)
         errorText_ = "HTTP " + std::to_string(statusCode_);
 

@@ -1,12 +1,13 @@
 #pragma once
 #include <curl/curl.h>
 
-#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "net/curl_easy.h"
 #include "net/http_text.h"
 
 class HttpRequest;
@@ -14,27 +15,6 @@ class HttpRequest;
 // Method index: 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT, 8 PATCH.
 // Any other index is taken as GET.
 const char* httpMethodName(int method);
-
-// Initialises libcurl once per process (thread-safe); every user of libcurl calls it first.
-void ensureCurlInitialised();
-
-// Ends a libcurl transfer that makes no progress (no byte sent or received, waiting for the
-// answer included) for idleMs. Install it on an easy handle before the transfer; when it fired,
-// curl_easy_perform returns CURLE_ABORTED_BY_CALLBACK and fired() is true.
-class IdleTimeout {
-public:
-    explicit IdleTimeout(long idleMs) : idleMs_(idleMs) {}
-    void install(CURL* curl);
-    bool fired() const { return fired_; }
-
-private:
-    static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
-                          curl_off_t ulNow);
-    long idleMs_;
-    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
-    curl_off_t down_ = -1, up_ = -1;
-    bool fired_ = false;
-};
 
 // The time-out of each phase (resolve and connect, send, receive) for a timeoutSeconds option:
 // nullopt for -1 (keep the object's own), 15000 ms when missing or below 1, else seconds x 1000.
@@ -44,21 +24,24 @@ std::optional<long> requestTimeoutMs(std::optional<int> timeoutSeconds);
 // neither sent nor merged, an empty one sends an empty Cookie header.
 struct RequestOptions {
     int method = 0;
-    std::string bodyText;                  // request body when bodyBytes is empty
-    std::optional<std::string> cookies;    // name=value pairs separated by "; "
-    std::string extraHeaders;              // header lines separated by "\r\n"
-    bool disableRedirects = false;         // return a redirect response as it is
-    std::string bodyBytes;                 // request body; takes precedence over bodyText
-    std::string proxy;                     // "host:port"; empty = no proxy
+    std::string bodyText;               // request body when bodyBytes is empty
+    std::optional<std::string> cookies; // name=value pairs separated by "; "
+    std::string extraHeaders;           // header lines separated by "\r\n"
+    bool disableRedirects = false;      // return a redirect response as it is
+    std::string bodyBytes;              // request body; takes precedence over bodyText
+    std::string proxy;                  // "host:port"; empty = no proxy
     // Per phase (connect, then sending and receiving without progress): missing or < 1: 15 s;
     // n: n s; -1 keeps the object's current ones (60 s to connect, 30 s without data when new).
     std::optional<int> timeoutSeconds;
     std::string proxyUser, proxyPassword;
-    int credentialTarget = 1;              // 1: the credentials are for the proxy
-    HttpRequest* reuseObject = nullptr;    // reuse that object's connection (handle) instead
-    bool mergeCookies = true;              // merge the sent cookies into receivedCookies
-    bool completeHeaders = true;           // add the browser-like default headers when missing
-    bool capitalizeNames = true;           // rewrite header names as Capitalised-Words
+    int credentialTarget = 1;           // 1: the credentials are for the proxy
+    HttpRequest* reuseObject = nullptr; // reuse that object's connection (handle) instead
+    bool mergeCookies = true;           // merge the sent cookies into receivedCookies
+    bool completeHeaders = true;        // add the browser-like default headers when missing
+    bool capitalizeNames = true;        // rewrite header names as Capitalised-Words
+    // Checked while the transfer runs; when it answers true the transfer ends at once (empty
+    // body, errorText "cancelled"). A superseded request uses it to stop its download.
+    std::function<bool()> cancelled;
 };
 
 // One synchronous HTTP exchange on libcurl. An object keeps its libcurl handle (and so its

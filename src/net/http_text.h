@@ -5,8 +5,8 @@
 // Text routines of the HTTP request: header lines, cookies, Base64.
 
 // Header-line helpers.
-std::string headerName(const std::string& line);   // before the first ":", trimmed of spaces
-std::string headerValue(const std::string& line);  // after the first ":", trimmed of spaces
+std::string headerName(const std::string& line);  // before the first ":", trimmed of spaces
+std::string headerValue(const std::string& line); // after the first ":", trimmed of spaces
 // Drops lines without ":" and upper-cases the first letter of each "-"-part of every name.
 std::string capitalizeHeaderNames(const std::string& headers);
 // name=value pairs of the Set-Cookie lines (those with attributes), joined with "; ".

@@ -32,10 +32,6 @@ std::shared_ptr<const OpenSeries> g_openSeries = std::make_shared<const OpenSeri
 std::mutex g_hooksLock;
 SeriesRowHooks g_hooks;
 
-// GUI thread only: the number of the grid fill running last.
-std::uint64_t g_gridFill = 0;
-
-std::atomic<std::uint64_t> g_latestCover{0};
 std::atomic<int> g_runningCovers{0};
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
@@ -163,7 +159,7 @@ void setSeriesRowHooks(SeriesRowHooks newHooks)
 
 bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes)
 {
-    const std::uint64_t fill = ++g_gridFill;
+    const LatestRequest::Ticket fill = form.gridFills.begin();
     QPointer<QTableWidget> grid = form.高级表格_剧集;
     grid->clearContents();
     grid->setColumnCount(kGridColumns);
@@ -195,7 +191,7 @@ bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes)
         ++inRow;
         // Keep the window responsive; a newer fill (or the window going away) ends this one.
         QCoreApplication::processEvents();
-        if (grid.isNull() || fill != g_gridFill)
+        if (grid.isNull() || !fill.current())
             return false;
     }
     grid->show();
@@ -204,14 +200,17 @@ bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes)
 
 void startCoverFetch(MainForm& form, const std::string& url)
 {
-    const std::uint64_t fetch = ++g_latestCover;
+    // A newer cover fetch supersedes this one: its download ends and it shows nothing.
+    const LatestRequest::Ticket fetch = form.coverRequests.begin();
     ++g_runningCovers;
     // Worker thread: the download and the decoding; the picture is set on the GUI thread.
     std::thread([&form, fetch, url] {
         std::string body;
         if (!url.empty()) {
             HttpRequest request;
-            body = request.send(url);
+            RequestOptions options;
+            options.cancelled = fetch.cancelCheck();
+            body = request.send(url, options);
             if (request.statusCode() < 200 || request.statusCode() >= 300)
                 body.clear();
         }
@@ -219,7 +218,7 @@ void startCoverFetch(MainForm& form, const std::string& url)
         if (!body.empty())
             image.loadFromData(reinterpret_cast<const uchar*>(body.data()), static_cast<int>(body.size()));
         gui::call([&] {
-            if (fetch != g_latestCover.load())
+            if (!fetch.current())
                 return;
             QLabel* box = form.图片框_封面;
             if (image.isNull())

@@ -5,6 +5,7 @@
 #include "app/program_values.h"
 #include "app/settings_store.h"
 #include "app/status_log.h"
+#include "catalogue/catalogue_client.h"
 #include "net/json_document.h"
 #include "platform/os_version.h"
 #include "playback/play_list.h"
@@ -101,6 +102,9 @@ int runningHistorySaves()
 
 void showHistory(MainForm& form)
 {
+    // The history list is the newest request of the series list: a catalogue load still in
+    // flight writes nothing more, and a newer click (or load) ends this fill.
+    const LatestRequest::Ticket ticket = form.seriesListRequests.begin();
     form.超级列表框_列表->clear();
     for (QPushButton* button : {form.按钮_首页, form.按钮_尾页, form.按钮_上一页, form.按钮_下一页})
         button->setEnabled(false);
@@ -118,10 +122,13 @@ void showHistory(MainForm& form)
         row->setText(6, QString::fromStdString(doc.getText(at + "m3u8")));
         form.超级列表框_列表->insertTopLevelItem(0, row);
         QCoreApplication::processEvents();
+        if (!ticket.current())
+            return;
     }
     form.标签_页数->setText(QStringLiteral("1"));
     form.标签_当前->setText(QStringLiteral("1"));
     form.标签_共有记录数->setText(QString::number(n));
+    updatePagingButtons(form);
     logStatus("载入播放历史记录完成,点击列表可自动续播");
 }
 

@@ -21,7 +21,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <random>
 
 namespace {
@@ -257,11 +260,15 @@ std::vector<std::string> splitTime(const std::string& text)
 
 int seconds(const std::vector<std::string>& parts)
 {
+    // Worked out in 64 bits and held to the int range: a page may show any digits at all.
+    auto value = [&parts](std::size_t i) { return static_cast<std::int64_t>(textToInt(parts[i])); };
+    std::int64_t total = 0;
     if (parts.size() == 3)
-        return textToInt(parts[0]) * 3600 + textToInt(parts[1]) * 60 + textToInt(parts[2]);
-    if (parts.size() < 2)
-        return 0;
-    return textToInt(parts[0]) * 60 + textToInt(parts[1]);
+        total = value(0) * 3600 + value(1) * 60 + value(2);
+    else if (parts.size() >= 2)
+        total = value(0) * 60 + value(1);
+    return static_cast<int>(std::clamp<std::int64_t>(total, std::numeric_limits<int>::min(),
+                                                     std::numeric_limits<int>::max()));
 }
 
 const std::vector<std::string>& lastTimeParts()

@@ -15,8 +15,8 @@ int secondsBarLeft(int seconds)
 void fillHeaderDates(const MainForm& form, const QDate& date)
 {
     if (form.标签_日期)
-        form.标签_日期->setText(QString::fromStdString(lunarDateText(date, "%M") +
-                                                       lunarDateText(date, "%D")));
+        form.标签_日期->setText(
+            QString::fromStdString(lunarDateText(date, "%M") + lunarDateText(date, "%D")));
     if (form.标签_星期)
         form.标签_星期->setText(QString::fromStdString(weekdayName(date)));
 }

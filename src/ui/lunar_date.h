@@ -10,10 +10,10 @@
 // lunar year that starts in 2049).
 struct LunarDate {
     bool valid = false;
-    int year = 0;    // the Gregorian year in which this lunar year begins
-    int month = 0;   // 1..12
+    int year = 0;  // the Gregorian year in which this lunar year begins
+    int month = 0; // 1..12
     bool leapMonth = false;
-    int day = 0;     // 1..30
+    int day = 0; // 1..30
 };
 
 LunarDate toLunarDate(const QDate& date);

@@ -26,7 +26,8 @@ void post(F&& fn)
         std::forward<F>(fn)();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(fn), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(fn),
+                              Qt::QueuedConnection);
 }
 
 // Runs fn on the GUI thread and returns its result; the calling worker waits for it. The wait is

@@ -95,7 +95,7 @@ int32_t thresholdFor(int32_t buckets, float loadFactor)
     if (!(t >= 0))
         return 0;
     return t >= std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                     : static_cast<int32_t>(t);
+                                                    : static_cast<int32_t>(t);
 }
 
 } // namespace
@@ -115,8 +115,8 @@ struct HashTable::Core {
     SectionLock lock{kSpinCount};
 
     Core(int32_t keys, int32_t values, int32_t count, float factor)
-        : bucketCount(count), threshold(thresholdFor(count, factor)), loadFactor(factor),
-          keyKind(keys), valueKind(values)
+            : bucketCount(count), threshold(thresholdFor(count, factor)), loadFactor(factor),
+              keyKind(keys), valueKind(values)
     {
         buckets = allocateBuckets(count);
     }
@@ -247,7 +247,8 @@ bool HashTable::create(int32_t keyKind, int32_t valueKind, int32_t bucketCount, 
     if (bucketCount < 0 || !(loadFactor > 1e-7f) || !validKind(keyKind) || !validKind(valueKind))
         return false;
     try {
-        auto core = std::make_shared<Core>(keyKind, valueKind, std::max(bucketCount, 1), loadFactor);
+        auto core =
+            std::make_shared<Core>(keyKind, valueKind, std::max(bucketCount, 1), loadFactor);
         core_ = std::move(core);
     } catch (const std::bad_alloc&) {
         return false;
@@ -341,14 +342,28 @@ bool HashTable::load(std::string_view in)
     if (!validKind(keyKind) || !validKind(valueKind) || n < 0 ||
         static_cast<uint64_t>(n) > (in.size() - 16) / 8)
         return false;
+    // A serialised form holds every item's data once (save writes one copy per entry), so the
+    // items of a genuine form never take more room than its data area. Words that point many
+    // entries at one large item would multiply memory and time; such input is refused.
+    size_t dataBudget = in.size() - 16 - 8 * static_cast<size_t>(n);
+    auto spend = [&dataBudget](const HashItem& item, int32_t kind) {
+        if (kind == HashInteger)
+            return true;
+        const size_t room = std::get<std::string>(item).size() + (kind == HashText ? 1 : 8);
+        if (room > dataBudget)
+            return false;
+        dataBudget -= room;
+        return true;
+    };
     try {
-        auto core = std::make_shared<Core>(keyKind, valueKind, n + kDefaultBuckets, kDefaultLoadFactor);
+        auto core =
+            std::make_shared<Core>(keyKind, valueKind, n + kDefaultBuckets, kDefaultLoadFactor);
         for (int32_t i = 0; i < n; ++i) {
             const size_t at = 16 + 8 * static_cast<size_t>(i);
             HashItem key;
             HashItem value;
-            if (!readItem(in, readWord(in, at), keyKind, key) ||
-                !readItem(in, readWord(in, at + 4), valueKind, value))
+            if (!readItem(in, readWord(in, at), keyKind, key) || !spend(key, keyKind) ||
+                !readItem(in, readWord(in, at + 4), valueKind, value) || !spend(value, valueKind))
                 return false;
             core->put(key, value);
         }
@@ -373,7 +388,8 @@ std::string HashTable::save() const
     out.resize(table + 8 * static_cast<size_t>(c.entryCount));
     size_t slot = table;
     c.forEach([&](const Entry& e) {
-        const std::pair<const Item*, int32_t> items[] = {{&e.key, c.keyKind}, {&e.value, c.valueKind}};
+        const std::pair<const Item*, int32_t> items[] = {{&e.key, c.keyKind},
+                                                         {&e.value, c.valueKind}};
         for (const auto& [item, kind] : items) {
             if (kind == HashInteger) {
                 putWord(out, slot, item->number);
@@ -444,7 +460,8 @@ bool HashTable::containsValue(const HashItem& value) const
         return false;
     const ItemView v(value, core_->valueKind);
     bool found = false;
-    core_->forEach([&](const Entry& e) { found = found || sameItem(e.value, v, core_->valueKind); });
+    core_->forEach(
+        [&](const Entry& e) { found = found || sameItem(e.value, v, core_->valueKind); });
     return found;
 }
 

@@ -52,7 +52,8 @@ public:
     int32_t isCreated() const;
 
     // Replaces the table by one rebuilt from a serialised form; false (nothing changed) when the
-    // bytes are not a well-formed serialised form.
+    // bytes are not a well-formed serialised form, including one whose entries share data items
+    // so that they would take more room than its data area holds.
     bool load(std::string_view serialised);
     // The serialised form: "hash", key kind, value kind, entry count, one key word and one value
     // word per entry in bucket order, then the data area (32-bit words little-endian).

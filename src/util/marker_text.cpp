@@ -4,8 +4,8 @@
 #include <cstddef>
 
 namespace {
-
 const std::string kQuoteMarker = "#引号";
+} // namespace
 
 std::string substituteQuotes(const std::string& marker)
 {
@@ -22,20 +22,24 @@ std::string substituteQuotes(const std::string& marker)
     return out;
 }
 
+namespace {
+
 char asciiLower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // First occurrence of needle in text at or after from (0-based), or npos.
-size_t findFrom(const std::string& text, const std::string& needle, size_t from, bool caseInsensitive)
+size_t findFrom(const std::string& text, const std::string& needle, size_t from,
+                bool caseInsensitive)
 {
     if (from > text.size())
         return std::string::npos;
     if (!caseInsensitive)
         return text.find(needle, from);
-    auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), needle.begin(),
-                          needle.end(), [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+    auto it =
+        std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), needle.begin(),
+                    needle.end(), [](char a, char b) { return asciiLower(a) == asciiLower(b); });
     return it == text.end() && !needle.empty() ? std::string::npos
                                                : static_cast<size_t>(it - text.begin());
 }

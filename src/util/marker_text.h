@@ -13,3 +13,7 @@ std::string textBetween(const std::string& text, const std::string& left, const 
 
 // Everything after the last occurrence of marker; the empty text when it does not occur.
 std::string textAfterLast(const std::string& text, const std::string& marker);
+
+// The text with every "#引号" replaced by one double quote (markers here, regular-expression
+// patterns in RegexMatcher).
+std::string substituteQuotes(const std::string& text);

@@ -1,6 +1,8 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include "util/regex_matcher.h"
 
+#include "util/marker_text.h"
+
 #include <pcre2.h>
 
 #include <algorithm>
@@ -21,9 +23,46 @@ using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
 using MatchDataPtr = std::unique_ptr<pcre2_match_data, MatchDataDeleter>;
 using CompileContextPtr = std::unique_ptr<pcre2_compile_context, CompileContextDeleter>;
 
-// The JavaScript-style dialect over UTF-8: \uXXXX and \xXX escapes, line feed as the only line
-// break (so "." takes a carriage return and "$" in multiline mode stops only before "\n"), "$"
-// without multiline only at the very end. Subjects that are not valid UTF-8 are still searched.
+// In multiline mode "^" and "$" match at every line break, a carriage return as well as a line
+// feed, while "." still takes a carriage return. PCRE2 ties both to one newline setting, so the
+// anchors outside character classes are written as look-arounds on CR and LF instead.
+std::string multilineAnchors(const std::string& pattern)
+{
+    std::string out;
+    out.reserve(pattern.size() + 32);
+    bool inClass = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '\\' && i + 1 < pattern.size()) {
+            out.append(pattern, i, 2);
+            ++i;
+        } else if (inClass) {
+            out.push_back(c);
+            if (c == ']')
+                inClass = false;
+        } else if (c == '[') {
+            // A "]" right after "[" or "[^" is a member, as PCRE2 reads it.
+            out.push_back(c);
+            inClass = true;
+            if (i + 1 < pattern.size() && pattern[i + 1] == '^')
+                out.push_back(pattern[++i]);
+            if (i + 1 < pattern.size() && pattern[i + 1] == ']')
+                out.push_back(pattern[++i]);
+        } else if (c == '^') {
+            out += "(?<![^\\r\\n])";
+        } else if (c == '$') {
+            out += "(?![^\\r\\n])";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// The JavaScript-style dialect over UTF-8: \uXXXX and \xXX escapes, "." matching every character
+// but the line feed (a carriage return included), "^" and "$" in multiline mode at every CR or LF
+// line break, "$" without multiline only at the very end. Subjects that are not valid UTF-8 are
+// still searched.
 CodePtr compile(const std::string& pattern, bool caseSensitive, bool multiline)
 {
     CompileContextPtr context(pcre2_compile_context_create(nullptr));
@@ -33,12 +72,14 @@ CodePtr compile(const std::string& pattern, bool caseSensitive, bool multiline)
     uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_INVALID_UTF;
     if (!caseSensitive)
         options |= PCRE2_CASELESS;
-    // In multiline mode "^" also matches after a final line feed, as in the script engines.
-    options |= multiline ? (PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX) : PCRE2_DOLLAR_ENDONLY;
+    // In multiline mode "^" also matches after a final line break, as in the script engines.
+    const std::string source = multiline ? multilineAnchors(pattern) : pattern;
+    if (!multiline)
+        options |= PCRE2_DOLLAR_ENDONLY;
     int error = 0;
     PCRE2_SIZE offset = 0;
-    return CodePtr(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
-                                 &error, &offset, context.get()));
+    return CodePtr(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
+                                 options, &error, &offset, context.get()));
 }
 
 // Length of the UTF-8 character starting at at (1 for a stray byte), so that the search after an
@@ -53,22 +94,6 @@ size_t characterLength(const std::string& s, size_t at)
             return i;
     }
     return n;
-}
-
-const std::string kQuoteMarker = "#引号";
-
-std::string substituteQuotes(const std::string& pattern)
-{
-    std::string out;
-    size_t from = 0;
-    for (size_t at = pattern.find(kQuoteMarker); at != std::string::npos;
-         at = pattern.find(kQuoteMarker, from)) {
-        out.append(pattern, from, at - from);
-        out.push_back('"');
-        from = at + kQuoteMarker.size();
-    }
-    out.append(pattern, from, std::string::npos);
-    return out;
 }
 
 } // namespace
@@ -114,9 +139,17 @@ bool RegexMatcher::match(const std::string& pattern, const std::string& subject,
     const auto* text = reinterpret_cast<PCRE2_SPTR>(subject_.data());
     size_t start = 0;
     while (start <= subject_.size()) {
-        const int rc = pcre2_match(run->code.get(), text, subject_.size(), start, 0, data.get(), nullptr);
-        if (rc < 0)
+        const int rc =
+            pcre2_match(run->code.get(), text, subject_.size(), start, 0, data.get(), nullptr);
+        if (rc == PCRE2_ERROR_NOMATCH)
             break;
+        if (rc < 0) {
+            // The engine gave up (match, depth or heap limit): the collection is not complete,
+            // and a partial one is not handed on as if it were.
+            run->matches.clear();
+            run_ = std::move(run);
+            return false;
+        }
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
         std::vector<Run::Span> spans(run->groups + 1);
         for (uint32_t g = 0; g <= run->groups && g < static_cast<uint32_t>(rc); ++g) {
@@ -178,7 +211,8 @@ std::string RegexMatcher::replace(const std::string& replacement) const
                 // is kept literally.
                 size_t group = static_cast<size_t>(d - '0');
                 size_t used = 1;
-                if (i + 2 < replacement.size() && replacement[i + 2] >= '0' && replacement[i + 2] <= '9') {
+                if (i + 2 < replacement.size() && replacement[i + 2] >= '0' &&
+                    replacement[i + 2] <= '9') {
                     const size_t two = group * 10 + static_cast<size_t>(replacement[i + 2] - '0');
                     if (two >= 1 && two <= run_->groups) {
                         group = two;
@@ -211,7 +245,8 @@ int32_t RegexMatcher::matchCount() const
 namespace {
 
 // Group k (0 = the whole match) of match n (from 1), with its position from 1.
-std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k, int* position);
+std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k,
+                     int* position);
 
 } // namespace
 
@@ -232,11 +267,13 @@ std::string RegexMatcher::submatchText(int n, int k, int* position) const
 
 namespace {
 
-std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k, int* position)
+std::string spanText(const RegexMatcher::Run* run, const std::string& subject, int n, int k,
+                     int* position)
 {
     if (position)
         *position = 0;
-    if (!run || n < 1 || static_cast<size_t>(n) > run->matches.size() || static_cast<uint32_t>(k) > run->groups)
+    if (!run || n < 1 || static_cast<size_t>(n) > run->matches.size() ||
+        static_cast<uint32_t>(k) > run->groups)
         return {};
     const auto& span = run->matches[static_cast<size_t>(n) - 1][static_cast<size_t>(k)];
     if (span.begin == std::string::npos)
@@ -297,6 +334,6 @@ bool isChineseText(const std::string& text, bool useEngine)
     MatchDataPtr data(pcre2_match_data_create_from_pattern(code, nullptr));
     if (!data)
         return false;
-    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, data.get(),
-                       nullptr) >= 0;
+    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
+                       data.get(), nullptr) >= 0;
 }

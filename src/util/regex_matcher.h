@@ -5,8 +5,9 @@
 
 // Runs a regular expression over a text and gives access to the matches and their capture groups
 // by number (both from 1). PCRE2 in UTF mode with JavaScript-style syntax: \uXXXX escapes, "."
-// matches every character except the line feed (a carriage return included), "$" without
-// multiline matches only at the very end. Texts are UTF-8.
+// matches every character except the line feed (a carriage return included), "^" and "$" in
+// multiline mode match at CR as well as LF line breaks, "$" without multiline matches only at
+// the very end. Texts are UTF-8.
 //
 // Copying shares the compiled pattern and the matches and copies the subject. An instance belongs
 // to the thread that uses it.
@@ -19,8 +20,8 @@ public:
 
     // Compiles pattern and collects its matches in subject: all non-overlapping ones when global,
     // otherwise the first. With quoteSubstitution every "#引号" in the pattern stands for a
-    // double quote. False (and no matches) when the pattern is rejected; zero matches still
-    // give true.
+    // double quote. False (and no matches) when the pattern is rejected or the engine gives up
+    // on the subject (its match limits); zero matches still give true.
     bool match(const std::string& pattern, const std::string& subject, bool caseSensitive = false,
                bool multiline = true, bool global = true, bool quoteSubstitution = false);
 

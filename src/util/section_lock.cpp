@@ -1,6 +1,7 @@
 #include "util/section_lock.h"
 
-SectionLock::SectionLock(int spinCount) : spinCount_(spinCount > 0 ? spinCount : 0) {}
+SectionLock::SectionLock(int spinCount) : spinCount_(spinCount > 0 ? spinCount : 0)
+{}
 
 void SectionLock::enter()
 {

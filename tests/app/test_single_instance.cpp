@@ -18,8 +18,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -40,11 +43,11 @@ TEST(HolderProcess, Run)
     const QByteArray marker = qgetenv("QY_MARKER_HOLDER");
     if (marker.isEmpty())
         GTEST_SKIP() << "only run as the holder child";
-    setActivationHandler([] {
+    const auto activated = [] {
         std::printf("activated\n");
         std::fflush(stdout);
-    });
-    ASSERT_EQ(claimInstanceMarker(marker.toStdString()), InstanceClaim::First);
+    };
+    ASSERT_EQ(claimInstanceMarker(marker.toStdString(), activated), InstanceClaim::First);
     std::printf("ready\n");
     std::fflush(stdout);
     QFile input;
@@ -60,6 +63,41 @@ TEST(HolderProcess, Run)
             QFile::exists(QString::fromLocal8Bit(qgetenv("QY_MARKER_HOLDER_STOP_FILE"))))
             break;
     }
+}
+
+// Run as a child process by the ten-launch test: one launch of the program's single-instance
+// step for the marker "tovarunmel" (placed by the program's own rule). A refused launch ends
+// there with exit code 0; the one that holds the marker prints "holder" and stays until the stop
+// file appears.
+TEST(LaunchProcess, Run)
+{
+    const QByteArray stopFile = qgetenv("QY_LAUNCH_STOP_FILE");
+    if (stopFile.isEmpty())
+        GTEST_SKIP() << "only run as a launch child";
+    enforceSingleInstance("tovarunmel", false, "", 0, true, [] {
+        std::printf("refused\n");
+        std::fflush(stdout);
+        std::_Exit(0);
+    });
+    std::printf("holder\n");
+    std::fflush(stdout);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 120000 && !QFile::exists(QString::fromLocal8Bit(stopFile)))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// A socket file nobody listens on, as an instance that was ended at once leaves it.
+void leaveStaleSocket(const std::string& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFile::exists(QString::fromStdString(path)));
 }
 
 class MarkerTest : public ::testing::Test {
@@ -115,14 +153,7 @@ TEST_F(MarkerTest, AMarkerLeftBehindByAnEndedInstanceIsTakenOver)
 {
     // A socket file nobody listens on, as an instance ended at once leaves it.
     const std::string name = marker("stale");
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, name.c_str(), sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd);
-    ASSERT_TRUE(QFile::exists(QString::fromStdString(name)));
+    leaveStaleSocket(name);
 
     EXPECT_EQ(claimInstanceMarker(name), InstanceClaim::First);
     QLocalSocket probe;
@@ -155,6 +186,86 @@ TEST_F(MarkerTest, NoHolderMeansNothingToActivate)
     EXPECT_FALSE(activateRunningInstance(marker("nobody")));
 }
 
+// A marker that does not hold its lock (an instance ended at once left it, or another user's
+// program made it elsewhere) does not keep a launch out.
+TEST_F(MarkerTest, ASocketWithoutItsLockDoesNotKeepALaunchOut)
+{
+    const std::string name = marker("answering");
+    QLocalServer other;
+    ASSERT_TRUE(other.listen(QString::fromStdString(name)));
+    EXPECT_EQ(claimInstanceMarker(name), InstanceClaim::First);
+}
+
+// Ten launches at the same moment over a marker left behind: exactly one stays, the nine others
+// end with exit code 0, and the marker lies in the user's runtime folder.
+TEST_F(MarkerTest, TenLaunchesAtOnceLeaveExactlyOne)
+{
+    leaveStaleSocket(folder.filePath(QStringLiteral("tovarunmel")).toStdString());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.path());
+    environment.insert(QStringLiteral("QY_LAUNCH_STOP_FILE"), stopFile());
+    std::vector<std::unique_ptr<QProcess>> launches;
+    for (int i = 0; i < 10; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(environment);
+        p->start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=LaunchProcess.Run")});
+        launches.push_back(std::move(p));
+    }
+    for (auto& p : launches)
+        ASSERT_TRUE(p->waitForStarted(30000));
+    auto finished = [&] {
+        return std::count_if(launches.begin(), launches.end(), [](const auto& p) {
+            return p->state() == QProcess::NotRunning;
+        });
+    };
+    ASSERT_TRUE(waitUntil([&] { return finished() >= 9; }, 120000)) << finished() << " ended";
+    // Give a second holder, if there were one, time to show itself.
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(finished(), 9);
+    int holders = 0;
+    for (auto& p : launches) {
+        const QByteArray out = p->readAllStandardOutput();
+        if (p->state() == QProcess::NotRunning) {
+            EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p->exitCode(), 0);
+            EXPECT_TRUE(out.contains("refused")) << out.toStdString();
+        } else {
+            holders += 1;
+            QByteArray all = out;
+            EXPECT_TRUE(waitUntil([&] {
+                all += p->readAllStandardOutput();
+                return all.contains("holder");
+            }));
+        }
+    }
+    EXPECT_EQ(holders, 1);
+    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("tovarunmel"))));
+
+    QFile stop(stopFile());
+    ASSERT_TRUE(stop.open(QIODevice::WriteOnly));
+    stop.close();
+    for (auto& p : launches) {
+        if (p->state() != QProcess::NotRunning) {
+            EXPECT_TRUE(p->waitForFinished(30000));
+        }
+    }
+}
+
+TEST(MarkerName, PerUserPlace)
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    EXPECT_EQ(markerPath("tovarunmel"), runtime.filePath(QStringLiteral("tovarunmel")).toStdString());
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(markerPath("tovarunmel"),
+              QDir(QDir::tempPath()).filePath(QStringLiteral("tovarunmel-%1").arg(::getuid())).toStdString());
+    EXPECT_EQ(markerPath("/some/where/m"), "/some/where/m");
+    if (!saved.isEmpty())
+        qputenv("XDG_RUNTIME_DIR", saved);
+}
+
 TEST(MarkerName, EmptyNameStandsForTheDigestOfTheFixedText)
 {
     EXPECT_EQ(defaultMarkerName(), "917b41c1b5ace220c8b4dcacd5857727");
@@ -166,7 +277,7 @@ TEST(MarkerName, EmptyNameStandsForTheDigestOfTheFixedText)
 const char* const kTwoLaunchesScript = R"SH(#!/bin/bash
 set -u
 dir=$1
-export TMPDIR=$dir QT_QPA_PLATFORM=xcb
+export TMPDIR=$dir XDG_RUNTIME_DIR=$dir QT_QPA_PLATFORM=xcb
 "$dir/qingyou" > "$dir/first.log" 2>&1 &
 first=$!
 trap 'kill $first 2>/dev/null; kill $cover 2>/dev/null' EXIT

@@ -175,6 +175,28 @@ TEST_F(FetchCataloguePage, OneGetWithTheKeywordIntact)
     EXPECT_TRUE(requests[0].tls);
 }
 
+// A page as real servers send it: one blurb cut in the middle of a character, another with a raw
+// TAB. Every row is listed; the broken character shows as U+FFFD.
+TEST_F(FetchCataloguePage, BrokenBytesInOneBlurbKeepEveryRow)
+{
+    std::vector<cp::Json> list = cp::items("剧", 20);
+    list[7]["vod_blurb"] = "CUT-HERE";
+    list[12]["vod_blurb"] = "TAB-HERE";
+    std::string body = cp::page(45, 3, list);
+    // "好" is E5 A5 BD: the server cut it after two bytes.
+    body.replace(body.find("CUT-HERE"), 8, "\xE4\xB8\x80\xE5\xA5");
+    body.replace(body.find("TAB-HERE"), 8, "第一\t第二");
+    server.on("/api.php/provide/vod/", CannedResponse{200, {"Content-Type: application/json"}, body});
+    const CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    ASSERT_EQ(page.outcome, Outcome::Listed) << page.failure;
+    ASSERT_EQ(page.items.size(), 20u);
+    EXPECT_EQ(page.items[7].title, "剧8");
+    EXPECT_EQ(page.items[7].blurb, "\xE4\xB8\x80\xEF\xBF\xBD");
+    EXPECT_EQ(page.items[12].blurb, "第一\t第二");
+    EXPECT_EQ(page.items[19].title, "剧20");
+    EXPECT_EQ(page.total, "45");
+}
+
 TEST_F(FetchCataloguePage, FailuresAreReportedWithAReason)
 {
     server.on("/api.php/provide/vod/", CannedResponse{500, {}, "{\"total\":3}"});

@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -267,6 +273,160 @@ TEST(HttpRequest, FailuresGiveAnEmptyBodyAndAReason)
     EXPECT_EQ(req.send("http://127.0.0.1:" + std::to_string(closedPort) + "/"), "");
     EXPECT_EQ(req.statusCode(), 0);
     EXPECT_NE(req.errorText(), "");
+}
+
+// A loopback server that answers every connection with the same bytes as they stand, for
+// responses the recording server would not write (bare LF line ends).
+class RawServer {
+public:
+    explicit RawServer(std::string response) : response_(std::move(response))
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 8);
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            for (;;) {
+                const int c = ::accept(fd_, nullptr, nullptr);
+                if (c < 0)
+                    return;
+                std::string request;
+                char buf[4096];
+                while (request.find("\r\n\r\n") == std::string::npos) {
+                    const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+                    if (n <= 0)
+                        break;
+                    request.append(buf, static_cast<size_t>(n));
+                }
+                (void)!::send(c, response_.data(), response_.size(), MSG_NOSIGNAL);
+                ::close(c);
+            }
+        });
+    }
+    ~RawServer()
+    {
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    std::string url(const std::string& path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+private:
+    std::string response_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+// Servers that end header lines with a bare LF still set their cookies, and the headers come
+// back as "\r\n" lines whatever the server used.
+TEST(HttpRequest, BareLineFeedHeadersKeepTheirCookies)
+{
+    RawServer server("HTTP/1.1 200 OK\nContent-Length: 2\nSet-Cookie: sid=42; Path=/\n"
+                     "Set-Cookie: lang=zh; Path=/\nConnection: close\n\nok");
+    HttpRequest req;
+    RequestOptions o;
+    o.cookies = "old=1";
+    EXPECT_EQ(req.send(server.url("/"), o), "ok");
+    EXPECT_EQ(req.statusCode(), 200);
+    // The merge keeps the space that followed each ";" and joins with "; ".
+    EXPECT_EQ(req.receivedCookies(), "sid=42;  lang=zh; old=1");
+    EXPECT_EQ(req.responseHeaders(), "Content-Length: 2\r\nSet-Cookie: sid=42; Path=/\r\n"
+                                     "Set-Cookie: lang=zh; Path=/\r\nConnection: close\r\n");
+}
+
+// A listening socket whose accept queue is full: further connection attempts hang in SYN.
+class BlackHole {
+public:
+    BlackHole()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 0);
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        // Fill the queue with connections that are never accepted.
+        for (int i = 0; i < 4; ++i) {
+            const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            fillers_.push_back(c);
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    ~BlackHole()
+    {
+        for (int c : fillers_)
+            ::close(c);
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
+// Connecting is bounded by the connect time-out alone: a shorter idle limit (a fresh request
+// object has 30 s idle against 60 s to connect) must not cut a connection attempt short.
+TEST(HttpRequest, IdleLimitWaitsForTheConnection)
+{
+    ensureCurlInitialised();
+    BlackHole hole;
+    CurlEasy easy(curl_easy_init());
+    CURL* curl = easy.get();
+    applyCommonOptions(curl, "http://127.0.0.1:" + std::to_string(hole.port()) + "/", "", true);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 2500L);
+    std::string body;
+    collectBodyInto(curl, &body);
+    IdleTimeout idle(200);
+    idle.install(curl);
+    const CURLcode rc = curl_easy_perform(curl);
+    IdleTimeout::uninstall(curl);
+    EXPECT_FALSE(idle.fired());
+    EXPECT_EQ(rc, CURLE_OPERATION_TIMEDOUT) << curl_easy_strerror(rc);
+
+    // Once connected, the idle limit holds: a server that never answers is left after it.
+    TestServer server;
+    server.on("/hang", CannedResponse::stall());
+    applyCommonOptions(curl, server.url("/hang"), "", true);
+    idle.install(curl);
+    EXPECT_EQ(curl_easy_perform(curl), CURLE_ABORTED_BY_CALLBACK);
+    IdleTimeout::uninstall(curl);
+    EXPECT_TRUE(idle.fired());
+}
+
+// A superseded request ends its transfer through the cancel check, long before any time-out.
+TEST(HttpRequest, ACancelledTransferEndsAtOnce)
+{
+    TestServer server;
+    server.on("/hang", CannedResponse::stall());
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+        server.waitForRequests(1, std::chrono::seconds(30));
+        cancel = true;
+    });
+    HttpRequest req;
+    RequestOptions o;
+    o.timeoutSeconds = 600;
+    o.cancelled = [&] { return cancel.load(); };
+    EXPECT_EQ(req.send(server.url("/hang"), o), "");
+    canceller.join();
+    EXPECT_EQ(req.errorText(), "cancelled");
+    EXPECT_FALSE(req.timedOut());
+    EXPECT_EQ(req.statusCode(), 0);
 }
 
 TEST(HttpRequest, TimeoutValues)

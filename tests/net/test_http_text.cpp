@@ -99,4 +99,16 @@ TEST(Charset, ConvertsBetweenCharsetsAndSubstitutesWhatCannotBeRepresented)
     EXPECT_EQ(gb18030ToUtf8(utf8ToGb18030("数据 😀")), "数据 😀");
 }
 
+// Every spelling of UTF-8 converts alike: one "?" per whole character that GBK lacks and per
+// stray byte, never one per byte of a character.
+TEST(Charset, EverySpellingOfUtf8ConvertsAlike)
+{
+    const std::string text = "a\xf0\x9f\x98\x80z\xffq中";
+    const std::string expected = "a?z?q\xd6\xd0";
+    for (const char* name : {"UTF-8", "utf-8", "utf8", "UTF8", "Utf_8"}) {
+        EXPECT_EQ(convertCharset(text, name), expected) << name;
+        EXPECT_EQ(convertCharset("\xe4\xb8", name, "GBK"), "?") << name << ": a cut character";
+    }
+}
+
 } // namespace

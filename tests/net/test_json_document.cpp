@@ -222,6 +222,55 @@ TEST(JsonDocumentParse, StrictJsonOnly) {
   EXPECT_EQ(literal.text(), R"("abc")");
 }
 
+// What real servers send: ill-formed UTF-8 reads as U+FFFD (one per maximal ill-formed part),
+// raw control characters inside strings read as themselves (CR and LF still end the text), and
+// a place in an error report is one of the caller's text.
+TEST(JsonDocumentParse, BrokenBytesAndRawControlsOfRealServers) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  struct Case {
+    const char* what;
+    std::string text;
+    bool ok;
+    std::string value;       // getText("a")
+    std::string serialised;  // text()
+  };
+  const std::vector<Case> cases = {
+      {"a three-byte character cut short", "{\"a\":\"x\xE5\xA5\",\"b\":1}", true, "x" + fffd,
+       R"({"a":"x\ufffd","b":1})"},  // json2 writes U+FFFD as an escape
+      {"a four-byte character cut short", "{\"a\":\"\xF0\x9F\x98\"}", true, fffd, ""},
+      {"a stray continuation byte", "{\"a\":\"\x80y\"}", true, fffd + "y", ""},
+      {"a byte that is never UTF-8", "{\"a\":\"\xFF\"}", true, fffd, ""},
+      {"an overlong form", "{\"a\":\"\xC0\xAF\"}", true, fffd + fffd, ""},
+      {"an encoded surrogate", "{\"a\":\"\xED\xA0\x80\"}", true, fffd + fffd + fffd, ""},
+      {"a cut character at the very end of the text", "{\"a\":\"v\"}\xE4", false, "", "null"},
+      {"well-formed text is kept", "{\"a\":\"\xE4\xB8\xAD\xF0\x9F\x98\x80\"}", true,
+       "\xE4\xB8\xAD\xF0\x9F\x98\x80", ""},
+      {"a raw TAB inside a string", "{\"a\":\"x\ty\"}", true, "x\ty", R"({"a":"x\ty"})"},
+      {"a raw TAB after an escaped quote", "{\"a\":\"\\\"\t\"}", true, "\"\t", R"({"a":"\"\t"})"},
+      {"other raw control characters", "{\"a\":\"\x01\x1f\"}", true, "\x01\x1f",
+       R"({"a":"\u0001\u001f"})"},
+      {"TABs between tokens stay white space", "{\t\"a\"\t:\t\"v\"}", true, "v", R"({"a":"v"})"},
+      {"a raw line feed inside a string is still refused", "{\"a\":\"x\ny\"}", false, "", "null"},
+      {"a raw carriage return likewise", "{\"a\":\"x\ry\"}", false, "", "null"},
+      {"a script is still not run", "{\"a\":\"\t\"+alert(1)+\"\"}", false, "", "null"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    JsonDocument doc;
+    EXPECT_EQ(doc.parse(c.text), c.ok);
+    EXPECT_EQ(doc.getText("a"), c.value);
+    if (!c.serialised.empty()) {
+      EXPECT_EQ(doc.text(), c.serialised);
+    }
+  }
+
+  JsonDocument doc;
+  ParseError error;
+  EXPECT_FALSE(doc.parse("{\"a\":\"\t\t\xFF\",\n  x}", false, &error));
+  EXPECT_EQ(error.line, 2);
+  EXPECT_EQ(error.column, 3);
+}
+
 TEST(JsonDocumentParse, FailedParseEmptiesEveryRead) {
   for (const char* text : {"not json", ""}) {
     SCOPED_TRACE(text);

@@ -2,6 +2,7 @@
 
 #include "catalogue/catalogue_browsing.h"
 #include "catalogue/catalogue_sources.h"
+#include "playback/history.h"
 #include "playback/playback_state.h"
 #include "util/text_number.h"
 
@@ -159,6 +160,69 @@ TEST_F(CatalogueBrowsing, TheLastStartedLoadWins)
         EXPECT_EQ(ui.logCount("剧集列表获取完成"), 1);
         EXPECT_EQ(currentMode.load(), 24);
     }
+}
+
+namespace {
+
+// A stored history of n series, H1 saved first.
+void storeHistory(int n)
+{
+    std::string text = "{\"data\":[";
+    for (int i = 1; i <= n; ++i)
+        text += std::string(i > 1 ? "," : "") + "{\"名\":\"H" + std::to_string(i) +
+                "\",\"集\":\"01\",\"URL\":\"https://v/" + std::to_string(i) +
+                "\",\"m3u8\":\"https://v/" + std::to_string(i) + ".m3u8\"}";
+    text += "]}";
+    ASSERT_TRUE(writeSetting("观看历史", "数据", text));
+}
+
+} // namespace
+
+// 历史 clicked while a catalogue load is on its way: the list shows the history alone, the paging
+// buttons are those of its one page, and the late load neither fills rows nor claims success.
+TEST_F(CatalogueBrowsing, HistoryClickedDuringALoadShowsOnlyTheHistory)
+{
+    storeHistory(3);
+    server.delay(2, 1500);
+    ui.form.标签_当前->setText(QStringLiteral("2"));
+    startCatalogueLoad(ui.form, kLatestMode, 2);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !server.server.requests().empty(); }, 20000));
+    ui.form.超级按钮_搜索->setEnabled(false);
+    showHistory(ui.form);
+    settle();
+    EXPECT_EQ(ui.rowTitles(), (std::vector<std::string>{"H3", "H2", "H1"}));
+    EXPECT_EQ(ui.pagingState(), "0000");
+    EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled()) << "the paging buttons were refreshed";
+    EXPECT_EQ(ui.text(ui.form.标签_页数), "1");
+    EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "3");
+    EXPECT_EQ(ui.logCount("剧集列表获取完成"), 0);
+    EXPECT_EQ(ui.logCount("载入播放历史记录完成,点击列表可自动续播"), 1);
+
+    // A load started after the history list takes the list back.
+    server.delay(2, 0);
+    load(kLatestMode, 2);
+    ASSERT_EQ(ui.rowTitles().size(), 20u);
+    EXPECT_EQ(ui.rowTitles()[0], "A:latest:p2:1");
+}
+
+// A second click on 历史 while the first still fills the list: the list holds each entry once.
+TEST_F(CatalogueBrowsing, ASecondHistoryClickWhileFillingDoesNotDuplicateRows)
+{
+    storeHistory(40);
+    int second = 0;
+    QTimer::singleShot(0, ui.form.超级列表框_列表, [&] {
+        ++second;
+        showHistory(ui.form);
+    });
+    showHistory(ui.form);
+    settle();
+    EXPECT_EQ(second, 1);
+    const std::vector<std::string> titles = ui.rowTitles();
+    ASSERT_EQ(titles.size(), 40u);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(titles[static_cast<std::size_t>(i)], "H" + std::to_string(40 - i));
+    EXPECT_EQ(ui.logCount("载入播放历史记录完成,点击列表可自动续播"), 1);
+    EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "40");
 }
 
 TEST(UpdatePagingButtons, EveryCaseOfTheTable)

@@ -300,6 +300,40 @@ TEST(HashTableSerialiseTest, LoadRefusesMalformedInputAndKeepsTheTable)
     EXPECT_EQ(table.getBytes("k"), "bytes");
 }
 
+// Entries whose words all point at one large data item would make the table hold that item once
+// per entry: such a form is refused, while a genuine form of the same entries still loads.
+TEST(HashTableSerialiseTest, LoadRefusesEntriesSharingOneLargeItem)
+{
+    const int n = 20000;
+    const std::string big(1 << 20, 'x');
+    const int32_t data = 16 + 8 * n;
+    std::string shared = "hash"s + word(3) + word(11) + word(n);
+    for (int i = 0; i < n; ++i)
+        shared += word(i) + word(data);
+    shared += word(0) + word(static_cast<int32_t>(big.size())) + big;
+    HashTable table;
+    ASSERT_TRUE(table.createIntegerInteger());
+    table.put(1, 1);
+    EXPECT_FALSE(table.load(shared));
+    EXPECT_TRUE(table.contains(1));
+
+    // Two entries may not share an item either, but each may have its own copy.
+    const std::string twoShared = "hash"s + word(3) + word(10) + word(2) + word(1) + word(32) +
+                                  word(2) + word(32) + "abc\0"s;
+    EXPECT_FALSE(table.load(twoShared));
+    const std::string twoOwn = "hash"s + word(3) + word(10) + word(2) + word(1) + word(32) + word(2) +
+                               word(36) + "abc\0"s + "abc\0"s;
+    ASSERT_TRUE(table.load(twoOwn));
+    EXPECT_EQ(table.getText(2), "abc");
+
+    HashTable source;
+    ASSERT_TRUE(source.createIntegerBytes());
+    for (int i = 0; i < 50; ++i)
+        source.put(i, std::string(1000, static_cast<char>('a' + i % 26)));
+    EXPECT_TRUE(table.load(source.save()));
+    EXPECT_EQ(table.count(), 50);
+}
+
 TEST(HashTableConcurrencyTest, WritersOnSeveralThreadsLoseNothing)
 {
     HashTable table;

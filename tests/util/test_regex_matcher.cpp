@@ -60,6 +60,53 @@ TEST(RegexMatcherTest, OptionsCaseMultilineAndGlobal)
     EXPECT_EQ(m.matchText(1), "1");
 }
 
+// Multiline "^" and "$" stop at a carriage return as at a line feed (old Mac line ends, CR LF
+// playlists), while "." still takes a carriage return and anchors inside classes or escaped stay
+// characters.
+TEST(RegexMatcherTest, MultilineAnchorsHonourCarriageReturns)
+{
+    struct Case {
+        const char* pattern;
+        std::string subject;
+        int count;
+        const char* first;
+    } cases[] = {
+        {"ts$", "a.ts\r\nb.ts\rc.ts", 3, "ts"},
+        {"^#\\w", "#A\r#B\r\n#C\nx#D", 3, "#A"},
+        {"^\\w+$", "one\rtwo\r\nthree", 3, "one"},
+        {"a.b", "a\rb", 1, "a\rb"},
+        {"[$^]", "a$b^", 2, "$"},
+        {"[^$]x", "$x yx", 1, "yx"},
+        {"[]$]", "]$", 2, "]"},
+        {"\\$\\d", "$1 $2", 2, "$1"},
+        {"\\^", "a^b", 1, "^"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        RegexMatcher m;
+        ASSERT_TRUE(m.match(c.pattern, c.subject));
+        EXPECT_EQ(m.matchCount(), c.count);
+        EXPECT_EQ(m.matchText(1), c.first);
+        EXPECT_EQ(m.getPattern(), c.pattern);
+    }
+    RegexMatcher whole;
+    ASSERT_TRUE(whole.match("ts$", "a.ts\rb.ts", false, false));
+    EXPECT_EQ(whole.matchCount(), 1) << "without multiline $ is still the very end";
+}
+
+// When the engine gives up on a subject (its match limit), the match reports failure instead of
+// a collection cut short.
+TEST(RegexMatcherTest, AnEngineLimitIsAFailureNotAShortCollection)
+{
+    const std::string subject = "x x " + std::string(40, 'a') + "!";
+    RegexMatcher m;
+    EXPECT_FALSE(m.match("x|(a+)+b", subject));
+    EXPECT_EQ(m.matchCount(), 0);
+    EXPECT_EQ(m.matchText(1), "");
+    ASSERT_TRUE(m.match("x|(a+)+b", "x x aab"));
+    EXPECT_EQ(m.matchCount(), 3);
+}
+
 TEST(RegexMatcherTest, JavaScriptEscapesAndUtf8Subjects)
 {
     RegexMatcher m;

@@ -1,0 +1,166 @@
+#include "net/curl_easy.h"
+
+#include "net/http_text.h"
+
+#include <mutex>
+
+const char* const kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+
+void ensureCurlInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+void CurlHeaderList::append(const std::string& line)
+{
+    if (curl_slist* grown = curl_slist_append(list_.get(), line.c_str())) {
+        (void)list_.release();
+        list_.reset(grown);
+    }
+}
+
+void CurlHeaderList::appendHeader(const std::string& name, const std::string& value)
+{
+    append(value.empty() ? name + ";" : name + ": " + value);
+}
+
+void suppressLibraryHeaders(CurlHeaderList& list, const std::function<bool(const char*)>& has,
+                            bool sendsBody, bool httpProxy)
+{
+    if (!has("Accept"))
+        list.append("Accept:");
+    if (!has("Expect"))
+        list.append("Expect:");
+    if (sendsBody && !has("Content-Type"))
+        list.append("Content-Type:");
+    if (httpProxy && !has("Proxy-Connection"))
+        list.append("Proxy-Connection:");
+}
+
+std::string withDefaultHeaders(std::string headers, const std::string& url, int method,
+                               bool withUserAgent)
+{
+    auto add = [&headers](const std::string& line) {
+        headers += headers.empty() ? line : "\r\n" + line;
+    };
+    if (!containsNoCase(headers, "Accept:"))
+        add("Accept: */*");
+    if (!containsNoCase(headers, "Referer:"))
+        add("Referer: " + url);
+    if (!containsNoCase(headers, "Accept-Language:"))
+        add("Accept-Language: zh-cn");
+    if (withUserAgent && !containsNoCase(headers, "User-Agent:"))
+        add(std::string("User-Agent: ") + kDefaultUserAgent);
+    if (method == 1 && !containsNoCase(headers, "Content-Type:"))
+        add("Content-Type: application/x-www-form-urlencoded");
+    return headers;
+}
+
+void applyCommonOptions(CURL* curl, const std::string& url, const std::string& proxy,
+                        bool followRedirects)
+{
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    // Certificate problems of every kind (unknown authority, wrong usage, wrong name, expired)
+    // are ignored.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+}
+
+namespace {
+
+size_t appendBody(char* data, size_t size, size_t count, void* user)
+{
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+} // namespace
+
+void collectBodyInto(CURL* curl, std::string* body)
+{
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
+}
+
+void ResponseHeaderCollector::install(CURL* curl)
+{
+    text_.clear();
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &ResponseHeaderCollector::onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+}
+
+size_t ResponseHeaderCollector::onHeader(char* data, size_t size, size_t count, void* self)
+{
+    auto* c = static_cast<ResponseHeaderCollector*>(self);
+    std::string line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    if (line.rfind("HTTP/", 0) == 0) {
+        c->text_.clear();
+        if (!c->raw_)
+            return size * count;
+    } else if (line.empty() && !c->raw_) {
+        return size * count;
+    }
+    c->text_ += line;
+    c->text_ += "\r\n";
+    return size * count;
+}
+
+void IdleTimeout::install(CURL* curl)
+{
+    last_ = std::chrono::steady_clock::now();
+    down_ = up_ = -1;
+    connected_ = fired_ = cancelled_ = false;
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &IdleTimeout::onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &IdleTimeout::onConnected);
+    curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
+}
+
+void IdleTimeout::uninstall(CURL* curl)
+{
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_PREREQDATA, nullptr);
+}
+
+// Called once the connection (a reused one too, proxy and TLS set-up included) is ready and the
+// request is about to go out: from here on the idle clock runs.
+int IdleTimeout::onConnected(void* self, char*, char*, int, int)
+{
+    auto* t = static_cast<IdleTimeout*>(self);
+    t->connected_ = true;
+    t->last_ = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+int IdleTimeout::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow)
+{
+    auto* t = static_cast<IdleTimeout*>(self);
+    if (t->cancel_ && t->cancel_()) {
+        t->cancelled_ = true;
+        return 1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!t->connected_ || dlNow != t->down_ || ulNow != t->up_) {
+        t->down_ = dlNow;
+        t->up_ = ulNow;
+        t->last_ = now;
+        return 0;
+    }
+    if (now - t->last_ >= std::chrono::milliseconds(t->idleMs_)) {
+        t->fired_ = true;
+        return 1;
+    }
+    return 0;
+}

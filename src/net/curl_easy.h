@@ -1,0 +1,105 @@
+#pragma once
+// The pieces every libcurl transfer of the program shares: the one global set-up, owners of the
+// easy handle and of header lists, the body and header callbacks, the browser-like default header
+// block, the options common to every exchange and the stall watch.
+#include <curl/curl.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+// The user agent of every request that names none of its own.
+extern const char* const kDefaultUserAgent;
+
+// Initialises libcurl once per process (thread-safe); every user of libcurl calls it first.
+void ensureCurlInitialised();
+
+struct CurlEasyFree {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyFree>;
+
+// A libcurl header list that frees itself.
+class CurlHeaderList {
+public:
+    void append(const std::string& line);
+    // Adds "Name: value", or "Name;" for an empty value (a bare "Name:" would remove the header).
+    void appendHeader(const std::string& name, const std::string& value);
+    curl_slist* get() const { return list_.get(); }
+
+private:
+    struct Free {
+        void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    };
+    std::unique_ptr<curl_slist, Free> list_;
+};
+
+// Keeps libcurl from adding headers of its own beyond Host and the body's length: an empty
+// "Accept:", "Expect:", "Content-Type:" (when a body goes out) and "Proxy-Connection:" (through
+// an HTTP proxy) unless the request sets them itself. has(name) tells, ignoring case.
+void suppressLibraryHeaders(CurlHeaderList& list, const std::function<bool(const char*)>& has,
+                            bool sendsBody, bool httpProxy);
+
+// Appends the browser-like defaults a header block lacks (its names searched ignoring case), in
+// this order: Accept, Referer (the URL), Accept-Language, User-Agent when withUserAgent, and for a
+// POST (method 1) Content-Type. An empty block takes the first line without a leading "\r\n".
+std::string withDefaultHeaders(std::string headers, const std::string& url, int method,
+                               bool withUserAgent);
+
+// The options every exchange shares: the address, HTTP/1.1, no signals, redirects followed (at
+// most ten) unless switched off, certificate checks off, and the proxy ("" is a direct
+// connection; libcurl then also ignores the proxy variables of the environment).
+void applyCommonOptions(CURL* curl, const std::string& url, const std::string& proxy,
+                        bool followRedirects);
+
+// Collects the response body into a string (install it before the transfer).
+void collectBodyInto(CURL* curl, std::string* body);
+
+// Collects the header block of the last response: a new status line (after a redirect, a
+// "100 Continue" or a proxy's CONNECT answer) starts over. Every line ends with "\r\n", also when
+// the server ended it with a bare LF, so that the lines split the same way whatever the server
+// sent.
+class ResponseHeaderCollector {
+public:
+    // keepRawBlock: the status line and the closing empty line are kept as well.
+    explicit ResponseHeaderCollector(bool keepRawBlock) : raw_(keepRawBlock) {}
+    void install(CURL* curl);
+    const std::string& text() const { return text_; }
+    std::string take() { return std::move(text_); }
+
+private:
+    static size_t onHeader(char* data, size_t size, size_t count, void* self);
+    bool raw_;
+    std::string text_;
+};
+
+// Ends a libcurl transfer that makes no progress (no byte sent or received, waiting for the
+// answer included) for idleMs once the connection is ready; connecting itself is bounded by the
+// connect time-out alone. Install it on an easy handle before the transfer; when it fired,
+// curl_easy_perform returns CURLE_ABORTED_BY_CALLBACK and fired() is true. An optional cancel
+// check ends the transfer the same way (cancelled() is then true).
+class IdleTimeout {
+public:
+    explicit IdleTimeout(long idleMs, std::function<bool()> cancel = {})
+            : idleMs_(idleMs), cancel_(std::move(cancel))
+    {}
+    void install(CURL* curl);
+    // Takes the callbacks off the handle (the handle may outlive this object).
+    static void uninstall(CURL* curl);
+    bool fired() const { return fired_; }
+    bool cancelled() const { return cancelled_; }
+
+private:
+    static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+                          curl_off_t ulNow);
+    static int onConnected(void* self, char* conn_primary_ip, char* conn_local_ip,
+                           int conn_primary_port, int conn_local_port);
+    long idleMs_;
+    std::function<bool()> cancel_;
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+    curl_off_t down_ = -1, up_ = -1;
+    bool connected_ = false;
+    bool fired_ = false;
+    bool cancelled_ = false;
+};
