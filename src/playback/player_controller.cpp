@@ -9,6 +9,7 @@
 #include "playback/play_list.h"
 #include "playback/playback_state.h"
 #include "playback/player_endpoints.h"
+#include "playback/watch_position.h"
 #include "playback/web_view_bridge.h"
 
 #include <QCheckBox>
@@ -100,6 +101,7 @@ void jumpToNextEpisode()
         const std::string url = next.currentUrl;
         playbackState.setEpisode(std::move(next));
         webViewBridge().navigate(url);
+        armOpeningSkip();
         return;
     }
 }
@@ -189,6 +191,7 @@ void playEpisodeCell(MainForm& form)
         episode.currentUrl = playerPageEndpoint() + episode.currentUrl;
         playbackState.setCurrentUrl(episode.currentUrl);
     }
+    armOpeningSkip();
     showInPlayer(episode.currentUrl);
 }
 
@@ -274,10 +277,10 @@ const std::vector<std::string>& lastDurationParts()
     return g_durationParts;
 }
 
-void pollPlayer(MainForm& form)
+void pollPlayer(MainForm&)
 {
     PlayerForm* player = playerForm();
-    if (player == nullptr || !player->选择框_连播->isChecked())
+    if (player == nullptr)
         return;
     WebViewBridge& bridge = webViewBridge();
     if (bridge.elementExists(kDplayerElapsed, 1)) {
@@ -296,6 +299,10 @@ void pollPlayer(MainForm& form)
         dur = seconds(g_durationParts);
         remaining = dur - cur;
     }
+    // The position is kept for the history whether or not continuous play is on.
+    noteWatchPosition(cur, dur);
+    if (!player->选择框_连播->isChecked())
+        return;
     int limit = threshold(*player);
     // The jump zone includes the clip's very end: a tick that missed the last seconds (the poll
     // runs every 2 s, and a modal window can hold it longer) still moves on to the next episode.
@@ -313,7 +320,7 @@ void pollPlayer(MainForm& form)
             }
             if (pending() == PendingAction::None)
                 jumpToNextEpisode();
-            startHistorySave(form);
+            startHistorySave();
         }
     }
     player->标签_跳转->setText(QString::number(dur - cur - threshold(*player)));
