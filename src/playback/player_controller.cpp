@@ -282,6 +282,10 @@ void pollPlayer(MainForm&)
     PlayerForm* player = playerForm();
     if (player == nullptr)
         return;
+    if (!player->选择框_连播->isChecked()) {
+        notePagePosition(); // the history keeps the position without continuous play too
+        return;
+    }
     WebViewBridge& bridge = webViewBridge();
     if (bridge.elementExists(kDplayerElapsed, 1)) {
         g_timeParts = splitTime(bridge.elementText(kDplayerElapsed, 1));
@@ -299,10 +303,7 @@ void pollPlayer(MainForm&)
         dur = seconds(g_durationParts);
         remaining = dur - cur;
     }
-    // The position is kept for the history whether or not continuous play is on.
     noteWatchPosition(cur, dur);
-    if (!player->选择框_连播->isChecked())
-        return;
     int limit = threshold(*player);
     // The jump zone includes the clip's very end: a tick that missed the last seconds (the poll
     // runs every 2 s, and a modal window can hold it longer) still moves on to the next episode.

@@ -202,6 +202,18 @@ void noteWatchPosition(int elapsed, int duration)
     startHistorySave(elapsed);
 }
 
+void notePagePosition()
+{
+    int elapsed = 0;
+    int duration = 0;
+    if (g_seek.armed || playerForm() == nullptr || !playerStarted() || playingSeries().empty() ||
+        !readPageTimes(elapsed, duration)) {
+        g_lastElapsed = -1;
+        return;
+    }
+    noteWatchPosition(elapsed, duration);
+}
+
 void saveWatchPosition(bool wait)
 {
     // Nothing is saved while a resume still waits for its seek: the stored position stays.

@@ -40,6 +40,9 @@ void checkPendingSeek();
 // position, at most every kPositionSaveInterval, while the elapsed time moves (not while paused)
 // and the page's player has been started.
 void noteWatchPosition(int elapsed, int duration);
+// The same for a tick on which the poll does not read the page (continuous play off): reads the
+// page's times itself.
+void notePagePosition();
 
 // The player window closes (wait false: the save runs on a worker thread) or the program ends
 // (wait true: returns when the save is written): saves the position read from the page now.

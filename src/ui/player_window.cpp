@@ -147,7 +147,8 @@ void PlayerWindow::createComponents()
     f.编辑框_片头 = secondsBox(bar, "编辑框_片头", "0", {320, 4, 35, 20});
     f.编辑框_尾 = secondsBox(bar, "编辑框_尾", "60", {363, 4, 35, 20});
 
-    f.选择框_连播 = optionBox(bar, "选择框_连播", "连播跳转", {400, 2, 70, 24});
+    // One pixel narrower than the countdown's left edge needs, so the two do not overlap.
+    f.选择框_连播 = optionBox(bar, "选择框_连播", "连播跳转", {400, 2, 69, 24});
 
     f.标签_跳转 = named(new QLabel(QStringLiteral("0"), bar), "标签_跳转", {469, 4, 35, 20});
     f.标签_跳转->setFont(defaultFont());
