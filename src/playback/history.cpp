@@ -234,18 +234,6 @@ std::string resumeM3u8()
     return g_resumeM3u8;
 }
 
-std::string resumeName()
-{
-    std::lock_guard<std::mutex> hold(g_resumeLock);
-    return g_resumeName;
-}
-
-int resumeSeconds()
-{
-    std::lock_guard<std::mutex> hold(g_resumeLock);
-    return g_resumeSeconds;
-}
-
 std::string minutesSeconds(int seconds)
 {
     if (seconds < 0)

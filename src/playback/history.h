@@ -63,10 +63,6 @@ bool resumePending();
 bool startResume(MainForm& form);
 std::string resumeUrl();
 std::string resumeM3u8();
-// The series name and stored position of the requested resume.
-std::string resumeName();
-int resumeSeconds();
-
 // "mm:ss" for a number of seconds (minutes beyond 59 stay minutes: 75:03).
 std::string minutesSeconds(int seconds);
 

@@ -6,6 +6,7 @@
 
 #include "net/json_document.h"
 #include "playback/watch_position.h"
+#include "ui/player_wiring.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -196,6 +197,25 @@ TEST_F(WatchPosition, ClosingThePlayerSavesWhereTheEpisodeWasLeft)
     window->close();
     waitForSaves();
     EXPECT_EQ(stored("甲剧"), 9);
+    EXPECT_EQ(playerForm(), nullptr);
+}
+
+TEST_F(WatchPosition, TheProgramEndingWritesThePositionBeforeItReturns)
+{
+    startFirstEpisode();
+    playerStarted();
+    times(0);
+    tick();
+    checkPendingSeek();
+    times(3);
+    tick();
+    checkPendingSeek();
+    ASSERT_FALSE(seekPending());
+    times(7);
+    // The main window's closing: the process ends right after, so nothing may be left running.
+    destroyPlayerWindow();
+    EXPECT_EQ(runningHistorySaves(), 0);
+    EXPECT_EQ(stored("甲剧"), 7);
     EXPECT_EQ(playerForm(), nullptr);
 }
 
