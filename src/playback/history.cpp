@@ -13,6 +13,7 @@
 #include "playback/player_endpoints.h"
 #include "playback/watch_position.h"
 #include "util/gui_call.h"
+#include "util/text_number.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -20,8 +21,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
-
-#include "util/text_number.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -14,8 +14,9 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
-#include <algorithm>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
