@@ -106,7 +106,8 @@ protected:
     {
         root_ = new QTemporaryDir;
         demo_ = new DemoProcess;
-        if (!demo_->waitListening())
+        demoUp_ = demo_->waitListening();
+        if (!demoUp_)
             return;
         setProgramFolderForTesting(root_->path().toStdString());
         if (!ensureDataFolder())
@@ -128,8 +129,9 @@ protected:
         if (!QFile::exists(kDemoServer) ||
             !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")))
             GTEST_SKIP() << "demo server or media missing (tools/demo/prepare.sh)";
+        ASSERT_TRUE(demoUp_) << "the demo server did not start: " << demo_->errors().toStdString();
         if (!ready_)
-            GTEST_SKIP() << "no demo server or no browser engine here";
+            GTEST_SKIP() << "no browser engine here";
         setProgramFolderForTesting(root_->path().toStdString());
         QFile::remove(QString::fromStdString(settingsPath()));
         ASSERT_TRUE(ensureSettingsFile());
@@ -217,12 +219,14 @@ protected:
 
     static QTemporaryDir* root_;
     static DemoProcess* demo_;
+    static bool demoUp_;
     static bool ready_;
     std::unique_ptr<MainWindow> main_;
 };
 
 QTemporaryDir* ResumeEndToEnd::root_ = nullptr;
 DemoProcess* ResumeEndToEnd::demo_ = nullptr;
+bool ResumeEndToEnd::demoUp_ = false;
 bool ResumeEndToEnd::ready_ = false;
 
 TEST_P(ResumeEndToEnd, AResumeFromTheHistoryLandsNearTheSecondTheEpisodeWasLeftAt)
