@@ -68,6 +68,10 @@ public:
     // Safe from any thread; off the GUI thread it waits a bounded time for the GUI thread's answer.
     virtual std::string cookieText(int flag) = 0;
     virtual void onTitleChanged(std::function<void(const std::string&)> handler) = 0;
+    // Sets the playing position of the page's first <video> element to seconds (finite, not
+    // negative). The page script is fixed; only the number reaches it. True when the page has a
+    // video element and took the position.
+    virtual bool seekMedia(double seconds) = 0;
 
     // Deleting the instance closes its browser view; it must happen on the GUI thread.
     virtual ~BrowserInstance() = default;

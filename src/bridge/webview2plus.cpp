@@ -31,6 +31,7 @@
 #include <QEventLoop>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -292,6 +293,21 @@ const char* const elementScript = R"JS(
   return null;
 }).apply(null, )JS";
 
+// Sets the first video element's position. The only argument is a number, written by the library
+// itself, so nothing from the page or the catalogue ever becomes script text.
+const char* const seekScript = R"JS(
+(function (t) {
+  var v = document.querySelector('video');
+  if (!v || typeof t !== 'number' || !isFinite(t) || t < 0) return false;
+  v.currentTime = t;
+  return true;
+})()JS";
+
+QString seekCall(double seconds)
+{
+    return QString::fromUtf8(seekScript) + QString::number(seconds, 'f', 3) + QStringLiteral(")");
+}
+
 QString elementCall(const std::string& selector, int index, const char* op)
 {
     const QJsonArray args{fromUtf8(selector), index, QString::fromLatin1(op)};
@@ -495,6 +511,13 @@ public:
     void onTitleChanged(std::function<void(const std::string&)> handler) override
     {
         titleHandler_ = std::move(handler);
+    }
+
+    bool seekMedia(double seconds) override
+    {
+        if (!std::isfinite(seconds) || seconds < 0)
+            return false;
+        return runScript(seekCall(seconds)).toBool();
     }
 
 private:

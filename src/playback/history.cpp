@@ -12,7 +12,9 @@
 #include "playback/playback_state.h"
 #include "playback/player_controller.h"
 #include "playback/player_endpoints.h"
+#include "playback/watch_position.h"
 #include "util/gui_call.h"
+#include "util/text_number.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -22,22 +24,70 @@
 #include <QTreeWidget>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-// One save at a time, each from the history the previous one left.
+// One save at a time, each from the history the previous one left, in the order the saves were
+// started: every save draws a ticket when it is started and waits for its turn.
 std::mutex g_saveLock;
+std::condition_variable g_saveTurn;
+std::uint64_t g_nextTicket = 0;
+std::uint64_t g_serving = 0;
 std::atomic<int> g_runningSaves{0};
+
+std::uint64_t drawTicket()
+{
+    std::lock_guard<std::mutex> hold(g_saveLock);
+    return g_nextTicket++;
+}
+
+void saveInTurn(std::uint64_t ticket, const HistoryEntry& entry)
+{
+    std::unique_lock<std::mutex> hold(g_saveLock);
+    g_saveTurn.wait(hold, [ticket] { return g_serving == ticket; });
+    const std::optional<std::string> text = historyWithEntry(historyText(), entry);
+    if (text) {
+        writeSetting("观看历史", "数据", *text);
+        setHistoryText(*text);
+    }
+    ++g_serving;
+    g_saveTurn.notify_all();
+}
 
 std::mutex g_resumeLock;
 std::string g_resumeUrl;
 std::string g_resumeM3u8;
+std::string g_resumeName;
+std::string g_resumeLabel;
+int g_resumeSeconds = 0;
+
+std::mutex g_playingLock;
+std::string g_playingSeries;
 
 std::string index(int i)
 {
     return std::to_string(i);
+}
+
+// The entry of history named name (and with URL url, unless url is empty): its index, or -1.
+int findEntry(const JsonDocument& doc, const std::string& name, const std::string& url)
+{
+    const int n = doc.count("data");
+    for (int i = 0; i < n; ++i) {
+        const std::string at = "data[" + index(i) + "].";
+        if (doc.getText(at + "名") == name && (url.empty() || doc.getText(at + "URL") == url))
+            return i;
+    }
+    return -1;
+}
+
+int positionAt(const JsonDocument& doc, int i)
+{
+    return i < 0 ? 0 : textToInt(doc.getText("data[" + index(i) + "].秒"));
 }
 
 } // namespace
@@ -69,30 +119,52 @@ std::optional<std::string> historyWithEntry(const std::string& history, const Hi
     doc.set(at + "['集']", entry.label);
     doc.set(at + "['URL']", entry.url);
     doc.set(at + "['m3u8']", entry.m3u8);
+    doc.set(at + "['秒']", std::to_string(entry.seconds < 0 ? 0 : entry.seconds), true);
     return doc.text();
+}
+
+int storedPosition(const std::string& history, const std::string& name, const std::string& url)
+{
+    JsonDocument doc;
+    doc.parse(history);
+    return positionAt(doc, findEntry(doc, name, url));
 }
 
 void saveHistory(const HistoryEntry& entry)
 {
-    std::lock_guard<std::mutex> hold(g_saveLock);
-    const std::optional<std::string> text = historyWithEntry(historyText(), entry);
-    if (!text)
-        return;
-    writeSetting("观看历史", "数据", *text);
-    setHistoryText(*text);
+    saveInTurn(drawTicket(), entry);
+}
+
+void setPlayingSeries(const std::string& name)
+{
+    std::lock_guard<std::mutex> hold(g_playingLock);
+    g_playingSeries = name;
+}
+
+std::string playingSeries()
+{
+    std::lock_guard<std::mutex> hold(g_playingLock);
+    return g_playingSeries;
+}
+
+void startHistorySave(int seconds)
+{
+    const PlayingEpisode playing = playbackState.episode();
+    HistoryEntry entry{playingSeries(), playing.currentLabel, episodeAddress(playing.currentUrl),
+                       playing.currentM3u8, seconds};
+    const std::uint64_t ticket = drawTicket();
+    ++g_runningSaves;
+    // Worker thread: the save itself (settings file and historyText only, no widgets).
+    std::thread([ticket, entry = std::move(entry)] {
+        saveInTurn(ticket, entry);
+        --g_runningSaves;
+    }).detach();
 }
 
 void startHistorySave(MainForm& form)
 {
-    const PlayingEpisode playing = playbackState.episode();
-    HistoryEntry entry{form.透明标签_标题->text().toStdString(), playing.currentLabel,
-                       episodeAddress(playing.currentUrl), playing.currentM3u8};
-    ++g_runningSaves;
-    // Worker thread: the save itself (settings file and historyText only, no widgets).
-    std::thread([entry = std::move(entry)] {
-        saveHistory(entry);
-        --g_runningSaves;
-    }).detach();
+    setPlayingSeries(form.透明标签_标题->text().toStdString());
+    startHistorySave(0);
 }
 
 int runningHistorySaves()
@@ -118,6 +190,8 @@ void showHistory(MainForm& form)
         auto* row = new QTreeWidgetItem;
         row->setText(0, QString::fromStdString(doc.getText(at + "名")));
         row->setText(1, QString::fromStdString(doc.getText(at + "集") + "集"));
+        if (const int position = positionAt(doc, i); position > 0)
+            row->setText(2, QString::fromStdString("看到 " + minutesSeconds(position)));
         row->setText(5, QString::fromStdString(doc.getText(at + "URL")));
         row->setText(6, QString::fromStdString(doc.getText(at + "m3u8")));
         form.超级列表框_列表->insertTopLevelItem(0, row);
@@ -136,10 +210,18 @@ void requestResume(MainForm& form, const std::string& name, const std::string& u
                    const std::string& m3u8, const std::function<void(MainForm&)>& search)
 {
     form.编辑框_搜索->setText(QString::fromStdString(name));
+    // The entry the row was made from (the list was filled from historyText): its episode label
+    // and position.
+    JsonDocument doc;
+    doc.parse(historyText());
+    const int entry = findEntry(doc, name, url);
     {
         std::lock_guard<std::mutex> hold(g_resumeLock);
         g_resumeUrl = url;
         g_resumeM3u8 = m3u8;
+        g_resumeName = name;
+        g_resumeLabel = entry < 0 ? std::string() : doc.getText("data[" + index(entry) + "].集");
+        g_resumeSeconds = positionAt(doc, entry);
     }
     if (search)
         search(form);
@@ -158,6 +240,16 @@ std::string resumeM3u8()
     return g_resumeM3u8;
 }
 
+std::string minutesSeconds(int seconds)
+{
+    if (seconds < 0)
+        seconds = 0;
+    const int minutes = seconds / 60;
+    const int rest = seconds % 60;
+    return (minutes < 10 ? "0" : "") + std::to_string(minutes) + ":" + (rest < 10 ? "0" : "") +
+           std::to_string(rest);
+}
+
 bool resumePending()
 {
     return !resumeUrl().empty() &&
@@ -166,8 +258,19 @@ bool resumePending()
 
 bool startResume(MainForm& form)
 {
-    const std::string url = resumeUrl();
-    const std::string m3u8 = resumeM3u8();
+    std::string url;
+    std::string m3u8;
+    std::string name;
+    std::string label;
+    int position = 0;
+    {
+        std::lock_guard<std::mutex> hold(g_resumeLock);
+        url = g_resumeUrl;
+        m3u8 = g_resumeM3u8;
+        name = g_resumeName;
+        label = g_resumeLabel;
+        position = g_resumeSeconds;
+    }
     form.编辑框_状态->clear();
     startPlayListBuild(form);
     playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
@@ -186,7 +289,11 @@ bool startResume(MainForm& form)
     // Entries saved by older versions may already carry the prefix: it is put in front once.
     const std::string current =
         url.find("index.m3u8") != std::string::npos ? endpoint + episodeAddress(url) : url;
-    playbackState.setCurrentUrl(current);
+    // The resumed episode becomes the playing one as a whole, so that the position saves made
+    // while it plays record it under its own series, label and addresses.
+    playbackState.setEpisode({current, m3u8, label});
+    setPlayingSeries(name);
+    armResumeSeek(position);
     showInPlayer(current);
     return false;
 }

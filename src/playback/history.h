@@ -1,7 +1,7 @@
 #pragma once
 // The watch history: one entry per series with the episode last started and its two addresses,
-// kept as the JSON text historyText() ({"data":[{"名","集","URL","m3u8"}, …]}, oldest first) and
-// stored in [观看历史] 数据 of "数据.ini". Also the resume of a history row.
+// kept as the JSON text historyText() ({"data":[{"名","集","URL","m3u8","秒"}, …]}, oldest first)
+// and stored in [观看历史] 数据 of "数据.ini". Also the resume of a history row.
 
 #include <functional>
 #include <optional>
@@ -10,10 +10,11 @@
 struct MainForm;
 
 struct HistoryEntry {
-    std::string name;   // 名: the series name (透明标签_标题)
+    std::string name;   // 名: the series of the episode
     std::string label;  // 集: the episode label
     std::string url;    // URL: the episode's own address (no player-page prefix)
     std::string m3u8;   // m3u8
+    int seconds = 0;    // 秒: the elapsed whole seconds of the episode when it was saved
 };
 
 // At most this many entries after a save.
@@ -24,13 +25,26 @@ inline constexpr int kHistoryLimit = 100;
 // appended. A history that does not parse starts a new list. nullopt when entry.name is empty.
 std::optional<std::string> historyWithEntry(const std::string& history, const HistoryEntry& entry);
 
+// The stored position ("秒") of the entry named name in history, when its URL is url (any URL when
+// url is empty); 0 when there is no such entry or it has no position.
+int storedPosition(const std::string& history, const std::string& name, const std::string& url = {});
+
 // Saves entry: applies it to the latest historyText(), writes the result to the settings file and
-// makes it the new historyText(). Saves run one at a time, so none loses another's entry. Any
-// thread.
+// makes it the new historyText(). Saves run one at a time and in the order they were started
+// (startHistorySave included), so none loses another's entry and an older position never
+// overwrites a newer one. Any thread.
 void saveHistory(const HistoryEntry& entry);
 
-// Takes the series name and the playing episode now (one consistent copy, GUI thread) and saves
-// them on a new detached worker thread.
+// The series of the playing episode: the name history saves are made under, set when an episode
+// or a resume starts (the title shown may change to another series meanwhile). Any thread.
+void setPlayingSeries(const std::string& name);
+std::string playingSeries();
+
+// Saves the playing episode (one consistent copy of the playback state, taken now) under the
+// playing series, with the given position, on a new detached worker thread. GUI thread.
+void startHistorySave(int seconds = 0);
+// An episode starts from the grid: the series shown (透明标签_标题) becomes the playing series,
+// and the episode is saved under it (position 0).
 void startHistorySave(MainForm& form);
 // History saves started and not yet finished.
 int runningHistorySaves();
@@ -39,7 +53,7 @@ int runningHistorySaves();
 void showHistory(MainForm& form);
 
 // A history row was opened: searches the catalogue for its series (search runs the search button's
-// action) and marks the resume as requested.
+// action) and marks the resume as requested. The entry's stored position is kept for the resume.
 void requestResume(MainForm& form, const std::string& name, const std::string& url,
                    const std::string& m3u8, const std::function<void(MainForm&)>& search);
 // Whether a resume waits for the next series row (resume address set, ResumeRequested).
@@ -49,6 +63,8 @@ bool resumePending();
 bool startResume(MainForm& form);
 std::string resumeUrl();
 std::string resumeM3u8();
+// "mm:ss" for a number of seconds (minutes beyond 59 stay minutes: 75:03).
+std::string minutesSeconds(int seconds);
 
 // Handler of a right click on 超级列表框_列表.
 void explainFavourites(MainForm& form);

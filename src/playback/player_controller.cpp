@@ -9,6 +9,7 @@
 #include "playback/play_list.h"
 #include "playback/playback_state.h"
 #include "playback/player_endpoints.h"
+#include "playback/watch_position.h"
 #include "playback/web_view_bridge.h"
 
 #include <QCheckBox>
@@ -103,6 +104,7 @@ void jumpToNextEpisode()
         const std::string url = next.currentUrl;
         playbackState.setEpisode(std::move(next));
         webViewBridge().navigate(url);
+        armOpeningSkip();
         return;
     }
 }
@@ -192,6 +194,7 @@ void playEpisodeCell(MainForm& form)
         episode.currentUrl = playerPageEndpoint() + episode.currentUrl;
         playbackState.setCurrentUrl(episode.currentUrl);
     }
+    armOpeningSkip();
     showInPlayer(episode.currentUrl);
 }
 
@@ -281,11 +284,15 @@ const std::vector<std::string>& lastDurationParts()
     return g_durationParts;
 }
 
-void pollPlayer(MainForm& form)
+void pollPlayer(MainForm&)
 {
     PlayerForm* player = playerForm();
-    if (player == nullptr || !player->选择框_连播->isChecked())
+    if (player == nullptr)
         return;
+    if (!player->选择框_连播->isChecked()) {
+        notePagePosition(); // the history keeps the position without continuous play too
+        return;
+    }
     WebViewBridge& bridge = webViewBridge();
     if (bridge.elementExists(kDplayerElapsed, 1)) {
         g_timeParts = splitTime(bridge.elementText(kDplayerElapsed, 1));
@@ -303,6 +310,7 @@ void pollPlayer(MainForm& form)
         dur = seconds(g_durationParts);
         remaining = dur - cur;
     }
+    noteWatchPosition(cur, dur);
     int limit = threshold(*player);
     // The jump zone includes the clip's very end: a tick that missed the last seconds (the poll
     // runs every 2 s, and a modal window can hold it longer) still moves on to the next episode.
@@ -320,7 +328,7 @@ void pollPlayer(MainForm& form)
             }
             if (pending() == PendingAction::None)
                 jumpToNextEpisode();
-            startHistorySave(form);
+            startHistorySave();
         }
     }
     player->标签_跳转->setText(QString::number(dur - cur - threshold(*player)));

@@ -21,6 +21,7 @@ public:
     bool elementExists(const std::string&, int) override { return false; }
     std::string cookieText(int) override { return {}; }
     void onTitleChanged(std::function<void(const std::string&)>) override {}
+    bool seekMedia(double) override { return false; }
 };
 
 // A browser instance owns widgets, so the last reference, wherever it is dropped, deletes it on
@@ -111,6 +112,8 @@ void WebViewBridge::onTitleChanged(std::function<void(const std::string&)> handl
 {
     current()->onTitleChanged(std::move(handler));
 }
+
+bool WebViewBridge::seekMedia(double seconds) { return current()->seekMedia(seconds); }
 
 WebViewBridge& webViewBridge()
 {

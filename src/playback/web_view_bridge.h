@@ -41,6 +41,8 @@ public:
     // Any thread (the download run calls it from its own).
     std::string cookieText(int flag = 1);
     void onTitleChanged(std::function<void(const std::string&)> handler);
+    // Sets the position of the page's first video element; true when the page took it.
+    bool seekMedia(double seconds);
 
 private:
     std::shared_ptr<BrowserInstance> current() const;

@@ -4,6 +4,7 @@
 #include "playback/page_commands.h"
 #include "playback/player_controller.h"
 #include "playback/player_placement.h"
+#include "playback/watch_position.h"
 #include "ui/fonts.h"
 
 #include <QCheckBox>
@@ -76,6 +77,19 @@ QPushButton* button(QWidget* bar, const char* name, const char* text, QRect geom
     return b;
 }
 
+// A one-line box of whole seconds: centred digits, at most 4 of them.
+QLineEdit* secondsBox(QWidget* bar, const char* name, const char* text, QRect geometry)
+{
+    auto* box = named(new QLineEdit(QString::fromUtf8(text), bar), name, geometry);
+    box->setFont(defaultFont());
+    box->setAlignment(Qt::AlignCenter);
+    box->setMaxLength(4);
+    box->setValidator(new QIntValidator(0, 9999, box));
+    box->setFrame(false);
+    setColours(box, kLightText, QColor(77, 77, 77));
+    return box;
+}
+
 } // namespace
 
 PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent, Qt::Window)
@@ -90,6 +104,7 @@ PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     }
     setPlayerForm(&form_);
     onPlayerCreated(form_);
+    loadOpeningSetting(form_);
     created_ = true;
     onPlayerResized(form_);
 }
@@ -120,19 +135,20 @@ void PlayerWindow::createComponents()
     f.外形框_底部 = frame(this, "外形框_底部", {-2, 562, 1004, 28}, kBarColour);
     QFrame* bar = f.外形框_底部;
 
-    f.标签_剧集 = named(new QLabel(QStringLiteral("正在播放:"), bar), "标签_剧集", {15, 2, 348, 24});
+    // The episode label leaves room at its right end for the opening box and its caption.
+    f.标签_剧集 = named(new QLabel(QStringLiteral("正在播放:"), bar), "标签_剧集", {15, 2, 270, 24});
     f.标签_剧集->setFont(defaultFont());
     setColours(f.标签_剧集, kLightText, kBarColour);
 
-    f.编辑框_尾 = named(new QLineEdit(QStringLiteral("60"), bar), "编辑框_尾", {363, 4, 35, 20});
-    f.编辑框_尾->setFont(defaultFont());
-    f.编辑框_尾->setAlignment(Qt::AlignCenter);
-    f.编辑框_尾->setMaxLength(4);
-    f.编辑框_尾->setValidator(new QIntValidator(0, 9999, f.编辑框_尾));
-    f.编辑框_尾->setFrame(false);
-    setColours(f.编辑框_尾, kLightText, QColor(77, 77, 77));
+    f.标签_片头 = named(new QLabel(QStringLiteral("片头"), bar), "标签_片头", {288, 4, 30, 20});
+    f.标签_片头->setFont(defaultFont());
+    f.标签_片头->setAlignment(Qt::AlignCenter);
+    setColours(f.标签_片头, kOptionText, kBarColour);
+    f.编辑框_片头 = secondsBox(bar, "编辑框_片头", "0", {320, 4, 35, 20});
+    f.编辑框_尾 = secondsBox(bar, "编辑框_尾", "60", {363, 4, 35, 20});
 
-    f.选择框_连播 = optionBox(bar, "选择框_连播", "连播跳转", {400, 2, 70, 24});
+    // One pixel narrower than the countdown's left edge needs, so the two do not overlap.
+    f.选择框_连播 = optionBox(bar, "选择框_连播", "连播跳转", {400, 2, 69, 24});
 
     f.标签_跳转 = named(new QLabel(QStringLiteral("0"), bar), "标签_跳转", {469, 4, 35, 20});
     f.标签_跳转->setFont(defaultFont());
@@ -153,7 +169,8 @@ void PlayerWindow::createComponents()
 
     // Dragging on the frames and labels moves the window, as dragging on the window itself.
     for (QWidget* surface : {static_cast<QWidget*>(f.外形框_播放), static_cast<QWidget*>(bar),
-                             static_cast<QWidget*>(f.标签_剧集), static_cast<QWidget*>(f.标签_跳转)})
+                             static_cast<QWidget*>(f.标签_剧集), static_cast<QWidget*>(f.标签_片头),
+                             static_cast<QWidget*>(f.标签_跳转)})
         surface->installEventFilter(this);
 }
 
@@ -161,6 +178,7 @@ void PlayerWindow::wireEvents()
 {
     PlayerForm& f = form_;
     connect(f.编辑框_尾, &QLineEdit::textChanged, this, [this] { onThresholdChanged(form_); });
+    connect(f.编辑框_片头, &QLineEdit::textChanged, this, [this] { onOpeningChanged(form_); });
     connect(f.选择框_连播, &QCheckBox::clicked, this, [this] { onContinuousClicked(form_); });
     connect(f.选择框_置顶, &QCheckBox::clicked, this, [this] { onTopmostClicked(form_); });
     connect(f.选择框_副屏, &QCheckBox::clicked, this, [this] { onSecondScreenClicked(form_); });
@@ -193,6 +211,9 @@ void PlayerWindow::showEvent(QShowEvent* event)
 
 void PlayerWindow::closeEvent(QCloseEvent* event)
 {
+    // The position the episode was left at, read from the page while it is still there.
+    if (playerForm() == &form_)
+        saveWatchPosition(false);
     onPlayerClosing(form_);
     if (playerForm() == &form_)
         setPlayerForm(nullptr);

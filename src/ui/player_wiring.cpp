@@ -7,6 +7,7 @@
 #include "playback/history.h"
 #include "playback/page_commands.h"
 #include "playback/player_controller.h"
+#include "playback/watch_position.h"
 #include "ui/player_window.h"
 #include "ui/small_windows.h"
 
@@ -64,6 +65,8 @@ void destroyPlayerWindow()
     PlayerForm* player = playerForm();
     if (player == nullptr)
         return;
+    // The program ends right after: the position is written before the window goes.
+    saveWatchPosition(true);
     removeShortcutHook();
     setPlayerForm(nullptr);
     delete player->window;

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -65,6 +66,20 @@ const char* const pageCached = R"(<!doctype html>
 <div id="from"></div><div id="cookies"></div>
 <script src="/cached.js"></script>
 <script>document.getElementById('cookies').textContent = document.cookie;</script>
+</body></html>)";
+
+// A video element (playing a sound, held in memory so that it can be sought) that reports where
+// a seek took it.
+const char* const pageVideo = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>Video</title></head><body>
+<video id="v" preload="auto"></video>
+<div id="state">loading</div><div id="pos">none</div>
+<script>
+var v = document.getElementById('v');
+v.addEventListener('loadedmetadata', function () { document.getElementById('state').textContent = 'ready'; });
+v.addEventListener('seeked', function () { document.getElementById('pos').textContent = String(v.currentTime); });
+fetch('/tone.wav').then(function (r) { return r.blob(); }).then(function (b) { v.src = URL.createObjectURL(b); });
+</script>
 </body></html>)";
 
 // Half a second of silence as 8 kHz 8-bit mono PCM.
@@ -128,6 +143,7 @@ protected:
         server->on("/cached.js", {200, {"Content-Type: text/javascript", "Cache-Control: max-age=3600"},
                                   "document.getElementById('from').textContent = 'cached script';"});
         server->on("/tone.wav", {200, {"Content-Type: audio/wav"}, silentWav()});
+        server->on("/video", {200, {"Content-Type: text/html; charset=utf-8"}, pageVideo});
 
         path = prepareBridgeLibrary(dataFolder());
         hasEdge = kovarwebview_has_edge();
@@ -359,6 +375,22 @@ TEST_F(BridgeBrowser, ReportsEnteringAndLeavingFullScreen)
     EXPECT_EQ(entered, 1);
     EXPECT_EQ(bridge.elementText("#enter", 1), "enter");
     EXPECT_TRUE(handlersOnGuiThread);
+}
+
+TEST_F(BridgeBrowser, SeeksThePagesFirstVideoToANumberOfSeconds)
+{
+    ASSERT_TRUE(load(server->url("/video")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bridge.elementText("#state", 1) == "ready"; }, 20000));
+    EXPECT_TRUE(bridge.seekMedia(0.25));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bridge.elementText("#pos", 1) == "0.25"; }, 20000))
+        << bridge.elementText("#pos", 1);
+    // Positions that are no number of seconds are refused before anything reaches the page.
+    for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
+        EXPECT_FALSE(bridge.seekMedia(bad)) << bad;
+    EXPECT_EQ(bridge.elementText("#pos", 1), "0.25");
+    // A page without a video element.
+    ASSERT_TRUE(load(server->url("/two")));
+    EXPECT_FALSE(bridge.seekMedia(1));
 }
 
 } // namespace

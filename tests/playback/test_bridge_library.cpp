@@ -278,6 +278,7 @@ public:
         return cookies_;
     }
     void onTitleChanged(std::function<void(const std::string&)>) override {}
+    bool seekMedia(double) override { return false; }
 
 private:
     std::string cookies_;

@@ -1,5 +1,6 @@
 // The watch history: entries moved to the end, the limit, exact name comparison, unreadable
-// histories, the stored form, and saves that run at the same time.
+// histories, the stored form with its position, histories stored without positions, and saves
+// that run at the same time or one after another.
 
 #include "playback/history.h"
 
@@ -7,11 +8,13 @@
 #include "app/program_values.h"
 #include "app/settings_store.h"
 #include "net/json_document.h"
+#include "playback/playback_state.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 #include <thread>
 #include <vector>
@@ -38,8 +41,58 @@ std::vector<std::string> namesIn(const std::string& history)
 
 TEST(HistoryWithEntry, WritesTheCompactFormWithMembersInOrder)
 {
-    EXPECT_EQ(*historyWithEntry("", {"甲剧", "01", "http://a/1/index.m3u8", "http://b/1.m3u8"}),
-              R"({"data":[{"名":"甲剧","集":"01","URL":"http://a/1/index.m3u8","m3u8":"http://b/1.m3u8"}]})");
+    EXPECT_EQ(*historyWithEntry("", {"甲剧", "01", "http://a/1/index.m3u8", "http://b/1.m3u8", 1234}),
+              R"({"data":[{"名":"甲剧","集":"01","URL":"http://a/1/index.m3u8","m3u8":"http://b/1.m3u8","秒":1234}]})");
+    EXPECT_EQ(*historyWithEntry("", {"乙", "02", "u", "m"}),
+              R"({"data":[{"名":"乙","集":"02","URL":"u","m3u8":"m","秒":0}]})");
+}
+
+TEST(HistoryWithEntry, EntriesStoredWithoutAPositionReadAsZeroAndKeepTheirForm)
+{
+    // A history as earlier versions stored it: four members per entry.
+    const std::string old =
+        R"({"data":[{"名":"甲","集":"01","URL":"u1","m3u8":"m1"},{"名":"乙","集":"07","URL":"u7","m3u8":"m7"}]})";
+    EXPECT_EQ(storedPosition(old, "甲"), 0);
+    EXPECT_EQ(storedPosition(old, "乙", "u7"), 0);
+    const std::string after = *historyWithEntry(old, {"丙", "03", "u3", "m3", 95});
+    EXPECT_EQ(after, R"({"data":[{"名":"甲","集":"01","URL":"u1","m3u8":"m1"},)"
+                     R"({"名":"乙","集":"07","URL":"u7","m3u8":"m7"},)"
+                     R"({"名":"丙","集":"03","URL":"u3","m3u8":"m3","秒":95}]})");
+    EXPECT_EQ(storedPosition(after, "丙"), 95);
+    // The position belongs to the stored episode: another URL of the series finds none.
+    EXPECT_EQ(storedPosition(after, "丙", "u3"), 95);
+    EXPECT_EQ(storedPosition(after, "丙", "u4"), 0);
+    EXPECT_EQ(storedPosition(after, "丁"), 0);
+    // A position stored as text, or damaged, reads as its leading digits.
+    EXPECT_EQ(storedPosition(R"({"data":[{"名":"甲","秒":"61"}]})", "甲"), 61);
+    EXPECT_EQ(storedPosition(R"({"data":[{"名":"甲","秒":"x"}]})", "甲"), 0);
+    EXPECT_EQ(storedPosition("not json", "甲"), 0);
+}
+
+TEST(HistoryWithEntry, AHundredEntriesKeepTheirPositions)
+{
+    std::vector<HistoryEntry> entries;
+    for (int i = 0; i < kHistoryLimit; ++i)
+        entries.push_back({"剧" + std::to_string(i), "1", "u" + std::to_string(i), "m", i * 37});
+    std::string history = historyOf(entries);
+    // The same series saved again with a later position moves and keeps only the new one.
+    history = *historyWithEntry(history, {"剧5", "1", "u5", "m", 4000});
+    history = *historyWithEntry(history, {"新剧", "2", "v", "m", 12});
+    ASSERT_EQ(namesIn(history).size(), 100u);
+    EXPECT_EQ(storedPosition(history, "剧0"), 0); // dropped as the oldest
+    EXPECT_EQ(storedPosition(history, "剧1"), 37);
+    EXPECT_EQ(storedPosition(history, "剧99", "u99"), 99 * 37);
+    EXPECT_EQ(storedPosition(history, "剧5"), 4000);
+    EXPECT_EQ(storedPosition(history, "新剧"), 12);
+    EXPECT_EQ(namesIn(history).back(), "新剧");
+}
+
+TEST(MinutesSeconds, CountsMinutesBeyondAnHour)
+{
+    const std::pair<int, const char*> cases[] = {
+        {0, "00:00"}, {8, "00:08"}, {59, "00:59"}, {60, "01:00"}, {605, "10:05"}, {4503, "75:03"}, {-4, "00:00"}};
+    for (const auto& [secs, text] : cases)
+        EXPECT_EQ(minutesSeconds(secs), text) << secs;
 }
 
 TEST(HistoryWithEntry, ASeriesWatchedAgainMovesToTheEndWithItsNewEpisode)
@@ -123,6 +176,26 @@ TEST_F(HistoryStore, SavesAtTheSameTimeKeepEveryEntry)
     const std::vector<std::string> names = namesIn(readSetting("观看历史", "数据"));
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 16u);
     EXPECT_EQ(readSetting("观看历史", "数据"), historyText());
+}
+
+TEST_F(HistoryStore, SavesStartedOneAfterAnotherAreWrittenInThatOrder)
+{
+    // Position saves of one playing series, started on worker threads in quick succession: the
+    // last one started is the one that stays, whichever thread runs first.
+    setPlayingSeries("甲");
+    for (int second = 1; second <= 40; ++second) {
+        playbackState.setEpisode({"http://v/1/index.m3u8", "http://m/1.m3u8", "01"});
+        startHistorySave(second);
+    }
+    for (int i = 0; i < 1000 && runningHistorySaves() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(runningHistorySaves(), 0);
+    EXPECT_EQ(storedPosition(readSetting("观看历史", "数据"), "甲"), 40);
+    // A save made directly waits for the saves started before it.
+    startHistorySave(41);
+    saveHistory({"甲", "02", "u2", "m2", 3});
+    EXPECT_EQ(storedPosition(readSetting("观看历史", "数据"), "甲", "u2"), 3);
+    setPlayingSeries("");
 }
 
 } // namespace

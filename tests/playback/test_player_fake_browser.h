@@ -18,6 +18,7 @@ public:
     std::vector<std::string> calls;
     std::function<void(const std::string&)> titleHandler;
     QWidget* view = nullptr;
+    bool hasVideo = true;  // whether seekMedia finds a video element
 
     static std::string key(const std::string& selector, int index)
     {
@@ -70,6 +71,11 @@ public:
     void onTitleChanged(std::function<void(const std::string&)> handler) override
     {
         titleHandler = std::move(handler);
+    }
+    bool seekMedia(double seconds) override
+    {
+        calls.push_back("seek " + std::to_string(static_cast<int>(seconds)));
+        return hasVideo;
     }
 
     // Calls that act on the page, without the bounds lines of resizes.

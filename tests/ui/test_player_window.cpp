@@ -5,6 +5,7 @@
 
 #include "playback/page_commands.h"
 #include "playback/player_placement.h"
+#include "playback/watch_position.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -13,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QValidator>
 
 namespace {
 
@@ -26,9 +28,11 @@ struct Component {
 const Component kComponents[] = {
     {"外形框_播放", "PlayerWindow", {0, 0, 1000, 562}, nullptr},
     {"外形框_底部", "PlayerWindow", {-2, 562, 1004, 28}, nullptr},
-    {"标签_剧集", "外形框_底部", {15, 2, 348, 24}, "正在播放:"},
+    {"标签_剧集", "外形框_底部", {15, 2, 270, 24}, "正在播放:"},
+    {"标签_片头", "外形框_底部", {288, 4, 30, 20}, "片头"},
+    {"编辑框_片头", "外形框_底部", {320, 4, 35, 20}, "0"},
     {"编辑框_尾", "外形框_底部", {363, 4, 35, 20}, nullptr},
-    {"选择框_连播", "外形框_底部", {400, 2, 70, 24}, "连播跳转"},
+    {"选择框_连播", "外形框_底部", {400, 2, 69, 24}, "连播跳转"},
     {"标签_跳转", "外形框_底部", {469, 4, 35, 20}, "0"},
     {"选择框_置顶", "外形框_底部", {514, 2, 45, 24}, "置顶"},
     {"选择框_副屏", "外形框_底部", {567, 2, 70, 24}, "副屏投屏"},
@@ -83,11 +87,49 @@ TEST_F(PlayerWindowTest, ComponentsSitWhereDesigned)
             EXPECT_EQ(b->cursor().shape(), Qt::PointingHandCursor);
         }
     }
-    EXPECT_EQ(count, 18);
-    auto* threshold = window->form().编辑框_尾;
-    EXPECT_EQ(threshold->maxLength(), 4);
-    EXPECT_EQ(threshold->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    EXPECT_EQ(count, 20);
+    for (QLineEdit* seconds : {window->form().编辑框_尾, window->form().编辑框_片头}) {
+        SCOPED_TRACE(seconds->objectName().toStdString());
+        EXPECT_EQ(seconds->maxLength(), 4);
+        EXPECT_EQ(seconds->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        ASSERT_NE(seconds->validator(), nullptr);
+        QString typed = QStringLiteral("1a");
+        int at = 0;
+        EXPECT_EQ(seconds->validator()->validate(typed, at), QValidator::Invalid) << "digits only";
+    }
     EXPECT_EQ(playerForm(), &window->form());
+}
+
+TEST_F(PlayerWindowTest, NothingInTheBarOverlapsAndAllOfItFitsTheDesignedWidth)
+{
+    PlayerWindow* window = openPlayer();
+    QFrame* bar = window->form().外形框_底部;
+    const QList<QWidget*> parts = bar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(parts.size(), 17);
+    for (int i = 0; i < parts.size(); ++i) {
+        const QRect a = parts[i]->geometry();
+        EXPECT_TRUE(QRect(0, 0, 1005 - 2, 28).contains(a)) << parts[i]->objectName().toStdString();
+        for (int j = i + 1; j < parts.size(); ++j)
+            EXPECT_FALSE(a.intersects(parts[j]->geometry()))
+                << parts[i]->objectName().toStdString() << " / " << parts[j]->objectName().toStdString();
+    }
+}
+
+TEST_F(PlayerWindowTest, TheOpeningBoxIsStoredAsPianTouAndAMissingKeyIsZero)
+{
+    PlayerWindow* window = openPlayer();
+    EXPECT_EQ(window->form().编辑框_片头->text(), QStringLiteral("0"));
+    EXPECT_EQ(readSetting("配置项", "片头", std::string("<missing>")), "<missing>")
+        << "opening the window stores nothing";
+    EXPECT_EQ(openingSeconds(), 0);
+    QTest::keyClicks(window->form().编辑框_片头, QStringLiteral("95"));
+    EXPECT_EQ(window->form().编辑框_片头->text(), QStringLiteral("095"));
+    EXPECT_EQ(readSetting("配置项", "片头"), "095");
+    EXPECT_EQ(openingSeconds(), 95);
+    delete window;
+    EXPECT_EQ(openingSeconds(), 95) << "read from the settings without a player window";
+    window = openPlayer();
+    EXPECT_EQ(window->form().编辑框_片头->text(), QStringLiteral("095"));
 }
 
 TEST_F(PlayerWindowTest, CreationOpensTheBrowserOnTheCurrentAddressAndRestoresTheOptions)

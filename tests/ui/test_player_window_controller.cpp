@@ -48,6 +48,7 @@ protected:
     void play(const std::string& url, const std::string& m3u8, const std::string& label)
     {
         playbackState.setEpisode({url, m3u8, label});
+        setPlayingSeries("连播剧");
         playbackState.pendingAction = static_cast<int>(PendingAction::None);
         browser->calls.clear();
     }
