@@ -292,6 +292,26 @@ const char* const elementScript = R"JS(
   return null;
 }).apply(null, )JS";
 
+// The state of the page's first <video>; fixed text, nothing from the page or the caller in it.
+const char* const mediaStateScript = R"JS(
+(function () {
+  var v = document.querySelector('video');
+  if (!v) return '';
+  function n(x) { return isFinite(x) ? x : null; }
+  return JSON.stringify({ paused: v.paused, currentTime: n(v.currentTime), duration: n(v.duration),
+                          readyState: v.readyState, ended: v.ended, playbackRate: n(v.playbackRate) });
+})()
+)JS";
+
+// Sets the first <video>'s playback rate; the rate arrives as a JSON number.
+const char* const mediaRateScript = R"JS(
+(function (rate) {
+  var v = document.querySelector('video');
+  if (!v || !(rate > 0)) return false;
+  v.playbackRate = rate;
+  return true;
+}).apply(null, )JS";
+
 QString elementCall(const std::string& selector, int index, const char* op)
 {
     const QJsonArray args{fromUtf8(selector), index, QString::fromLatin1(op)};
@@ -422,12 +442,17 @@ public:
         if (point.size() != 2 && target && runScript(elementCall(selector, index, "exists")).toBool()) {
             // Player pages hide their controls until the mouse moves over the video; move it in,
             // as a user would, and look again once the controls have shown.
-            const QPointF centre(target->width() / 2.0, target->height() / 2.0);
-            QMouseEvent move(QEvent::MouseMove, centre, target->mapToGlobal(centre), Qt::NoButton, Qt::NoButton,
-                             Qt::NoModifier);
-            QCoreApplication::sendEvent(target, &move);
-            waitPumping(400);
-            point = runScript(elementCall(selector, index, "point")).toList();
+            // Each move lands a few pixels from the last one: the page sees no movement when the
+            // pointer stays where it was.
+            for (int step = 0; step < 2 && point.size() != 2; ++step) {
+                moveCount_ = (moveCount_ + 1) % 8;
+                const QPointF at(target->width() / 2.0 + 3 * moveCount_, target->height() / 2.0 + 2 * moveCount_);
+                QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                                 Qt::NoModifier);
+                QCoreApplication::sendEvent(target, &move);
+                waitPumping(400);
+                point = runScript(elementCall(selector, index, "point")).toList();
+            }
         }
         if (point.size() == 2 && target) {
             const qreal zoom = page_->zoomFactor();
@@ -495,6 +520,19 @@ public:
     void onTitleChanged(std::function<void(const std::string&)> handler) override
     {
         titleHandler_ = std::move(handler);
+    }
+
+    std::string mediaState() override
+    {
+        return toUtf8(runScript(QString::fromUtf8(mediaStateScript)).toString());
+    }
+
+    bool setMediaRate(double rate) override
+    {
+        const QJsonArray args{rate};
+        return runScript(QString::fromUtf8(mediaRateScript) +
+                         QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) + QStringLiteral(")"))
+            .toBool();
     }
 
 private:
@@ -566,6 +604,7 @@ private:
     QPointer<QWebEnginePage> page_;
     QPointer<FullScreenWindow> fullScreen_;
     std::function<void(const std::string&)> titleHandler_;
+    int moveCount_ = 0;
 };
 
 bool executableAt(const QString& path)

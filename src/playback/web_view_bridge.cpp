@@ -112,6 +112,10 @@ void WebViewBridge::onTitleChanged(std::function<void(const std::string&)> handl
     current()->onTitleChanged(std::move(handler));
 }
 
+std::string WebViewBridge::mediaState() { return current()->mediaState(); }
+
+bool WebViewBridge::setMediaRate(double rate) { return current()->setMediaRate(rate); }
+
 WebViewBridge& webViewBridge()
 {
     static WebViewBridge bridge;

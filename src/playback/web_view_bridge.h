@@ -41,6 +41,9 @@ public:
     // Any thread (the download run calls it from its own).
     std::string cookieText(int flag = 1);
     void onTitleChanged(std::function<void(const std::string&)> handler);
+    // The page's first <video> as JSON text (empty when there is none); sets its rate.
+    std::string mediaState();
+    bool setMediaRate(double rate);
 
 private:
     std::shared_ptr<BrowserInstance> current() const;
