@@ -359,6 +359,9 @@ void watchPageStart()
             const bool due = lastActivation < 0
                                  ? media.readyState >= 1 || now >= kStartGraceMs
                                  : now - lastActivation >= kStartConfirmMs;
+            // Every activation used and the last one did not start it either: give up now.
+            if (media.present && media.paused && due && activations >= kStartActivations)
+                break;
             if (media.present && media.paused && due && activations < kStartActivations) {
                 if (!stillWanted())
                     return;
