@@ -1,7 +1,8 @@
 // The playback path of the real program on the demo pages, on a real display (xcb under Xvfb, see
 // bench/playback_measure.sh): a double-click on an episode cell until the page's elapsed time
 // first advances past 0 (it shows whole seconds, so the figure holds the first second of play),
-// read every 20 ms, and the cost of one pollPlayer tick against a playing DPlayer page.
+// read every 20 ms, for each player page configuration of the demo server, and the cost of one
+// pollPlayer tick against a playing page.
 // With --hold=<url> --seconds=<n> it plays <url> in the player window instead, prints
 // "PLAYING <pid> <player window id>" once the page's time advances and keeps playing for n seconds (memory and
 // screenshot runs).
@@ -35,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -111,10 +113,20 @@ bool setUp(QTemporaryDir& root)
     return fillEpisodeGrid(form, openSeries()->episodes);
 }
 
+// The player page configurations of the demo server (/page/<name>?url=), each as the player's
+// documentation sets it up.
+const char* const kPageConfigurations[] = {
+    "dplayer", "dplayer-autoplay", "dplayer-customhls", "dplayer-customhls-autoplay",
+    "aliplayer", "aliplayer-autoplay",
+};
+
 // Double-click on the first episode cell (the grid's own signal drives playEpisodeCell) until
-// the DPlayer page's elapsed time first shows more than 0.
-void BM_DoubleClickToFirstFrame(benchmark::State& state)
+// the page's elapsed time first shows more than 0, on the page configuration of the argument.
+void BM_DoubleClickToFirstSecond(benchmark::State& state)
 {
+    const char* page = kPageConfigurations[state.range(0)];
+    state.SetLabel(page);
+    writeSetting("配置项", "播放器地址", g_host + "/page/" + page + "?url=");
     QTableWidget* grid = g_main->form().高级表格_剧集;
     for (auto _ : state) {
         closePlayer();
@@ -136,7 +148,12 @@ void BM_DoubleClickToFirstFrame(benchmark::State& state)
     }
 }
 // One double-click a run, each run listed, then the median over the runs.
-BENCHMARK(BM_DoubleClickToFirstFrame)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DoubleClickToFirstSecond)
+    ->DenseRange(0, static_cast<int>(std::size(kPageConfigurations)) - 1)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // One poll tick as the main window's clock runs it, against the playing DPlayer page.
 void BM_PollPlayerTick(benchmark::State& state)

@@ -1,4 +1,4 @@
-// Plain DPlayer pages: its built-in HLS type and a custom hls.js type, autoplay off and on.
+// Plain DPlayer pages with its built-in HLS type ('hls', hls.js on the page), autoplay off and on.
 
 #include "test_playback_pages.h"
 
@@ -10,10 +10,7 @@ TEST_P(PlainPages, PlaysGoesFullScreenTakesTheRateAndMovesOn)
     run();
 }
 
-INSTANTIATE_TEST_SUITE_P(Dplayer, PlainPages,
-                         ::testing::Values(PageCase{"dplayer"}, PageCase{"dplayer-autoplay"},
-                                           PageCase{"dplayer-customhls"},
-                                           PageCase{"dplayer-customhls-autoplay"}));
+INSTANTIATE_TEST_SUITE_P(Dplayer, PlainPages, ::testing::Values(PageCase{"dplayer"}, PageCase{"dplayer-autoplay"}));
 
 } // namespace
 } // namespace playback_pages

@@ -3,8 +3,9 @@
 // serves each configuration as the player's documentation sets it up (DPlayer with its built-in
 // HLS type or a custom hls.js type, Aliplayer; autoplay on or off), with nothing on the page for
 // the program. For each, an episode double-clicked in the grid must play, Alt+0 must enter and
-// leave full screen once per press, the 2X button must set the rate, and the poll must move on to
-// the next episode before the end (loaded through the second page address) and to the one after.
+// leave full screen once per press, 重新加载 must restart the page and play it again, the 2X button
+// must set the rate, and the poll must move on to the next episode before the end (loaded through
+// the second page address) and to the one after.
 
 #include "app/paths.h"
 #include "app/program_values.h"
@@ -207,6 +208,14 @@ protected:
         EXPECT_EQ(visibility.shown, 1);
         EXPECT_TRUE(player.window->isVisible());
         player.window->removeEventFilter(&visibility);
+
+        // 重新加载 restarts the page, and it plays again.
+        const int loadsBefore = demo_->log().count(QStringLiteral("GET /page/"));
+        player.按钮_重新加载->click();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return demo_->log().count(QStringLiteral("GET /page/")) > loadsBefore; }, 30000))
+            << "the page was not loaded again";
+        expectPlaying("episode 01 reloaded");
 
         player.按钮_2X->click();
         EXPECT_TRUE(QTest::qWaitFor(
