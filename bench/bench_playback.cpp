@@ -1,8 +1,7 @@
 // The playback path of the real program on the demo pages, on a real display (xcb under Xvfb, see
-// bench/playback_measure.sh): a double-click on an episode cell until the page's elapsed time
-// first advances past 0 (it shows whole seconds, so the figure holds the first second of play),
-// read every 20 ms, for each player page configuration of the demo server, and the cost of one
-// pollPlayer tick against a playing page.
+// bench/playback_measure.sh): a double-click on an episode cell until the page's video has
+// played its first second (its current time, read every 50 ms), for each player page
+// configuration of the demo server, and the cost of one pollPlayer tick against a playing page.
 // With --hold=<url> --seconds=<n> it plays <url> in the player window instead, prints
 // "PLAYING <pid> <player window id>" once the page's time advances and keeps playing for n seconds (memory and
 // screenshot runs).
@@ -24,6 +23,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -66,14 +67,22 @@ int elapsedShown()
     return -1;
 }
 
-// Pumps events until the page's elapsed time is past 0 or timeoutMs passes.
+// The current time of the page's video in seconds, -1 when there is none.
+double videoTime()
+{
+    const std::string state = webViewBridge().mediaState();
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(state)).object();
+    return o.isEmpty() ? -1 : o.value(QStringLiteral("currentTime")).toDouble(-1);
+}
+
+// Pumps events until the page's video has played its first second or timeoutMs passes.
 bool waitAdvancing(int timeoutMs)
 {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < end) {
-        if (elapsedShown() > 0)
+        if (videoTime() >= 1.0)
             return true;
-        waitPumping(20);
+        waitPumping(50);
     }
     return false;
 }
