@@ -331,7 +331,13 @@ public:
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(view_);
-        view_->setPage(oldView->page());
+        QWebEnginePage* page = oldView->page();
+        view_->setPage(page);
+        // The old view gets a blank page of its own meanwhile: the player window hides while the
+        // page is full screen, and a page that still counted the hidden view as its own would
+        // turn hidden itself, which ends full screen.
+        standIn_ = new QWebEnginePage(page->profile(), this);
+        oldView->setPage(standIn_);
         // The player window closing takes the page with it; this window goes too.
         connect(oldView, &QObject::destroyed, this, &QObject::deleteLater);
         auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -350,6 +356,7 @@ public:
 private:
     QWebEngineView* view_;
     QPointer<QWebEngineView> oldView_;
+    QWebEnginePage* standIn_ = nullptr;
 };
 
 // ---- the browser instance ------------------------------------------------------------------
