@@ -355,14 +355,19 @@ void watchPageStart()
 
             // A paused video is started; a video that was asked to play (autoplay, or an earlier
             // activation) is left to start, so that a click never toggles it back into pause.
+            // Where the video cannot be read, Aliplayer's big play button tells that it waits.
+            const bool waiting =
+                media.present ? media.paused
+                              : kind == PageKind::Aliplayer &&
+                                    contains(bridge.elementHtml(kAliplayerBigPlay, 1), kAliplayerBigPlayShown);
             const qint64 now = clock.elapsed();
             const bool due = lastActivation < 0
                                  ? media.readyState >= 1 || now >= kStartGraceMs
                                  : now - lastActivation >= kStartConfirmMs;
             // Every activation used and the last one did not start it either: give up now.
-            if (media.present && media.paused && due && activations >= kStartActivations)
+            if (waiting && due && activations >= kStartActivations)
                 break;
-            if (media.present && media.paused && due && activations < kStartActivations) {
+            if (waiting && due && activations < kStartActivations) {
                 if (!stillWanted())
                     return;
                 activateStart(bridge, kind);

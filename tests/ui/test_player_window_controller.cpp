@@ -300,6 +300,27 @@ TEST_F(PageWatch, APausedVideoIsStartedByItsPlayersControlOnce)
     EXPECT_EQ(statusLog().find("播放未能开始"), std::string::npos);
 }
 
+TEST_F(PageWatch, WithoutAReadableVideoTheBigPlayButtonAndTheElapsedTimeDecide)
+{
+    // The page's time text moves once the big play button was clicked.
+    browser->video = false;
+    browser->setMarkup(".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>");
+    browser->setText(".current-time", "00:00");
+    int played = -1; // seconds shown once playing
+    browser->onCall = [this, &played](const std::string& call) {
+        if (call == "click .prism-big-play-btn 1") {
+            browser->setMarkup(".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: none;\"></div>");
+            played = 0;
+        } else if (call == "read .current-time" && played >= 0 && played < 9) {
+            browser->setText(".current-time", "00:0" + std::to_string(++played));
+        }
+    };
+    watchPageStart();
+    EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"click .prism-big-play-btn 1"}));
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
+    EXPECT_EQ(statusLog().find("播放未能开始"), std::string::npos) << statusLog();
+}
+
 TEST_F(PageWatch, AVideoThatNeverStartsIsActivatedABoundedNumberOfTimesAndReported)
 {
     browser->setMarkup(".dplayer-video-wrap", "<div></div>");
