@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The playback path on a virtual X display with a window manager, against a running demo server:
-#  - bench_playback (double-click to the first advancing second, one pollPlayer tick);
+#  - bench_playback (double-click to the first second played, median of 5 for each player page
+#    configuration of the demo server, and one pollPlayer tick);
 #  - memory of the program's process tree (PSS, including the browser engine's processes, and
 #    the main process's peak RSS) while the player window plays the DPlayer page, against a bare
 #    QWebEngineView program playing the same page;

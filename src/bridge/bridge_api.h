@@ -73,6 +73,15 @@ public:
     // video element and took the position.
     virtual bool seekMedia(double seconds) = 0;
 
+    // The state of the page's first <video>, read by a fixed script that takes no text from the
+    // page or the caller: a JSON object {"paused", "currentTime", "duration", "readyState",
+    // "ended", "playbackRate"} (numbers that are not finite are null), or the empty text when the
+    // page has no <video> or does not answer.
+    virtual std::string mediaState() { return {}; }
+    // Sets the playback rate of the page's first <video> (fixed script, the rate passed as a
+    // number); false when there is no <video>.
+    virtual bool setMediaRate(double /*rate*/) { return false; }
+
     // Deleting the instance closes its browser view; it must happen on the GUI thread.
     virtual ~BrowserInstance() = default;
 };

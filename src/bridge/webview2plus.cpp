@@ -308,6 +308,26 @@ QString seekCall(double seconds)
     return QString::fromUtf8(seekScript) + QString::number(seconds, 'f', 3) + QStringLiteral(")");
 }
 
+// The state of the page's first <video>; fixed text, nothing from the page or the caller in it.
+const char* const mediaStateScript = R"JS(
+(function () {
+  var v = document.querySelector('video');
+  if (!v) return '';
+  function n(x) { return isFinite(x) ? x : null; }
+  return JSON.stringify({ paused: v.paused, currentTime: n(v.currentTime), duration: n(v.duration),
+                          readyState: v.readyState, ended: v.ended, playbackRate: n(v.playbackRate) });
+})()
+)JS";
+
+// Sets the first <video>'s playback rate; the rate arrives as a JSON number.
+const char* const mediaRateScript = R"JS(
+(function (rate) {
+  var v = document.querySelector('video');
+  if (!v || !(rate > 0)) return false;
+  v.playbackRate = rate;
+  return true;
+}).apply(null, )JS";
+
 QString elementCall(const std::string& selector, int index, const char* op)
 {
     const QJsonArray args{fromUtf8(selector), index, QString::fromLatin1(op)};
@@ -327,7 +347,13 @@ public:
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(view_);
-        view_->setPage(oldView->page());
+        QWebEnginePage* page = oldView->page();
+        view_->setPage(page);
+        // The old view gets a blank page of its own meanwhile: the player window hides while the
+        // page is full screen, and a page that still counted the hidden view as its own would
+        // turn hidden itself, which ends full screen.
+        standIn_ = new QWebEnginePage(page->profile(), this);
+        oldView->setPage(standIn_);
         // The player window closing takes the page with it; this window goes too.
         connect(oldView, &QObject::destroyed, this, &QObject::deleteLater);
         auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -346,6 +372,7 @@ public:
 private:
     QWebEngineView* view_;
     QPointer<QWebEngineView> oldView_;
+    QWebEnginePage* standIn_ = nullptr;
 };
 
 // ---- the browser instance ------------------------------------------------------------------
@@ -438,12 +465,17 @@ public:
         if (point.size() != 2 && target && runScript(elementCall(selector, index, "exists")).toBool()) {
             // Player pages hide their controls until the mouse moves over the video; move it in,
             // as a user would, and look again once the controls have shown.
-            const QPointF centre(target->width() / 2.0, target->height() / 2.0);
-            QMouseEvent move(QEvent::MouseMove, centre, target->mapToGlobal(centre), Qt::NoButton, Qt::NoButton,
-                             Qt::NoModifier);
-            QCoreApplication::sendEvent(target, &move);
-            waitPumping(400);
-            point = runScript(elementCall(selector, index, "point")).toList();
+            // Each move lands a few pixels from the last one: the page sees no movement when the
+            // pointer stays where it was.
+            for (int step = 0; step < 2 && point.size() != 2; ++step) {
+                moveCount_ = (moveCount_ + 1) % 8;
+                const QPointF at(target->width() / 2.0 + 3 * moveCount_, target->height() / 2.0 + 2 * moveCount_);
+                QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                                 Qt::NoModifier);
+                QCoreApplication::sendEvent(target, &move);
+                waitPumping(400);
+                point = runScript(elementCall(selector, index, "point")).toList();
+            }
         }
         if (point.size() == 2 && target) {
             const qreal zoom = page_->zoomFactor();
@@ -520,6 +552,19 @@ public:
         return runScript(seekCall(seconds)).toBool();
     }
 
+    std::string mediaState() override
+    {
+        return toUtf8(runScript(QString::fromUtf8(mediaStateScript)).toString());
+    }
+
+    bool setMediaRate(double rate) override
+    {
+        const QJsonArray args{rate};
+        return runScript(QString::fromUtf8(mediaRateScript) +
+                         QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) + QStringLiteral(")"))
+            .toBool();
+    }
+
 private:
     // Runs a script in the page's isolated world and waits for its result, pumping events so the
     // GUI stays responsive; gives an invalid value on time-out or when the page goes away.
@@ -589,6 +634,7 @@ private:
     QPointer<QWebEnginePage> page_;
     QPointer<FullScreenWindow> fullScreen_;
     std::function<void(const std::string&)> titleHandler_;
+    int moveCount_ = 0;
 };
 
 bool executableAt(const QString& path)

@@ -147,6 +147,10 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
             form.透明标签_简介->setText(q("剧集列表加载失败\r\n\r\n" + result.failure));
             form.标签提示->setText(QStringLiteral("加载失败!"));
             updatePagingButtons(form);
+            // A load that ended, failed or not, no longer holds the player back: left at
+            // Starting, the episode that plays would never move on.
+            int starting = static_cast<int>(PendingAction::Starting);
+            playbackState.pendingAction.compare_exchange_strong(starting, static_cast<int>(PendingAction::None));
             logStatus("剧集列表获取失败: " + result.failure);
         });
         return;

@@ -8,12 +8,40 @@
 #include "playback/player_endpoints.h"
 #include "playback/web_view_bridge.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+
+#include <cmath>
+
+namespace {
+
+// The rates of speeds 1 to 6.
+constexpr double kSpeedRates[6] = {0.5, 0.75, 1.0, 1.25, 1.5, 2.0};
+
+// The playback rate of the page's first <video>, 0 when there is none.
+double mediaRate()
+{
+    const std::string state = webViewBridge().mediaState();
+    if (state.empty())
+        return 0;
+    return QJsonDocument::fromJson(QByteArray::fromStdString(state)).object().value(QLatin1String("playbackRate")).toDouble(0);
+}
+
+} // namespace
 
 void setSpeed(int n, const char* message)
 {
     webViewBridge().clickElement(kDplayerSpeedItem, n);
     webViewBridge().clickElement(kDplayerCurrentSetting, 1);
+    // A page whose menu lacks this speed (Aliplayer has no 0.75 and other item positions) has its
+    // video set to the rate directly.
+    if (n >= 1 && n <= 6) {
+        const double rate = kSpeedRates[n - 1];
+        const double now = mediaRate();
+        if (now > 0 && std::abs(now - rate) > 0.01)
+            webViewBridge().setMediaRate(rate);
+    }
     logStatus(message);
 }
 

@@ -14,7 +14,11 @@
 
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -83,6 +87,115 @@ int threshold(const PlayerForm& player)
     return textToInt(player.编辑框_尾->text().toStdString());
 }
 
+// Only web addresses are loaded in the player or handed to the desktop: a catalogue's text can
+// hold any scheme, and a file: address would show a local file, a javascript: one run as script
+// in the player page. Any other address gets a status line naming it.
+bool acceptedAddress(const std::string& url)
+{
+    const QUrl parsed(QString::fromStdString(url), QUrl::TolerantMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (parsed.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+        !parsed.host().isEmpty())
+        return true;
+    logStatus("不是网页地址, 没有打开: " + url);
+    return false;
+}
+
+void navigateTo(const std::string& url)
+{
+    if (acceptedAddress(url))
+        webViewBridge().navigate(url);
+}
+
+// ---- starting the page's player --------------------------------------------------------------
+
+// Pages to start: the two players, told apart by their elements.
+enum class PageKind { Unknown, Dplayer, Aliplayer };
+
+constexpr const char* kDplayerPlayButton = ".dplayer-play-icon";
+constexpr const char* kDplayerVideoWrap = ".dplayer-video-wrap";
+constexpr const char* kAliplayerRoot = ".prism-player";
+constexpr const char* kAliplayerPlayButton = ".prism-play-btn";
+
+// How the watcher paces itself: a look at the page every kStartStepMs, activations at least
+// kStartConfirmMs apart (the time a started video gets to show that it advances), at most
+// kStartActivations of them, and kStartLimitMs in all.
+constexpr int kStartStepMs = 250;
+constexpr int kStartConfirmMs = 5000;
+constexpr int kStartActivations = 3;
+constexpr int kStartLimitMs = 60000;
+// Before the first activation the page's player gets this long to get its video ready or to
+// start it by itself (autoplay).
+constexpr int kStartGraceMs = 1500;
+
+// The watcher of the newest page load; an older watcher still waiting stops.
+unsigned g_watchGeneration = 0;
+
+PageKind pageKind(WebViewBridge& bridge)
+{
+    if (contains(bridge.elementHtml(kDplayerBezelIcon, 1), kDplayerBezelIconShown) ||
+        bridge.elementExists(kDplayerVideoWrap, 1))
+        return PageKind::Dplayer;
+    if (contains(bridge.elementHtml(kAliplayerBigPlay, 1), kAliplayerBigPlayShown) ||
+        bridge.elementExists(kAliplayerRoot, 1))
+        return PageKind::Aliplayer;
+    return PageKind::Unknown;
+}
+
+struct MediaState {
+    bool present = false;
+    bool paused = true;
+    bool ended = false;
+    double currentTime = 0;
+    int readyState = 0;
+    double rate = 0;
+};
+
+MediaState readMediaState(WebViewBridge& bridge)
+{
+    MediaState state;
+    const std::string text = bridge.mediaState();
+    if (text.empty())
+        return state;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text));
+    if (!doc.isObject())
+        return state;
+    const QJsonObject o = doc.object();
+    state.present = true;
+    state.paused = o.value(QLatin1String("paused")).toBool(true);
+    state.ended = o.value(QLatin1String("ended")).toBool(false);
+    state.currentTime = o.value(QLatin1String("currentTime")).toDouble(0);
+    state.readyState = o.value(QLatin1String("readyState")).toInt(0);
+    state.rate = o.value(QLatin1String("playbackRate")).toDouble(0);
+    return state;
+}
+
+// The elapsed time the page shows, in seconds; -1 when it shows none.
+int shownElapsed(WebViewBridge& bridge, PageKind kind)
+{
+    const char* selector = kind == PageKind::Aliplayer ? kAliplayerElapsed : kDplayerElapsed;
+    const std::vector<std::string> parts = splitTime(bridge.elementText(selector, 1));
+    return parts.size() >= 2 ? seconds(parts) : -1;
+}
+
+// Activates the page's start control the way a user would, with a click the browser takes as a
+// user gesture where the control can be reached. Only called while the video is paused: on both
+// players the controls toggle, so activating them on a playing video would pause it.
+void activateStart(WebViewBridge& bridge, PageKind kind)
+{
+    if (kind == PageKind::Dplayer) {
+        if (bridge.elementExists(kDplayerPlayButton, 1))
+            bridge.clickElement(kDplayerPlayButton, 1);
+        else
+            bridge.pressElement(kDplayerBezel, 1);
+        return;
+    }
+    if (contains(bridge.elementHtml(kAliplayerBigPlay, 1), kAliplayerBigPlayShown))
+        bridge.clickElement(kAliplayerBigPlay, 1);
+    else
+        bridge.clickElement(kAliplayerPlayButton, 1);
+}
+
 // Starts the next episode of the play list after the current one, if there is one.
 void jumpToNextEpisode()
 {
@@ -103,7 +216,7 @@ void jumpToNextEpisode()
             next.currentUrl = altPlayerEndpoint() + next.currentUrl;
         const std::string url = next.currentUrl;
         playbackState.setEpisode(std::move(next));
-        webViewBridge().navigate(url);
+        navigateTo(url);
         armOpeningSkip();
         return;
     }
@@ -143,6 +256,8 @@ PlayerForm* playerForm()
 
 void openInDefaultBrowser(const std::string& url)
 {
+    if (!acceptedAddress(url))
+        return;
     if (g_services.openInDefaultBrowser)
         g_services.openInDefaultBrowser(url);
 }
@@ -156,6 +271,8 @@ void waitPumping(int ms)
 
 void showInPlayer(const std::string& url)
 {
+    if (!acceptedAddress(url))
+        return;
     if (playerForm() != nullptr)
         webViewBridge().navigate(url);
     else if (g_services.createPlayerWindow)
@@ -200,39 +317,97 @@ void playEpisodeCell(MainForm& form)
 
 void watchPageStart()
 {
+    const unsigned generation = ++g_watchGeneration;
+    const auto stillWanted = [generation] {
+        return generation == g_watchGeneration && pending() != PendingAction::None;
+    };
     const int chance = g_services.drawSponsorChance ? g_services.drawSponsorChance() : 0;
     WebViewBridge& bridge = webViewBridge();
-    bool aliplayer = false;
-    for (int attempt = 0; attempt < 60 && pending() != PendingAction::None; ++attempt) {
+    QElapsedTimer clock;
+    clock.start();
+    PageKind kind = PageKind::Unknown;
+    bool sawVideo = false;
+    double lastTime = -1;    // the video's time at the previous look, -1 when not known
+    int lastShown = -1;      // the elapsed time the page showed at the previous look
+    int activations = 0;
+    qint64 lastActivation = -1;
+    bool started = false;
+
+    while (stillWanted() && clock.elapsed() < kStartLimitMs) {
         if (contains(bridge.elementText(kRemovedNoticeSelector, 1), kRemovedNoticeText)) {
-            bridge.navigate(playerPageEndpoint() + playbackState.episode().currentM3u8);
+            if (generation == g_watchGeneration)
+                navigateTo(playerPageEndpoint() + playbackState.episode().currentM3u8);
             return;
         }
-        if (contains(bridge.elementHtml(kDplayerBezelIcon, 1), kDplayerBezelIconShown) &&
-            pending() == PendingAction::Starting) {
-            bridge.pressElement(kDplayerBezel, 1);
-            if (chance == 8 && !(g_services.sponsorWindowOpen && g_services.sponsorWindowOpen()) &&
-                g_services.openSponsorWindow) {
-                PlayerForm* player = playerForm();
-                g_services.openSponsorWindow(player ? player->window : nullptr);
+        if (kind == PageKind::Unknown)
+            kind = pageKind(bridge);
+        if (kind != PageKind::Unknown) {
+            // Playing: the video runs and its time moves on, or the page's elapsed time does.
+            const MediaState media = readMediaState(bridge);
+            const int shown = shownElapsed(bridge, kind);
+            if (media.present) {
+                sawVideo = true;
+                if (media.ended || (!media.paused && lastTime >= 0 && media.currentTime > lastTime)) {
+                    started = true;
+                    break;
+                }
             }
-            setPending(PendingAction::None);
+            if (lastShown >= 0 && shown > lastShown && !(media.present && media.paused)) {
+                started = true;
+                break;
+            }
+            lastTime = media.present && !media.paused ? media.currentTime : -1;
+            lastShown = shown;
+
+            // A paused video is started; a video that was asked to play (autoplay, or an earlier
+            // activation) is left to start, so that a click never toggles it back into pause.
+            // Where the video cannot be read, Aliplayer's big play button tells that it waits.
+            const bool waiting =
+                media.present ? media.paused
+                              : kind == PageKind::Aliplayer &&
+                                    contains(bridge.elementHtml(kAliplayerBigPlay, 1), kAliplayerBigPlayShown);
+            const qint64 now = clock.elapsed();
+            const bool due = lastActivation < 0
+                                 ? media.readyState >= 1 || now >= kStartGraceMs
+                                 : now - lastActivation >= kStartConfirmMs;
+            // Every activation used and the last one did not start it either: give up now.
+            if (waiting && due && activations >= kStartActivations)
+                break;
+            if (waiting && due && activations < kStartActivations) {
+                if (!stillWanted())
+                    return;
+                activateStart(bridge, kind);
+                ++activations;
+                lastActivation = clock.elapsed();
+                lastTime = -1;
+                lastShown = -1;
+            }
+        }
+        if (!stillWanted())
             return;
-        }
-        if (contains(bridge.elementHtml(kAliplayerBigPlay, 1), kAliplayerBigPlayShown) &&
-            pending() == PendingAction::Starting) {
-            aliplayer = true;
-            break;
-        }
-        waitPumping(1000);
+        waitPumping(kStartStepMs);
     }
-    if (!aliplayer)
-        return; // neither player showed its play control: give up silently
-    waitPumping(2000);
-    bridge.clickElement(kAliplayerBigPlay, 1);
+    if (generation != g_watchGeneration || pending() == PendingAction::None)
+        return;
     setPending(PendingAction::None);
-    waitPumping(1000);
-    bridge.pressElement(kAliplayerBigPlay, 1);
+    if (!started) {
+        std::string reason;
+        if (kind == PageKind::Unknown)
+            reason = "页面上没有找到可识别的播放器";
+        else if (!sawVideo)
+            reason = "播放页上没有视频";
+        else if (activations >= kStartActivations)
+            reason = "点击播放 " + std::to_string(activations) + " 次后视频仍未前进";
+        else
+            reason = "视频在 " + std::to_string(kStartLimitMs / 1000) + " 秒内没有前进";
+        logStatus("播放未能开始: " + reason);
+        return;
+    }
+    if (chance == 8 && !(g_services.sponsorWindowOpen && g_services.sponsorWindowOpen()) &&
+        g_services.openSponsorWindow) {
+        PlayerForm* player = playerForm();
+        g_services.openSponsorWindow(player ? player->window : nullptr);
+    }
 }
 
 void showTitle(const std::string& title)
@@ -286,21 +461,26 @@ const std::vector<std::string>& lastDurationParts()
 
 void pollPlayer(MainForm&)
 {
-    PlayerForm* player = playerForm();
-    if (player == nullptr)
+    // Every page query waits for the page's answer while events run, and an event can close the
+    // player window, which deletes its form: the form is looked up again after each query.
+    if (playerForm() == nullptr)
         return;
-    if (!player->选择框_连播->isChecked()) {
+    if (!playerForm()->选择框_连播->isChecked()) {
         notePagePosition(); // the history keeps the position without continuous play too
         return;
     }
     WebViewBridge& bridge = webViewBridge();
     if (bridge.elementExists(kDplayerElapsed, 1)) {
-        g_timeParts = splitTime(bridge.elementText(kDplayerElapsed, 1));
-        g_durationParts = splitTime(bridge.elementText(kDplayerTotal, 1));
+        std::vector<std::string> elapsed = splitTime(bridge.elementText(kDplayerElapsed, 1));
+        std::vector<std::string> total = splitTime(bridge.elementText(kDplayerTotal, 1));
+        g_timeParts = std::move(elapsed);
+        g_durationParts = std::move(total);
     }
     if (bridge.elementExists(kAliplayerElapsed, 1)) {
-        g_timeParts = splitTime(bridge.elementText(kAliplayerElapsed, 1));
-        g_durationParts = splitTime(bridge.elementText(kAliplayerTotal, 1));
+        std::vector<std::string> elapsed = splitTime(bridge.elementText(kAliplayerElapsed, 1));
+        std::vector<std::string> total = splitTime(bridge.elementText(kAliplayerTotal, 1));
+        g_timeParts = std::move(elapsed);
+        g_durationParts = std::move(total);
     }
     int cur = 0;
     int dur = 0;
@@ -310,7 +490,10 @@ void pollPlayer(MainForm&)
         dur = seconds(g_durationParts);
         remaining = dur - cur;
     }
-    noteWatchPosition(cur, dur);
+    noteWatchPosition(cur, dur); // may seek the page, which runs events too
+    PlayerForm* player = playerForm();
+    if (player == nullptr)
+        return;
     int limit = threshold(*player);
     // The jump zone includes the clip's very end: a tick that missed the last seconds (the poll
     // runs every 2 s, and a modal window can hold it longer) still moves on to the next episode.
@@ -329,6 +512,9 @@ void pollPlayer(MainForm&)
             if (pending() == PendingAction::None)
                 jumpToNextEpisode();
             startHistorySave();
+            player = playerForm();
+            if (player == nullptr)
+                return;
         }
     }
     player->标签_跳转->setText(QString::number(dur - cur - threshold(*player)));

@@ -29,8 +29,9 @@ const char* flagText(bool on)
     return on ? "真" : "假";
 }
 
-// The saved outer geometry of the window being created: applied at creation with the frame the
-// window has then, and again once it is shown and its frame is known.
+// The outer geometry of the window being created (the saved one, or the layout's size): applied
+// at creation with the frame the window has then, and again once it is shown and its frame is
+// known.
 QWidget* g_sizedWindow = nullptr;
 QRect g_savedOuter;
 
@@ -102,7 +103,10 @@ void onPlayerCreated(PlayerForm& form)
         g_savedOuter = QRect(field(2), field(3), field(0), field(1));
         applyOuterGeometry(form.window, g_savedOuter);
     } else {
-        g_sizedWindow = nullptr;
+        // The layout's size is the window's outer size, frame included; the frame is known once
+        // the window is shown, and the window is sized again then.
+        g_sizedWindow = form.window;
+        g_savedOuter = QRect(form.window->pos(), form.window->size());
     }
     installShortcutHook();
 }

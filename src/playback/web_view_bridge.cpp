@@ -115,6 +115,10 @@ void WebViewBridge::onTitleChanged(std::function<void(const std::string&)> handl
 
 bool WebViewBridge::seekMedia(double seconds) { return current()->seekMedia(seconds); }
 
+std::string WebViewBridge::mediaState() { return current()->mediaState(); }
+
+bool WebViewBridge::setMediaRate(double rate) { return current()->setMediaRate(rate); }
+
 WebViewBridge& webViewBridge()
 {
     static WebViewBridge bridge;

@@ -43,6 +43,9 @@ public:
     void onTitleChanged(std::function<void(const std::string&)> handler);
     // Sets the position of the page's first video element; true when the page took it.
     bool seekMedia(double seconds);
+    // The page's first <video> as JSON text (empty when there is none); sets its rate.
+    std::string mediaState();
+    bool setMediaRate(double rate);
 
 private:
     std::shared_ptr<BrowserInstance> current() const;

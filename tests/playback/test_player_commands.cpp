@@ -38,6 +38,29 @@ TEST_F(PageCommands, SpeedsClickTheirMenuItemThenTheCurrentSetting)
     EXPECT_TRUE(fake->pageCalls().empty());
 }
 
+TEST_F(PageCommands, ASpeedTheMenuDidNotSetIsSetOnTheVideo)
+{
+    // Aliplayer: no DPlayer menu, its own menu lacks 0.75 and numbers its items otherwise.
+    fake->video = true;
+    const std::pair<int, double> cases[] = {{2, 0.75}, {6, 2.0}, {1, 0.5}};
+    for (const auto& [speed, rate] : cases) {
+        SCOPED_TRACE(speed);
+        fake->calls.clear();
+        setSpeedNumber(speed);
+        EXPECT_EQ(fake->pageCalls(), (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
+                                            "click .current-setting 1", "rate " + std::to_string(rate).substr(0, 4)}));
+        EXPECT_DOUBLE_EQ(fake->rate, rate);
+    }
+    // A menu click that set the rate already: nothing more.
+    fake->onCall = [this](const std::string& call) {
+        if (call == "click .dplayer-setting-speed-item 5")
+            fake->rate = 1.5;
+    };
+    fake->calls.clear();
+    setSpeedNumber(5);
+    EXPECT_EQ(fake->pageCalls(), (Calls{"click .dplayer-setting-speed-item 5", "click .current-setting 1"}));
+}
+
 TEST_F(PageCommands, FullScreenAndReloadAndCache)
 {
     toggleFullscreen();

@@ -20,6 +20,17 @@ public:
     QWidget* view = nullptr;
     bool hasVideo = true;  // whether seekMedia finds a video element
 
+    // The page's first <video>: absent until the test sets video = true. While it is not paused,
+    // each read of its state finds it half a second further on.
+    bool video = false;
+    bool paused = true;
+    double time = 0;
+    double rate = 1;
+    int mediaReads = 0;
+    // Called after each recorded call ("click …") and each read of the page ("read …"); a test
+    // uses it to play the page's part, or to do what an event run during the call would do.
+    std::function<void(const std::string&)> onCall;
+
     static std::string key(const std::string& selector, int index)
     {
         return selector + "#" + std::to_string(index);
@@ -37,11 +48,24 @@ public:
     void reload() override { calls.push_back("reload"); }
     std::string navigate(const std::string& url) override
     {
-        calls.push_back("navigate " + url);
+        record("navigate " + url);
         return {};
     }
+    void record(std::string call)
+    {
+        calls.push_back(call);
+        if (onCall)
+            onCall(call);
+    }
+    void read(const std::string& what)
+    {
+        if (onCall)
+            onCall("read " + what);
+    }
+
     std::string elementText(const std::string& selector, int index) override
     {
+        read(selector);
         auto it = texts.find(key(selector, index));
         return it == texts.end() ? std::string() : it->second;
     }
@@ -52,18 +76,19 @@ public:
     }
     bool clickElement(const std::string& selector, int index) override
     {
-        calls.push_back("click " + selector + " " + std::to_string(index));
+        record("click " + selector + " " + std::to_string(index));
         return true;
     }
     bool pressElement(const std::string& selector, int index) override
     {
-        calls.push_back("press " + selector + " " + std::to_string(index));
+        record("press " + selector + " " + std::to_string(index));
         return true;
     }
     void stepBack(int steps) override { calls.push_back("back " + std::to_string(steps)); }
     void stepForward(int steps) override { calls.push_back("forward " + std::to_string(steps)); }
     bool elementExists(const std::string& selector, int index) override
     {
+        read(selector);
         const std::string k = key(selector, index);
         return texts.count(k) != 0 || markup.count(k) != 0;
     }
@@ -76,6 +101,27 @@ public:
     {
         calls.push_back("seek " + std::to_string(static_cast<int>(seconds)));
         return hasVideo;
+    }
+
+    std::string mediaState() override
+    {
+        read("video");
+        if (!video)
+            return {};
+        ++mediaReads;
+        if (!paused)
+            time += 0.5;
+        return "{\"paused\":" + std::string(paused ? "true" : "false") + ",\"currentTime\":" +
+               std::to_string(time) + ",\"duration\":24,\"readyState\":4,\"ended\":false,\"playbackRate\":" +
+               std::to_string(rate) + "}";
+    }
+    bool setMediaRate(double r) override
+    {
+        record("rate " + std::to_string(r).substr(0, 4));
+        if (!video)
+            return false;
+        rate = r;
+        return true;
     }
 
     // Calls that act on the page, without the bounds lines of resizes.

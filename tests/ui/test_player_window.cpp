@@ -64,7 +64,9 @@ TEST_F(PlayerWindowTest, ComponentsSitWhereDesigned)
 {
     PlayerWindow* window = openPlayer();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("正在播放"));
-    EXPECT_EQ(window->size(), QSize(1005, 621));
+    // The designed size is the outer size, frame included.
+    EXPECT_EQ(window->frameGeometry().size(), QSize(1005, 621));
+    const QSize client = window->size();
     EXPECT_EQ(window->palette().color(QPalette::Window), QColor(45, 45, 48));
     int count = 1; // the window itself
     for (const Component& c : kComponents) {
@@ -73,12 +75,12 @@ TEST_F(PlayerWindowTest, ComponentsSitWhereDesigned)
         ASSERT_NE(w, nullptr);
         ++count;
         EXPECT_EQ(w->parentWidget()->objectName(), QString::fromUtf8(c.container));
-        // The frame and the bar follow the window's client area, which is 1005 × 621 here.
+        // The frame and the bar follow the window's client area.
         QRect expected = c.geometry;
         if (std::string(c.name) == "外形框_播放")
-            expected = QRect(0, 0, 1005, 621 - 28);
+            expected = QRect(0, 0, client.width(), client.height() - 28);
         else if (std::string(c.name) == "外形框_底部")
-            expected = QRect(-2, 621 - 28, 1004, 28);
+            expected = QRect(-2, client.height() - 28, 1004, 28);
         EXPECT_EQ(w->geometry(), expected);
         if (c.text) {
             EXPECT_EQ(textOf(w), QString::fromUtf8(c.text));
@@ -191,7 +193,7 @@ TEST_F(PlayerWindowTest, SavedSizeWithFourFieldsIsAppliedOtherwiseIgnored)
             // Outer size and position, frame included.
             EXPECT_EQ(window->frameGeometry(), QRect(QPoint(100, 50), c.size));
         } else {
-            EXPECT_EQ(window->size(), c.size);
+            EXPECT_EQ(window->frameGeometry().size(), c.size);
             EXPECT_NE(window->frameGeometry().topLeft(), QPoint(100, 50));
         }
         delete window;

@@ -182,6 +182,32 @@ TEST_F(Poll, AliplayerTimesWinAndMissingTimesKeepTheLastOnes)
     EXPECT_EQ(lastTimeParts(), (std::vector<std::string>{"01", "02", "03"})) << "continuous play off";
 }
 
+// Every page query pumps events, and an event can close the player window: the poll must not
+// use the window's form after that (under AddressSanitizer a use shows as a fault).
+TEST_F(Poll, AWindowClosedDuringAPageQueryIsNotUsedAfterwards)
+{
+    play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
+    dplayerTimes("00:20", "00:50");
+    for (const std::string read : {"read .dplayer-ptime", "read .dplayer-dtime", "read .current-time"}) {
+        SCOPED_TRACE(read);
+        if (playerForm() == nullptr) {
+            window = openPlayer();
+            window->form().选择框_连播->setChecked(true);
+            dplayerTimes("00:20", "00:50");
+        }
+        browser->onCall = [this, read](const std::string& call) {
+            if (call == read && window != nullptr) {
+                PlayerWindow* closing = std::exchange(window, nullptr);
+                delete closing;
+            }
+        };
+        pollPlayer(main->form());
+        EXPECT_EQ(window, nullptr);
+        EXPECT_EQ(playerForm(), nullptr);
+    }
+    browser->onCall = nullptr;
+}
+
 TEST(Seconds, TimeTexts)
 {
     const std::pair<const char*, int> cases[] = {
@@ -193,45 +219,127 @@ TEST(Seconds, TimeTexts)
         EXPECT_EQ(seconds(splitTime(text)), expected) << text;
 }
 
-using PageWatch = PlayerFixture;
+class PageWatch : public PlayerFixture {
+protected:
+    void SetUp() override
+    {
+        PlayerFixture::SetUp();
+        openPlayer();
+        playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
+        browser->video = true;
+    }
+    // The page's control starts the video when it is activated (call: "click .x 1").
+    void startsOn(const std::string& activation)
+    {
+        browser->onCall = [this, activation](const std::string& call) {
+            if (call == activation)
+                browser->paused = false;
+        };
+    }
+    std::string statusLog() const { return main->form().编辑框_状态->toPlainText().toStdString(); }
+};
 
-TEST_F(PageWatch, PressesTheDplayerOverlayOnce)
+const char* const kBezelPlayIcon = "<span class=\"dplayer-bezel-icon\"><svg viewBox=\"0 0 16 32\"></svg></span>";
+
+TEST_F(PageWatch, AVideoThatPlaysByItselfIsNeverActivated)
 {
-    PlayerWindow* window = openPlayer();
-    (void)window;
-    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
-    browser->setMarkup(".dplayer-bezel-icon", "<span class=\"dplayer-bezel-icon\"><svg viewBox=\"0 0 16 32\"></svg></span>");
+    // Autoplay on DPlayer: the bezel shows the play icon because play was asked for; activating
+    // it would pause the video.
+    browser->setMarkup(".dplayer-bezel-icon", kBezelPlayIcon);
+    browser->setMarkup(".dplayer-video-wrap", "<div class=\"dplayer-video-wrap\"></div>");
+    browser->setMarkup(".dplayer-play-icon", "<button class=\"dplayer-icon dplayer-play-icon\"></button>");
+    browser->paused = false;
     playerServices().drawSponsorChance = [] { return 8; };
     watchPageStart();
-    EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"press .dplayer-bezel 1"}));
+    EXPECT_TRUE(browser->pageCalls().empty());
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
     EXPECT_EQ(sponsorOpened, 1);
-    browser->calls.clear();
+    EXPECT_EQ(statusLog().find("播放未能开始"), std::string::npos);
     watchPageStart();
     EXPECT_TRUE(browser->pageCalls().empty()) << "already started";
 }
 
+TEST_F(PageWatch, APausedVideoIsStartedByItsPlayersControlOnce)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> markup;
+        std::string activation;
+    };
+    const Case cases[] = {
+        {"DPlayer without a start overlay",
+         {{".dplayer-video-wrap", "<div></div>"}, {".dplayer-play-icon", "<button></button>"}},
+         "click .dplayer-play-icon 1"},
+        {"DPlayer whose play was refused",
+         {{".dplayer-bezel-icon", kBezelPlayIcon}, {".dplayer-play-icon", "<button></button>"}},
+         "click .dplayer-play-icon 1"},
+        {"DPlayer without a play button",
+         {{".dplayer-video-wrap", "<div></div>"}},
+         "press .dplayer-bezel 1"},
+        {"Aliplayer showing its big play button",
+         {{".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>"}},
+         "click .prism-big-play-btn 1"},
+        {"Aliplayer with the big play button hidden",
+         {{".prism-player", "<div></div>"},
+          {".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: none;\"></div>"}},
+         "click .prism-play-btn 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        browser->markup.clear();
+        browser->calls.clear();
+        browser->paused = true;
+        for (const auto& [selector, html] : c.markup)
+            browser->setMarkup(selector, html);
+        startsOn(c.activation);
+        playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
+        watchPageStart();
+        EXPECT_EQ(browser->pageCalls(), std::vector<std::string>{c.activation});
+        EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
+        EXPECT_FALSE(browser->paused);
+    }
+    EXPECT_EQ(statusLog().find("播放未能开始"), std::string::npos);
+}
+
+TEST_F(PageWatch, WithoutAReadableVideoTheBigPlayButtonAndTheElapsedTimeDecide)
+{
+    // The page's time text moves once the big play button was clicked.
+    browser->video = false;
+    browser->setMarkup(".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>");
+    browser->setText(".current-time", "00:00");
+    int played = -1; // seconds shown once playing
+    browser->onCall = [this, &played](const std::string& call) {
+        if (call == "click .prism-big-play-btn 1") {
+            browser->setMarkup(".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: none;\"></div>");
+            played = 0;
+        } else if (call == "read .current-time" && played >= 0 && played < 9) {
+            browser->setText(".current-time", "00:0" + std::to_string(++played));
+        }
+    };
+    watchPageStart();
+    EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"click .prism-big-play-btn 1"}));
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
+    EXPECT_EQ(statusLog().find("播放未能开始"), std::string::npos) << statusLog();
+}
+
+TEST_F(PageWatch, AVideoThatNeverStartsIsActivatedABoundedNumberOfTimesAndReported)
+{
+    browser->setMarkup(".dplayer-video-wrap", "<div></div>");
+    browser->setMarkup(".dplayer-play-icon", "<button></button>");
+    watchPageStart();
+    EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>(3, "click .dplayer-play-icon 1")));
+    EXPECT_NE(statusLog().find("播放未能开始: 点击播放 3 次后视频仍未前进"), std::string::npos) << statusLog();
+    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
+}
+
 TEST_F(PageWatch, ARemovedVideoLoadsTheSecondAddress)
 {
-    openPlayer();
     playbackState.setEpisode({"http://v/1/index.m3u8", "http://m/1.m3u8", "01"});
-    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
     browser->setText("body pre", "错误: 视频已经被移除");
     watchPageStart();
     EXPECT_EQ(browser->pageCalls(),
               (std::vector<std::string>{"navigate " + playerPageEndpoint() + "http://m/1.m3u8"}));
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
-}
-
-TEST_F(PageWatch, StartsTheAliplayerWithAClickThenAPress)
-{
-    openPlayer();
-    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
-    browser->setMarkup(".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>");
-    watchPageStart();
-    EXPECT_EQ(browser->pageCalls(),
-              (std::vector<std::string>{"click .prism-big-play-btn 1", "press .prism-big-play-btn 1"}));
-    EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
 }
 
 class DoubleClick : public PlayerFixture {
@@ -291,6 +399,31 @@ TEST_F(DoubleClick, FallsBackToTheDefaultBrowser)
     EXPECT_EQ(main->form().透明标签_简介->text(),
               QStringLiteral("未安装 webview2组件 , 将以默认浏览器方式打开"));
     EXPECT_EQ(playerForm(), nullptr);
+}
+
+TEST_F(DoubleClick, OnlyWebAddressesAreLoadedOrHandedToTheDesktop)
+{
+    const std::string bad[] = {"file:///etc/hostname", "javascript:fetch('http://127.0.0.1:9/x')",
+                               "data:text/html,<b>x</b>", "ftp://host/1.mp4", "/etc/hostname"};
+    for (const std::string& address : bad) {
+        SCOPED_TRACE(address);
+        publishOpenSeries({{}, {{"01", address, address}}});
+        ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+        for (int runtime : {1, 0}) {
+            playerServices().hasBrowserRuntime = [runtime] { return runtime; };
+            doubleClick(0, 0);
+            EXPECT_EQ(playerForm(), nullptr) << "a player window was opened";
+            EXPECT_TRUE(openedOn.empty());
+            EXPECT_TRUE(defaultBrowser.empty());
+            EXPECT_NE(log().find("不是网页地址, 没有打开: " + address), std::string::npos) << log();
+        }
+    }
+    // A web address in any letter case is loaded.
+    publishOpenSeries({{}, {{"01", "HTTPS://v/1/play.html", "http://m/1.m3u8"}}});
+    ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+    playerServices().hasBrowserRuntime = [] { return 1; };
+    doubleClick(0, 0);
+    EXPECT_EQ(openedOn, (std::vector<std::string>{"HTTPS://v/1/play.html"}));
 }
 
 using Resume = PlayerFixture;

@@ -94,6 +94,7 @@ QVariant element(QWebEnginePage* page, const QString& selector, int index, const
 (function (selector, index, op) {
   var el = document.querySelectorAll(selector)[index - 1];
   if (!el) return null;
+  if (op === 'exists') return true;
   if (op === 'text') return el.textContent;
   if (op === 'html') return el.outerHTML;
   if (op === 'click') { el.click(); return true; }
@@ -192,12 +193,13 @@ int main(int argc, char** argv) {
       kind = QStringLiteral("removed");
       break;
     }
-    if (element(page, QStringLiteral(".dplayer-bezel-icon"), 1, QStringLiteral("html"))
-            .toString()
-            .contains(QStringLiteral("16 32"))) {
+    // A paused DPlayer starts from its play button; one that was asked to play (autoplay) is
+    // left alone, as a click would toggle it into pause.
+    if (element(page, QStringLiteral(".dplayer-video-wrap"), 1, QStringLiteral("exists")).toBool()) {
       kind = QStringLiteral("dplayer");
       startShot();
-      element(page, QStringLiteral(".dplayer-bezel"), 1, QStringLiteral("press"));
+      if (runJs(page, QStringLiteral("document.querySelector('video').paused")).toBool())
+        element(page, QStringLiteral(".dplayer-play-icon"), 1, QStringLiteral("click"));
       started = true;
       break;
     }
@@ -208,8 +210,6 @@ int main(int argc, char** argv) {
       wait(2000);
       startShot();
       element(page, QStringLiteral(".prism-big-play-btn"), 1, QStringLiteral("click"));
-      wait(1000);
-      element(page, QStringLiteral(".prism-big-play-btn"), 1, QStringLiteral("press"));
       started = true;
       break;
     }

@@ -1,7 +1,8 @@
-// Loaded first by both player pages. The pages are meant to play offline: every resource they
-// need is served by the demo server. This guard turns away any request a player library would
-// make to another host (telemetry, plugins, skins), so nothing leaves the machine even where
-// the page's security policy is not applied.
+// Loaded first by the demo's player pages. It is no part of the players' usage and does nothing
+// for the program that drives them: it only keeps the pages offline. Every resource they need is
+// served by the demo server, and any request a player library would make to another host
+// (telemetry, plugins, skins) is turned away, so nothing leaves the machine even where the page's
+// security policy is not applied.
 (function () {
   'use strict';
   function local(url) {
@@ -40,15 +41,3 @@
     return append.call(this, child);
   };
 })();
-
-// The stream address of a player page: everything after the first "url=" of the query, as the
-// program appends it unchanged (an address with its own query keeps its "&" parts).
-function qyStreamAddress() {
-  if (window.QY_STREAM) return window.QY_STREAM;
-  var q = location.search;
-  var at = q.indexOf('url=');
-  if (at < 0) return '';
-  var url = q.substring(at + 4);
-  if (/^https?%3A/i.test(url)) url = decodeURIComponent(url);
-  return url;
-}

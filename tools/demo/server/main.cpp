@@ -105,24 +105,6 @@ constexpr const char* kPageSecurityPolicy =
     "default-src 'self' 'unsafe-inline' 'unsafe-eval' blob: data: http://127.0.0.1:* "
     "https://127.0.0.1:* http://localhost:* https://localhost:*";
 
-void servePage(const Context& ctx, httplib::Response& res, const std::string& file,
-               const std::string& headScript) {
-  auto html = readFile(ctx.root + "/players/" + file);
-  if (!html) {
-    res.status = 500;
-    res.set_content("player page missing: " + file + "\n", "text/plain; charset=utf-8");
-    return;
-  }
-  if (!headScript.empty()) {
-    const std::string marker = "<!--qy-head-->";
-    auto at = html->find(marker);
-    if (at != std::string::npos) html->replace(at, marker.size(), headScript);
-  }
-  res.set_header("Content-Security-Policy", kPageSecurityPolicy);
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(*html, "text/html; charset=utf-8");
-}
-
 // A JSON string literal that is also safe inside an HTML script element.
 std::string scriptString(const std::string& text) {
   std::string json = nlohmann::json(text).dump();
@@ -134,6 +116,58 @@ std::string scriptString(const std::string& text) {
       out += c;
   }
   return out;
+}
+
+std::string htmlText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// The stream address of a player page request: everything after the first "url=" of the query,
+// as the program appends it unchanged (an address with its own query keeps its "&" parts); an
+// address sent encoded is decoded.
+std::string streamAddress(const httplib::Request& req) {
+  const std::string& target = req.target;
+  const size_t query = target.find('?');
+  if (query == std::string::npos) return {};
+  const size_t at = target.find("url=", query);
+  if (at == std::string::npos) return {};
+  std::string url = target.substr(at + 4);
+  if (url.rfind("http%3A", 0) == 0 || url.rfind("https%3A", 0) == 0 || url.rfind("http%3a", 0) == 0 ||
+      url.rfind("https%3a", 0) == 0)
+    url = httplib::detail::decode_url(url, false);
+  return url;
+}
+
+// A player page is a template, as a player service's page script is: the server writes the
+// stream address ("{{url}}" with its quotes, as a script string) and the title into it.
+void servePage(const Context& ctx, httplib::Response& res, const std::string& file,
+               const std::string& url, const std::string& title = "演示播放器") {
+  auto html = readFile(ctx.root + "/players/" + file);
+  if (!html) {
+    res.status = 404;
+    res.set_content("player page missing: " + file + "\n", "text/plain; charset=utf-8");
+    return;
+  }
+  replaceAll(*html, "\"{{url}}\"", scriptString(url));
+  replaceAll(*html, "{{title}}", htmlText(title));
+  res.set_header("Content-Security-Policy", kPageSecurityPolicy);
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(*html, "text/html; charset=utf-8");
 }
 
 void addRoutes(httplib::Server& svr, const Context& ctx) {
@@ -175,11 +209,15 @@ void addRoutes(httplib::Server& svr, const Context& ctx) {
   svr.Post(R"(/media/(\d+)/(\d+)/(\w+)/([A-Za-z0-9_.\-]+))", variant);
 
   // Player pages: the stream address follows "url=" and is read by the page itself.
-  svr.Get(R"(/player/jx\.php)", [&ctx](const httplib::Request&, httplib::Response& res) {
-    servePage(ctx, res, "dplayer.html", "");
+  svr.Get(R"(/player/jx\.php)", [&ctx](const httplib::Request& req, httplib::Response& res) {
+    servePage(ctx, res, "dplayer.html", streamAddress(req));
   });
-  svr.Get(R"(/m3u8(/|/index\.php)?)", [&ctx](const httplib::Request&, httplib::Response& res) {
-    servePage(ctx, res, "aliplayer.html", "");
+  svr.Get(R"(/m3u8(/|/index\.php)?)", [&ctx](const httplib::Request& req, httplib::Response& res) {
+    servePage(ctx, res, "aliplayer.html", streamAddress(req));
+  });
+  // Every player page configuration by name, for example /page/dplayer-customhls-autoplay?url=.
+  svr.Get(R"(/page/([a-z0-9\-]+))", [&ctx](const httplib::Request& req, httplib::Response& res) {
+    servePage(ctx, res, std::string(req.matches[1]) + ".html", streamAddress(req));
   });
   // Share pages (the first play source): a DPlayer page of the episode, or the notice that the
   // video was removed.
@@ -200,10 +238,7 @@ void addRoutes(httplib::Server& svr, const Context& ctx) {
       return;
     }
     const std::string title = item->name + " " + demo::episodeLabel(*item, episode);
-    servePage(ctx, res, "dplayer.html",
-              "<script>window.QY_STREAM=" +
-                  scriptString(demo::m3u8Address(ctx.httpBase, id, episode)) +
-                  ";window.QY_TITLE=" + scriptString(title) + ";</script>");
+    servePage(ctx, res, "dplayer.html", demo::m3u8Address(ctx.httpBase, id, episode), title);
   });
 
   // The players' files, straight from the npm packages. Aliplayer fetches its HLS plugin at
