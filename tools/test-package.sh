@@ -18,7 +18,8 @@
 #
 # Settings (environment):
 #   QY_PACKAGE_TEST_MODE   chroot or dpkg-root; by default chroot when it can be had
-#   QY_DEBIAN_MIRROR       Debian mirror for the throw-away root (default http://deb.debian.org/debian)
+#   QY_DEBIAN_MIRROR       Debian mirror for the throw-away root (default: the first Debian archive
+#                          this machine's apt sources name)
 #   QY_PACKAGE_TEST_CACHE  folder keeping downloaded packages between runs (default
 #                          build-package-test/apt-cache); empty for none
 #   QY_PACKAGE_TEST_SHOTS  folder for screenshots of the installed program's notice and main
@@ -38,7 +39,13 @@ fi
 [ -f "$deb" ] || fail "no package at $deb"
 deb=$(realpath "$deb")
 
-mirror=${QY_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# The machine's own Debian archive, as its apt sources (one-line or deb822 form) name it.
+apt_mirror() {
+  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    sed -n -e 's/^URIs:[[:space:]]*\([^[:space:]]*\/debian\)\/*[[:space:]]*$/\1/p' \
+      -e 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\/debian\)\/*[[:space:]].*/\2/p' | head -n 1
+}
+mirror=${QY_DEBIAN_MIRROR:-$(apt_mirror)}
 mode=${QY_PACKAGE_TEST_MODE:-}
 if [ -z "$mode" ]; then
   if [ "$(id -u)" = 0 ] && command -v mmdebstrap >/dev/null &&
