@@ -227,6 +227,11 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieT
     options.extraHeaders = kPlaylistHeader;
     options.returnedHeaders = &headers;
     options.effectiveUrl = &out.url;
+    // A playlist server that trickles bytes fails like a slow segment does, so no episode waits on
+    // its playlist for ever.
+    const DownloadSettings defaults;
+    options.lowSpeedBytes = defaults.lowSpeedBytes;
+    options.lowSpeedSeconds = defaults.lowSpeedSeconds;
     out.body = fetchPage(trimLineEnd(url), options);
     // The status of the last answer (after redirects) is the last "HTTP/" status line.
     size_t at = headers.rfind("HTTP/");

@@ -86,6 +86,10 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     IdleTimeout idle(timeoutMs);
     idle.install(curl);
+    if (options.lowSpeedBytes > 0 && options.lowSpeedSeconds > 0) {
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(options.lowSpeedBytes));
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.lowSpeedSeconds));
+    }
     if (!agentLine)
         curl_easy_setopt(curl, CURLOPT_USERAGENT, kDefaultUserAgent);
 

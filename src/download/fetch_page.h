@@ -16,6 +16,9 @@
 //           an HTTP proxy (https addresses go through it with CONNECT)
 //   timeoutSeconds: a connection attempt, or a transfer that makes no progress, ends after that
 //           long (the call fails: empty body)
+//   lowSpeedBytes, lowSpeedSeconds: when both are set, a transfer slower than lowSpeedBytes per
+//           second for lowSpeedSeconds fails, so a server that trickles bytes cannot hold the call
+//           for ever (the idle limit only ends a transfer that sends nothing at all)
 //   errorText: receives "" on success, otherwise a short reason (transport error, "HTTP 404")
 //   effectiveUrl: receives the address that gave the answer, after redirects (empty on failure),
 //           the base that addresses in the answer are relative to
@@ -36,6 +39,8 @@ struct FetchPageOptions {
     bool normaliseHeaderNames = true;
     bool socksProxy = false;
     int timeoutSeconds = 60;
+    int lowSpeedBytes = 0;
+    int lowSpeedSeconds = 0;
     std::string* errorText = nullptr;
     std::string* effectiveUrl = nullptr;
 };

@@ -273,6 +273,21 @@ TEST(FetchPage, FailuresAndErrorPages)
     EXPECT_NE(error, "");
 }
 
+TEST(FetchPage, ATricklingServerEndsTheCallUnderALowSpeedLimit)
+{
+    // One byte every 200 ms never trips the idle limit; the low-speed limit ends it.
+    TestServer server;
+    server.on("/trickle", CannedResponse{200, {}, std::string(4000, 't')}.slowly(1, std::chrono::milliseconds(200)));
+    std::string error;
+    FetchPageOptions o;
+    o.errorText = &error;
+    o.timeoutSeconds = 5;
+    o.lowSpeedBytes = 1024;
+    o.lowSpeedSeconds = 2;
+    EXPECT_EQ(fetchPage(server.url("/trickle"), o), "");
+    EXPECT_NE(error.find("too slow"), std::string::npos) << error;
+}
+
 TEST(FetchPage, ManyThreadsAtOnce)
 {
     TestServer server(TestServer::Scheme::Https);
