@@ -41,11 +41,14 @@ deb=$(realpath "$deb")
 
 # The machine's own Debian archive, as its apt sources (one-line or deb822 form) name it.
 apt_mirror() {
-  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+  local f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    if [ -f "$f" ]; then cat "$f"; fi
+  done |
     sed -n -e 's/^URIs:[[:space:]]*\([^[:space:]]*\/debian\)\/*[[:space:]]*$/\1/p' \
       -e 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\/debian\)\/*[[:space:]].*/\2/p' | head -n 1
 }
-mirror=${QY_DEBIAN_MIRROR:-$(apt_mirror)}
+mirror=${QY_DEBIAN_MIRROR:-$(apt_mirror || true)}
 mode=${QY_PACKAGE_TEST_MODE:-}
 if [ -z "$mode" ]; then
   if [ "$(id -u)" = 0 ] && command -v mmdebstrap >/dev/null &&
