@@ -46,11 +46,6 @@ const char* const kPlaylistHeader =
     "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/46.0.2486.0 Safari/537.36 Edge/13.10586";
 
-fs::path u8path(const std::string& s)
-{
-    return fs::path(std::u8string(s.begin(), s.end()));
-}
-
 std::string trimLineEnd(std::string s)
 {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' '))
@@ -160,7 +155,7 @@ struct EpisodeRun {
     {
         std::lock_guard lock(recordMutex);
         const SegmentJob& job = jobs[index - 1];
-        std::ofstream out(u8path(job.dir + pathSeparator() + kSegmentSourcesName), std::ios::binary | std::ios::app);
+        std::ofstream out(utf8Path(job.dir + pathSeparator() + kSegmentSourcesName), std::ios::binary | std::ios::app);
         out << job.number << '\t' << job.source << '\n';
     }
 };
@@ -205,14 +200,14 @@ DownloadSettings currentDownloadSettings()
 void prepareDownloadFolders(DownloadView& view, const DownloadSettings& settings)
 {
     std::error_code ec;
-    if (!fs::is_directory(u8path(settings.downloadRoot), ec)) {
-        fs::create_directories(u8path(settings.downloadRoot), ec);
+    if (!fs::is_directory(utf8Path(settings.downloadRoot), ec)) {
+        fs::create_directories(utf8Path(settings.downloadRoot), ec);
         view.appendLog("创建下载目录", kStatusLog);
     }
     const std::string series = seriesFolder();
     const std::string seriesPath = settings.downloadRoot + pathSeparator() + series;
-    if (!fs::is_directory(u8path(seriesPath), ec)) {
-        fs::create_directory(u8path(seriesPath), ec);
+    if (!fs::is_directory(utf8Path(seriesPath), ec)) {
+        fs::create_directory(utf8Path(seriesPath), ec);
         view.appendLog("创建目录: " + series, kStatusLog);
     }
 }
@@ -340,7 +335,7 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
     // A file under the segment's own name is always whole (transfers write aside, then rename).
     // One left by an earlier run is still here only when the sources record says it came from
     // this segment's source (the others went when the episode started).
-    bool ok = fs::is_regular_file(u8path(path), ec) && fs::file_size(u8path(path), ec) > 0;
+    bool ok = fs::is_regular_file(utf8Path(path), ec) && fs::file_size(utf8Path(path), ec) > 0;
     bool undecryptable = false;
     std::string reason;
     for (int attempt = 0; !ok && attempt <= run->settings.retries; ++attempt) {
@@ -396,7 +391,7 @@ std::string segmentSource(const HlsSegment& seg, const HlsPlaylist& playlist)
 std::map<int, std::string> readSegmentSources(const std::string& folder)
 {
     std::map<int, std::string> sources;
-    std::ifstream in(u8path(folder + pathSeparator() + kSegmentSourcesName), std::ios::binary);
+    std::ifstream in(utf8Path(folder + pathSeparator() + kSegmentSourcesName), std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         const size_t tab = line.find('\t');
@@ -420,7 +415,7 @@ int keepOnlyMatchingSegments(const std::string& folder, const std::string& playl
     const std::map<int, std::string> before = readSegmentSources(folder);
     std::map<int, std::string> kept;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(u8path(folder), ec)) {
+    for (const auto& entry : fs::directory_iterator(utf8Path(folder), ec)) {
         const std::u8string file = entry.path().filename().u8string();
         const std::string name(file.begin(), file.end());
         if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
@@ -447,10 +442,10 @@ int keepOnlyMatchingSegments(const std::string& folder, const std::string& playl
         record << index << '\t' << source << '\n';
     const std::string path = folder + pathSeparator() + kSegmentSourcesName;
     {
-        std::ofstream out(u8path(path + ".new"), std::ios::binary | std::ios::trunc);
+        std::ofstream out(utf8Path(path + ".new"), std::ios::binary | std::ios::trunc);
         out << record.str();
     }
-    fs::rename(u8path(path + ".new"), u8path(path), ec);
+    fs::rename(utf8Path(path + ".new"), utf8Path(path), ec);
     return static_cast<int>(kept.size());
 }
 
@@ -516,10 +511,10 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
         if (playlist.unsupportedMethod.empty())
             playlist.unsupportedMethod = audio.unsupportedMethod;
-        fs::create_directory(u8path(audioFolder), audioEc);
+        fs::create_directory(utf8Path(audioFolder), audioEc);
     } else {
         // Audio segments of an earlier run whose variant had a separate rendition are not this one's.
-        fs::remove_all(u8path(audioFolder), audioEc);
+        fs::remove_all(utf8Path(audioFolder), audioEc);
     }
     if (!playlist.unsupportedMethod.empty())
         return fail("不支持加密", "第 " + episode + " 集的加密方式 " + playlist.unsupportedMethod + " 无法解密,已跳过");
@@ -568,7 +563,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
                 written = false;
             std::error_code ec;
             if (written)
-                fs::rename(u8path(path + ".part"), u8path(path), ec);
+                fs::rename(utf8Path(path + ".part"), utf8Path(path), ec);
             if (!written || ec)
                 return fail("解析失败", "无法写入 " + path);
             mapFiles[seg.mapIndex] = file;
@@ -711,8 +706,8 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
             view.appendLog("正在执行第 " + episode + " 集", kStatusLog);
             const std::string folder = seriesPath + sep + episode;
             std::error_code ec;
-            if (!fs::is_directory(u8path(folder), ec)) {
-                fs::create_directory(u8path(folder), ec);
+            if (!fs::is_directory(utf8Path(folder), ec)) {
+                fs::create_directory(utf8Path(folder), ec);
                 view.appendLog("创建目录 " + sep + "下载目录" + sep + series + sep + episode, kStatusLog);
             }
             view.setAddressText("第 " + episode + " 集 " + view.cellText(r, kColumnAddress));

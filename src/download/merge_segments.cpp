@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "download/hls_playlist.h"
+#include "util/utf8_path.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -21,11 +22,6 @@ extern "C" {
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path u8path(const std::string& s)
-{
-    return fs::path(std::u8string(s.begin(), s.end()));
-}
 
 bool isSegmentName(const std::string& name, int& number)
 {
@@ -70,7 +66,7 @@ struct SequentialReader {
                 if (r->next >= r->files->size())
                     return AVERROR_EOF;
                 const RemuxFile& file = (*r->files)[r->next++];
-                r->current = std::fopen(file.path.c_str(), "rb");
+                r->current = openUtf8(file.path, "rb");
                 if (file.segment > 0) {
                     r->segment = file.segment;
                     if (r->onFile)
@@ -210,7 +206,7 @@ std::string mediaKind(AVMediaType type)
 // the file does not start with one.
 int64_t packedAudioTimestamp(const std::string& path)
 {
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = openUtf8(path, "rb");
     if (f == nullptr)
         return AV_NOPTS_VALUE;
     unsigned char head[10];
@@ -690,13 +686,13 @@ bool writeFileAtomically(const std::string& path, const std::string& text)
 {
     std::string temp = path + ".part";
     {
-        std::ofstream out(u8path(temp), std::ios::binary | std::ios::trunc);
+        std::ofstream out(utf8Path(temp), std::ios::binary | std::ios::trunc);
         out << text;
         if (!out.flush())
             return false;
     }
     std::error_code ec;
-    fs::rename(u8path(temp), u8path(path), ec);
+    fs::rename(utf8Path(temp), utf8Path(path), ec);
     return !ec;
 }
 
@@ -724,7 +720,7 @@ bool writeSegmentList(const std::string& episodeFolder, const std::vector<Segmen
 std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder)
 {
     std::vector<SegmentListEntry> entries;
-    std::ifstream in(u8path(episodeFolder + pathSeparator() + kSegmentListName), std::ios::binary);
+    std::ifstream in(utf8Path(episodeFolder + pathSeparator() + kSegmentListName), std::ios::binary);
     if (in) {
         std::stringstream text;
         text << in.rdbuf();
@@ -745,7 +741,7 @@ std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder)
     // No list (a folder from elsewhere): every number up to the highest segment file.
     int highest = 0;
     std::error_code ec;
-    for (const auto& item : fs::directory_iterator(u8path(episodeFolder), ec)) {
+    for (const auto& item : fs::directory_iterator(utf8Path(episodeFolder), ec)) {
         int n = 0;
         auto name = item.path().filename().u8string();
         if (item.is_regular_file() && isSegmentName(std::string(name.begin(), name.end()), n))
@@ -759,7 +755,7 @@ std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder)
 bool holdsSegmentFiles(const std::string& episodeFolder)
 {
     std::error_code ec;
-    for (const auto& item : fs::directory_iterator(u8path(episodeFolder), ec)) {
+    for (const auto& item : fs::directory_iterator(utf8Path(episodeFolder), ec)) {
         int n = 0;
         auto name = item.path().filename().u8string();
         if (item.is_regular_file() && isSegmentName(std::string(name.begin(), name.end()), n))
@@ -785,7 +781,7 @@ bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath, R
 bool joinFiles(const std::vector<std::string>& files, const std::string& outPath,
                const std::function<void(size_t)>& onFile)
 {
-    FILE* out = std::fopen(outPath.c_str(), "wb");
+    FILE* out = openUtf8(outPath, "wb");
     if (out == nullptr)
         return false;
     std::vector<char> buffer(1 << 20);
@@ -793,7 +789,7 @@ bool joinFiles(const std::vector<std::string>& files, const std::string& outPath
     for (size_t i = 0; i < files.size() && ok; ++i) {
         if (onFile)
             onFile(i);
-        FILE* in = std::fopen(files[i].c_str(), "rb");
+        FILE* in = openUtf8(files[i], "rb");
         if (in == nullptr)
             continue;
         size_t got;
@@ -836,7 +832,7 @@ ListedSegments collectSegments(const std::string& folder)
             newRun = true;
         map = e.mapFile;
         std::string path = folder + sep + std::to_string(e.index) + ".ts";
-        if (!fs::is_regular_file(u8path(path), ec)) {
+        if (!fs::is_regular_file(utf8Path(path), ec)) {
             out.missing.push_back(e.index);
             continue;
         }
@@ -882,7 +878,7 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
     ListedSegments video = collectSegments(episodeFolder);
     std::error_code ec;
     ListedSegments audio;
-    if (fs::is_directory(u8path(audioFolder), ec))
+    if (fs::is_directory(utf8Path(audioFolder), ec))
         audio = collectSegments(audioFolder);
     report.expected = video.expected;
     report.merged = video.present;
@@ -940,11 +936,11 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
             report.leftOut = outcome.leftOut;
         }
         if (report.written) {
-            fs::rename(u8path(tempPath), u8path(outPath), ec);
+            fs::rename(utf8Path(tempPath), utf8Path(outPath), ec);
             report.written = !ec;
         }
         if (!report.written)
-            fs::remove(u8path(tempPath), ec);
+            fs::remove(utf8Path(tempPath), ec);
     }
 
     const size_t missingCount = report.missing.size() + audio.missing.size();
@@ -981,7 +977,7 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
                        kMergeLog);
     }
     if (complete && view.deleteSegmentsChecked())
-        fs::remove_all(u8path(episodeFolder), ec);
+        fs::remove_all(utf8Path(episodeFolder), ec);
     view.appendLog("第 " + episode + " 集合并完成", kMergeLog);
     // A finished episode leaves the next run's selection; one with gaps stays ticked, so the next
     // run fetches only what is missing.
