@@ -3,6 +3,7 @@
 // a loopback server that serves a fixture folder (with byte ranges), a recording download view,
 // and an MP4 check through libavformat.
 
+#include "download/download_run.h"
 #include "download/download_view.h"
 #include "support/test_server.h"
 
@@ -538,6 +539,28 @@ public:
     std::string cookie;
     // Called after every cell write (on the writing thread).
     std::function<void(int row, int column, const std::string& text)> onCell;
+};
+
+// A download run of the series "测试剧" into a temporary download folder, against the loopback
+// server. A suite sets its pace and time limits in settings, then calls this SetUp.
+class DownloadRunTest : public ::testing::Test {
+protected:
+    QTemporaryDir temp;
+    TestServer server;
+    std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>();
+    DownloadSettings settings;
+
+    void SetUp() override
+    {
+        settings.downloadRoot = temp.path().toStdString() + "/下载目录";
+        setSeriesFolder("测试剧");
+        prepareDownloadFolders(*view, settings);
+    }
+    void TearDown() override { ASSERT_TRUE(waitForDownloadRun(20000)); }
+
+    std::string seriesPath() const { return settings.downloadRoot + "/测试剧"; }
+    std::string mp4(int e) const { return seriesPath() + "/" + std::to_string(e) + ".mp4"; }
+    void run() { runDownloadJobs(view, settings); }
 };
 
 } // namespace dltest

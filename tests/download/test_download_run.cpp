@@ -16,29 +16,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class RunTest : public ::testing::Test {
+class RunTest : public DownloadRunTest {
 protected:
-    QTemporaryDir temp;
-    TestServer server;
-    std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>();
-    DownloadSettings settings;
-
     void SetUp() override
     {
-        settings.downloadRoot = temp.path().toStdString() + "/下载目录";
         settings.pace.intervalMs = 10;
         settings.retryPauseMs = 50;
         settings.stallTimeoutMs = 600;
         settings.connectTimeoutMs = 2000;
-        setSeriesFolder("测试剧");
-        prepareDownloadFolders(*view, settings);
+        DownloadRunTest::SetUp();
     }
-    void TearDown() override { ASSERT_TRUE(waitForDownloadRun(20000)); }
 
-    std::string seriesPath() const { return settings.downloadRoot + "/测试剧"; }
     fs::path episodeFolder(int e) const { return u8(seriesPath() + "/" + std::to_string(e)); }
-    std::string mp4(int e) const { return seriesPath() + "/" + std::to_string(e) + ".mp4"; }
-    void run() { runDownloadJobs(view, settings); }
 
     void expectWholeMp4(int e, double seconds = 4.0)
     {

@@ -12,29 +12,18 @@ using namespace dltest;
 
 namespace {
 
-class StreamRunTest : public ::testing::Test {
+class StreamRunTest : public DownloadRunTest {
 protected:
-    QTemporaryDir temp;
-    TestServer server;
-    std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>();
-    DownloadSettings settings;
-
     void SetUp() override
     {
-        settings.downloadRoot = temp.path().toStdString() + "/下载目录";
         settings.pace.intervalMs = 0;
         settings.retryPauseMs = 50;
         settings.stallTimeoutMs = 5000;
         settings.connectTimeoutMs = 5000;
-        setSeriesFolder("测试剧");
-        prepareDownloadFolders(*view, settings);
+        DownloadRunTest::SetUp();
     }
-    void TearDown() override { ASSERT_TRUE(waitForDownloadRun(20000)); }
 
-    std::string seriesPath() const { return settings.downloadRoot + "/测试剧"; }
     std::string episodeFolder(int e) const { return seriesPath() + "/" + std::to_string(e); }
-    std::string mp4(int e) const { return seriesPath() + "/" + std::to_string(e) + ".mp4"; }
-    void run() { runDownloadJobs(view, settings); }
 };
 
 TEST_F(StreamRunTest, PlaylistsBehindRedirectsResolveAgainstTheAddressThatAnswered)
