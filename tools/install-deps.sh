@@ -12,7 +12,7 @@ packages=(
   libcurl4-openssl-dev libpcre2-dev nlohmann-json3-dev libcpp-httplib-dev libssl-dev openssl
   libavformat-dev libavcodec-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-noto-cjk xvfb xauth xdotool x11-utils imagemagick
+  fonts-noto-cjk xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick
   # The Debian package: its build, its checks and the throw-away root of its install test.
   dpkg-dev lintian desktop-file-utils appstream mmdebstrap curl python3
   # The fuzzers (clang's libFuzzer) and the lunar calendar's cross-check.
