@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -30,6 +31,12 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineView>
 
 #include <benchmark/benchmark.h>
 
@@ -39,6 +46,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -75,16 +83,128 @@ double videoTime()
     return o.isEmpty() ? -1 : o.value(QStringLiteral("currentTime")).toDouble(-1);
 }
 
-// Pumps events until the page's video has played its first second or timeoutMs passes.
-bool waitAdvancing(int timeoutMs)
+// With QY_BENCH_TRACE set, each double-click prints where its time went: the program's own steps
+// as seen from here, then the page's navigation and resource timings, all in ms from the click.
+bool g_trace = false;
+std::chrono::system_clock::time_point g_clickWall;
+
+double sinceClick()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now() - g_clickWall).count();
+}
+
+void traceStep(const char* what)
+{
+    if (g_trace)
+        std::fprintf(stderr, "  %7.0f  %s\n", sinceClick(), what);
+}
+
+// A script of the bench's own, in every page of the profile from the first traced click on: it
+// notes when the page's video reports each step of its start.
+void addMediaEventTrace(QWebEngineView* view)
+{
+    QWebEngineScriptCollection& scripts = *view->page()->profile()->scripts();
+    if (!scripts.find(QStringLiteral("bench-media-trace")).isEmpty())
+        return;
+    QWebEngineScript script;
+    script.setName(QStringLiteral("bench-media-trace"));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setSourceCode(QStringLiteral(
+        "window.__benchEvents = [['document created', performance.now(), 0]];"
+        "try { new PerformanceObserver(l => l.getEntries().forEach(e => window.__benchEvents.push(['long task until ' + Math.round(e.startTime + e.duration), e.startTime, e.duration / 1000])))"
+        ".observe({type: 'longtask', buffered: true}); } catch (e) {}"
+        "['loadstart','loadedmetadata','loadeddata','canplay','play','playing','seeking','seeked','waiting','timeupdate'].forEach(n =>"
+        " document.addEventListener(n, e => { if (n !== 'timeupdate' || window.__benchEvents.filter(x => x[0] === n).length < 3)"
+        " window.__benchEvents.push([n, performance.now(), e.target.currentTime]); }, true));"));
+    scripts.insert(script);
+}
+
+// The page's own timings, read from the view showing it, relative to the click.
+void tracePage()
+{
+    if (!g_trace)
+        return;
+    auto* view = qobject_cast<QWebEngineView*>(webViewBridge().windowHandle());
+    if (view == nullptr)
+        return;
+    bool done = false;
+    const QString script = QStringLiteral(
+        "JSON.stringify({origin: performance.timeOrigin,"
+        " nav: performance.getEntriesByType('navigation').map(e => [e.responseStart, e.domContentLoadedEventEnd, e.loadEventEnd]),"
+        " ev: window.__benchEvents || [],"
+        " res: performance.getEntriesByType('resource').map(e => [e.name.replace(location.origin, ''), e.startTime, e.responseEnd, e.responseStart])})");
+    view->page()->runJavaScript(script, [&done](const QVariant& result) {
+        const QJsonObject o = QJsonDocument::fromJson(result.toString().toUtf8()).object();
+        const double origin = o.value(QStringLiteral("origin")).toDouble();
+        const double click = std::chrono::duration<double, std::milli>(g_clickWall.time_since_epoch()).count();
+        const double base = origin - click;
+        for (const auto& nav : o.value(QStringLiteral("nav")).toArray()) {
+            const QJsonArray a = nav.toArray();
+            std::fprintf(stderr, "  %7.0f  navigation started\n  %7.0f  page answered\n  %7.0f  DOMContentLoaded\n  %7.0f  load\n",
+                         base, base + a[0].toDouble(), base + a[1].toDouble(), base + a[2].toDouble());
+        }
+        for (const auto& res : o.value(QStringLiteral("res")).toArray()) {
+            const QJsonArray a = res.toArray();
+            std::fprintf(stderr, "  %7.0f .. %7.0f .. %7.0f  %s\n", base + a[1].toDouble(), base + a[3].toDouble(), base + a[2].toDouble(),
+                         a[0].toString().left(70).toUtf8().constData());
+        }
+        for (const auto& ev : o.value(QStringLiteral("ev")).toArray()) {
+            const QJsonArray a = ev.toArray();
+            std::fprintf(stderr, "  %7.0f  video %s (time %.2f)\n", base + a[1].toDouble(),
+                         a[0].toString().toUtf8().constData(), a[2].toDouble());
+        }
+        done = true;
+    });
+    if (!QTest::qWaitFor([&done] { return done; }, 5000))
+        std::fprintf(stderr, "  (the page did not answer)\n");
+}
+
+// Pumps events until the page's video has played its first second or timeoutMs passes, and
+// tells when that was. The page is sampled every 10 ms from a timer: timers also fire inside the
+// event loops the program runs while it waits on the page (the start watcher, a click), so the
+// moment is seen as it happens and not when those loops end.
+std::optional<Clock::time_point> waitAdvancing(int timeoutMs)
 {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < end) {
-        if (videoTime() >= 1.0)
-            return true;
-        waitPumping(50);
-    }
-    return false;
+    bool sawPage = false, sawVideo = false, sawTime = false, sawPending = false, busy = false;
+    std::optional<Clock::time_point> reached;
+    QTimer sampler;
+    sampler.setInterval(10);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (busy || reached || Clock::now() >= end)
+            return;
+        busy = true;
+        if (!sawPage && playerForm() != nullptr && webViewBridge().windowHandle() != nullptr) {
+            sawPage = true;
+            traceStep("player window and view exist");
+            if (g_trace)
+                if (auto* view = qobject_cast<QWebEngineView*>(webViewBridge().windowHandle()))
+                    addMediaEventTrace(view);
+        }
+        const double t = videoTime();
+        if (!sawVideo && t >= 0) {
+            sawVideo = true;
+            traceStep("video element exists");
+        }
+        if (!sawTime && t > 0) {
+            sawTime = true;
+            traceStep("video time > 0");
+        }
+        if (!sawPending && pendingNone()) {
+            sawPending = true;
+            traceStep("start watcher finished");
+        }
+        if (t >= 1.0) {
+            reached = Clock::now();
+            traceStep("video time >= 1.0");
+        }
+        busy = false;
+    });
+    sampler.start();
+    while (!reached && Clock::now() < end)
+        waitPumping(10);
+    return reached;
 }
 
 void closePlayer()
@@ -142,6 +262,9 @@ void BM_DoubleClickToFirstSecond(benchmark::State& state)
         grid->setCurrentCell(0, 0);
         const QPoint centre = grid->visualItemRect(grid->item(0, 0)).center();
         const auto t0 = Clock::now();
+        g_clickWall = std::chrono::system_clock::now();
+        if (g_trace)
+            std::fprintf(stderr, "%s:\n", page);
         // A double-click as the window system delivers it: a click, then the second press.
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre);
         QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, centre);
@@ -149,11 +272,17 @@ void BM_DoubleClickToFirstSecond(benchmark::State& state)
             std::fprintf(stderr, "no player window after the double-click at %d,%d (visible %d)\n",
                          centre.x(), centre.y(), int(grid->isVisible()));
 
-        if (playerForm() == nullptr || !waitAdvancing(60000)) {
+        const std::optional<Clock::time_point> reached =
+            playerForm() != nullptr ? waitAdvancing(60000) : std::nullopt;
+        if (!reached) {
             state.SkipWithError("the page did not start playing");
             break;
         }
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+        state.SetIterationTime(std::chrono::duration<double>(*reached - t0).count());
+        // Lets the start watcher finish before the window closes.
+        if (!QTest::qWaitFor([] { return pendingNone(); }, 10000))
+            std::fprintf(stderr, "the start watcher did not finish\n");
+        tracePage();
     }
 }
 // One double-click a run, each run listed, then the median over the runs.
@@ -192,7 +321,7 @@ int hold(const std::string& url, int secondsToHold)
     }
     if (!QTest::qWaitFor([] { return pendingNone(); }, 60000))
         std::fprintf(stderr, "the page watcher did not finish\n");
-    if (!waitAdvancing(60000)) {
+    if (!waitAdvancing(60000).has_value()) {
         std::fprintf(stderr, "the page did not start playing\n");
         return 1;
     }
@@ -210,6 +339,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const char* host = std::getenv("QY_DEMO_HTTP");
     g_host = host != nullptr ? host : "http://127.0.0.1:47080";
+    g_trace = !qEnvironmentVariableIsEmpty("QY_BENCH_TRACE");
     std::string holdUrl;
     int holdSeconds = 30;
     for (int i = 1; i < argc; ++i) {

@@ -473,8 +473,11 @@ public:
                 QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                                  Qt::NoModifier);
                 QCoreApplication::sendEvent(target, &move);
-                waitPumping(400);
-                point = runScript(elementCall(selector, index, "point")).toList();
+                // The controls fade in; look every 50 ms, for up to 400 ms.
+                for (int look = 0; look < 8 && point.size() != 2; ++look) {
+                    waitPumping(50);
+                    point = runScript(elementCall(selector, index, "point")).toList();
+                }
             }
         }
         if (point.size() == 2 && target) {

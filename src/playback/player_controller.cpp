@@ -117,9 +117,11 @@ constexpr const char* kDplayerVideoWrap = ".dplayer-video-wrap";
 constexpr const char* kAliplayerRoot = ".prism-player";
 constexpr const char* kAliplayerPlayButton = ".prism-play-btn";
 
-// How the watcher paces itself: a look at the page every kStartStepMs, activations at least
-// kStartConfirmMs apart (the time a started video gets to show that it advances), at most
-// kStartActivations of them, and kStartLimitMs in all.
+// How the watcher paces itself: a look at the page every kStartStepMs (every kStartEarlyStepMs
+// until the first activation, so that a paused player is started as soon as its video is
+// ready), activations at least kStartConfirmMs apart (the time a started video gets to show that
+// it advances), at most kStartActivations of them, and kStartLimitMs in all.
+constexpr int kStartEarlyStepMs = 100;
 constexpr int kStartStepMs = 250;
 constexpr int kStartConfirmMs = 5000;
 constexpr int kStartActivations = 3;
@@ -385,7 +387,7 @@ void watchPageStart()
         }
         if (!stillWanted())
             return;
-        waitPumping(kStartStepMs);
+        waitPumping(activations == 0 ? kStartEarlyStepMs : kStartStepMs);
     }
     if (generation != g_watchGeneration || pending() == PendingAction::None)
         return;

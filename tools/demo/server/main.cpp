@@ -10,12 +10,14 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -170,6 +172,22 @@ void servePage(const Context& ctx, httplib::Response& res, const std::string& fi
   res.set_content(*html, "text/html; charset=utf-8");
 }
 
+// Sends a file's bytes as they are, with their length, the way a plain static file server does.
+// The server library would otherwise compress every script again for each request with brotli
+// at its highest quality, which takes the better part of a second for a player library: no
+// real file server or CDN spends that on each request.
+void sendAsIs(httplib::Response& res, std::string body, const std::string& type) {
+  auto shared = std::make_shared<std::string>(std::move(body));
+  res.body.clear();
+  res.headers.erase("Content-Type");
+  res.set_content_provider(
+      shared->size(), type,
+      [shared](size_t offset, size_t length, httplib::DataSink& sink) {
+        if (offset > shared->size()) return false;
+        return sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
+      });
+}
+
 void addRoutes(httplib::Server& svr, const Context& ctx) {
   // Catalogue API.
   auto api = [&ctx](const httplib::Request& req, httplib::Response& res) {
@@ -254,10 +272,13 @@ void addRoutes(httplib::Server& svr, const Context& ctx) {
               res.status = 404;
               return;
             }
-            res.set_content(*js, "text/javascript");
+            sendAsIs(res, std::move(*js), "text/javascript");
           });
   svr.set_mount_point("/covers", ctx.root + "/media/covers");
   svr.set_mount_point("/players", ctx.root + "/players");
+  svr.set_file_request_handler([](const httplib::Request&, httplib::Response& res) {
+    sendAsIs(res, std::move(res.body), res.get_header_value("Content-Type"));
+  });
 
   svr.Get("/", [&ctx](const httplib::Request&, httplib::Response& res) {
     const std::string b = ctx.httpBase;
@@ -285,7 +306,8 @@ void addRoutes(httplib::Server& svr, const Context& ctx) {
 void addLogger(httplib::Server& svr, const char* scheme) {
   svr.set_logger([scheme](const httplib::Request& req, const httplib::Response& res) {
     logLine(clockText() + " " + scheme + " " + req.method + " " + req.target + " " +
-            std::to_string(res.status) + " " + std::to_string(res.body.size()));
+            std::to_string(res.status) + " " +
+            std::to_string(res.body.empty() ? res.content_length_ : res.body.size()));
   });
 }
 
