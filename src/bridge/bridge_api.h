@@ -16,10 +16,14 @@ class QWidget;
 
 // 27 consecutive fields, all 0 except field 7 (counting from 1), the address of the data-folder
 // text, and field 15, which is 1. The fields are pointer-sized so that the address fits.
+// Field 16, when 1, keeps the browser's usual rule that a page may start media only after a user
+// gesture (the program leaves it 0: pages may start their video by themselves); it lets a test
+// see a page whose autoplay the browser refuses.
 struct BrowserOptions {
     static constexpr int fieldCount = 27;
     static constexpr int dataFolderField = 7;
     static constexpr int flagField = 15;
+    static constexpr int gestureRuleField = 16;
 
     std::intptr_t fields[fieldCount] = {};
 

@@ -405,6 +405,13 @@ public:
         delete view_.data();
     }
 
+    // Media on this page starts only after a user gesture, as in a browser left as it is.
+    void keepGestureRule()
+    {
+        if (page_)
+            page_->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
+    }
+
     QWidget* windowHandle() override
     {
         if (fullScreen_)
@@ -726,6 +733,8 @@ Q_DECL_EXPORT BrowserInstance* kovarwebview_open(QWidget* parent, const char* ur
         dataFolder = QString::fromStdString(pluginFolder());
     ensureSharedContext();
     auto* browser = new Browser(parent, profileFor(dataFolder));
+    if (options != nullptr && options->field(BrowserOptions::gestureRuleField) == 1)
+        browser->keepGestureRule();
     browser->navigate(url ? url : "about:blank");
     return browser;
 }
