@@ -17,6 +17,8 @@ packages=(
   dpkg-dev lintian desktop-file-utils appstream mmdebstrap curl python3
   # The fuzzers (clang's libFuzzer) and the lunar calendar's cross-check.
   python3-lunardate clang libclang-rt-14-dev
+  # The playback bench (bench/playback_measure.sh): a window manager on Xvfb and its remote control.
+  openbox wmctrl
 )
 # Node.js and npm fetch the web players of the demo; a machine that already has them keeps its own.
 if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
