@@ -3,7 +3,8 @@
 # runs every test under ctest. Window tests use the offscreen platform; end-to-end tests run under
 # Xvfb, which this script provides.
 #   tools/run-tests.sh              all tests, normal build
-#   tools/run-tests.sh --sanitize   the tests below the windows, AddressSanitizer + UBSan build
+#   tools/run-tests.sh --sanitize   every test but the end-to-end ones (the window tests on the
+#                                   offscreen platform among them), AddressSanitizer + UBSan build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sanitize=0
@@ -16,8 +17,8 @@ jobs=$(nproc)
 if [ $sanitize = 1 ]; then
   dir=build-asan
   cmake -S . -B $dir -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQY_SANITIZE=ON -DQY_BUILD_BENCH=OFF
-  # Only the test programs of the layers below the windows are built and run here.
-  labels='^(util|net|app|catalogue|playback|download)$'
+  # Every test program but the end-to-end ones (which drive the browser engine) is built and run.
+  labels='^(util|net|app|catalogue|playback|download|ui)$'
   targets=$(cd $dir && ctest -N -L "$labels" | sed -n 's/^ *Test *#[0-9]*: *//p')
   cmake --build $dir -j "$jobs" --target $targets
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
