@@ -28,6 +28,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -316,7 +317,8 @@ int hold(const std::string& url, int secondsToHold)
     playbackState.pendingAction.store(static_cast<int>(PendingAction::Starting));
     showInPlayer(url);
     if (playerForm() == nullptr) {
-        std::fprintf(stderr, "no player window\n");
+        std::fprintf(stderr, "no player window; status log: %s\n",
+                     g_main->form().编辑框_状态->toPlainText().toUtf8().constData());
         return 1;
     }
     if (!QTest::qWaitFor([] { return pendingNone(); }, 60000))
