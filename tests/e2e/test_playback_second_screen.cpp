@@ -36,14 +36,8 @@ TEST_P(PlainPages, FullScreenGoesToTheLastNonPrimaryMonitor)
     ASSERT_NE(right, nullptr);
     ASSERT_TRUE(writeSetting("配置项", "副屏", "真"));
 
-    MainForm& form = main_->form();
-    form.透明标签_标题->setText(QStringLiteral("山海长歌"));
-    const std::string ep1 = episode(1);
-    publishOpenSeries({{}, {{"01", ep1, ep1}}});
-    ASSERT_TRUE(fillEpisodeGrid(form, openSeries()->episodes));
-    form.高级表格_剧集->setCurrentCell(0, 0);
-    playEpisodeCell(form);
-    ASSERT_NE(playerForm(), nullptr);
+    playFirstOf({episode(1)});
+    ASSERT_FALSE(HasFatalFailure());
     PlayerForm& player = *playerForm();
     EXPECT_TRUE(player.选择框_副屏->isEnabled());
     ASSERT_TRUE(player.选择框_副屏->isChecked()) << "the saved 副屏 was not taken";
