@@ -38,7 +38,7 @@ if [ -z "$display" ]; then
 fi
 export DISPLAY=":$display"
 for monitor in "${monitors[@]}"; do
-  # shellcheck disable=SC2086 # the specification is three words
+  # shellcheck disable=SC2086 # the monitor is given as three words
   if ! xrandr --setmonitor $monitor >/dev/null; then
     echo "could not set the monitor $monitor" >&2
     exit 1
