@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -54,10 +55,14 @@ constexpr std::size_t kLongestEntityName = 8;
 
 const Entity* findEntity(std::string_view name)
 {
-    for (const Entity& entity : kEntities)
-        if (entity.name == name)
-            return &entity;
-    return nullptr;
+    static const std::unordered_map<std::string_view, const Entity*> byName = [] {
+        std::unordered_map<std::string_view, const Entity*> map;
+        for (const Entity& entity : kEntities)
+            map.emplace(entity.name, &entity);
+        return map;
+    }();
+    const auto found = byName.find(name);
+    return found == byName.end() ? nullptr : found->second;
 }
 
 // Whether name is the start of a known name ("nb" of "nbsp").
