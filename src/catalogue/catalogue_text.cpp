@@ -302,12 +302,15 @@ bool isInvisible(char32_t c)
     return c == 0x200B || c == 0xFEFF;
 }
 
-// Latin letters (ASCII and the Latin-1 / Latin Extended letters) and ASCII digits.
-bool isLatinOrDigit(char32_t c)
+// Characters of the wide East Asian scripts and their punctuation: Hangul, the CJK radicals,
+// symbols and punctuation, kana, Bopomofo, the ideographs and the full-width forms. Chinese text
+// sets no spaces beside them.
+bool isWide(char32_t c)
 {
-    if (c < 0x80)
-        return isAsciiAlnum(static_cast<char>(c));
-    return c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7;
+    return (c >= 0x1100 && c <= 0x11FF) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFFEF) ||
+           (c >= 0x20000 && c <= 0x3FFFF);
 }
 
 // Collapses white space as blurbText describes.
@@ -327,7 +330,7 @@ std::string tidySpaces(std::string_view text)
             pendingSpace = true;
             continue;
         }
-        if (pendingSpace && isLatinOrDigit(last) && isLatinOrDigit(c))
+        if (pendingSpace && last != 0 && !isWide(last) && !isWide(c))
             out += ' ';
         pendingSpace = false;
         if (c == 0xFFFD && text.compare(from, 3, "\xEF\xBF\xBD") != 0)

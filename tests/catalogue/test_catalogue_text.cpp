@@ -65,12 +65,14 @@ TEST(BlurbText, ReadableTextFromBlurbOrContent)
         std::string shown;
     };
     const Case cases[] = {
-        // Spaces stay only between Latin letters or digits.
+        // Spaces stay between Latin words and signs, never beside Chinese text.
         {"庆余年 第二季 (Joy of Life 2)", "", "庆余年第二季(Joy of Life 2)"},
         {"  一部 好剧 ", "", "一部好剧"},
         {"全\u3000角\u3000空格", "", "全角空格"},
         {"tab\tand\r\nlines", "", "tab and lines"},
-        {"Caf\u00E9  Ol\u00E9 !", "", "Caf\u00E9 Ol\u00E9!"},
+        {"Caf\u00E9  Ol\u00E9 !", "", "Caf\u00E9 Ol\u00E9 !"},
+        {"Tom &amp; Jerry - Season 2", "", "Tom & Jerry - Season 2"},
+        {"第三季 ， 完结", "", "第三季，完结"},
         {"第一\t第二", "", "第一第二"},
         // Entities and remnants.
         {"&ldquo;范闲&rdquo;&nbsp;&nbsp;回到京都&     ;再起风云", "",
