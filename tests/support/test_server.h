@@ -58,7 +58,7 @@ struct CannedResponse {
         Stall,        // accept the request and never answer
         StallMidBody, // send the headers and the first partBytes of the body, then hang
         CutMidBody,   // send the headers and the first partBytes of the body, then close
-        Endless, // send the body over and over, delimited by no length, until the client leaves
+        Endless,      // send the body again and again, with no length, until the client leaves
     };
     Behaviour behaviour = Behaviour::Normal;
     std::size_t partBytes = 0;
