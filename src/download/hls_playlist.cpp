@@ -302,7 +302,9 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl, si
         HlsSegment seg;
         seg.uri = uri;
         seg.duration = pendingDuration;
-        seg.sequence = sequence++;
+        seg.sequence = sequence;
+        // A media sequence near the largest number goes on modulo 2^64, as its IV does.
+        sequence = static_cast<int64_t>(static_cast<uint64_t>(sequence) + 1);
         seg.discontinuity = pendingDiscontinuity;
         seg.mapIndex = currentMap;
         seg.keyIndex = currentKey;
