@@ -5,10 +5,15 @@
 // Peak memory is the process's (or the child's) high-water mark of resident memory; the engine's
 // includes the loopback server, which holds the whole stream in memory.
 //
+// A long film in 1 s segments (3,000 of them) behind a server that answers every request 20 ms
+// late, fetched at 下载间隔 = 0 with no 下载并发 set (the built-in cap) and by `yt-dlp -N 16`; the
+// engine's case also reports the most threads the process had while it ran.
+//
 // Run one case at a time so each peak is its own:
 //   bench_download --benchmark_filter=Engine/DefaultPace
 // or all the comparisons in one run:
 //   bench_download --benchmark_filter='Interval0|YtDlp|Ffmpeg'
+//   bench_download --benchmark_filter=LongEpisode
 #include "download/download_run.h"
 #include "download/merge_segments.h"
 #include "support/test_server.h"
@@ -26,6 +31,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -256,6 +262,114 @@ void BM_EngineNoIntervalSixteenAtOnce(benchmark::State& state)
     engineRun(state, 0, 16, state.range(0) != 0);
 }
 
+// The most threads this process has, sampled every 2 ms from /proc/self/status while it runs.
+class ThreadPeak {
+public:
+    ThreadPeak()
+            : sampler_([this] {
+                  while (!done_) {
+                      most_ = std::max(most_.load(), count());
+                      std::this_thread::sleep_for(2ms);
+                  }
+              })
+    {}
+    ~ThreadPeak() { stop(); }
+    int stop()
+    {
+        done_ = true;
+        if (sampler_.joinable())
+            sampler_.join();
+        return most_;
+    }
+    static int count()
+    {
+        std::ifstream in("/proc/self/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("Threads:", 0) == 0)
+                return std::atoi(line.c_str() + 8);
+        return 0;
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::atomic<int> most_{0};
+    std::thread sampler_;
+};
+
+// The 3,000-segment film behind a server that answers every request 20 ms late.
+struct LongEpisode {
+    TestServer server;
+    fs::path dir;
+    bool ok = false;
+    LongEpisode()
+    {
+        dir = makeStream(
+            "stream3000",
+            "-f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+            "sine=frequency=440:sample_rate=44100 -t 3000 -c:v libx264 -preset ultrafast "
+            "-g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 64k");
+        if (dir.empty())
+            return;
+        for (const auto& f : fs::directory_iterator(dir))
+            server.on("/l/" + f.path().filename().string(),
+                      CannedResponse{200, {}, readFile(f.path())}.after(20ms));
+        ok = true;
+    }
+    std::string url() { return server.url("/l/index.m3u8"); }
+};
+
+LongEpisode& longEpisode()
+{
+    static LongEpisode e;
+    return e;
+}
+
+void BM_EngineLongEpisode(benchmark::State& state)
+{
+    LongEpisode& episode = longEpisode();
+    if (!episode.ok) {
+        state.SkipWithError("ffmpeg could not make the stream");
+        return;
+    }
+    fs::path root = benchFolder() / "engine-long-root";
+    DownloadSettings settings;
+    settings.downloadRoot = root.string();
+    settings.pace = DownloadPace{0, 0};
+    setSeriesFolder("bench");
+    double peak = 0, before = 0, downloadMs = 0, mergeMs = 0;
+    int threadsBefore = 0, threadsPeak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(root);
+        fs::create_directories(root / "bench");
+        resetPeak();
+        before = statusMb("VmRSS");
+        threadsBefore = ThreadPeak::count();
+        auto view = std::make_shared<QuietView>(episode.url());
+        state.ResumeTiming();
+        ThreadPeak threads;
+        const auto began = std::chrono::steady_clock::now();
+        runDownloadJobs(view, settings);
+        const auto ended = std::chrono::steady_clock::now();
+        state.PauseTiming();
+        threadsPeak = std::max(threadsPeak, threads.stop());
+        downloadMs = std::chrono::duration<double, std::milli>(view->mergeStart() - began).count();
+        mergeMs = std::chrono::duration<double, std::milli>(ended - view->mergeStart()).count();
+        peak = std::max(peak, peakMb());
+        if (view->status() != "完成")
+            state.SkipWithError(("run ended with " + view->status()).c_str());
+        state.ResumeTiming();
+    }
+    state.counters["segments"] = 3000;
+    state.counters["peak_MB"] = peak;         // the loopback server holds the whole film as well
+    state.counters["rss_before_MB"] = before; // the loopback server with the film, the libraries
+    state.counters["peak_threads"] = threadsPeak; // the loopback server's included
+    state.counters["threads_before"] = threadsBefore;
+    state.counters["download_ms"] = downloadMs;
+    state.counters["merge_ms"] = mergeMs;
+}
+
 // A child program that fetches the stream into out; its peak memory is reported.
 void childRun(benchmark::State& state, const std::string& cmd, const fs::path& out)
 {
@@ -304,6 +418,25 @@ void BM_YtDlp(benchmark::State& state)
     childRun(state,
              "yt-dlp -q --no-warnings --no-progress -N 16 --downloader native --hls-prefer-native "
              "--no-check-certificates --no-part --no-cache-dir -o '" + out.string() + "' '" + stream.url() + "'",
+             out);
+}
+
+void BM_YtDlpLongEpisode(benchmark::State& state)
+{
+    LongEpisode& episode = longEpisode();
+    if (!episode.ok) {
+        state.SkipWithError("ffmpeg could not make the stream");
+        return;
+    }
+    if (std::system("yt-dlp --version > /dev/null 2>&1") != 0) {
+        state.SkipWithError("yt-dlp is not installed (apt-get install yt-dlp)");
+        return;
+    }
+    fs::path out = benchFolder() / "yt-dlp-long-out" / "video.mp4";
+    childRun(state,
+             "yt-dlp -q --no-warnings --no-progress -N 16 --downloader native --hls-prefer-native "
+             "--no-part --no-cache-dir -o '" +
+                 out.string() + "' '" + episode.url() + "'",
              out);
 }
 
@@ -404,6 +537,16 @@ BENCHMARK(BM_EngineNoIntervalSixteenAtOnce)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_YtDlp)->Name("YtDlp/N16Native")->ArgName("https")->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FfmpegCopy)->Name("Ffmpeg/CopyToMp4")->ArgName("https")->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EngineLongEpisode)
+    ->Name("Engine/LongEpisodeInterval0")
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YtDlpLongEpisode)
+    ->Name("YtDlp/LongEpisodeN16Native")
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Merge1GB)->Name("Merge/Remux1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_Cat1GB)->Name("Merge/Cat1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 

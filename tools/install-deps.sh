@@ -19,6 +19,8 @@ packages=(
   python3-lunardate clang libclang-rt-14-dev
   # The playback bench (bench/playback_measure.sh): a window manager on Xvfb and its remote control.
   openbox wmctrl
+  # The download bench compares the downloader with yt-dlp's own HLS downloader.
+  yt-dlp
 )
 # Node.js and npm fetch the web players of the demo; a machine that already has them keeps its own.
 if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi

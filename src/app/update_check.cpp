@@ -33,7 +33,7 @@ std::string fetchUpdatePage(const std::string& link, std::string* error)
         return fail("无法创建网络请求");
     CurlHeaderList headers;
     headers.append("Accept: */*");
-    std::string body;
+    BodyCollector body(kPageBodyLimit);
     char curlError[CURL_ERROR_SIZE] = {};
     CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, link.c_str());
@@ -48,9 +48,12 @@ std::string fetchUpdatePage(const std::string& link, std::string* error)
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 10L);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    collectBodyInto(h, &body);
+    body.install(h);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
     const CURLcode code = curl_easy_perform(h);
+    if (code != CURLE_OK && body.limitHit())
+        return fail("更新页面超过 " + std::to_string(kPageBodyLimit / (1024 * 1024)) +
+                    " MiB 上限,已放弃");
     if (code != CURLE_OK)
         return fail(curlError[0] ? curlError : curl_easy_strerror(code));
     long status = 0;
@@ -59,7 +62,7 @@ std::string fetchUpdatePage(const std::string& link, std::string* error)
         return fail("HTTP " + std::to_string(status));
     if (error)
         error->clear();
-    return body;
+    return body.take();
 }
 
 UpdateCheck evaluateUpdatePage(const std::string& page)

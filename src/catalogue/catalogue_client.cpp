@@ -66,6 +66,9 @@ QString q(const std::string& text)
 std::string exchangeFailure(const HttpRequest& request)
 {
     const int status = request.statusCode();
+    if (request.bodyLimitHit())
+        return "服务器的回答超过 " + std::to_string(kPageBodyLimit / (1024 * 1024)) +
+               " MiB 上限,已放弃";
     if (status == 0) {
         const std::string& error = request.errorText();
         if (error.find("imeout") != std::string::npos || error.find("timed out") != std::string::npos)

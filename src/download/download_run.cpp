@@ -116,6 +116,9 @@ struct EpisodeRun {
     std::vector<int> undecryptable; // segment numbers whose answer would not decrypt
     bool allSubmitted = false; // every segment has been handed out: what still runs is the tail
     std::vector<double> tookMs; // how long each arrived transfer took
+    // The most segments in flight, and transfers with the tail's second copies counted too.
+    int cap = kBuiltInConcurrency;
+    int extraCopies = 0; // second copies of slow tail segments now running
 
     std::mutex recordMutex; // one writer of the sources record at a time
 
@@ -151,6 +154,24 @@ struct EpisodeRun {
         return ms > *mid * settings.tailFactor;
     }
 
+    // A second copy of a slow segment runs only while the transfers in flight stay within the cap.
+    bool claimExtraCopy()
+    {
+        std::lock_guard lock(mutex);
+        if (running + extraCopies >= cap)
+            return false;
+        ++extraCopies;
+        return true;
+    }
+    void releaseExtraCopy()
+    {
+        {
+            std::lock_guard lock(mutex);
+            --extraCopies;
+        }
+        changed.notify_all();
+    }
+
     // Adds "index<TAB>source" to the record once segment index has arrived.
     void recordSource(int index)
     {
@@ -171,6 +192,11 @@ void setSeriesFolder(const std::string& name)
 {
     std::lock_guard lock(seriesMutex);
     seriesFolderName = name;
+}
+
+int segmentsInFlightCap(const DownloadPace& pace)
+{
+    return pace.maxConcurrent > 0 ? pace.maxConcurrent : kBuiltInConcurrency;
 }
 
 DownloadPace readDownloadPace()
@@ -261,7 +287,8 @@ std::optional<std::string> prepareDownloadFolders(DownloadView& view,
     return series;
 }
 
-FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText)
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText,
+                              const std::function<bool()>& cancelled)
 {
     FetchResult out;
     std::string headers;
@@ -276,6 +303,9 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieT
     const DownloadSettings defaults;
     options.lowSpeedBytes = defaults.lowSpeedBytes;
     options.lowSpeedSeconds = defaults.lowSpeedSeconds;
+    options.maxBodyBytes = kPlaylistBodyLimit;
+    options.bodyLimitHit = &out.limitHit;
+    options.cancelled = cancelled;
     out.body = fetchPage(trimLineEnd(url), options);
     // The status of the last answer (after redirects) is the last "HTTP/" status line.
     size_t at = headers.rfind("HTTP/");
@@ -288,7 +318,12 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieT
     }
     out.ok = out.status >= 200 && out.status <= 299;
     if (!out.ok) {
-        out.error = out.status ? "HTTP " + std::to_string(out.status) : "无法连接";
+        if (out.limitHit)
+            out.error = bodyLimitReason(out.limitHit);
+        else if (cancelled && cancelled())
+            out.error = "已中止";
+        else
+            out.error = out.status ? "HTTP " + std::to_string(out.status) : "无法连接";
         out.body.clear();
     }
     return out;
@@ -309,6 +344,16 @@ SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::s
     };
     auto race = std::make_shared<Race>();
     std::vector<std::shared_ptr<std::atomic<bool>>> cancels;
+    // Gives the second copy's place back once every copy has ended (each return below).
+    struct CopyClaim {
+        EpisodeRun& run;
+        bool held = false;
+        ~CopyClaim()
+        {
+            if (held)
+                run.releaseExtraCopy();
+        }
+    } copyClaim{run};
     const auto began = std::chrono::steady_clock::now();
     auto launch = [&](size_t copy) {
         TransferOptions o = options;
@@ -355,8 +400,9 @@ SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::s
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
         if (race->results.size() == 1 && !abortRequested.load()) {
             lock.unlock();
-            const bool slow = run.isSlowTail(ms);
+            const bool slow = run.isSlowTail(ms) && run.claimExtraCopy();
             if (slow) {
+                copyClaim.held = true;
                 run.view->appendLog("重新提交 " + textAfterLast(path, pathSeparator()) + " (比其他分段慢)", kStatusLog);
                 launch(1);
             }
@@ -395,9 +441,11 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
         reason = r.error;
         if (ok)
             run->recordSource(index);
-        // An answer that would not decrypt comes back the same however often it is asked for.
+        // An answer that would not decrypt, or that went past its limit, comes back the same
+        // however often it is asked for.
         undecryptable = !ok && r.decryptFailed;
-        if (undecryptable || r.outcome == TransferOutcome::Stopped || abortRequested.load())
+        if (undecryptable || r.limitHit || r.outcome == TransferOutcome::Stopped ||
+            abortRequested.load())
             break;
     }
     if (ok) {
@@ -510,11 +558,32 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
 {
     DownloadView& view = *viewPtr;
     const std::string address = view.cellText(row, kColumnAddress);
-    auto fetch = settings.fetchPlaylist ? settings.fetchPlaylist : PlaylistFetcher(fetchPlaylistPage);
+    const PlaylistFetcher fetcher =
+        settings.fetchPlaylist ? settings.fetchPlaylist : PlaylistFetcher(fetchPlaylistPage);
+    // 中止执行 ends a playlist fetch that is still going.
+    const std::function<bool()> aborted = [] { return abortRequested.load() != 0; };
+    auto fetch = [&](const std::string& url, const std::string& cookies) {
+        return fetcher(url, cookies, aborted);
+    };
     auto fail = [&](const std::string& status, const std::string& line) {
         view.setCellText(row, kColumnStatus, status);
         view.appendLog(line, kStatusLog);
         return false;
+    };
+    // A playlist whose parse stopped: too many entries, or a byte range that cannot be.
+    auto unusable = [&](const HlsPlaylist& list, const std::string& url) {
+        const std::string limit = std::to_string(kMaxPlaylistEntries);
+        switch (list.error) {
+        case HlsError::None: break;
+        case HlsError::TooManySegments:
+            return fail("解析失败", "列表的分段超过 " + limit + " 个,已放弃: " + trimLineEnd(url));
+        case HlsError::TooManyEntries:
+            return fail("解析失败", "列表的条目超过 " + limit + " 个,已放弃: " + trimLineEnd(url));
+        case HlsError::BadByteRange:
+            return fail("解析失败",
+                        "列表的字节范围无效: " + trimLineEnd(url) + " (" + list.errorDetail + ")");
+        }
+        return true;
     };
 
     view.appendLog("解析" + address, kStatusLog);
@@ -528,6 +597,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     HlsPlaylist playlist = parseHlsPlaylist(page.body, base(page, address));
     if (!playlist.valid)
         return fail("解析失败", "不是有效的m3u8列表: " + trimLineEnd(address));
+    if (!unusable(playlist, address))
+        return false;
     std::string audioUri; // a separate audio rendition the variant plays with
     if (playlist.master) {
         int best = bestVariant(playlist);
@@ -544,6 +615,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         playlist = parseHlsPlaylist(page.body, base(page, media));
         if (!playlist.valid || playlist.master)
             return fail("解析失败", "不是有效的m3u8列表: " + media);
+        if (!unusable(playlist, media))
+            return false;
     }
     // The audio rendition's own list, read like the media playlist; its segments are kept in a
     // folder of their own and go into the same file.
@@ -558,6 +631,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         audio = parseHlsPlaylist(page.body, base(page, audioUri));
         if (!audio.valid || audio.master || audio.segments.empty())
             return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
+        if (!unusable(audio, audioUri))
+            return false;
         if (playlist.unsupportedMethod.empty())
             playlist.unsupportedMethod = audio.unsupportedMethod;
         fs::create_directory(utf8Path(audioFolder), audioEc);
@@ -581,7 +656,10 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             const std::string& uri = list.keys[seg.keyIndex].uri;
             if (keys.count(uri))
                 continue;
-            FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs, &abortRequested);
+            FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs,
+                                         settings.stallTimeoutMs, &abortRequested, kKeyBodyLimit);
+            if (key.limitHit)
+                return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" + key.error + ")");
             if (!key.ok)
                 return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
             if (key.body.size() != 16)
@@ -601,8 +679,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
                 continue;
             const HlsMap& map = list.maps[seg.mapIndex];
             const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
-            FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                                          &abortRequested);
+            FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs,
+                                          settings.stallTimeoutMs, &abortRequested, kMapBodyLimit);
             if (!body.ok || body.body.empty())
                 return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
             const std::string path = dir + pathSeparator() + file;
@@ -679,12 +757,15 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     downloadedCount = 0;
     view.selectRow(row);
 
+    // Segments in flight are capped (下载并发, or the built-in cap): a segment is handed out, and
+    // its threads started, only once one of those in flight has ended.
+    run->cap = segmentsInFlightCap(settings.pace);
     for (int i = 1; i <= n; ++i) {
         if (abortRequested.load())
             break;
-        if (settings.pace.maxConcurrent > 0) {
+        {
             std::unique_lock lock(run->mutex);
-            while (run->running >= settings.pace.maxConcurrent && !abortRequested.load())
+            while (run->running >= run->cap && !abortRequested.load())
                 run->changed.wait_for(lock, std::chrono::milliseconds(50));
             if (abortRequested.load())
                 break;

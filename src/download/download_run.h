@@ -21,15 +21,23 @@ std::string seriesFolder();
 void setSeriesFolder(const std::string& name);
 
 // Pace of the segment submissions: 配置项 下载间隔 (ms between two submissions, 300 when missing)
-// and 下载并发 (most transfers at once, 0 = no cap, the default).
+// and 下载并发 (most transfers at once, 0 = none set by the user, the default).
 struct DownloadPace {
     int intervalMs = 300;
     int maxConcurrent = 0;
 };
 DownloadPace readDownloadPace();
 
-// A playlist answer: the body and whether a 2xx answer arrived.
-using PlaylistFetcher = std::function<FetchResult(const std::string& url, const std::string& cookieText)>;
+// The cap on segments in flight when the user sets none: a long playlist at 下载间隔 = 0 would
+// otherwise start every segment's threads and connections at once.
+inline constexpr int kBuiltInConcurrency = 32;
+// The most segments of an episode in flight at once: 下载并发, or the built-in cap for 0.
+int segmentsInFlightCap(const DownloadPace& pace);
+
+// A playlist answer: the body and whether a 2xx answer arrived. cancelled is checked while the
+// fetch runs (the run's abort); the fetch ends soon after it answers true.
+using PlaylistFetcher = std::function<FetchResult(
+    const std::string& url, const std::string& cookieText, const std::function<bool()>& cancelled)>;
 
 struct DownloadSettings {
     std::string downloadRoot; // the "下载目录" folder, without a trailing separator
@@ -69,8 +77,10 @@ std::optional<std::string> prepareDownloadFolders(DownloadView& view,
                                                   const DownloadSettings& settings);
 
 // The playlist fetch of the run: GET with the browser's cookie text and the run's user agent,
-// through fetchPage; ok only for a 2xx answer.
-FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText);
+// through fetchPage, of at most kPlaylistBodyLimit bytes; ok only for a whole 2xx answer. It ends
+// within about a second of cancelled answering true.
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText,
+                              const std::function<bool()>& cancelled = {});
 
 // Starts runDownloadJobs on a background thread. False, starting nothing, while a run or a merge
 // started by startRemerge is going.

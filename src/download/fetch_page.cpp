@@ -84,7 +84,7 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     applyCommonOptions(curl, address, proxy, !options.noRedirect);
     const long timeoutMs = static_cast<long>(options.timeoutSeconds > 0 ? options.timeoutSeconds : 60) * 1000;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    IdleTimeout idle(timeoutMs);
+    IdleTimeout idle(timeoutMs, options.cancelled);
     idle.install(curl);
     if (options.lowSpeedBytes > 0 && options.lowSpeedSeconds > 0) {
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(options.lowSpeedBytes));
@@ -145,18 +145,26 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
         sendBody, !proxy.empty() && !options.socksProxy);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list.get());
 
-    std::string responseBody;
+    BodyCollector responseBody(options.maxBodyBytes);
     ResponseHeaderCollector rawHeaders(true);
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    collectBodyInto(curl, &responseBody);
+    responseBody.install(curl);
     rawHeaders.install(curl);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
     const CURLcode rc = curl_easy_perform(curl);
+    if (options.bodyLimitHit)
+        *options.bodyLimitHit = responseBody.limitHit();
     if (rc != CURLE_OK) {
         // A transfer that failed part-way is not handed on as if it were the whole page.
-        setError(idle.fired() ? "timed out: no data for " + std::to_string(timeoutMs) + " ms"
-                              : std::string(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc)));
+        if (idle.fired())
+            setError("timed out: no data for " + std::to_string(timeoutMs) + " ms");
+        else if (idle.cancelled())
+            setError("cancelled");
+        else if (responseBody.limitHit())
+            setError(bodyLimitText(responseBody.limitHit()));
+        else
+            setError(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
         if (options.returnedHeaders)
             options.returnedHeaders->clear();
         if (options.returnedCookies)
@@ -182,5 +190,5 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
         *options.returnedHeaders = rawHeaders.take();
     if (options.returnedCookies)
         *options.returnedCookies = cookies;
-    return responseBody;
+    return responseBody.take();
 }

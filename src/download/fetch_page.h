@@ -1,4 +1,8 @@
 #pragma once
+#include "net/curl_easy.h"
+
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,6 +26,10 @@
 //   errorText: receives "" on success, otherwise a short reason (transport error, "HTTP 404")
 //   effectiveUrl: receives the address that gave the answer, after redirects (empty on failure),
 //           the base that addresses in the answer are relative to
+//   maxBodyBytes: the most body bytes read; a longer answer (or one that announces more) ends the
+//           call as a failure, and bodyLimitHit receives why
+//   cancelled: checked while the transfer runs; when it answers true the call ends at once
+//           (errorText "cancelled")
 // A transfer that fails part-way (cut connection, time-out) gives the empty body, never a
 // truncated one. An error page is returned like any other body.
 struct FetchPageOptions {
@@ -43,6 +51,9 @@ struct FetchPageOptions {
     int lowSpeedSeconds = 0;
     std::string* errorText = nullptr;
     std::string* effectiveUrl = nullptr;
+    int64_t maxBodyBytes = kPageBodyLimit;
+    BodyLimitHit* bodyLimitHit = nullptr;
+    std::function<bool()> cancelled;
 };
 
 std::string fetchPage(const std::string& url, const FetchPageOptions& options = {});

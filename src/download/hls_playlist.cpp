@@ -2,8 +2,10 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <memory>
 #include <utility>
 
@@ -51,6 +53,13 @@ ByteRange parseRange(std::string_view s, int64_t continueFrom, bool& hadOffset)
     hadOffset = at != std::string_view::npos;
     r.offset = hadOffset ? toInt(s.substr(at + 1)) : continueFrom;
     return r;
+}
+
+// A range can be asked for only when it is not negative and its last byte, offset + length - 1
+// (a length of 0 still names one byte in the request), is a representable offset.
+bool rangeFits(const ByteRange& r)
+{
+    return r.length >= 0 && r.offset >= 0 && r.offset <= INT64_MAX - std::max<int64_t>(r.length, 1);
 }
 
 std::array<uint8_t, 16> sequenceIv(int64_t sequence)
@@ -137,9 +146,15 @@ bool parseIv(std::string_view text, std::array<uint8_t, 16>& iv)
     return true;
 }
 
-HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
+HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl, size_t maxEntries)
 {
     HlsPlaylist pl;
+    std::string_view line;
+    auto stop = [&](HlsError error) {
+        pl.error = error;
+        pl.errorDetail = std::string(line.substr(0, 200));
+        return pl;
+    };
     // Without a base (a playlist kept beside its files) URIs stay as written.
     auto resolve = [baseUrl](std::string_view ref) {
         return baseUrl.empty() ? std::string(trimmed(ref)) : resolveUrl(baseUrl, ref);
@@ -164,7 +179,7 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
     size_t pos = 0;
     while (pos < text.size()) {
         size_t lf = text.find('\n', pos);
-        std::string_view line = text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos);
+        line = text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos);
         pos = lf == std::string_view::npos ? text.size() : lf + 1;
         line = trimmed(line);
         if (line.empty())
@@ -186,7 +201,9 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
                 pendingDuration = toDouble(value.substr(0, value.find(',')));
             } else if (tag == "#EXT-X-BYTERANGE") {
                 bool hadOffset = false;
-                range = parseRange(value, -1, hadOffset);
+                range = parseRange(value, 0, hadOffset);
+                if (!rangeFits(range))
+                    return stop(HlsError::BadByteRange);
                 if (!hadOffset)
                     range.offset = -1; // continues the previous range of the same resource
                 pendingRange = true;
@@ -210,6 +227,8 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
                 }
                 if (key.method.empty() || key.method == "NONE") {
                     currentKey = -1;
+                } else if (pl.keys.size() >= maxEntries) {
+                    return stop(HlsError::TooManyEntries);
                 } else {
                     if (badIv)
                         key.method += " (IV 无效)"; // an unreadable IV cannot decrypt anything
@@ -224,8 +243,12 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
                     } else if (name == "BYTERANGE") {
                         bool hadOffset = false;
                         map.range = parseRange(v, 0, hadOffset);
+                        if (!rangeFits(map.range))
+                            return stop(HlsError::BadByteRange);
                     }
                 }
+                if (pl.maps.size() >= maxEntries)
+                    return stop(HlsError::TooManyEntries);
                 pl.maps.push_back(std::move(map));
                 currentMap = static_cast<int>(pl.maps.size()) - 1;
             } else if (tag == "#EXT-X-STREAM-INF") {
@@ -256,11 +279,17 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
                     else if (name == "DEFAULT")
                         r.isDefault = v == "YES";
                 }
+                if (pl.renditions.size() >= maxEntries)
+                    return stop(HlsError::TooManyEntries);
                 pl.renditions.push_back(std::move(r));
             }
             continue;
         }
         // A URI line.
+        if (pendingVariant && pl.variants.size() >= maxEntries)
+            return stop(HlsError::TooManyEntries);
+        if (!pendingVariant && !pl.master && pl.segments.size() >= maxEntries)
+            return stop(HlsError::TooManySegments);
         std::string uri = resolve(line);
         if (pendingVariant) {
             variant.uri = uri;
@@ -273,7 +302,9 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
         HlsSegment seg;
         seg.uri = uri;
         seg.duration = pendingDuration;
-        seg.sequence = sequence++;
+        seg.sequence = sequence;
+        // A media sequence near the largest number goes on modulo 2^64, as its IV does.
+        sequence = static_cast<int64_t>(static_cast<uint64_t>(sequence) + 1);
         seg.discontinuity = pendingDiscontinuity;
         seg.mapIndex = currentMap;
         seg.keyIndex = currentKey;
@@ -281,6 +312,9 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl)
             seg.range = range;
             if (seg.range.offset < 0)
                 seg.range.offset = uri == lastRangeUri ? lastRangeEnd : 0;
+            // A range that continues the one before can carry its end past the largest offset.
+            if (!rangeFits(seg.range))
+                return stop(HlsError::BadByteRange);
             lastRangeUri = uri;
             lastRangeEnd = seg.range.offset + seg.range.length;
         }

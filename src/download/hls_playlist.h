@@ -3,6 +3,7 @@
 // of the playlist that names it.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -57,8 +58,23 @@ struct HlsRendition {
     bool isDefault = false;
 };
 
+// The most entries of each kind (segments, variants, renditions, keys, maps) one playlist may
+// hold; a longer playlist is refused, and its parse stops at the entry past the limit.
+inline constexpr size_t kMaxPlaylistEntries = 100000;
+
+// Why a playlist that began with #EXTM3U cannot be used.
+enum class HlsError {
+    None,
+    TooManySegments, // more segments than the limit
+    TooManyEntries,  // more variants, renditions, keys or initialisation sections than the limit
+    BadByteRange,    // a byte range that is negative or whose end lies past the largest offset
+};
+
 struct HlsPlaylist {
     bool valid = false;  // the text began with #EXTM3U
+    // The parse stopped here (the lists hold what came before); errorDetail names the line.
+    HlsError error = HlsError::None;
+    std::string errorDetail;
     bool master = false; // holds EXT-X-STREAM-INF variants
     std::vector<HlsVariant> variants;
     std::vector<HlsRendition> renditions;
@@ -82,8 +98,10 @@ std::vector<std::pair<std::string, std::string>> parseAttributeList(std::string_
 bool parseIv(std::string_view text, std::array<uint8_t, 16>& iv);
 
 // Parses text (LF or CR LF lines, the last line may lack its line feed) fetched from baseUrl;
-// with an empty baseUrl the URIs are kept as written.
-HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl);
+// with an empty baseUrl the URIs are kept as written. More than maxEntries entries of one kind, or
+// a byte range that cannot be, stop the parse with the error set.
+HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl,
+                             size_t maxEntries = kMaxPlaylistEntries);
 
 // The variant of highest AVERAGE-BANDWIDTH (BANDWIDTH for one that gives no average), then of
 // highest BANDWIDTH, the first on a tie; -1 when there is none.

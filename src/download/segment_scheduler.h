@@ -33,6 +33,7 @@ struct SegmentResult {
     long status = 0;
     std::string error;
     bool decryptFailed = false; // whole answer, but it would not decrypt: no retry helps
+    BodyLimitHit limitHit;      // the answer went past its limit: no retry helps either
 };
 
 // One registry record.

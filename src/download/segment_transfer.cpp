@@ -141,6 +141,8 @@ int xferInfo(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
     return 0;
 }
 
+constexpr long kKeptConnections = 64;
+
 struct LowSpeed {
     int bytes = 1024;
     int seconds = 15;
@@ -151,6 +153,10 @@ void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range,
 {
     if (CURLSH* share = sharedCaches())
         curl_easy_setopt(c.h, CURLOPT_SHARE, share);
+    // The shared cache keeps this many connections open for reuse: libcurl's default of 5 would
+    // close most of those that a run's parallel transfers hand back, and every segment would then
+    // pay for a new connection (and TLS handshake).
+    curl_easy_setopt(c.h, CURLOPT_MAXCONNECTS, kKeptConnections);
     errorBuffer[0] = '\0';
     curl_easy_setopt(c.h, CURLOPT_ERRORBUFFER, errorBuffer);
     if (lowSpeed.bytes > 0 && lowSpeed.seconds > 0) {
@@ -189,6 +195,13 @@ std::string failureText(CURLcode rc, const Watch& w, long status, const char* er
     return curl_easy_strerror(rc);
 }
 
+std::string sizeText(int64_t bytes)
+{
+    constexpr int64_t mib = 1024 * 1024;
+    return bytes >= mib && bytes % mib == 0 ? std::to_string(bytes / mib) + " MiB"
+                                            : std::to_string(bytes) + " 字节";
+}
+
 bool rangeAnswerOk(const ByteRange& range, long status)
 {
     // A request for part of a resource must be answered with that part.
@@ -196,6 +209,17 @@ bool rangeAnswerOk(const ByteRange& range, long status)
 }
 
 } // namespace
+
+std::string bodyLimitReason(const BodyLimitHit& hit)
+{
+    switch (hit.error) {
+    case BodyLimitError::None: break;
+    case BodyLimitError::TooLarge: return "超过 " + sizeText(hit.allowed) + " 上限";
+    case BodyLimitError::BeyondContentLength:
+        return "超出 Content-Length 声明的 " + sizeText(hit.allowed);
+    }
+    return {};
+}
 
 CrackedUrl crackUrl(const std::string& url)
 {
@@ -277,14 +301,17 @@ struct SegmentTransfer::State {
     long status = 0;
     std::string error;
     bool decryptFailed = false;
+    BodyLimitHit limitHit;
     std::atomic<int64_t> written{0};
 
-    void finish(TransferOutcome result, long httpStatus, std::string text, bool badDecryption = false)
+    void finish(TransferOutcome result, long httpStatus, std::string text,
+                bool badDecryption = false, BodyLimitHit overLimit = {})
     {
         {
             std::lock_guard lock(mutex);
             outcome = result;
             decryptFailed = badDecryption;
+            limitHit = overLimit;
             status = httpStatus;
             error = std::move(text);
             finished = true;
@@ -314,6 +341,7 @@ struct Receiver {
     bool rejected = false;
     bool writeFailed = false;
     bool decryptFailed = false;
+    BodyLimit limit{kSegmentBodyLimit};
     std::string plain;
     ChunkBuffer buffer{[this](const char* d, size_t n) {
         if (std::fwrite(d, 1, n, file) != n)
@@ -383,6 +411,9 @@ struct Receiver {
             return 0;
         if (n == 0)
             return 0;
+        // An answer past its limit or its Content-Length ends here; its part file goes.
+        if (!r->limit.admit(r->curl, n))
+            return 0;
         if (!r->take(data, n)) {
             r->writeFailed = true;
             return 0;
@@ -414,6 +445,7 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
                  {st->options.lowSpeedBytes, st->options.lowSpeedSeconds}, errorBuffer);
 
     Receiver rx;
+    rx.limit = BodyLimit(st->options.maxBytes);
     rx.st = st.get();
     rx.curl = c.h;
     rx.tempPath = st->path + st->options.partSuffix;
@@ -451,7 +483,9 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     std::error_code ec;
     fs::remove(utf8Path(rx.tempPath), ec);
     if (why.empty()) {
-        if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
+        if (rx.limit.hit())
+            why = bodyLimitReason(rx.limit.hit());
+        else if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
             why = "空响应";
         else if (rx.rejected)
             why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status) : "不支持分段请求";
@@ -460,8 +494,9 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
         else
             why = failureText(rc, watch, status, errorBuffer);
     }
-    const bool stopped = watch.stopped && !rx.decryptFailed;
-    st->finish(stopped ? TransferOutcome::Stopped : TransferOutcome::Failed, status, why, rx.decryptFailed && !stopped);
+    const bool stopped = watch.stopped && !rx.decryptFailed && !rx.limit.hit();
+    st->finish(stopped ? TransferOutcome::Stopped : TransferOutcome::Failed, status, why,
+               rx.decryptFailed && !stopped, rx.limit.hit());
 }
 
 } // namespace
@@ -542,6 +577,12 @@ bool SegmentTransfer::decryptFailed() const
     return state_->decryptFailed;
 }
 
+BodyLimitHit SegmentTransfer::limitHit() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->limitHit;
+}
+
 int64_t SegmentTransfer::bytesWritten() const
 {
     if (!state_)
@@ -549,8 +590,8 @@ int64_t SegmentTransfer::bytesWritten() const
     return state_->written.load();
 }
 
-FetchResult fetchBytes(const std::string& url, const ByteRange& range, int connectTimeoutMs, int stallTimeoutMs,
-                       const std::atomic<int>* cancel)
+FetchResult fetchBytes(const std::string& url, const ByteRange& range, int connectTimeoutMs,
+                       int stallTimeoutMs, const std::atomic<int>* cancel, int64_t maxBytes)
 {
     FetchResult out;
     CurlHandle c;
@@ -563,17 +604,20 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     watch.stallMs = stallTimeoutMs;
     char errorBuffer[CURL_ERROR_SIZE];
     applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch, LowSpeed{}, errorBuffer);
-    curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* p) {
-        static_cast<std::string*>(p)->append(d, s * n);
-        return s * n;
-    });
-    curl_easy_setopt(c.h, CURLOPT_WRITEDATA, &out.body);
+    BodyCollector body(maxBytes);
+    body.install(c.h);
     CURLcode rc = curl_easy_perform(c.h);
     curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
+    out.limitHit = body.limitHit();
     out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 && rangeAnswerOk(range, out.status);
     if (!out.ok) {
-        out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status) : failureText(rc, watch, out.status, errorBuffer);
-        out.body.clear();
+        if (out.limitHit)
+            out.error = bodyLimitReason(out.limitHit);
+        else
+            out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status)
+                                       : failureText(rc, watch, out.status, errorBuffer);
+        return out;
     }
+    out.body = body.take();
     return out;
 }

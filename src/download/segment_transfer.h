@@ -3,6 +3,7 @@
 // its owner waits on. The file appears under its name only when the whole answer has arrived.
 
 #include "download/hls_playlist.h"
+#include "net/curl_easy.h"
 
 #include <array>
 #include <atomic>
@@ -41,6 +42,18 @@ struct CrackedUrl {
 // Splits a URL (trailing CR/LF removed first) into its parts; only http and https crack.
 CrackedUrl crackUrl(const std::string& url);
 
+// The most bytes the downloader reads of each kind of answer. A longer answer fails its fetch
+// (the limit ends the transfer as soon as it is passed), it is never cut short into a success.
+inline constexpr int64_t kPlaylistBodyLimit = kPageBodyLimit; // 16 MiB
+// A key is 16 bytes; an answer is refused as soon as more than 64 bytes of it have arrived.
+inline constexpr int64_t kKeyBodyLimit = 64;
+inline constexpr int64_t kMapBodyLimit = 16 * 1024 * 1024;
+inline constexpr int64_t kSegmentBodyLimit = 512 * 1024 * 1024;
+
+// The reason shown for an answer a body limit refused: "超过 16 MiB 上限", or
+// "超出 Content-Length 声明的 100 字节".
+std::string bodyLimitReason(const BodyLimitHit& hit);
+
 // Request settings of one transfer beyond the URL.
 struct TransferOptions {
     ByteRange range;              // whole resource by default
@@ -60,6 +73,8 @@ struct TransferOptions {
     std::string partSuffix = ".part";
     // Certificates to trust for HTTPS besides none: empty keeps the platform's store.
     std::string caFile;
+    // The most bytes of the answer; one beyond this or beyond its Content-Length fails.
+    int64_t maxBytes = kSegmentBodyLimit;
 };
 
 enum class TransferOutcome { Pending, Completed, Failed, Stopped };
@@ -107,6 +122,9 @@ public:
     // The answer arrived whole but could not be decrypted (bad padding, wrong key): fetching it
     // again gives the same bytes, so it is no network failure.
     bool decryptFailed() const;
+    // Set when the answer went past the transfer's maxBytes or past its Content-Length: the same
+    // server would send it again, so it is no passing failure either.
+    BodyLimitHit limitHit() const;
 
     struct State;
 
@@ -122,13 +140,16 @@ struct FetchResult {
     std::string body;
     std::string error;
     std::string url; // the address that answered, after redirects (empty when not known)
+    BodyLimitHit limitHit; // set when the answer went past the fetch's limit (ok is false)
 };
 
-// A synchronous GET with the segment request's settings (keys and initialisation sections).
+// A synchronous GET with the segment request's settings (keys and initialisation sections), of
+// at most maxBytes; the fetch ends (error "已停止") within a second of cancel turning non-zero.
 // Segment transfers and these requests share one libcurl connection cache, DNS cache and TLS
 // session cache, so the threads of a run reuse each other's connections.
-FetchResult fetchBytes(const std::string& url, const ByteRange& range = {}, int connectTimeoutMs = 30000,
-                       int stallTimeoutMs = 30000, const std::atomic<int>* cancel = nullptr);
+FetchResult fetchBytes(const std::string& url, const ByteRange& range = {},
+                       int connectTimeoutMs = 30000, int stallTimeoutMs = 30000,
+                       const std::atomic<int>* cancel = nullptr, int64_t maxBytes = kMapBodyLimit);
 
 // The user agent of segment requests.
 inline constexpr const char* kSegmentUserAgent =

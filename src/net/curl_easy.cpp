@@ -72,20 +72,72 @@ void applyCommonOptions(CURL* curl, const std::string& url, const std::string& p
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
 }
 
-namespace {
-
-size_t appendBody(char* data, size_t size, size_t count, void* user)
+std::string bodyLimitText(const BodyLimitHit& hit)
 {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
+    switch (hit.error) {
+    case BodyLimitError::None: break;
+    case BodyLimitError::TooLarge:
+        return "body over the limit of " + std::to_string(hit.allowed) + " bytes (" +
+               std::to_string(hit.reached) + " announced or arrived)";
+    case BodyLimitError::BeyondContentLength:
+        return "body beyond its Content-Length of " + std::to_string(hit.allowed) + " bytes";
+    }
+    return {};
 }
 
-} // namespace
-
-void collectBodyInto(CURL* curl, std::string* body)
+bool BodyLimit::admit(CURL* curl, size_t n)
 {
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
+    if (hit_)
+        return false;
+    if (!started_) {
+        started_ = true;
+        curl_off_t length = -1;
+        if (curl &&
+            curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+            announced_ = length;
+        // An answer that says it is too long is refused before its first byte is kept.
+        if (announced_ > max_) {
+            hit_ = BodyLimitHit{BodyLimitError::TooLarge, max_, announced_};
+            return false;
+        }
+    }
+    const int64_t total = received_ + static_cast<int64_t>(n);
+    if (total > max_) {
+        hit_ = BodyLimitHit{BodyLimitError::TooLarge, max_, total};
+        return false;
+    }
+    if (announced_ >= 0 && total > announced_) {
+        hit_ = BodyLimitHit{BodyLimitError::BeyondContentLength, announced_, total};
+        return false;
+    }
+    received_ = total;
+    return true;
+}
+
+void BodyCollector::install(CURL* curl)
+{
+    curl_ = curl;
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &BodyCollector::onData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+}
+
+void BodyCollector::uninstall(CURL* curl)
+{
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+}
+
+size_t BodyCollector::onData(char* data, size_t size, size_t count, void* self)
+{
+    auto* c = static_cast<BodyCollector*>(self);
+    const size_t n = size * count;
+    if (!c->limit_.admit(c->curl_, n))
+        return 0;
+    // Room for the announced length at once, so a body within the limit never holds twice it.
+    if (c->body_.empty() && c->limit_.announced() > 0)
+        c->body_.reserve(static_cast<size_t>(c->limit_.announced()));
+    c->body_.append(data, n);
+    return n;
 }
 
 void ResponseHeaderCollector::install(CURL* curl)

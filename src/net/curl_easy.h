@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,8 +54,73 @@ std::string withDefaultHeaders(std::string headers, const std::string& url, int 
 void applyCommonOptions(CURL* curl, const std::string& url, const std::string& proxy,
                         bool followRedirects);
 
-// Collects the response body into a string (install it before the transfer).
-void collectBodyInto(CURL* curl, std::string* body);
+// The most bytes of a page answer (catalogue and history pages, playlists, the update page) the
+// program reads; a longer answer is refused, never cut short.
+inline constexpr int64_t kPageBodyLimit = 16 * 1024 * 1024;
+
+// Why a body limit ended a transfer.
+enum class BodyLimitError {
+    None,
+    TooLarge,            // more bytes than the limit arrived, or the answer announced more
+    BeyondContentLength, // more bytes arrived than the answer's own Content-Length
+};
+
+// The error value a body limit records when it ends a transfer: which bound it was and how far
+// the answer went.
+struct BodyLimitHit {
+    BodyLimitError error = BodyLimitError::None;
+    int64_t allowed = 0; // the bytes allowed: the limit, or the Content-Length announced
+    int64_t reached = 0; // the bytes that had arrived (or were announced) when it was refused
+    explicit operator bool() const { return error != BodyLimitError::None; }
+};
+
+// A short reason for an error text: "body over the limit of 64 bytes (65536 announced or
+// arrived)", "body beyond its Content-Length of 100 bytes"; empty for no hit.
+std::string bodyLimitText(const BodyLimitHit& hit);
+
+// Counts the body bytes of one answer as they arrive in a write callback. The callback asks
+// admit() before it keeps a chunk and returns 0 when it is refused, which ends the transfer
+// (CURLE_WRITE_ERROR) with the hit recorded. Bytes are counted as they arrive from the server:
+// no content decoding is asked of libcurl, so they are the bytes Content-Length counts.
+class BodyLimit {
+public:
+    explicit BodyLimit(int64_t maxBytes) : max_(maxBytes) {}
+    // False when n more bytes take the body past the limit or past the Content-Length of the
+    // answer, and at the first chunk of an answer that announced more than the limit.
+    bool admit(CURL* curl, size_t n);
+    const BodyLimitHit& hit() const { return hit_; }
+    int64_t received() const { return received_; }
+    // The Content-Length of the answer (-1 when it has none, or before the first chunk).
+    int64_t announced() const { return announced_; }
+
+private:
+    int64_t max_;
+    int64_t received_ = 0;
+    int64_t announced_ = -1;
+    bool started_ = false;
+    BodyLimitHit hit_;
+};
+
+// Collects the response body into a string, at most maxBytes of it (install it before the
+// transfer). A longer answer ends the transfer from the write callback; limitHit() says so.
+class BodyCollector {
+public:
+    explicit BodyCollector(int64_t maxBytes) : limit_(maxBytes) {}
+    BodyCollector(const BodyCollector&) = delete;
+    BodyCollector& operator=(const BodyCollector&) = delete;
+    void install(CURL* curl);
+    // Takes the write callback off the handle (the handle may outlive this object).
+    static void uninstall(CURL* curl);
+    const std::string& body() const { return body_; }
+    std::string take() { return std::move(body_); }
+    const BodyLimitHit& limitHit() const { return limit_.hit(); }
+
+private:
+    static size_t onData(char* data, size_t size, size_t count, void* self);
+    CURL* curl_ = nullptr;
+    BodyLimit limit_;
+    std::string body_;
+};
 
 // Collects the header block of the last response: a new status line (after a redirect, a
 // "100 Continue" or a proxy's CONNECT answer) starts over. Every line ends with "\r\n", also when

@@ -111,6 +111,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     receivedCookies_.clear();
     errorText_.clear();
     timedOut_ = false;
+    bodyLimitHit_ = {};
 
     const int method = options.method >= 0 && options.method <= 8 ? options.method : 0;
 
@@ -199,10 +200,10 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list.get());
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.get());
 
-    std::string responseBody;
+    BodyCollector responseBody(options.maxBodyBytes);
     ResponseHeaderCollector responseHeaders(false);
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    collectBodyInto(curl, &responseBody);
+    responseBody.install(curl);
     responseHeaders.install(curl);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
@@ -212,7 +213,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+    BodyCollector::uninstall(curl);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
     IdleTimeout::uninstall(curl);
 
@@ -224,6 +225,10 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
             errorText_ = "timed out: no data for " + std::to_string(handle.idleMs) + " ms";
         else if (idle.cancelled())
             errorText_ = "cancelled";
+        else if (responseBody.limitHit()) {
+            bodyLimitHit_ = responseBody.limitHit();
+            errorText_ = bodyLimitText(bodyLimitHit_);
+        }
         return {};
     }
     long status = 0;
@@ -236,5 +241,5 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     const std::string received = extractSetCookies(splitCrLf(responseHeaders_));
     receivedCookies_ =
         options.mergeCookies && options.cookies ? mergeCookies(cookies, received) : received;
-    return responseBody;
+    return responseBody.take();
 }

@@ -42,6 +42,9 @@ struct RequestOptions {
     // Checked while the transfer runs; when it answers true the transfer ends at once (empty
     // body, errorText "cancelled"). A superseded request uses it to stop its download.
     std::function<bool()> cancelled;
+    // The most body bytes kept; a longer answer ends the exchange as a failure (empty body,
+    // bodyLimitHit() set), never as a shortened body.
+    int64_t maxBodyBytes = kPageBodyLimit;
 };
 
 // One synchronous HTTP exchange on libcurl. An object keeps its libcurl handle (and so its
@@ -69,6 +72,9 @@ public:
     const std::string& errorText() const { return errorText_; }
     // True when the last exchange failed because a time-out ran out (connecting or no data).
     bool timedOut() const { return timedOut_; }
+    // Set when the last exchange failed because its body went past maxBodyBytes or past its
+    // Content-Length.
+    const BodyLimitHit& bodyLimitHit() const { return bodyLimitHit_; }
 
 private:
     struct Handle;
@@ -78,4 +84,5 @@ private:
     std::string receivedCookies_;
     std::string errorText_;
     bool timedOut_ = false;
+    BodyLimitHit bodyLimitHit_;
 };

@@ -65,6 +65,12 @@ TEST(UpdatePage, FailuresAreReportedWithTheirReason)
 
     EXPECT_EQ(runUpdateCheck(server.url("/empty")).outcome, UpdateOutcome::Unreachable);
 
+    // A page that never ends is given up at the page limit.
+    server.on("/endless", CannedResponse{200, {}, "[版本1]7.5[版本2]"}.endless());
+    const UpdateCheck endless = runUpdateCheck(server.url("/endless"));
+    EXPECT_EQ(endless.outcome, UpdateOutcome::Unreachable);
+    EXPECT_EQ(endless.reason, "更新页面超过 16 MiB 上限,已放弃");
+
     // A port nobody listens on.
     std::string unusedUrl;
     {

@@ -219,6 +219,13 @@ TEST_F(FetchCataloguePage, FailuresAreReportedWithAReason)
                               "/api.php/provide/vod/?ac=detail&pg=1");
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("无法连接服务器"), std::string::npos) << page.failure;
+
+    // A page that never ends is given up at the page limit, not read until memory runs out.
+    server.on("/api.php/provide/vod/",
+              CannedResponse{200, {}, cp::page(1, 1, cp::items("剧", 1))}.endless());
+    page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    EXPECT_EQ(page.outcome, Outcome::Failed);
+    EXPECT_EQ(page.failure, "服务器的回答超过 16 MiB 上限,已放弃");
 }
 
 TEST(ReadCataloguePage, WhatAMacCmsSiteSends)

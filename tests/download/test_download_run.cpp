@@ -380,6 +380,167 @@ TEST_F(RunTest, PlaylistsThatCannotBeDownloadedEndTheirEpisodeClearly)
     EXPECT_EQ(view->log(kStatusLog).back(), "全部执行完成,祝使用愉快");
 }
 
+// A hostile or broken server cannot make the run hold an endless answer or build an endless job:
+// each answer past its limit, and each playlist past the segment limit or with a range that
+// cannot be, fails its episode with the reason in the log, and nothing is cut short into a file.
+TEST_F(RunTest, AnswersPastTheirLimitsFailTheirEpisodeWithTheLimitNamed)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    ASSERT_FALSE(fixture.empty());
+    const std::string seg0 = readFile(fixture / "seg0.ts");
+    server.on("/endless.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXTINF:1,\n/s.ts\n"}.endless());
+    server.on("/key.m3u8",
+              CannedResponse{
+                  200, {}, "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"/k\"\n#EXTINF:1,\n/s.ts\n"});
+    server.on("/k", CannedResponse{200, {}, "0123456789abcdef"}.endless());
+    server.on(
+        "/map.m3u8",
+        CannedResponse{200, {}, "#EXTM3U\n#EXT-X-MAP:URI=\"/init.mp4\"\n#EXTINF:1,\n/s.m4s\n"});
+    server.on("/init.mp4", CannedResponse{200, {}, std::string(4096, 'i')}.endless());
+    // A segment that announces more than a segment may be; it is not asked for again.
+    server.on("/big.m3u8",
+              CannedResponse{200, {}, "#EXTM3U\n#EXTINF:1,\n/big.ts\n#EXTINF:1,\n/s.ts\n"});
+    server.on("/big.ts",
+              CannedResponse{200, {"Content-Length: 1073741824"}, seg0}.stallAfter(seg0.size()));
+    server.on("/s.ts", CannedResponse{200, {}, seg0});
+    std::string many = "#EXTM3U\n";
+    for (int i = 0; i < 100001; ++i)
+        many += "#EXTINF:1,\n/s.ts\n";
+    server.on("/many.m3u8", CannedResponse{200, {}, many});
+    server.on("/range.m3u8",
+              CannedResponse{200,
+                             {},
+                             "#EXTM3U\n#EXTINF:1,\n#EXT-X-BYTERANGE:9223372036854775000@"
+                             "9223372036854775000\n/s.ts\n"});
+    struct Case {
+        const char* path;
+        const char* status;
+        int channel;
+        std::string line;
+    } cases[] = {
+        {"/endless.m3u8", "解析失败", kStatusLog,
+         "列表获取失败: " + server.url("/endless.m3u8") + " (超过 16 MiB 上限)"},
+        {"/key.m3u8", "密钥错误", kStatusLog,
+         "密钥长度不是16字节: " + server.url("/k") + " (超过 64 字节 上限)"},
+        {"/map.m3u8", "解析失败", kStatusLog,
+         "初始化分段获取失败: " + server.url("/init.mp4") + " (超过 16 MiB 上限)"},
+        {"/big.m3u8", "缺1段", kMergeLog, "下载失败 1.ts (超过 512 MiB 上限) = big.ts"},
+        {"/many.m3u8", "解析失败", kStatusLog,
+         "列表的分段超过 100000 个,已放弃: " + server.url("/many.m3u8")},
+        {"/range.m3u8", "解析失败", kStatusLog,
+         "列表的字节范围无效: " + server.url("/range.m3u8") +
+             " (#EXT-X-BYTERANGE:9223372036854775000@9223372036854775000)"},
+    };
+    for (const auto& c : cases)
+        view->addRow(server.url(c.path), true);
+    run();
+    for (size_t r = 0; r < std::size(cases); ++r) {
+        const auto& c = cases[r];
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(view->row(static_cast<int>(r)).cells[kColumnStatus], c.status);
+        EXPECT_TRUE(view->logHas(c.channel, c.line)) << c.line;
+        expectNoPartFiles(static_cast<int>(r) + 1);
+    }
+    EXPECT_EQ(server.count("/big.ts"), 1);
+    EXPECT_FALSE(fs::exists(episodeFolder(4) / "1.ts"));
+    EXPECT_TRUE(fs::exists(episodeFolder(4) / "2.ts"));
+    // Only the one segment of the episode that could be read was asked for.
+    EXPECT_EQ(server.count("/s.ts"), 1);
+    EXPECT_EQ(view->log(kStatusLog).back(), "全部执行完成,祝使用愉快");
+}
+
+// 中止执行 ends a playlist, key or initialisation section that is still arriving, however slowly:
+// the run ends and frees its slot for the next one.
+TEST_F(RunTest, AbortEndsAFetchThatIsStillArriving)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/v");
+    const std::string trickle(4 * 1024 * 1024, '#');
+    server.on("/slow.m3u8", CannedResponse{200, {}, "#EXTM3U\n" + trickle}.slowly(4096, 1s));
+    server.on(
+        "/key.m3u8",
+        CannedResponse{
+            200, {}, "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"/k\"\n#EXTINF:1,\n/v/seg0.ts\n"});
+    server.on("/k", CannedResponse::stall());
+    server.on(
+        "/map.m3u8",
+        CannedResponse{200, {}, "#EXTM3U\n#EXT-X-MAP:URI=\"/init.mp4\"\n#EXTINF:1,\n/v/seg0.ts\n"});
+    server.on("/init.mp4",
+              CannedResponse{200, {}, std::string(4 * 1024 * 1024, 'i')}.slowly(4096, 1s));
+    settings.stallTimeoutMs = 120000;
+    settings.connectTimeoutMs = 120000;
+    for (const char* path : {"/slow.m3u8", "/key.m3u8", "/map.m3u8"}) {
+        SCOPED_TRACE(path);
+        view = std::make_shared<RecordingView>();
+        view->addRow(server.url(path), true);
+        view->addRow(server.url("/v/index.m3u8"), true);
+        server.clearRecords();
+        const std::string waitFor = std::string(path) == "/slow.m3u8"  ? "/slow.m3u8"
+                                    : std::string(path) == "/key.m3u8" ? "/k"
+                                                                       : "/init.mp4";
+        ASSERT_TRUE(startDownloadRun(view, settings));
+        for (int i = 0; i < 500 && server.count(waitFor) == 0; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(server.count(waitFor), 1);
+        requestAbort();
+        ASSERT_TRUE(waitForDownloadRun(20000));
+        EXPECT_EQ(view->row(0).cells[kColumnStatus], "已中止");
+        EXPECT_TRUE(view->row(1).statuses.empty());
+        EXPECT_EQ(view->log(kStatusLog).back(), "全部执行完成,祝使用愉快");
+    }
+    // The slot is free: the next run goes through.
+    view = std::make_shared<RecordingView>();
+    view->addRow(server.url("/v/index.m3u8"), true);
+    ASSERT_TRUE(startDownloadRun(view, settings));
+    ASSERT_TRUE(waitForDownloadRun(20000));
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+}
+
+// A long episode at 下载间隔 = 0 and no 下载并发 set runs a bounded number of segments at once,
+// so the whole program (the loopback server's threads included) stays within 200 threads.
+TEST_F(RunTest, ALongEpisodeWithNoIntervalKeepsItsThreadsBounded)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    ASSERT_FALSE(fixture.empty());
+    serveFolder(server, fixture, "/v");
+    std::string list = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n";
+    for (int i = 0; i < 3000; ++i)
+        list += "#EXTINF:1,\n/v/seg" + std::to_string(i % 4) + ".ts?n=" + std::to_string(i) + "\n";
+    server.on("/long.m3u8", CannedResponse{200, {}, list + "#EXT-X-ENDLIST\n"});
+    settings.pace = DownloadPace{0, 0};
+    view->addRow(server.url("/long.m3u8"), true);
+
+    auto threads = [] {
+        std::ifstream in("/proc/self/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("Threads:", 0) == 0)
+                return std::atoi(line.c_str() + 8);
+        return 0;
+    };
+    std::atomic<bool> done{false};
+    std::atomic<int> most{0};
+    // Sampling thread: the program's thread count while the run goes.
+    std::thread sampler([&] {
+        while (!done) {
+            most = std::max(most.load(), threads());
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    run();
+    done = true;
+    sampler.join();
+
+    EXPECT_EQ(view->row(0).cells[kColumnSubmitted], "3000");
+    EXPECT_EQ(view->logCountPrefix(kMergeLog, "已下载 "), 3000);
+    EXPECT_EQ(view->logCountPrefix(kStatusLog, "提交下载_"), 3000);
+    EXPECT_TRUE(view->logHas(kStatusLog, "提交下载_3000 seg3.ts?n=2999"));
+    EXPECT_GT(most.load(), 1);
+    EXPECT_LE(most.load(), 200);
+    // The transfers hand their connections on to the next ones instead of each opening its own.
+    EXPECT_LE(server.connectionCount(), 64);
+}
+
 TEST_F(RunTest, UncheckedRowsStayAsTheyAreAndAPendingAbortIsForgotten)
 {
     fs::path fixture = hlsFixture("ts", 4);

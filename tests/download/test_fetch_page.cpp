@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -180,7 +181,8 @@ TEST(FetchPage, LargeBodiesAndLongHeaderBlocksComeBackWhole)
     std::string headers;
     FetchPageOptions o;
     o.returnedHeaders = &headers;
-    EXPECT_EQ(fetchPage(server.url("/big.ts"), o), big);
+    o.maxBodyBytes = 32 * 1024 * 1024;
+    EXPECT_TRUE(fetchPage(server.url("/big.ts"), o) == big);
     EXPECT_GT(headers.size(), 5000u);
     EXPECT_NE(headers.find("X-Filler-199: "), std::string::npos);
 
@@ -286,6 +288,53 @@ TEST(FetchPage, ATricklingServerEndsTheCallUnderALowSpeedLimit)
     o.lowSpeedSeconds = 2;
     EXPECT_EQ(fetchPage(server.url("/trickle"), o), "");
     EXPECT_NE(error.find("too slow"), std::string::npos) << error;
+}
+
+// A page past the limit, announced or endless, is a failed call with the limit's reason; none of
+// it comes back and no headers or cookies are reported.
+TEST(FetchPage, AnAnswerPastTheBodyLimitFails)
+{
+    TestServer server;
+    server.on("/announced",
+              CannedResponse{200, {"Set-Cookie: a=1; Path=/"}, std::string(17 * 1024 * 1024, 'a')});
+    server.on("/endless", CannedResponse{200, {}, "#EXTINF:1,\nseg.ts\n"}.endless());
+    for (const char* path : {"/announced", "/endless"}) {
+        SCOPED_TRACE(path);
+        std::string error, headers = "stale", cookies = "stale";
+        BodyLimitHit hit;
+        FetchPageOptions o;
+        o.errorText = &error;
+        o.returnedHeaders = &headers;
+        o.returnedCookies = &cookies;
+        o.bodyLimitHit = &hit;
+        EXPECT_EQ(fetchPage(server.url(path), o), "");
+        EXPECT_EQ(hit.error, BodyLimitError::TooLarge);
+        EXPECT_EQ(hit.allowed, kPageBodyLimit);
+        EXPECT_NE(error.find("body over the limit"), std::string::npos) << error;
+        EXPECT_EQ(headers, "");
+        EXPECT_EQ(cookies, "");
+    }
+}
+
+// The cancel check ends a call to a server that never answers, long before its time-out.
+TEST(FetchPage, ACancelledCallEndsAtOnce)
+{
+    TestServer server;
+    server.on("/hang", CannedResponse{200, {}, std::string(100000, 'h')}.slowly(
+                           100, std::chrono::milliseconds(500)));
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+        server.waitForRequests(1, std::chrono::seconds(30));
+        cancel = true;
+    });
+    std::string error;
+    FetchPageOptions o;
+    o.errorText = &error;
+    o.timeoutSeconds = 600;
+    o.cancelled = [&] { return cancel.load(); };
+    EXPECT_EQ(fetchPage(server.url("/hang"), o), "");
+    canceller.join();
+    EXPECT_EQ(error, "cancelled");
 }
 
 TEST(FetchPage, ManyThreadsAtOnce)

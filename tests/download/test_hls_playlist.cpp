@@ -116,6 +116,80 @@ TEST(MediaPlaylist, ByteRangesContinueWhereThePreviousEnded)
     EXPECT_TRUE(p.segments[3].range.whole());
 }
 
+// Ranges whose end lies past the largest offset, by themselves or by continuing the one before,
+// stop the parse with an error instead of wrapping around.
+TEST(MediaPlaylist, ByteRangesThatCannotBeAreAnError)
+{
+    struct Case {
+        const char* lines;
+        bool ok;
+    } cases[] = {
+        {"#EXT-X-BYTERANGE:9223372036854775807@0\nall.ts\n", true},
+        {"#EXT-X-BYTERANGE:1@9223372036854775806\nall.ts\n", true},
+        {"#EXT-X-BYTERANGE:2@9223372036854775806\nall.ts\n", false},
+        {"#EXT-X-BYTERANGE:9223372036854775000@9223372036854775000\nall.ts\n", false},
+        {"#EXT-X-BYTERANGE:0@9223372036854775807\nall.ts\n", false},
+        // Each fits; the second, starting where the first ended, does not.
+        {"#EXT-X-BYTERANGE:9223372036854775000@0\nall.ts\n#EXT-X-BYTERANGE:"
+         "9223372036854775000\nall.ts\n",
+         false},
+        {"#EXT-X-BYTERANGE:-5@0\nall.ts\n", false},
+        {"#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"9223372036854775807@9223372036854775807\"\nall."
+         "ts\n",
+         false},
+        {"#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\"\nall.ts\n", true},
+        // The sequence number goes on past the largest one without overflowing.
+        {"#EXT-X-MEDIA-SEQUENCE:9223372036854775807\n#EXTINF:1,\nall.ts\n#EXTINF:1,\nall.ts\n",
+         true},
+    };
+    for (const auto& c : cases) {
+        HlsPlaylist p = parseHlsPlaylist(std::string("#EXTM3U\n") + c.lines, "http://h/a.m3u8");
+        EXPECT_TRUE(p.valid) << c.lines;
+        EXPECT_EQ(p.error, c.ok ? HlsError::None : HlsError::BadByteRange) << c.lines;
+        if (c.ok)
+            EXPECT_FALSE(p.segments.empty()) << c.lines;
+        else
+            EXPECT_FALSE(p.errorDetail.empty()) << c.lines;
+    }
+}
+
+// A playlist of more entries than the limit is refused; its parse stops at the first entry past
+// it instead of reading millions.
+TEST(MediaPlaylist, MoreEntriesThanTheLimitStopTheParse)
+{
+    std::string media = "#EXTM3U\n";
+    for (int i = 0; i < 100001; ++i)
+        media += "#EXTINF:1,\ns.ts\n";
+    HlsPlaylist p = parseHlsPlaylist(media, "http://h/a.m3u8");
+    EXPECT_EQ(p.error, HlsError::TooManySegments);
+    EXPECT_EQ(p.segments.size(), kMaxPlaylistEntries);
+    // At the limit it is an ordinary playlist.
+    p = parseHlsPlaylist(media.substr(0, media.size() - std::string("#EXTINF:1,\ns.ts\n").size()),
+                         "http://h/a.m3u8");
+    EXPECT_EQ(p.error, HlsError::None);
+    EXPECT_EQ(p.segments.size(), kMaxPlaylistEntries);
+
+    // Every other list is held to the limit as well (a limit of 2 here).
+    struct Case {
+        const char* kind;
+        std::string entry;
+    } cases[] = {
+        {"variants", "#EXT-X-STREAM-INF:BANDWIDTH=1\nv.m3u8\n"},
+        {"renditions", "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=\"a.m3u8\"\n"},
+        {"keys", "#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:1,\ns.ts\n"},
+        {"maps", "#EXT-X-MAP:URI=\"i.mp4\"\n#EXTINF:1,\ns.ts\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseHlsPlaylist("#EXTM3U\n" + c.entry + c.entry, "http://h/a.m3u8", 2).error,
+                  HlsError::None)
+            << c.kind;
+        EXPECT_EQ(
+            parseHlsPlaylist("#EXTM3U\n" + c.entry + c.entry + c.entry, "http://h/a.m3u8", 2).error,
+            HlsError::TooManyEntries)
+            << c.kind;
+    }
+}
+
 TEST(MediaPlaylist, KeysGiveIvFromTagOrSequenceAndNoneClears)
 {
     HlsPlaylist p = parseHlsPlaylist("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:258\n"

@@ -76,6 +76,44 @@ TEST_F(SegmentTransferTest, OnlyAWhole2xxAnswerBecomesTheFile)
     }
 }
 
+// An answer past the transfer's limit fails as soon as it passes it, whether it announces its
+// length or never ends; what had arrived is not kept, and the failure says which limit it was.
+TEST_F(SegmentTransferTest, AnAnswerPastItsLimitFailsAndLeavesNoFile)
+{
+    server.on("/endless", CannedResponse{200, {}, std::string(1000, 'e')}.endless());
+    server.on("/announced", CannedResponse{200, {}, std::string(5000, 'a')});
+    server.on("/fits", CannedResponse{200, {}, std::string(4096, 'f')});
+    struct Case {
+        const char* path;
+        int64_t limit;
+        const char* error; // empty: the answer fits
+    } cases[] = {{"/endless", 1024 * 1024, "超过 1 MiB 上限"},
+                 {"/announced", 4096, "超过 4096 字节 上限"},
+                 {"/fits", 4096, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string target = file(std::string(c.path + 1) + ".ts");
+        TransferOptions o;
+        o.maxBytes = c.limit;
+        Started r;
+        r.transfer.start(server.url(c.path), target, r.done, o);
+        ASSERT_TRUE(r.done->waitFor(20s));
+        r.transfer.stop();
+        EXPECT_FALSE(fs::exists(target + ".part"));
+        EXPECT_LE(r.transfer.bytesWritten(), c.limit);
+        if (*c.error == '\0') {
+            EXPECT_EQ(r.transfer.outcome(), TransferOutcome::Completed);
+            EXPECT_FALSE(r.transfer.limitHit());
+            continue;
+        }
+        EXPECT_EQ(r.transfer.outcome(), TransferOutcome::Failed);
+        EXPECT_EQ(r.transfer.error(), c.error);
+        EXPECT_EQ(r.transfer.limitHit().error, BodyLimitError::TooLarge);
+        EXPECT_FALSE(fs::exists(target));
+    }
+    EXPECT_EQ(TransferOptions{}.maxBytes, 512 * 1024 * 1024);
+}
+
 TEST_F(SegmentTransferTest, ANewFileReplacesALongerOldOneWhole)
 {
     server.on("/a.ts", CannedResponse{200, {}, "short"});

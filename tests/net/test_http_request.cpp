@@ -169,7 +169,11 @@ TEST(HttpRequest, LargeBodiesBothWays)
     server.on("/down", CannedResponse{200, {}, big});
     server.on("/up", CannedResponse{204});
     HttpRequest req;
-    EXPECT_EQ(req.send(server.url("/down")), big);
+    RequestOptions roomy;
+    roomy.maxBodyBytes = 32 * 1024 * 1024;
+    const std::string down = req.send(server.url("/down"), roomy);
+    EXPECT_TRUE(down == big) << down.size();
+    EXPECT_FALSE(req.bodyLimitHit());
 
     RequestOptions o;
     o.method = 3;
@@ -326,6 +330,81 @@ private:
     std::thread thread_;
 };
 
+// An answer past the limit ends the exchange as a failure, whether it says how long it is or
+// never ends; none of it is handed on.
+TEST(HttpRequest, AnAnswerPastTheBodyLimitIsAFailure)
+{
+    TestServer server;
+    server.on("/big", CannedResponse{200, {}, std::string(20 * 1024 * 1024, 'b')});
+    server.on("/endless", CannedResponse{200, {}, "{\"list\":[],"}.endless());
+    server.on("/small", CannedResponse{200, {}, std::string(1000, 's')});
+    struct Case {
+        const char* path;
+        int64_t limit;
+        int64_t reached; // 0: not known before it arrives
+    } cases[] = {{"/big", kPageBodyLimit, 20 * 1024 * 1024},
+                 {"/endless", kPageBodyLimit, 0},
+                 {"/small", 999, 1000}};
+    HttpRequest req;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        RequestOptions o;
+        o.maxBodyBytes = c.limit;
+        EXPECT_EQ(req.send(server.url(c.path), o), "");
+        EXPECT_EQ(req.statusCode(), 0);
+        EXPECT_EQ(req.bodyLimitHit().error, BodyLimitError::TooLarge);
+        EXPECT_EQ(req.bodyLimitHit().allowed, c.limit);
+        if (c.reached)
+            EXPECT_EQ(req.bodyLimitHit().reached, c.reached);
+        else
+            EXPECT_GT(req.bodyLimitHit().reached, c.limit);
+        EXPECT_NE(
+            req.errorText().find("body over the limit of " + std::to_string(c.limit) + " bytes"),
+            std::string::npos)
+            << req.errorText();
+    }
+    // The next exchange on the same object starts clean; an answer at the limit is whole.
+    RequestOptions exact;
+    exact.maxBodyBytes = 1000;
+    EXPECT_EQ(req.send(server.url("/small"), exact), std::string(1000, 's'));
+    EXPECT_FALSE(req.bodyLimitHit());
+    EXPECT_EQ(req.errorText(), "");
+}
+
+// The collector every fetch uses: an endless answer is cut off at the limit, and what it holds
+// never grows past it.
+TEST(BodyCollector, AnEndlessAnswerIsRefusedAndTheBodyHeldStaysWithinTheLimit)
+{
+    TestServer server;
+    server.on("/endless", CannedResponse{200, {}, "#EXTINF:1,\nseg.ts\n"}.endless());
+    server.on("/declared", CannedResponse{200, {}, std::string(4096, 'd')});
+    ensureCurlInitialised();
+    struct Case {
+        const char* path;
+        int64_t limit;
+        size_t held; // the body kept when the transfer ended
+    } cases[] = {{"/endless", 1024 * 1024, 0}, {"/declared", 4095, 0}, {"/declared", 4096, 4096}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.limit));
+        CurlEasy easy(curl_easy_init());
+        CURL* curl = easy.get();
+        curl_easy_setopt(curl, CURLOPT_URL, server.url(c.path).c_str());
+        BodyCollector body(c.limit);
+        body.install(curl);
+        const CURLcode rc = curl_easy_perform(curl);
+        BodyCollector::uninstall(curl);
+        EXPECT_LE(body.body().size(), static_cast<size_t>(c.limit));
+        if (c.held) {
+            EXPECT_EQ(rc, CURLE_OK);
+            EXPECT_EQ(body.body().size(), c.held);
+            EXPECT_FALSE(body.limitHit());
+        } else {
+            EXPECT_EQ(rc, CURLE_WRITE_ERROR);
+            EXPECT_EQ(body.limitHit().error, BodyLimitError::TooLarge);
+        }
+    }
+}
+
 // Servers that end header lines with a bare LF still set their cookies, and the headers come
 // back as "\r\n" lines whatever the server used.
 TEST(HttpRequest, BareLineFeedHeadersKeepTheirCookies)
@@ -389,8 +468,8 @@ TEST(HttpRequest, IdleLimitWaitsForTheConnection)
     CURL* curl = easy.get();
     applyCommonOptions(curl, "http://127.0.0.1:" + std::to_string(hole.port()) + "/", "", true);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 2500L);
-    std::string body;
-    collectBodyInto(curl, &body);
+    BodyCollector body(kPageBodyLimit);
+    body.install(curl);
     IdleTimeout idle(200);
     idle.install(curl);
     const CURLcode rc = curl_easy_perform(curl);

@@ -649,6 +649,25 @@ struct TestServer::Impl {
         if (head)
             return !close;
 
+        if (resp.behaviour == CannedResponse::Behaviour::Endless) {
+            const std::string unit = resp.body.empty() ? std::string("x") : resp.body;
+            const size_t piece =
+                resp.chunkBytes > 0 ? resp.chunkBytes : std::max<size_t>(unit.size(), 65536);
+            // The body repeated often enough that every piece, wherever in the body it starts,
+            // is one run of bytes; each piece goes on where the one before ended.
+            std::string ring;
+            while (ring.size() < piece + unit.size())
+                ring += unit;
+            size_t at = 0;
+            while (!listener->stopping()) {
+                if (!stream.write(ring.data() + at, piece))
+                    return false;
+                at = (at + piece) % unit.size();
+                if (resp.chunkDelay.count() > 0 && listener->sleepFor(resp.chunkDelay))
+                    return false;
+            }
+            return false;
+        }
         size_t total = resp.body.size();
         if (resp.behaviour != CannedResponse::Behaviour::Normal)
             total = std::min(total, resp.partBytes);

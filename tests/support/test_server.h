@@ -8,6 +8,7 @@
 //   server.on("/slow", CannedResponse{200, {}, "x"}.after(std::chrono::milliseconds(300)));
 //   server.on("/hang", CannedResponse::stall());        // accepts and never answers
 //   server.on("/cut", CannedResponse{200, {}, big}.cutAfter(1000));   // closes mid-body
+//   server.on("/flood", CannedResponse{200, {}, "#EXTINF:1,\nx.ts\n"}.endless()); // never ends
 //   server.onHandler("/echo", [](const RecordedRequest& r, int attempt) { ... });
 //   std::string url = server.url("/list.m3u8");         // "http://127.0.0.1:<port>/list.m3u8"
 //   ... exercise the code ...
@@ -57,6 +58,7 @@ struct CannedResponse {
         Stall,        // accept the request and never answer
         StallMidBody, // send the headers and the first partBytes of the body, then hang
         CutMidBody,   // send the headers and the first partBytes of the body, then close
+        Endless,      // send the body again and again, with no length, until the client leaves
     };
     Behaviour behaviour = Behaviour::Normal;
     std::size_t partBytes = 0;
@@ -91,6 +93,15 @@ struct CannedResponse {
         CannedResponse r = *this;
         r.behaviour = Behaviour::CutMidBody;
         r.partBytes = bytes;
+        return r;
+    }
+    // An answer that never ends: the body repeated (in pieces of chunkBytes with chunkDelay between
+    // them, when set) until the client closes the connection or the server stops.
+    CannedResponse endless() const
+    {
+        CannedResponse r = *this;
+        r.behaviour = Behaviour::Endless;
+        r.closeToEnd = true;
         return r;
     }
     CannedResponse slowly(std::size_t bytes, std::chrono::milliseconds gap) const
