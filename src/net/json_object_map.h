@@ -39,8 +39,9 @@ public:
     using const_reference = const value_type&;
     using key_compare = std::equal_to<>;
 
-    // Objects with more members than this get a hash index.
-    static constexpr size_type indexThreshold = 16;
+    // Objects with more members than this get a hash index. A catalogue item has about 50
+    // members: searching them in place costs no more than building an index for each.
+    static constexpr size_type indexThreshold = 64;
 
     JsonObjectMap() = default;
     explicit JsonObjectMap(const Allocator& alloc) : items(alloc) {}
