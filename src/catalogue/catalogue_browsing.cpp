@@ -13,18 +13,6 @@
 
 #include <mutex>
 
-const CategoryCell CategoryTable[5][7] = {
-    {{"最新", -2}, {"电影", 1}, {"动漫", 24}, {"综艺", 25}, {"纪录片", 2}, {"连续剧", 3}, {"动作片", 6}},
-    {{"科幻片", 8}, {"恐怖片", 9}, {"剧情片", 10}, {"战争片", 11}, {"喜剧片", 20}, {"动画片", 20},
-     {"犯罪片", 21}},
-    {{"奇幻片", 38}, {"灾难片", 39}, {"悬疑片", 40}, {"其他片", 41}, {"国产剧", 22}, {"香港剧", 5},
-     {"台湾剧", 30}},
-    {{"欧美剧", 4}, {"韩国剧", 23}, {"泰国剧", 35}, {"日本剧", 36}, {"大陆综艺", 26}, {"港台综艺", 27},
-     {"日韩综艺", 28}},
-    {{"欧美综艺", 29}, {"国产动漫", 31}, {"日本动漫", 32}, {"欧美动漫", 33}, {"海外动漫", 34},
-     {"电影解说", 37}, {"体育赛事", 42}},
-};
-
 namespace {
 
 std::mutex g_openerLock;
@@ -103,7 +91,9 @@ void selectCategory(MainForm& form, int column)
     // Ids sit in the odd column right of each label; a click on an id column counts for its label.
     const int labelColumn = column - column % 2;
     const int id = textValue(row->text(labelColumn + 1));
-    startCatalogueLoad(form, id, 1);
+    const std::optional<int> label = categoryIndexOf(row->text(labelColumn).toStdString());
+    const bool category = label && categoryCell(*label).id > 0;
+    startCatalogueLoad(form, category ? categoryMode(*label) : id, 1);
     form.标签_当前->setText(QStringLiteral("1"));
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The main window's catalogue controls: search box and button, categories, paging, sponsor button.
 
+#include "catalogue/catalogue_categories.h"
+
 #include <functional>
 
 class QTreeWidget;
@@ -25,14 +27,9 @@ enum class PageAction { First, Previous, Next, Last, Typed };
 void goToPage(MainForm& form, PageAction action);
 
 // 超级列表框_分类 cell clicked; column is the clicked column, the row is the list's current row.
+// A label of the grid loads as that category of the route (categoryMode: matched to the
+// route's own types by name when loaded); "最新" loads the latest items.
 void selectCategory(MainForm& form, int column);
-
-// The category grid: 5 rows of seven label/id pairs.
-struct CategoryCell {
-    const char* label;
-    int id;
-};
-extern const CategoryCell CategoryTable[5][7];
 
 // Fills 超级列表框_分类 with CategoryTable: 14 columns, label in the even column, its id as text
 // in the odd column beside it. GUI thread.

@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "app/status_log.h"
+#include "catalogue/catalogue_categories.h"
 #include "net/http_request.h"
 #include "net/json_document.h"
 #include "playback/playback_state.h"
@@ -14,21 +15,37 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <thread>
 
 std::atomic<int> currentMode{kLatestMode};
 
 namespace {
 
-// The catalogue servers' page size: at most this many items of a page are read.
-constexpr int kPageSize = 20;
-
 std::atomic<int> g_runningLoads{0};
 
 bool validMode(int mode)
 {
-    return mode == kSearchMode || mode == kLatestMode || mode > 0;
+    return mode == kSearchMode || mode == kLatestMode || mode > 0 || categoryIndexOfMode(mode);
+}
+
+std::int64_t nowSeconds()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+// A page of the server types ids: one type is the server's own listing, several are one
+// listing made of them.
+CataloguePage fetchTypesPage(const std::string& host, const std::vector<int>& ids, int page,
+                             const std::function<bool()>& cancelled)
+{
+    if (ids.size() == 1)
+        return fetchCataloguePage(typePageUrl(host, ids.front(), page), cancelled);
+    return combinedTypePage(ids, page, [&](int typeId, int serverPage) {
+        return fetchCataloguePage(typePageUrl(host, typeId, serverPage), cancelled);
+    });
 }
 
 // A load is the newest request of the series list from here on; a superseded load writes
@@ -43,12 +60,6 @@ LatestRequest::Ticket beginLoad(MainForm& form, int mode)
 QString q(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-void replaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
 }
 
 // A few words on why an exchange gave no usable page.
@@ -117,13 +128,47 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
     });
 
     CataloguePage result;
+    std::string missingCategory;
+    const std::optional<int> category = categoryIndexOfMode(mode);
     const std::string url = catalogueUrl(inputs.host, mode, inputs.keyword, page);
-    if (url.empty())
+    const bool routed = inputs.hasRoute && !inputs.host.empty();
+    if (url.empty() && !category) {
         result.failure = "无效的列表 (" + std::to_string(mode) + ")";
-    else if (!inputs.hasRoute || inputs.host.empty())
+    } else if (!routed) {
         result.failure = "未选择线路";
-    else
+    } else if (category) {
+        // The label's types on this route: read from the route's type list (on this worker)
+        // when none is stored or it is a day old.
+        const CategoryMapping mapping =
+            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck());
+        const std::vector<int> ids = typeIdsFor(mapping, *category);
+        if (ids.empty())
+            missingCategory = categoryCell(*category).label;
+        else
+            result = fetchTypesPage(inputs.host, ids, page, ticket.cancelCheck());
+    } else {
         result = fetchCataloguePage(url, ticket.cancelCheck());
+    }
+
+    // A route used for the first time (or a day after its last read) has its type list read
+    // once its listing is shown, so the first category click finds the mapping stored.
+    auto readTypesWhenDue = [&] {
+        if (!category && routed && current() && categoryMappingDue(inputs.host, nowSeconds()))
+            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck());
+    };
+
+    if (!missingCategory.empty()) {
+        gui::call([&] {
+            if (!current())
+                return;
+            const QString notice = q("该线路没有此分类: " + missingCategory);
+            form.透明标签_简介->setText(notice);
+            form.标签提示->setText(notice);
+            form.超级按钮_搜索->setEnabled(true);
+            logStatus("该线路没有此分类: " + missingCategory);
+        });
+        return;
+    }
 
     if (result.outcome == CataloguePage::Outcome::NothingFound) {
         gui::call([&] {
@@ -134,6 +179,7 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
             form.标签提示->setText(QStringLiteral("抱歉!没有找到剧集!"));
             form.超级按钮_搜索->setEnabled(true);
         });
+        readTypesWhenDue();
         return;
     }
 
@@ -182,6 +228,7 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
         updatePagingButtons(form);
         logStatus("剧集列表获取完成");
     });
+    readTypesWhenDue();
 }
 
 // Keeps the count of running loads right however the load ends.
@@ -216,29 +263,37 @@ std::string encodeQueryValue(const std::string& text)
 std::string catalogueUrl(const std::string& host, int mode, const std::string& keyword, int page)
 {
     const std::string base = "https://" + host + "/api.php/provide/vod/?ac=detail";
-    const std::string pg = "&pg=" + std::to_string(page);
+    const std::string pg =
+        "&pg=" + std::to_string(page) + "&pagesize=" + std::to_string(kCatalogueRowsPerPage);
     if (mode == kSearchMode)
         return base + "&wd=" + encodeQueryValue(keyword) + pg;
     if (mode == kLatestMode)
         return base + pg;
     if (mode > 0)
-        return base + "&t=" + std::to_string(mode) + pg;
+        return typePageUrl(host, mode, page);
     return {};
 }
 
-std::string blurbText(const std::string& blurb)
+std::string typePageUrl(const std::string& host, int typeId, int page)
 {
-    std::string text = blurb;
-    replaceAll(text, " ", "");
-    replaceAll(text, "\xE3\x80\x80", ""); // U+3000 IDEOGRAPHIC SPACE
-    return text.empty() ? "这个作者很懒, 暂无此剧简介" : text;
+    return "https://" + host + "/api.php/provide/vod/?ac=detail&t=" + std::to_string(typeId) +
+           "&pg=" + std::to_string(page) + "&pagesize=" + std::to_string(kCatalogueRowsPerPage);
 }
 
-CataloguePage readCataloguePage(const std::string& body)
+CataloguePage readCataloguePage(const std::string& body, const std::string& pageUrl)
 {
     CataloguePage page;
+    const std::size_t first = body.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && body.compare(first, 6, "closed") == 0 &&
+        body.find_first_not_of(" \t\r\n", first + 6) == std::string::npos) {
+        page.problem = CataloguePage::Problem::ApiClosed;
+        page.failure = "该线路的接口未开放 (closed)";
+        return page;
+    }
     JsonDocument doc;
     if (!doc.parse(body)) {
+        page.problem =
+            body.empty() ? CataloguePage::Problem::EmptyBody : CataloguePage::Problem::NotJson;
         page.failure = body.empty() ? "服务器没有返回内容" : "返回内容不是有效的数据";
         return page;
     }
@@ -248,9 +303,10 @@ CataloguePage readCataloguePage(const std::string& body)
         return page;
     }
     page.outcome = CataloguePage::Outcome::Listed;
-    int n = textToInt(doc.getText("total"));
-    if (n > kPageSize)
-        n = kPageSize;
+    page.totalCount = std::max(0, textToInt(doc.getText("total")));
+    page.limit = std::max(0, textToInt(doc.getText("limit")));
+    // Every item the server sent for the page: its own page size may differ from the one asked.
+    const int n = std::min(doc.count("list"), kMaxRowsPerAnswer);
     for (int k = 0; k < n; ++k) {
         const std::string item = "list[" + std::to_string(k) + "]";
         CatalogueItem row;
@@ -258,16 +314,103 @@ CataloguePage readCataloguePage(const std::string& body)
         if (row.title.empty())
             continue;
         row.typeName = doc.getText(item + "['type_name']");
-        row.blurb = blurbText(doc.getText(item + "['vod_blurb']"));
+        row.blurb =
+            blurbText(doc.getText(item + "['vod_blurb']"), doc.getText(item + "['vod_content']"));
         row.playText = doc.getText(item + "['vod_play_url']");
         if (row.playText.empty())
             row.typeName = "已下架";
-        row.cover = doc.getText(item + "['vod_pic']");
+        row.cover = resolveCoverUrl(doc.getText(item + "['vod_pic']"), pageUrl);
         page.items.push_back(std::move(row));
+        page.typeIds.push_back(textToInt(doc.getText(item + "['type_id']")));
     }
     page.total = total;
     page.pageCount = doc.subDocument("pagecount").text();
+    // Without a page count the pages follow from the record count and the server's page size.
+    const bool noPageCount = page.pageCount.empty() || page.pageCount == "null";
+    if (noPageCount && page.totalCount > 0 && page.limit > 0)
+        page.pageCount = std::to_string((page.totalCount + page.limit - 1) / page.limit);
     return page;
+}
+
+CataloguePage combinedTypePage(const std::vector<int>& typeIds, int page,
+                               const TypePageFetch& fetch)
+{
+    if (typeIds.empty())
+        return CataloguePage{};
+    if (page < 1)
+        page = 1;
+
+    struct Part {
+        int id = 0;
+        long long total = 0;
+        int limit = 0;
+        CataloguePage first;
+    };
+    std::vector<Part> parts;
+    for (const int id : typeIds) {
+        CataloguePage first = fetch(id, 1);
+        if (first.outcome == CataloguePage::Outcome::Failed)
+            return first;
+        if (parts.empty() && first.outcome == CataloguePage::Outcome::Listed) {
+            // A server that lists a type's children under it already: the type alone.
+            for (const int itemType : first.typeIds)
+                if (itemType != id &&
+                    std::find(typeIds.begin() + 1, typeIds.end(), itemType) != typeIds.end())
+                    return page == 1 ? first : fetch(id, page);
+        }
+        Part part;
+        part.id = id;
+        part.total = first.outcome == CataloguePage::Outcome::Listed ? first.totalCount : 0;
+        part.limit = first.limit > 0 ? first.limit : static_cast<int>(first.items.size());
+        if (part.limit <= 0)
+            part.limit = kCatalogueRowsPerPage;
+        part.first = std::move(first);
+        parts.push_back(std::move(part));
+    }
+
+    long long sum = 0;
+    for (const Part& part : parts)
+        sum += part.total;
+    CataloguePage out;
+    if (sum == 0) {
+        out.outcome = CataloguePage::Outcome::NothingFound;
+        return out;
+    }
+    sum = std::min<long long>(sum, INT32_MAX);
+    out.outcome = CataloguePage::Outcome::Listed;
+    out.totalCount = static_cast<int>(sum);
+    out.total = std::to_string(sum);
+    out.limit = kCatalogueRowsPerPage;
+    out.pageCount = std::to_string((sum + kCatalogueRowsPerPage - 1) / kCatalogueRowsPerPage);
+
+    // The rows [from, to) of the joined listing, taken from each type's own pages.
+    const long long from = static_cast<long long>(page - 1) * kCatalogueRowsPerPage;
+    const long long to = std::min(from + kCatalogueRowsPerPage, sum);
+    long long start = 0;
+    for (const Part& part : parts) {
+        const long long begin = std::max(from, start) - start;
+        const long long end = std::min(to, start + part.total) - start;
+        start += part.total;
+        if (begin >= end)
+            continue;
+        const long long firstPage = begin / part.limit + 1;
+        const long long lastPage = (end - 1) / part.limit + 1;
+        for (long long serverPage = firstPage; serverPage <= lastPage; ++serverPage) {
+            CataloguePage got =
+                serverPage == 1 ? part.first : fetch(part.id, static_cast<int>(serverPage));
+            if (got.outcome == CataloguePage::Outcome::Failed)
+                return got;
+            const long long pageStart = (serverPage - 1) * part.limit;
+            for (std::size_t k = 0; k < got.items.size(); ++k) {
+                const long long at = pageStart + static_cast<long long>(k);
+                if (at < begin || at >= end)
+                    continue;
+                out.items.push_back(got.items[k]);
+                out.typeIds.push_back(k < got.typeIds.size() ? got.typeIds[k] : 0);
+            }
+        }
+    }
+    return out;
 }
 
 CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled)
@@ -280,10 +423,11 @@ CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> c
     const int status = request.statusCode();
     if (status < 200 || status >= 300) {
         CataloguePage page;
+        page.problem = CataloguePage::Problem::Exchange;
         page.failure = exchangeFailure(request);
         return page;
     }
-    return readCataloguePage(body);
+    return readCataloguePage(body, url);
 }
 
 void loadCatalogue(MainForm& form, int mode, int page)

@@ -6,6 +6,7 @@
 #include "download/hls_playlist.h"
 #include "download/merge_segments.h"
 #include "download/segment_scheduler.h"
+#include "download/series_folder.h"
 #include "util/marker_text.h"
 #include "util/text_number.h"
 #include "util/utf8_path.h"
@@ -197,19 +198,67 @@ DownloadSettings currentDownloadSettings()
     return s;
 }
 
-void prepareDownloadFolders(DownloadView& view, const DownloadSettings& settings)
+namespace {
+
+// Why a folder is not there, as the logs say it.
+std::string folderFailure(const FolderOutcome& outcome)
 {
-    std::error_code ec;
-    if (!fs::is_directory(utf8Path(settings.downloadRoot), ec)) {
-        fs::create_directories(utf8Path(settings.downloadRoot), ec);
+    switch (outcome.error) {
+    case FolderError::FileInTheWay: return "已有同名文件";
+    case FolderError::NoPermission: return "没有权限";
+    case FolderError::None:
+    case FolderError::Other: break;
+    }
+    return outcome.detail.empty() ? "未知原因" : outcome.detail;
+}
+
+} // namespace
+
+std::string seriesFolderOf(const DownloadSettings& settings)
+{
+    return settings.seriesTitle
+               ? findSeriesFolder(settings.downloadRoot, *settings.seriesTitle).name
+               : seriesFolder();
+}
+
+std::optional<std::string> prepareDownloadFolders(DownloadView& view,
+                                                  const DownloadSettings& settings)
+{
+    const FolderOutcome root = ensureDirectory(settings.downloadRoot, true);
+    if (!root.exists) {
+        view.appendLog("无法创建下载目录 " + settings.downloadRoot + " (" + folderFailure(root) +
+                           ")",
+                       kStatusLog);
+        return std::nullopt;
+    }
+    if (root.created)
         view.appendLog("创建下载目录", kStatusLog);
+    std::string series;
+    FolderOutcome folder;
+    if (settings.seriesTitle) {
+        const SeriesFolder claimed =
+            claimSeriesFolder(settings.downloadRoot, *settings.seriesTitle);
+        series = claimed.name;
+        folder = claimed.folder;
+        if (folder.exists)
+            setSeriesFolder(series);
+    } else {
+        series = seriesFolder();
+        folder = ensureDirectory(settings.downloadRoot + pathSeparator() + series, false);
     }
-    const std::string series = seriesFolder();
-    const std::string seriesPath = settings.downloadRoot + pathSeparator() + series;
-    if (!fs::is_directory(utf8Path(seriesPath), ec)) {
-        fs::create_directory(utf8Path(seriesPath), ec);
+    if (folder.created)
         view.appendLog("创建目录: " + series, kStatusLog);
+    if (!folder.exists) {
+        view.appendLog("无法创建目录: " + series + " (" + folderFailure(folder) + ")", kStatusLog);
+        return std::nullopt;
     }
+    if (folder.error != FolderError::None) {
+        // Without the record another title could take the folder for its own.
+        view.appendLog("无法在目录 " + series + " 中记下剧名 (" + folderFailure(folder) + ")",
+                       kStatusLog);
+        return std::nullopt;
+    }
+    return series;
 }
 
 FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText)
@@ -697,7 +746,7 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
 {
     DownloadView& view = *viewPtr;
     const std::string sep = pathSeparator();
-    const std::string series = seriesFolder();
+    const std::string series = seriesFolderOf(settings);
     const std::string seriesPath = settings.downloadRoot + sep + series;
     const int rows = view.rowCount();
     for (int r = 0; r < rows; ++r) {
@@ -705,14 +754,18 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
             const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
             view.appendLog("正在执行第 " + episode + " 集", kStatusLog);
             const std::string folder = seriesPath + sep + episode;
-            std::error_code ec;
-            if (!fs::is_directory(utf8Path(folder), ec)) {
-                fs::create_directory(utf8Path(folder), ec);
-                view.appendLog("创建目录 " + sep + "下载目录" + sep + series + sep + episode, kStatusLog);
-            }
+            const FolderOutcome made = ensureDirectory(folder, false);
+            const std::string shown = sep + "下载目录" + sep + series + sep + episode;
+            if (made.created)
+                view.appendLog("创建目录 " + shown, kStatusLog);
             view.setAddressText("第 " + episode + " 集 " + view.cellText(r, kColumnAddress));
             int undecryptable = 0;
-            if (downloadEpisode(viewPtr, settings, r, episode, folder, undecryptable)) {
+            if (!made.exists) {
+                // No folder, no segment could be kept: the episode is not attempted.
+                view.setCellText(r, kColumnStatus, "创建目录失败");
+                view.appendLog("无法创建目录 " + shown + " (" + folderFailure(made) + ")",
+                               kStatusLog);
+            } else if (downloadEpisode(viewPtr, settings, r, episode, folder, undecryptable)) {
                 submittedCount = 0;
                 downloadedCount = 0;
                 view.appendLog("准备执行 TS 合并 MP4", kStatusLog);
@@ -750,7 +803,7 @@ void remergeEpisodes(std::shared_ptr<DownloadView> viewPtr, const DownloadSettin
 {
     DownloadView& view = *viewPtr;
     const std::string sep = pathSeparator();
-    const std::string seriesPath = settings.downloadRoot + sep + seriesFolder();
+    const std::string seriesPath = settings.downloadRoot + sep + seriesFolderOf(settings);
     const int rows = view.rowCount();
     for (int r = 0; r < rows && !abortRequested.load(); ++r) {
         const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Run-wide values shared by the run thread, the segment threads and the window.
@@ -46,6 +47,9 @@ struct DownloadSettings {
     int tailMinMs = 3000;
     std::string caFile;        // HTTPS certificates to trust; empty: the platform's store
     PlaylistFetcher fetchPlaylist; // empty: fetchPage with GET
+    // The full title of the series: its folder is the one recorded for it (series_folder.h).
+    // Without one the folder is seriesFolder() as it was set.
+    std::optional<std::string> seriesTitle;
 };
 
 // The download root under the program folder, and the settings of the next run (pace from the
@@ -53,9 +57,16 @@ struct DownloadSettings {
 std::string downloadRootFolder();
 DownloadSettings currentDownloadSettings();
 
-// Makes sure the download root and the series folder exist, logging "创建下载目录" and
-// "创建目录: " + seriesFolder on the status log when it creates them.
-void prepareDownloadFolders(DownloadView& view, const DownloadSettings& settings);
+// The name of the series folder of settings: the folder recorded for its title (found, not made),
+// or seriesFolder() without a title.
+std::string seriesFolderOf(const DownloadSettings& settings);
+
+// Makes sure the download root and the series folder exist: for a title, the folder recorded for
+// it is claimed and becomes seriesFolder(). Logs "创建下载目录" and "创建目录: " + the folder name
+// on the status log once a folder it made is there, and a failure line with the reason when one
+// cannot be made. The series folder's name, or nothing when it is not there.
+std::optional<std::string> prepareDownloadFolders(DownloadView& view,
+                                                  const DownloadSettings& settings);
 
 // The playlist fetch of the run: GET with the browser's cookie text and the run's user agent,
 // through fetchPage; ok only for a 2xx answer.

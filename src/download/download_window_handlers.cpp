@@ -5,7 +5,6 @@
 #include "app/settings_store.h"
 #include "net/charset.h"
 #include "net/json_document.h"
-#include "util/regex_matcher.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -19,50 +18,18 @@ constexpr const char* kSettingsSection = "配置项";
 constexpr const char* kDeleteSegmentsKey = "删TS";
 constexpr const char* kRunStillGoing = "上一个任务仍在执行,请稍后再试";
 
-// Length in bytes of the UTF-8 character starting at s[at] (1 for a stray byte).
-size_t utf8Length(const std::string& s, size_t at)
-{
-    const auto b = static_cast<unsigned char>(s[at]);
-    size_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    return at + n <= s.size() ? n : 1;
-}
-
-bool isAsciiAlnum(unsigned char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 std::string seriesPath(const DownloadSettings& settings)
 {
-    return settings.downloadRoot + pathSeparator() + seriesFolder();
+    return settings.downloadRoot + pathSeparator() + seriesFolderOf(settings);
 }
 
 } // namespace
-
-std::string sanitizeFolderName(const std::string& title)
-{
-    std::string kept;
-    for (size_t at = 0; at < title.size();) {
-        const size_t n = utf8Length(title, at);
-        const auto first = static_cast<unsigned char>(title[at]);
-        if (n == 1) {
-            if (isAsciiAlnum(first))
-                kept += title[at];
-        } else {
-            const std::string character = title.substr(at, n);
-            if (isChineseText(character))
-                kept += character;
-        }
-        at += n;
-    }
-    return kept;
-}
 
 void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string& title,
                       std::vector<std::string> fields)
 {
     view->setCaption("下载 " + title);
-    setSeriesFolder(sanitizeFolderName(title));
+    setSeriesFolder(seriesFolderBaseName(title));
     view->setDeleteSegmentsChecked(readFlag(kSettingsSection, kDeleteSegmentsKey, std::string("真")));
     startDownloadListFill(std::move(view), std::move(fields));
 }
@@ -117,7 +84,11 @@ bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettin
         return false;
     }
     view->setRunControlsEnabled(false);
-    prepareDownloadFolders(*view, settings);
+    // Without its series folder the run could keep nothing: the failure line stays on the log.
+    if (!prepareDownloadFolders(*view, settings)) {
+        view->setRunControlsEnabled(true);
+        return false;
+    }
     view->clearLogs();
     if (startDownloadRun(view, settings))
         return true;

@@ -5,6 +5,7 @@
 
 #include "download/download_run.h"
 #include "download/download_view.h"
+#include "download/series_folder.h"
 
 #include <memory>
 #include <string>
@@ -28,10 +29,6 @@ public:
     virtual void clearLogs() = 0;
 };
 
-// The folder name of a series title: its ASCII digits and letters and its CJK ideographs
-// U+4E00..U+9FA5, in order; everything else dropped.
-std::string sanitizeFolderName(const std::string& title);
-
 // The window has opened for the series titled title: caption, series folder, the 删TS box, then
 // the list filled from fields on a background thread.
 void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string& title,
@@ -48,7 +45,8 @@ void tickAllRows(DownloadView& view);
 void invertRowTicks(DownloadView& view);
 
 // 超级按钮_解析下载: folders, both logs emptied, then the run with the settings given. False when
-// a run is already going (the controls are enabled again then).
+// a run is already going, or when the series folder cannot be made (the failure stays on the
+// status log); the controls are enabled again then.
 bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings);
 // 超级按钮_中止.
 void abortDownloads(DownloadView& view);

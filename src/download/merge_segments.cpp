@@ -909,7 +909,10 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         view.setProgressValue(1, position);
     };
 
+    // The merge is written aside and put in place only once closed. A file left there by a
+    // merge that never ended is nobody's output.
     const std::string tempPath = outPath + ".part";
+    fs::remove(utf8Path(tempPath), ec);
     if (report.merged > 0) {
         RemuxOutcome outcome;
         report.remuxed = remuxToMp4(runs, tempPath, outcome, onFile);
@@ -935,21 +938,54 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
             report.written = true;
             report.leftOut = outcome.leftOut;
         }
-        if (report.written) {
-            fs::rename(utf8Path(tempPath), utf8Path(outPath), ec);
-            report.written = !ec;
-        }
-        if (!report.written)
-            fs::remove(utf8Path(tempPath), ec);
     }
 
     const size_t missingCount = report.missing.size() + audio.missing.size();
-    const bool complete = report.written && missingCount == 0 && report.leftOut.empty() && n > 0;
+    bool complete = report.written && missingCount == 0 && report.leftOut.empty() && n > 0;
+    // Only a complete merge replaces the episode's file. An incomplete one takes its place only
+    // when that file is itself incomplete (or missing); beside a complete file it goes under the
+    // name that says it lacks something.
+    const std::string outName = episode + ".mp4";
+    const std::string incompleteName = episode + kIncompleteMergeSuffix;
+    const std::string incompletePath = seriesPath + sep + incompleteName;
+    const std::string markPath = episodeFolder + sep + kIncompleteMarkName;
+    const bool hadFile = fs::is_regular_file(utf8Path(outPath), ec);
+    const bool hadComplete = hadFile && !fs::exists(utf8Path(markPath), ec);
+    if (report.written) {
+        report.file = complete || !hadComplete ? outPath : incompletePath;
+        fs::rename(utf8Path(tempPath), utf8Path(report.file), ec);
+        report.written = !ec;
+        if (!report.written) {
+            view.appendLog("无法写入 " + report.file + " (" + ec.message() + ")", kMergeLog);
+            report.file.clear();
+            complete = false;
+        }
+    }
+    fs::remove(utf8Path(tempPath), ec);
+    report.keptComplete = hadComplete && !complete;
+    const bool staleIncomplete =
+        report.written && report.file == outPath && fs::exists(utf8Path(incompletePath), ec);
+    if (report.written && report.file == outPath) {
+        if (staleIncomplete)
+            fs::remove(utf8Path(incompletePath), ec);
+        if (complete) {
+            fs::remove(utf8Path(markPath), ec);
+        } else {
+            FILE* mark = openUtf8(markPath, "wb");
+            if (mark) {
+                const std::string note = outName + " 不完整\n";
+                std::fwrite(note.data(), 1, note.size(), mark);
+                std::fclose(mark);
+            }
+        }
+    }
+
+    std::string status;
     view.setCellText(row, kColumnDownloaded, std::to_string(report.merged + report.audioSegments));
     if (complete) {
-        view.setCellText(row, kColumnStatus, "完成");
+        status = "完成";
     } else if (missingCount > 0) {
-        view.setCellText(row, kColumnStatus, "缺" + std::to_string(missingCount) + "段");
+        status = "缺" + std::to_string(missingCount) + "段";
         std::string names = namesOf(report.missing, "", 20);
         if (!audio.missing.empty())
             names += (names.empty() ? "" : ", ") + namesOf(audio.missing, std::string(kAudioFolderName) + sep, 20);
@@ -964,10 +1000,12 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
             otherOut = otherOut || (what.rfind(mediaKind(AVMEDIA_TYPE_AUDIO), 0) != 0 &&
                                     what.rfind(mediaKind(AVMEDIA_TYPE_VIDEO), 0) != 0);
         }
-        view.setCellText(row, kColumnStatus,
-                         otherOut ? "缺部分内容" : audioOut && videoOut ? "缺音视频" : audioOut ? "缺音频" : "缺视频");
+        status = otherOut               ? "缺部分内容"
+                 : audioOut && videoOut ? "缺音视频"
+                 : audioOut             ? "缺音频"
+                                        : "缺视频";
     } else {
-        view.setCellText(row, kColumnStatus, n == 0 ? "无分段" : "合并失败");
+        status = n == 0 ? "无分段" : "合并失败";
     }
     if (report.written && !report.leftOut.empty()) {
         std::string what;
@@ -976,6 +1014,22 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         view.appendLog("第 " + episode + " 集有 " + std::to_string(report.leftOut.size()) + " 路流未能写入MP4: " + what,
                        kMergeLog);
     }
+    // Where the result went, and what became of the file that was there.
+    if (report.keptComplete && report.written) {
+        status += ",已保留完整的" + outName + ",本次结果在" + incompleteName;
+        view.appendLog("第 " + episode + " 集已有完整的 " + outName +
+                           ",予以保留;本次合并不完整,结果写入 " + incompleteName,
+                       kMergeLog);
+    } else if (hadFile && !report.written) {
+        status += ",已保留原有的" + outName;
+        view.appendLog("第 " + episode + " 集原有的 " + outName + " 保持不变", kMergeLog);
+    } else if (report.written && !complete) {
+        view.appendLog("第 " + episode + " 集还没有完整的文件,本次不完整的合并结果写入 " + outName,
+                       kMergeLog);
+    }
+    if (staleIncomplete)
+        view.appendLog("第 " + episode + " 集已删除过时的 " + incompleteName, kMergeLog);
+    view.setCellText(row, kColumnStatus, status);
     if (complete && view.deleteSegmentsChecked())
         fs::remove_all(utf8Path(episodeFolder), ec);
     view.appendLog("第 " + episode + " 集合并完成", kMergeLog);

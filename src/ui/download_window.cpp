@@ -356,7 +356,7 @@ void DownloadWindow::createComponents()
 void DownloadWindow::wireEvents()
 {
     connect(超级按钮_解析下载, &QPushButton::clicked, this, [this] {
-        setSeriesFolder(folder_);
+        useSeriesFolder();
         if (startDownloads(std::static_pointer_cast<DownloadListView>(view_), settings()))
             g_runWindow = this;
     });
@@ -364,11 +364,11 @@ void DownloadWindow::wireEvents()
     connect(超级按钮_反选, &QPushButton::clicked, this, [this] { invertRowTicks(*view_); });
     connect(超级按钮_中止, &QPushButton::clicked, this, [this] { abortDownloads(*view_); });
     connect(超级按钮_导出, &QPushButton::clicked, this, [this] {
-        setSeriesFolder(folder_);
+        useSeriesFolder();
         exportTickedRows(*view_, settings());
     });
     connect(超级按钮_合并, &QPushButton::clicked, this, [this] {
-        setSeriesFolder(folder_);
+        useSeriesFolder();
         if (remergeDownloads(view_, settings()))
             g_runWindow = this;
     });
@@ -382,14 +382,24 @@ void DownloadWindow::wireEvents()
 
 DownloadSettings DownloadWindow::settings() const
 {
-    return settingsSource_ ? settingsSource_() : currentDownloadSettings();
+    DownloadSettings s = settingsSource_ ? settingsSource_() : currentDownloadSettings();
+    if (opened_)
+        s.seriesTitle = title_;
+    return s;
+}
+
+void DownloadWindow::useSeriesFolder()
+{
+    if (opened_)
+        setSeriesFolder(seriesFolderOf(settings()));
 }
 
 void DownloadWindow::openFor(const std::string& title, std::vector<std::string> fields)
 {
     title_ = title;
-    folder_ = sanitizeFolderName(title);
+    opened_ = true;
     openDownloadList(view_, title, std::move(fields));
+    useSeriesFolder();
 }
 
 bool DownloadWindow::runIsGoing() const
@@ -514,7 +524,7 @@ void openDownloadWindow(MainForm& form)
         if (g_openWindow && g_openWindow != g_runWindow)
             g_openWindow->close();
         g_openWindow = g_runWindow;
-        setSeriesFolder(sanitizeFolderName(title));
+        g_runWindow->useSeriesFolder();
         bringForward(g_runWindow);
         return;
     }

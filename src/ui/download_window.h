@@ -34,6 +34,9 @@ public:
     void openFor(const std::string& title, std::vector<std::string> fields);
     // The title the window was last opened for.
     const std::string& seriesTitle() const { return title_; }
+    // Makes the folder recorded for that title (or the one it would get) the current series
+    // folder. GUI thread.
+    void useSeriesFolder();
     // Whether the run (or re-merge) started from this window is going. GUI thread.
     bool runIsGoing() const;
     // The run started from this window has ended (GUI thread).
@@ -85,7 +88,7 @@ private:
     std::shared_ptr<DownloadListView> view_;
     std::function<DownloadSettings()> settingsSource_;
     std::string title_;
-    std::string folder_; // the series folder of title_
+    bool opened_ = false;          // openFor has given the window a series
     bool closedDuringRun_ = false; // hidden by a close while its run went on
     bool dragging_ = false;
     QPoint dragOffset_;

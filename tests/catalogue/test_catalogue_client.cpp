@@ -1,10 +1,16 @@
 #include "catalogue/catalogue_client.h"
 
+#include "catalogue/catalogue_categories.h"
+
+#include "app/paths.h"
+#include "app/settings_store.h"
 #include "catalogue/catalogue_pages.h"
+#include "catalogue/maccms_server.h"
 #include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 
 namespace cp = catalogue_pages;
 using Outcome = CataloguePage::Outcome;
@@ -19,14 +25,15 @@ TEST(CatalogueUrl, EachModeBuildsItsListing)
     };
     const std::string base = "https://h.example:8443/api.php/provide/vod/?ac=detail";
     const Case cases[] = {
-        {-1, "abc", 1, base + "&wd=abc&pg=1"},
-        {-2, "ignored", 3, base + "&pg=3"},
-        {9, "ignored", 4, base + "&t=9&pg=4"},
-        {-1, "", 1, base + "&wd=&pg=1"},
-        {20, "", 0, base + "&t=20&pg=0"},
-        {-2, "", -1, base + "&pg=-1"},
+        {-1, "abc", 1, base + "&wd=abc&pg=1&pagesize=20"},
+        {-2, "ignored", 3, base + "&pg=3&pagesize=20"},
+        {9, "ignored", 4, base + "&t=9&pg=4&pagesize=20"},
+        {-1, "", 1, base + "&wd=&pg=1&pagesize=20"},
+        {20, "", 0, base + "&t=20&pg=0&pagesize=20"},
+        {-2, "", -1, base + "&pg=-1&pagesize=20"},
         {0, "x", 1, ""},
         {-3, "x", 1, ""},
+        {categoryMode(1), "x", 1, ""}, // a grid label needs the route's types first
     };
     for (const Case& c : cases)
         EXPECT_EQ(catalogueUrl("h.example:8443", c.mode, c.keyword, c.page), c.expected)
@@ -47,21 +54,7 @@ TEST(CatalogueUrl, KeywordTravelsAsOneQueryValue)
     };
     for (const auto& [keyword, encoded] : cases)
         EXPECT_EQ(catalogueUrl("h", -1, keyword, 1),
-                  "https://h/api.php/provide/vod/?ac=detail&wd=" + encoded + "&pg=1");
-}
-
-TEST(BlurbText, SpacesGoAndAnEmptyBlurbGetsTheStandIn)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {"  一部 好剧 ", "一部好剧"},
-        {"全\u3000角\u3000空格", "全角空格"},
-        {"   ", "这个作者很懒, 暂无此剧简介"},
-        {"\u3000 \u3000", "这个作者很懒, 暂无此剧简介"},
-        {"", "这个作者很懒, 暂无此剧简介"},
-        {"tab\tstays", "tab\tstays"},
-    };
-    for (const auto& [blurb, shown] : cases)
-        EXPECT_EQ(blurbText(blurb), shown);
+                  "https://h/api.php/provide/vod/?ac=detail&wd=" + encoded + "&pg=1&pagesize=20");
 }
 
 TEST(ReadCataloguePage, FirstPageOfSeveral)
@@ -75,13 +68,16 @@ TEST(ReadCataloguePage, FirstPageOfSeveral)
     EXPECT_EQ(page.pageCount, "3");
 }
 
-TEST(ReadCataloguePage, ItemsAreReadUpToTwentyAndMissingOnesSkipped)
+TEST(ReadCataloguePage, EveryItemOfThePageIsReadAndMissingOnesSkipped)
 {
-    // The last page of 45 records holds 5 items; a page never yields more than 20 rows.
+    // The last page of 45 records holds 5 items; a server paging by 30 sends 30.
     EXPECT_EQ(readCataloguePage(cp::page(45, 3, cp::items("剧", 5))).items.size(), 5u);
-    EXPECT_EQ(readCataloguePage(cp::page(45, 2, cp::items("剧", 25))).items.size(), 20u);
-    // total below the page size limits the rows read.
-    EXPECT_EQ(readCataloguePage(cp::page(3, 1, cp::items("剧", 5))).items.size(), 3u);
+    EXPECT_EQ(readCataloguePage(cp::page(45, 2, cp::items("剧", 30))).items.size(), 30u);
+    EXPECT_EQ(readCataloguePage(cp::page(3, 1, cp::items("剧", 5))).items.size(), 5u);
+    // What is read of one answer stays bounded.
+    EXPECT_EQ(
+        readCataloguePage(cp::page(5000, 1, cp::items("剧", kMaxRowsPerAnswer + 50))).items.size(),
+        static_cast<std::size_t>(kMaxRowsPerAnswer));
 
     std::vector<cp::Json> list = cp::items("剧", 4);
     list[1]["vod_name"] = "";
@@ -129,7 +125,8 @@ TEST(ReadCataloguePage, TotalAndPageCountTexts)
         {0, 0, Outcome::NothingFound, "", "", 0},
         {"0", 1, Outcome::NothingFound, "", "", 0},
         {"45", "3", Outcome::Listed, "45", "3", 2},
-        {"many", "lots", Outcome::Listed, "null", "null", 0},
+        {"many", "lots", Outcome::Listed, "null", "null",
+         2}, // the rows sent are shown all the same
     };
     for (const Case& c : cases) {
         const CataloguePage page = readCataloguePage(cp::page(c.total, c.pagecount, cp::items("剧", 2)));
@@ -171,7 +168,8 @@ TEST_F(FetchCataloguePage, OneGetWithTheKeywordIntact)
     const std::vector<RecordedRequest> requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].method, "GET");
-    EXPECT_EQ(requests[0].target, "/api.php/provide/vod/?ac=detail&wd=a%26b%20%23c%3F&pg=2");
+    EXPECT_EQ(requests[0].target,
+              "/api.php/provide/vod/?ac=detail&wd=a%26b%20%23c%3F&pg=2&pagesize=20");
     EXPECT_TRUE(requests[0].tls);
 }
 
@@ -192,7 +190,7 @@ TEST_F(FetchCataloguePage, BrokenBytesInOneBlurbKeepEveryRow)
     ASSERT_EQ(page.items.size(), 20u);
     EXPECT_EQ(page.items[7].title, "剧8");
     EXPECT_EQ(page.items[7].blurb, "\xE4\xB8\x80\xEF\xBF\xBD");
-    EXPECT_EQ(page.items[12].blurb, "第一\t第二");
+    EXPECT_EQ(page.items[12].blurb, "第一第二");
     EXPECT_EQ(page.items[19].title, "剧20");
     EXPECT_EQ(page.total, "45");
 }
@@ -221,4 +219,98 @@ TEST_F(FetchCataloguePage, FailuresAreReportedWithAReason)
                               "/api.php/provide/vod/?ac=detail&pg=1");
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("无法连接服务器"), std::string::npos) << page.failure;
+}
+
+TEST(ReadCataloguePage, WhatAMacCmsSiteSends)
+{
+    // The page size the server used, a missing page count, the full description, covers in every
+    // form the server passes through.
+    std::vector<cp::Json> list = {
+        cp::item("庆余年第二季", "国产剧", "", "第01集$https://v/1.m3u8",
+                 "//img.example/covers/4.jpg"),
+        cp::item("长相思", "国产剧", "&ldquo;相思&rdquo;&     ;一梦", "第01集$https://v/2.m3u8",
+                 "/covers/5.jpg"),
+        cp::item("繁花", "国产剧", "   ", "第01集$https://v/3.m3u8", "covers/6.jpg"),
+    };
+    list[0]["vod_content"] = "<p>庆余年 第二季 (Joy of Life 2)&nbsp;</p>";
+    list[0]["type_id"] = 13;
+    list[2]["type_id"] = "14";
+    cp::Json body = cp::Json::parse(cp::page(61, 0, list));
+    body.erase("pagecount");
+    body["limit"] = "30";
+    const CataloguePage page = readCataloguePage(
+        body.dump(), "https://vod.example/api.php/provide/vod/?ac=detail&pg=1&pagesize=20");
+    ASSERT_EQ(page.outcome, Outcome::Listed);
+    ASSERT_EQ(page.items.size(), 3u);
+    EXPECT_EQ(page.items[0].blurb, "庆余年第二季(Joy of Life 2)");
+    EXPECT_EQ(page.items[1].blurb, "\u201C相思\u201D一梦");
+    EXPECT_EQ(page.items[2].blurb, "这个作者很懒, 暂无此剧简介");
+    EXPECT_EQ(page.items[0].cover, "https://img.example/covers/4.jpg");
+    EXPECT_EQ(page.items[1].cover, "https://vod.example/covers/5.jpg");
+    EXPECT_EQ(page.items[2].cover, "https://vod.example/covers/6.jpg");
+    EXPECT_EQ(page.limit, 30);
+    EXPECT_EQ(page.total, "61");
+    EXPECT_EQ(page.pageCount, "3");
+    EXPECT_EQ(page.typeIds, (std::vector<int>{13, 0, 14}));
+    // The play text is read as it is.
+    EXPECT_EQ(page.items[1].playText, "第01集$https://v/2.m3u8");
+}
+
+TEST(ReadCataloguePage, AClosedApiSaysSo)
+{
+    for (const std::string body : {"closed", "closed\n", "  closed  "}) {
+        const CataloguePage page = readCataloguePage(body);
+        EXPECT_EQ(page.outcome, Outcome::Failed) << body;
+        EXPECT_EQ(page.problem, CataloguePage::Problem::ApiClosed) << body;
+        EXPECT_EQ(page.failure, "该线路的接口未开放 (closed)") << body;
+    }
+    EXPECT_EQ(readCataloguePage("closedown").problem, CataloguePage::Problem::NotJson);
+    EXPECT_EQ(readCataloguePage("").problem, CataloguePage::Problem::EmptyBody);
+}
+
+namespace {
+
+// A MacCMS site on loopback HTTPS; the settings trust its certificate.
+class MacCmsPages : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        setProgramFolderForTesting(dir.path().toStdString());
+        ASSERT_TRUE(ensureDataFolder());
+        ASSERT_TRUE(writeSetting("配置项", "证书文件", TestServer::certificateFile()));
+        site.addRecords(13, "国产剧", 40);
+    }
+    void TearDown() override { setProgramFolderForTesting(""); }
+
+    QTemporaryDir dir;
+    maccms::Server site;
+};
+
+} // namespace
+
+TEST_F(MacCmsPages, PagesOfTheSizeAskedOrOfTheServersOwn)
+{
+    // 40 records: asked for 20 a page, the site sends 2 pages of 20.
+    CataloguePage page = fetchCataloguePage(typePageUrl(site.host(), 13, 2));
+    ASSERT_EQ(page.outcome, Outcome::Listed) << page.failure;
+    EXPECT_EQ(page.items.size(), 20u);
+    EXPECT_EQ(page.items.front().title, "国产剧21");
+    EXPECT_EQ(page.items.back().title, "国产剧40");
+    EXPECT_EQ(page.pageCount, "2");
+    EXPECT_EQ(site.listingTargets(),
+              (std::vector<std::string>{"/api.php/provide/vod/?ac=detail&t=13&pg=2&pagesize=20"}));
+
+    // A site that keeps its own 30: 30 rows, and its page count.
+    site.ignorePageSizeParameter(true);
+    page = fetchCataloguePage(typePageUrl(site.host(), 13, 1));
+    EXPECT_EQ(page.items.size(), 30u);
+    EXPECT_EQ(page.pageCount, "2");
+    page = fetchCataloguePage(typePageUrl(site.host(), 13, 2));
+    ASSERT_EQ(page.items.size(), 10u);
+    EXPECT_EQ(page.items.back().title, "国产剧40");
+
+    site.close(true);
+    page = fetchCataloguePage(typePageUrl(site.host(), 13, 1));
+    EXPECT_EQ(page.problem, CataloguePage::Problem::ApiClosed);
 }

@@ -8,6 +8,7 @@
 #include "download/segment_scheduler.h"
 #include "download_fixtures.h"
 #include "util/gui_call.h"
+#include "util/utf8_path.h"
 
 #include <thread>
 
@@ -506,6 +507,88 @@ TEST_F(RunTest, PaceComesFromTheSettingsAndCapsTheTransfers)
     run();
     EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
     EXPECT_EQ(most.load(), 2);
+}
+
+TEST_F(RunTest, ARerunWithASegmentMissingKeepsTheCompleteFile)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/k");
+    settings.retries = 0;
+    view->deleteChecked = true;
+    view->addRow(server.url("/k/index.m3u8"), true);
+    run();
+    ASSERT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    ASSERT_FALSE(fs::exists(episodeFolder(1))); // its segments went with 下完删TS
+    const std::string complete = readFile(u8(mp4(1)));
+
+    // The episode is ticked and run again while one segment does not come.
+    server.on("/k/seg2.ts", CannedResponse{503});
+    view->setRowChecked(0, true);
+    run();
+    EXPECT_TRUE(readFile(u8(mp4(1))) == complete) << "the complete 1.mp4 was replaced";
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "缺1段,已保留完整的1.mp4,本次结果在1.缺段.mp4");
+    EXPECT_TRUE(view->logHas(
+        kMergeLog, "第 1 集已有完整的 1.mp4,予以保留;本次合并不完整,结果写入 1.缺段.mp4"));
+    EXPECT_NEAR(probeMedia(seriesPath() + "/1.缺段.mp4").duration, 3.0, 0.5);
+
+    // Once every segment comes, the new complete file takes its place and the incomplete one goes.
+    serveFolder(server, fixture, "/k");
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    expectWholeMp4(1);
+    EXPECT_FALSE(fs::exists(u8(seriesPath() + "/1.缺段.mp4")));
+}
+
+TEST_F(RunTest, TwoTitlesOfOneFolderNameRunApart)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/x");
+    serveFolder(server, fixture, "/y");
+    view->addRow(server.url("/x/index.m3u8"), true);
+    auto runFor = [&](const std::string& title, const std::string& address) {
+        settings.seriesTitle = title;
+        EXPECT_TRUE(prepareDownloadFolders(*view, settings));
+        view->setCellText(0, kColumnAddress, server.url(address));
+        view->setRowChecked(0, true);
+        run();
+        EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成") << title;
+    };
+    runFor("Friends: 1", "/x/index.m3u8");
+    runFor("Friends 1!", "/y/index.m3u8");
+    const fs::path first = u8(settings.downloadRoot + "/Friends1");
+    const fs::path second = u8(settings.downloadRoot + "/Friends1-2");
+    // Each run kept its own segments: the second never took the first one's for another source's.
+    for (const fs::path& folder : {first, second}) {
+        for (int i = 1; i <= 4; ++i)
+            EXPECT_TRUE(fs::exists(folder / "1" / (std::to_string(i) + ".ts"))) << folder << i;
+        EXPECT_TRUE(probeMedia(pathUtf8(folder / "1.mp4")).opened) << folder;
+    }
+    EXPECT_NE(readFile(first / "1" / kSegmentSourcesName).find("/x/seg0.ts"), std::string::npos);
+    EXPECT_NE(readFile(second / "1" / kSegmentSourcesName).find("/y/seg0.ts"), std::string::npos);
+
+    // The first title again finds its folder with every segment in it: nothing is fetched.
+    server.clearRecords();
+    runFor("Friends: 1", "/x/index.m3u8");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(server.count("/x/seg" + std::to_string(i) + ".ts"), 0) << i;
+}
+
+TEST_F(RunTest, AnEpisodeFolderThatCannotBeMadeIsReportedAndNotFetched)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    serveFolder(server, fixture, "/f");
+    view->addRow(server.url("/f/index.m3u8"), true);
+    view->addRow(server.url("/f/index.m3u8"), true);
+    writeFile(episodeFolder(1), "a file where the episode folder goes");
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "创建目录失败");
+    EXPECT_TRUE(view->logHas(kStatusLog, "无法创建目录 /下载目录/测试剧/1 (已有同名文件)"));
+    EXPECT_FALSE(view->logHas(kStatusLog, "创建目录 /下载目录/测试剧/1"));
+    EXPECT_EQ(readFile(episodeFolder(1)), "a file where the episode folder goes");
+    // The next row goes on as usual.
+    EXPECT_TRUE(view->logHas(kStatusLog, "创建目录 /下载目录/测试剧/2"));
+    EXPECT_EQ(view->row(1).cells[kColumnStatus], "完成");
+    EXPECT_EQ(server.count("/f/index.m3u8"), 1);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Merging an episode folder into one MP4: real remux, order by number, gaps, byte-join fallback,
-// discontinuities, initialisation sections and the delete option.
+// discontinuities, initialisation sections, the delete option, and a complete file that an
+// incomplete merge never replaces.
 #include "download/merge_segments.h"
 
 #include "download/hls_playlist.h"
@@ -354,6 +355,117 @@ TEST_F(MergeTest, DeleteOptionRemovesACompleteFolderAndASecondMergeReplacesTheFi
     EXPECT_EQ(readFile(u8(mp4())), "cbb");
     EXPECT_FALSE(fs::exists(episode));
     EXPECT_EQ(view.row(0).cells[kColumnStatus], "完成");
+}
+
+// Three segments of plain text (joined byte for byte), listed, so a missing one is a gap.
+class KeptFileTest : public MergeTest {
+protected:
+    void SetUp() override
+    {
+        MergeTest::SetUp();
+        ASSERT_TRUE(writeSegmentList(episode.string(),
+                                     {{1, 1, {}, false}, {2, 1, {}, false}, {3, 1, {}, false}}));
+    }
+    void segments(const std::string& a, const std::string& b, const std::string& c)
+    {
+        const std::string texts[] = {a, b, c};
+        for (int i = 0; i < 3; ++i) {
+            const fs::path name = episode / (std::to_string(i + 1) + ".ts");
+            if (texts[i].empty())
+                fs::remove(name);
+            else
+                writeFile(name, texts[i]);
+        }
+    }
+    fs::path file(const std::string& name) const { return series / name; }
+    std::string status() { return view.row(0).cells[kColumnStatus]; }
+};
+
+TEST_F(KeptFileTest, AnIncompleteMergeGoesBesideACompleteFileAndACompleteOneReplacesBoth)
+{
+    segments("<1>", "<2>", "<3>");
+    mergeSegments(view, 0, "1", seriesText());
+    ASSERT_EQ(status(), "完成");
+    ASSERT_EQ(readFile(file("1.mp4")), "<1><2><3>");
+
+    // A merge that died half-way left its file aside; then segment 2 is lost and the episode is
+    // merged again.
+    writeFile(file("1.mp4.part"), "half of an older merge");
+    segments("<1>", "", "<3>");
+    view.setRowChecked(0, true);
+    MergeReport report = mergeSegments(view, 0, "1", seriesText());
+    EXPECT_TRUE(report.keptComplete);
+    EXPECT_EQ(readFile(file("1.mp4")), "<1><2><3>");
+    EXPECT_EQ(readFile(file("1.缺段.mp4")), "<1><3>");
+    EXPECT_FALSE(fs::exists(file("1.mp4.part")));
+    EXPECT_EQ(status(), "缺1段,已保留完整的1.mp4,本次结果在1.缺段.mp4");
+    EXPECT_TRUE(view.logHas(kMergeLog, "第 1 集缺少 1 个分段: 2.ts"));
+    EXPECT_TRUE(view.logHas(kMergeLog,
+                            "第 1 集已有完整的 1.mp4,予以保留;本次合并不完整,结果写入 1.缺段.mp4"));
+    EXPECT_TRUE(view.row(0).checked);
+
+    // Again incomplete: the complete file still stays, the newer incomplete result replaces the
+    // older one.
+    segments("<1>", "<2>", "");
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_EQ(readFile(file("1.mp4")), "<1><2><3>");
+    EXPECT_EQ(readFile(file("1.缺段.mp4")), "<1><2>");
+
+    // Complete at last: it replaces the file and the incomplete one goes.
+    segments("<1>", "<2>", "<C>");
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_EQ(status(), "完成");
+    EXPECT_EQ(readFile(file("1.mp4")), "<1><2><C>");
+    EXPECT_FALSE(fs::exists(file("1.缺段.mp4")));
+    EXPECT_TRUE(view.logHas(kMergeLog, "第 1 集已删除过时的 1.缺段.mp4"));
+    EXPECT_FALSE(view.row(0).checked);
+}
+
+TEST_F(KeptFileTest, WithoutACompleteFileTheIncompleteMergeIsTheEpisodesFileUntilACompleteOne)
+{
+    // Nothing to play yet: the incomplete merge is the episode's file, and says so.
+    segments("<1>", "", "<3>");
+    MergeReport report = mergeSegments(view, 0, "1", seriesText());
+    EXPECT_FALSE(report.keptComplete);
+    EXPECT_EQ(readFile(file("1.mp4")), "<1><3>");
+    EXPECT_FALSE(fs::exists(file("1.缺段.mp4")));
+    EXPECT_EQ(status(), "缺1段");
+    EXPECT_TRUE(view.logHas(kMergeLog, "第 1 集还没有完整的文件,本次不完整的合并结果写入 1.mp4"));
+
+    // It is known to be incomplete, so the next incomplete merge may replace it, and a complete
+    // one does.
+    segments("<1>", "<2>", "");
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_EQ(readFile(file("1.mp4")), "<1><2>");
+    EXPECT_FALSE(fs::exists(file("1.缺段.mp4")));
+    segments("<1>", "<2>", "<3>");
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_EQ(status(), "完成");
+    EXPECT_EQ(readFile(file("1.mp4")), "<1><2><3>");
+
+    // From here on the file is complete and stays.
+    segments("", "<2>", "<3>");
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_EQ(readFile(file("1.mp4")), "<1><2><3>");
+    EXPECT_EQ(readFile(file("1.缺段.mp4")), "<2><3>");
+}
+
+TEST_F(KeptFileTest, ALeftoverOfAMergeThatDiedIsNoOutput)
+{
+    // No segment at all: nothing is written, and the leftover goes rather than stand in for a file.
+    segments("", "", "");
+    writeFile(file("1.mp4.part"), "half of an older merge");
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_EQ(status(), "缺3段");
+    EXPECT_FALSE(fs::exists(file("1.mp4")));
+    EXPECT_FALSE(fs::exists(file("1.mp4.part")));
+
+    // With a complete file there, a merge that writes nothing leaves it as it is and says so.
+    writeFile(file("1.mp4"), "complete");
+    mergeSegments(view, 0, "1", seriesText());
+    EXPECT_EQ(readFile(file("1.mp4")), "complete");
+    EXPECT_EQ(status(), "缺3段,已保留原有的1.mp4");
+    EXPECT_TRUE(view.logHas(kMergeLog, "第 1 集原有的 1.mp4 保持不变"));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "test_catalogue_fixture.h"
 
 #include "catalogue/catalogue_browsing.h"
+#include "catalogue/catalogue_categories.h"
 #include "catalogue/catalogue_sources.h"
+#include "catalogue/maccms_server.h"
 #include "playback/history.h"
 #include "playback/playback_state.h"
 #include "util/text_number.h"
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 
 using namespace catalogue_testing;
 
@@ -47,8 +50,9 @@ TEST_F(CatalogueBrowsing, EachModeRequestsItsListingOncePerPage)
     load(-2, 2);
     load(9, 3);
     EXPECT_EQ(server.targets(),
-              (std::vector<std::string>{kApi + "&wd=%E6%B5%B7%E8%B4%BC%20%E7%8E%8B%26t%3D9&pg=1",
-                                        kApi + "&pg=2", kApi + "&t=9&pg=3"}));
+              (std::vector<std::string>{
+                  kApi + "&wd=%E6%B5%B7%E8%B4%BC%20%E7%8E%8B%26t%3D9&pg=1&pagesize=20",
+                  kApi + "&pg=2&pagesize=20", kApi + "&t=9&pg=3&pagesize=20"}));
     EXPECT_EQ(currentMode.load(), 9);
 }
 
@@ -281,7 +285,8 @@ TEST_F(CatalogueBrowsing, SearchBoxFocusAndEnter)
     EXPECT_EQ(ui.text(ui.form.标签_当前), "1");
     settle();
     EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
-    EXPECT_EQ(server.targets(), (std::vector<std::string>{kApi + "&wd=100%25%20a%23b&pg=1"}));
+    EXPECT_EQ(server.targets(),
+              (std::vector<std::string>{kApi + "&wd=100%25%20a%23b&pg=1&pagesize=20"}));
     EXPECT_EQ(ui.rowTitles().front(), "A:wd=100% a#b:p1:1");
 
     // The placeholder and an empty box are searched as they are.
@@ -293,8 +298,9 @@ TEST_F(CatalogueBrowsing, SearchBoxFocusAndEnter)
     onSearchBoxKeyReleased(ui.form, Qt::Key_Enter);
     settle();
     EXPECT_EQ(server.targets(),
-              (std::vector<std::string>{kApi + "&wd=%E8%AF%B7%E8%BE%93%E5%85%A5%E5%89%A7%E5%90%8D%E6%90%9C%E7%B4%A2&pg=1",
-                                        kApi + "&wd=&pg=1"}));
+              (std::vector<std::string>{kApi + "&wd=%E8%AF%B7%E8%BE%93%E5%85%A5%E5%89%A7%E5%90%8D%"
+                                               "E6%90%9C%E7%B4%A2&pg=1&pagesize=20",
+                                        kApi + "&wd=&pg=1&pagesize=20"}));
 }
 
 TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
@@ -325,7 +331,8 @@ TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
         EXPECT_EQ(ui.text(ui.form.标签_当前), c.shown) << c.current;
         settle();
         EXPECT_EQ(server.targets(),
-                  (std::vector<std::string>{kApi + "&t=20&pg=" + std::to_string(c.requested)}))
+                  (std::vector<std::string>{kApi + "&t=20&pg=" + std::to_string(c.requested) +
+                                            "&pagesize=20"}))
             << c.current;
     }
     // Paging a search re-reads the keyword box.
@@ -336,7 +343,8 @@ TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
     server.server.clearRecords();
     goToPage(ui.form, PageAction::Next);
     settle();
-    EXPECT_EQ(server.targets(), (std::vector<std::string>{kApi + "&wd=%E7%AC%AC%E4%BA%8C&pg=2"}));
+    EXPECT_EQ(server.targets(),
+              (std::vector<std::string>{kApi + "&wd=%E7%AC%AC%E4%BA%8C&pg=2&pagesize=20"}));
     EXPECT_EQ(ui.pagingState(), "1111");
 }
 
@@ -362,11 +370,12 @@ TEST_F(CatalogueBrowsing, CategoriesFromTheGrid)
         std::string target;
     };
     const Case cases[] = {
-        {1, 8, "喜剧片", kApi + "&t=20&pg=1"},
-        {1, 10, "动画片", kApi + "&t=20&pg=1"},
-        {1, 2, "恐怖片", kApi + "&t=9&pg=1"},
-        {0, 0, "最新", kApi + "&pg=1"},
-        {3, 7, "日本剧", kApi + "&t=36&pg=1"}, // the hidden id column counts for its label
+        {1, 8, "喜剧片", kApi + "&t=20&pg=1&pagesize=20"},
+        {1, 10, "动画片", kApi + "&t=20&pg=1&pagesize=20"},
+        {1, 2, "恐怖片", kApi + "&t=9&pg=1&pagesize=20"},
+        {0, 0, "最新", kApi + "&pg=1&pagesize=20"},
+        {3, 7, "日本剧",
+         kApi + "&t=36&pg=1&pagesize=20"}, // the hidden id column counts for its label
     };
     for (const Case& c : cases) {
         server.server.clearRecords();
@@ -379,7 +388,7 @@ TEST_F(CatalogueBrowsing, CategoriesFromTheGrid)
         EXPECT_EQ(server.targets(), (std::vector<std::string>{c.target})) << c.label;
     }
     EXPECT_EQ(ui.logCount("获取分类剧集列表"), 5);
-    EXPECT_EQ(currentMode.load(), 36);
+    EXPECT_EQ(currentMode.load(), categoryMode(*categoryIndexOf("日本剧")));
 }
 
 TEST_F(CatalogueBrowsing, SponsorButtonOpensTheRegisteredWindowOverTheMainWindow)
@@ -436,7 +445,7 @@ TEST_F(CatalogueBrowsing, SwitchingRouteReloadsFromTheNewHostAndSurvivesARestart
     EXPECT_EQ(ui.logCount("正在切换线路"), 1);
     EXPECT_EQ(readSetting("配置项", "线路"), "1");
     settle();
-    EXPECT_EQ(other.targets(), (std::vector<std::string>{kApi + "&pg=1"}));
+    EXPECT_EQ(other.targets(), (std::vector<std::string>{kApi + "&pg=1&pagesize=20"}));
     EXPECT_EQ(ui.rowTitles().front(), "B:latest:p1:1");
     EXPECT_EQ(ui.text(ui.form.透明标签_简介), "恭喜 ! 线路切换成功 !  欢迎使用");
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
@@ -451,7 +460,7 @@ TEST_F(CatalogueBrowsing, SwitchingRouteReloadsFromTheNewHostAndSurvivesARestart
     other.server.clearRecords();
     startCatalogueLoad(restarted.form, -2, 1);
     settle();
-    EXPECT_EQ(other.targets(), (std::vector<std::string>{kApi + "&pg=1"}));
+    EXPECT_EQ(other.targets(), (std::vector<std::string>{kApi + "&pg=1&pagesize=20"}));
     EXPECT_EQ(restarted.rowTitles().front(), "B:latest:p1:1");
 
     // No entry selected: -1 is stored.
@@ -473,4 +482,227 @@ TEST_F(CatalogueBrowsing, SwitchingToADeadRouteDoesNotClaimSuccess)
     EXPECT_EQ(notice.find("成功"), std::string::npos) << notice;
     EXPECT_NE(notice.find("剧集列表加载失败"), std::string::npos) << notice;
     EXPECT_EQ(ui.logCount("剧集列表获取完成"), 0);
+}
+
+namespace {
+
+// A route that runs MacCMS v10 with the stock types: 电影 (1) with 动作片 (6) and 喜剧片 (7),
+// 连续剧 (2) with 国产剧 (13) and 港台剧 (14), 综艺 (3), 动漫 (4); records are filed under the
+// child types, none under 电影 or 连续剧 themselves. The settings trust its certificate.
+class MacCmsRoute : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(writeSetting("配置项", "证书文件", TestServer::certificateFile()));
+        playbackState.pendingAction = 0;
+        site.addRecords(6, "动作片", 12);
+        site.addRecords(7, "喜剧片", 5);
+        site.addRecords(13, "国产剧", 40);
+        site.addRecords(14, "港台剧", 3);
+        site.addRecords(3, "综艺", 4);
+        site.addRecords(4, "动漫", 2);
+        ui.setRoutes({site.host()});
+        fillCategoryList(ui.form.超级列表框_分类);
+    }
+    void TearDown() override { ASSERT_TRUE(waitForWorkers()); }
+
+    void settle() { ASSERT_TRUE(waitForWorkers()); }
+
+    // Clicks the grid cell that shows label.
+    void click(const char* label)
+    {
+        const int index = *categoryIndexOf(label);
+        QTreeWidget* grid = ui.form.超级列表框_分类;
+        grid->setCurrentItem(grid->topLevelItem(index / 7));
+        ASSERT_EQ(grid->currentItem()->text(2 * (index % 7)).toStdString(), label);
+        selectCategory(ui.form, 2 * (index % 7));
+        settle();
+    }
+
+    std::vector<std::string> names(const std::string& prefix, int from, int to) const
+    {
+        std::vector<std::string> list;
+        for (int i = from; i <= to; ++i)
+            list.push_back(prefix + std::to_string(i));
+        return list;
+    }
+
+    TempProgramFolder folder;
+    maccms::Server site;
+    CatalogueForm ui;
+};
+
+const std::string kDetail = "/api.php/provide/vod/?ac=detail";
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+} // namespace
+
+TEST_F(MacCmsRoute, CategoriesListTheRoutesOwnTypesWithTheirChildren)
+{
+    // The route's first listing; its type list is read afterwards, on the load's worker.
+    startCatalogueLoad(ui.form, kLatestMode, 1);
+    settle();
+    EXPECT_EQ(site.typeListTargets(), (std::vector<std::string>{"/api.php/provide/vod/?ac=list"}));
+    const std::string stored = readSetting("分类映射", site.host());
+    EXPECT_NE(stored.find("|电影=1,6,7,8,9,10,11,12;"), std::string::npos) << stored;
+    EXPECT_NE(stored.find(";连续剧=2,13,14,15,16;"), std::string::npos) << stored;
+
+    // 连续剧 is type 2 here, its records filed under 国产剧 and 港台剧: one listing of 43.
+    site.server.clearRecords();
+    click("连续剧");
+    EXPECT_EQ(site.listingTargets(),
+              (std::vector<std::string>{
+                  kDetail + "&t=2&pg=1&pagesize=20", kDetail + "&t=13&pg=1&pagesize=20",
+                  kDetail + "&t=14&pg=1&pagesize=20", kDetail + "&t=15&pg=1&pagesize=20",
+                  kDetail + "&t=16&pg=1&pagesize=20"}));
+    EXPECT_EQ(ui.rowTitles(), names("国产剧", 1, 20));
+    EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "43");
+    EXPECT_EQ(ui.text(ui.form.标签_页数), "3");
+    EXPECT_EQ(ui.pagingState(), "0011");
+    goToPage(ui.form, PageAction::Next);
+    settle();
+    EXPECT_EQ(ui.rowTitles(), names("国产剧", 21, 40));
+    goToPage(ui.form, PageAction::Last);
+    settle();
+    EXPECT_EQ(ui.rowTitles(), names("港台剧", 1, 3));
+    EXPECT_EQ(ui.pagingState(), "1100");
+
+    // Top types without children, and 电影 with the rows of 动作片 and 喜剧片.
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"综艺", names("综艺", 1, 4)},
+        {"动漫", names("动漫", 1, 2)},
+        {"电影", names("动作片", 1, 12) + names("喜剧片", 1, 5)},
+        {"国产剧", names("国产剧", 1, 20)},
+        {"香港剧", names("港台剧", 1, 3)}, // 港台剧 stands in for it
+        {"动作片", names("动作片", 1, 12)},
+    };
+    for (const auto& [label, rows] : cases) {
+        click(label);
+        EXPECT_EQ(ui.rowTitles(), rows) << label;
+        EXPECT_EQ(ui.text(ui.form.标签_当前), "1") << label;
+    }
+    EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "12");
+    EXPECT_TRUE(site.typeListTargets().empty()) << "the stored mapping serves every click";
+}
+
+TEST_F(MacCmsRoute, ALabelTheRouteLacksLoadsNothing)
+{
+    startCatalogueLoad(ui.form, kLatestMode, 1);
+    settle();
+    const std::vector<std::string> before = ui.rowTitles();
+    site.server.clearRecords();
+    click("纪录片");
+    EXPECT_TRUE(site.listingTargets().empty());
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "该线路没有此分类: 纪录片");
+    EXPECT_EQ(ui.logCount("该线路没有此分类: 纪录片"), 1);
+    EXPECT_EQ(ui.rowTitles(), before);
+    EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
+}
+
+TEST_F(MacCmsRoute, TheStoredMappingIsUsedForADayThenReadAgain)
+{
+    // A first click on a route never used: the type list is read first, on the load's worker.
+    click("综艺");
+    EXPECT_EQ(site.server.requests().front().target, "/api.php/provide/vod/?ac=list");
+    EXPECT_EQ(ui.rowTitles(), names("综艺", 1, 4));
+
+    // A mapping stored within the day is used as it is (here one the admin has changed since).
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    ASSERT_TRUE(writeSetting("分类映射", site.host(), std::to_string(now - 60) + "|综艺=4"));
+    site.server.clearRecords();
+    click("综艺");
+    EXPECT_TRUE(site.typeListTargets().empty());
+    EXPECT_EQ(ui.rowTitles(), names("动漫", 1, 2));
+
+    // A day old: read again before the listing.
+    ASSERT_TRUE(writeSetting("分类映射", site.host(),
+                             std::to_string(now - kMappingLifetimeSeconds - 60) + "|综艺=4"));
+    site.server.clearRecords();
+    click("综艺");
+    EXPECT_EQ(site.typeListTargets().size(), 1u);
+    EXPECT_EQ(ui.rowTitles(), names("综艺", 1, 4));
+    const std::optional<CategoryMapping> stored =
+        parseMappingText(readSetting("分类映射", site.host()));
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_GE(stored->readAt, now);
+}
+
+TEST_F(MacCmsRoute, EveryRowOfThePageTheServerSends)
+{
+    // 66 records. Asked for 20 a page: 4 pages of 20.
+    startCatalogueLoad(ui.form, kLatestMode, 1);
+    settle();
+    EXPECT_EQ(ui.rowTitles().size(), 20u);
+    EXPECT_EQ(ui.text(ui.form.标签_页数), "4");
+
+    // A site that keeps its own page size of 30: 30 rows, 3 pages, and every record reachable.
+    site.ignorePageSizeParameter(true);
+    ui.form.标签_当前->setText(QStringLiteral("1"));
+    startCatalogueLoad(ui.form, kLatestMode, 1);
+    settle();
+    EXPECT_EQ(ui.rowTitles().size(), 30u);
+    EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "66");
+    EXPECT_EQ(ui.text(ui.form.标签_页数), "3");
+    EXPECT_EQ(ui.pagingState(), "0011");
+    goToPage(ui.form, PageAction::Last);
+    settle();
+    EXPECT_EQ(ui.rowTitles(), names("综艺", 1, 4) + names("动漫", 1, 2));
+}
+
+TEST_F(MacCmsRoute, BlurbsAndCoversAsTheSiteSendsThem)
+{
+    maccms::Record joy;
+    joy.name = "庆余年第二季";
+    joy.type = 13;
+    joy.content = "<p>&nbsp;&nbsp;庆余年 第二季 (Joy of Life 2)&ldquo;范闲&rdquo;&     ;归来</p>";
+    joy.pic = "//img.example/covers/4.jpg";
+    site.addRecord(joy);
+    maccms::Record local;
+    local.name = "本站封面";
+    local.type = 13;
+    local.blurb = "Tom&nbsp;and&nbsp;Jerry &amp; 猫和老鼠&nbsp";
+    local.pic = "/upload/vod/5.jpg";
+    site.addRecord(local);
+
+    ui.form.编辑框_搜索->setText(QStringLiteral("庆余年"));
+    startSearch(ui.form);
+    settle();
+    ASSERT_EQ(ui.rowTitles(), (std::vector<std::string>{"庆余年第二季"}));
+    QTreeWidgetItem* row = ui.form.超级列表框_列表->topLevelItem(0);
+    EXPECT_EQ(row->text(2).toStdString(), "庆余年第二季(Joy of Life 2)\u201C范闲\u201D归来");
+    EXPECT_EQ(row->text(3).toStdString(), "https://img.example/covers/4.jpg");
+    EXPECT_EQ(row->text(4).toStdString(), "第01集$https://v.example/1.m3u8");
+
+    ui.form.编辑框_搜索->setText(QStringLiteral("本站"));
+    startSearch(ui.form);
+    settle();
+    row = ui.form.超级列表框_列表->topLevelItem(0);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(2).toStdString(), "Tom and Jerry&猫和老鼠");
+    EXPECT_EQ(row->text(3).toStdString(), "https://" + site.host() + "/upload/vod/5.jpg");
+}
+
+TEST_F(MacCmsRoute, AClosedApiSaysSo)
+{
+    site.close(true);
+    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
+    startCatalogueLoad(ui.form, kLatestMode, 1);
+    settle();
+    const std::string notice = ui.text(ui.form.透明标签_简介);
+    EXPECT_NE(notice.find("该线路的接口未开放 (closed)"), std::string::npos) << notice;
+    ASSERT_FALSE(ui.logLines().empty());
+    EXPECT_EQ(ui.logLines().front(), "剧集列表获取失败: 该线路的接口未开放 (closed)");
+    EXPECT_EQ(ui.logCount("剧集列表获取完成"), 0);
+    EXPECT_EQ(readSetting("分类映射", site.host()), "") << "no type list was read";
+
+    // A category click on the closed route: the grid's own ids, and the same notice.
+    click("连续剧");
+    EXPECT_EQ(site.listingTargets().back(), kDetail + "&t=3&pg=1&pagesize=20");
+    EXPECT_NE(ui.text(ui.form.透明标签_简介).find("该线路的接口未开放 (closed)"),
+              std::string::npos);
 }

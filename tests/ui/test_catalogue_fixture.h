@@ -86,12 +86,14 @@ public:
         delays_[page] = ms;
     }
 
-    // The request targets in arrival order.
+    // The listing request targets in arrival order (the route's type list, "ac=list", which
+    // this server does not keep, left out).
     std::vector<std::string> targets() const
     {
         std::vector<std::string> list;
         for (const RecordedRequest& r : server.requests())
-            list.push_back(r.target);
+            if (r.target.find("ac=list") == std::string::npos)
+                list.push_back(r.target);
         return list;
     }
 

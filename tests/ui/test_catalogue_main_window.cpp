@@ -114,7 +114,7 @@ TEST_F(CatalogueMainWindow, StartUpListsTheLatestItemsOfTheStoredRoute)
     StartedWindow w;
     EXPECT_EQ(w.form().组合框_线路->count(), 2);
     EXPECT_EQ(w.form().组合框_线路->currentIndex(), 0);
-    EXPECT_EQ(a.targets(), (std::vector<std::string>{kApi + "&pg=1"}));
+    EXPECT_EQ(a.targets(), (std::vector<std::string>{kApi + "&pg=1&pagesize=20"}));
     ASSERT_EQ(w.titles().size(), 20u);
     EXPECT_EQ(w.titles().front(), "A:latest:p1:1");
     EXPECT_EQ(w.text(w.form().标签_共有记录数), "45");
@@ -136,7 +136,7 @@ TEST_F(CatalogueMainWindow, TypingAKeywordAndEnter)
     EXPECT_EQ(w.logCount("正在提交搜索"), 1);
     EXPECT_EQ(w.text(w.form().标签_当前), "1");
     ASSERT_TRUE(waitForWorkers());
-    EXPECT_EQ(a.targets().back(), kApi + "&wd=tom%20%26%20jerry&pg=1");
+    EXPECT_EQ(a.targets().back(), kApi + "&wd=tom%20%26%20jerry&pg=1&pagesize=20");
     EXPECT_EQ(w.titles().front(), "A:wd=tom & jerry:p1:1");
     EXPECT_TRUE(w.form().超级按钮_搜索->isEnabled());
 
@@ -170,11 +170,11 @@ TEST_F(CatalogueMainWindow, EveryKindOfCategory)
         std::string target;
     };
     const Case cases[] = {
-        {1, 2, kApi + "&t=9&pg=1"},   // 恐怖片
-        {1, 8, kApi + "&t=20&pg=1"},  // 喜剧片
-        {1, 10, kApi + "&t=20&pg=1"}, // 动画片, the same id
-        {0, 0, kApi + "&pg=1"},       // 最新: the latest items
-        {0, 2, kApi + "&t=1&pg=1"},   // 电影
+        {1, 2, kApi + "&t=9&pg=1&pagesize=20"},   // 恐怖片
+        {1, 8, kApi + "&t=20&pg=1&pagesize=20"},  // 喜剧片
+        {1, 10, kApi + "&t=20&pg=1&pagesize=20"}, // 动画片, the same id
+        {0, 0, kApi + "&pg=1&pagesize=20"},       // 最新: the latest items
+        {0, 2, kApi + "&t=1&pg=1&pagesize=20"},   // 电影
     };
     for (const Case& c : cases) {
         a.server.clearRecords();
@@ -207,7 +207,8 @@ TEST_F(CatalogueMainWindow, PagingAcrossFirstMiddleAndLastPages)
     for (const Step& s : steps) {
         a.server.clearRecords();
         w.click(s.button);
-        EXPECT_EQ(a.targets(), (std::vector<std::string>{kApi + "&t=9&pg=" + s.page}));
+        EXPECT_EQ(a.targets(),
+                  (std::vector<std::string>{kApi + "&t=9&pg=" + s.page + "&pagesize=20"}));
         EXPECT_EQ(w.text(f.标签_当前), s.page);
         EXPECT_EQ(w.paging(), s.buttons) << s.page;
         EXPECT_EQ(w.titles().size(), s.rows);
@@ -224,7 +225,7 @@ TEST_F(CatalogueMainWindow, PagingAcrossFirstMiddleAndLastPages)
     QTest::keyClick(f.标签_当前, Qt::Key_Return);
     ASSERT_TRUE(waitForWorkers());
     EXPECT_EQ(w.text(f.标签_当前), "3");
-    EXPECT_EQ(a.targets(), (std::vector<std::string>{kApi + "&t=9&pg=3"}));
+    EXPECT_EQ(a.targets(), (std::vector<std::string>{kApi + "&t=9&pg=3&pagesize=20"}));
 }
 
 TEST_F(CatalogueMainWindow, SwitchingRouteAndRestarting)
@@ -237,7 +238,7 @@ TEST_F(CatalogueMainWindow, SwitchingRouteAndRestarting)
         EXPECT_EQ(routes->currentIndex(), 1);
         EXPECT_EQ(w.logCount("正在切换线路"), 1);
         ASSERT_TRUE(waitForWorkers());
-        EXPECT_EQ(b.targets(), (std::vector<std::string>{kApi + "&pg=1"}));
+        EXPECT_EQ(b.targets(), (std::vector<std::string>{kApi + "&pg=1&pagesize=20"}));
         EXPECT_EQ(w.titles().front(), "B:latest:p1:1");
         EXPECT_EQ(w.text(w.form().透明标签_简介), "恭喜 ! 线路切换成功 !  欢迎使用");
         EXPECT_EQ(readSetting("配置项", "线路"), "1");
@@ -246,7 +247,7 @@ TEST_F(CatalogueMainWindow, SwitchingRouteAndRestarting)
     a.server.clearRecords();
     StartedWindow restarted;
     EXPECT_EQ(restarted.form().组合框_线路->currentIndex(), 1);
-    EXPECT_EQ(b.targets(), (std::vector<std::string>{kApi + "&pg=1"}));
+    EXPECT_EQ(b.targets(), (std::vector<std::string>{kApi + "&pg=1&pagesize=20"}));
     EXPECT_TRUE(a.targets().empty());
     EXPECT_EQ(restarted.titles().front(), "B:latest:p1:1");
     // The start-up selection is no switch: no switch notice, nothing logged for it.

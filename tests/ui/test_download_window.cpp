@@ -30,6 +30,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <set>
 #include <thread>
 
 using namespace dltest;
@@ -315,6 +316,62 @@ TEST_F(DownloadWindowTest, ExportIntoNewFoldersCreatesThemAndLogsIt)
     EXPECT_EQ(gb18030ToUtf8(readFile(folder / "m3u8列表.ini")),
               "[集数详情]\r\n集数={\"集\":[\"1\"],\"地址\":[\"http://h/1.m3u8\"]}\r\n");
     EXPECT_EQ(readFile(folder / "m3u8列表.txt"), "http://h/1.m3u8\r\n");
+}
+
+TEST_F(DownloadWindowTest, EachTitleExportsIntoAFolderOfItsOwnAndFindsItAgain)
+{
+    // Two titles of one name, and titles of which the rule keeps no character; each exports one
+    // address of its own.
+    const std::pair<std::string, std::string> series[] = {
+        {"Friends: 1", "Friends1"},
+        {"Friends 1!", "Friends1-2"},
+        {"사랑의 불시착", ""},
+        {"となりのトトロ", ""},
+        {"？！", ""},
+    };
+    std::set<std::string> folders;
+    for (const auto& [title, expected] : series) {
+        SCOPED_TRACE(title);
+        const std::string address = "http://h/" + std::to_string(folders.size()) + ".m3u8";
+        openAndFill(title, {address});
+        const std::string folder = seriesFolder();
+        if (!expected.empty()) {
+            EXPECT_EQ(folder, expected);
+        }
+        EXPECT_FALSE(folder.empty());
+        EXPECT_TRUE(folders.insert(folder).second) << folder;
+        tick({true});
+        window->超级按钮_导出->click();
+        EXPECT_EQ(status().front(), "已导出完成");
+        EXPECT_EQ(status()[1], "创建目录: " + folder);
+        EXPECT_EQ(readFile(u8(seriesPath()) / kSeriesTitleName), title);
+        EXPECT_EQ(readFile(u8(seriesPath()) / "m3u8列表.txt"), address + "\r\n");
+    }
+    // No export wrote into the download root itself, and each title opened again (from the main
+    // window of another route, say) is at its own folder, with its own list.
+    EXPECT_FALSE(fs::exists(u8(downloadRoot() + "/m3u8列表.txt")));
+    size_t n = 0;
+    for (const auto& [title, expected] : series) {
+        openAndFill(title, {});
+        EXPECT_EQ(readFile(u8(seriesPath()) / "m3u8列表.txt"),
+                  "http://h/" + std::to_string(n++) + ".m3u8\r\n")
+            << title;
+    }
+}
+
+TEST_F(DownloadWindowTest, AStartWithoutItsSeriesFolderIsRefusedAndSaysWhy)
+{
+    writeFile(u8(downloadRoot()), "a file where the download folder goes");
+    openAndFill("剧", {"http://h/1.m3u8"});
+    tick({true});
+    window->超级按钮_解析下载->click();
+    EXPECT_FALSE(downloadRunActive());
+    const auto s = status();
+    ASSERT_FALSE(s.empty());
+    EXPECT_EQ(s.front(), "无法创建下载目录 " + downloadRoot() + " (已有同名文件)");
+    EXPECT_EQ(std::count(s.begin(), s.end(), "创建下载目录"), 0);
+    EXPECT_TRUE(window->超级按钮_解析下载->isEnabled());
+    EXPECT_EQ(row(0)->text(kColumnStatus).toStdString(), "待命");
 }
 
 TEST_F(DownloadWindowTest, NoRunCanStartWhileTheListFills)
