@@ -9,6 +9,7 @@
 
 #include "app/message_box.h"
 #include "catalogue/catalogue_sources.h"
+#include "catalogue/catalogue_text.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -115,17 +116,18 @@ TEST(FifoWatchCheck, NoticesAReaderAndDoesNotLetItHang)
     EXPECT_TRUE(watch.opened());
 }
 
-// The markup of the fixtures: an image of the FIFO and bold text, in name, type and blurb. The
-// blurb's tag uses a line break where a space would go (the blurb loses its spaces).
+// The markup of the fixtures: an image of the FIFO and bold text, in name, type and blurb. Names
+// and types show as they come; the blurb shows with its tags removed (the image of it included).
 struct MarkedUp {
     explicit MarkedUp(const std::string& fifo)
             : name("<img src=\"" + fifo + "\"><b>红楼</b>梦"),
               type("<b>剧情</b><img src=\"" + fifo + "\">"),
-              blurb("<img\nsrc=\"" + fifo + "\"><i>简介</i>")
+              blurb("<img src=\"" + fifo + "\"><i>简介</i> &lt;b&gt;"), shownBlurb(blurbText(blurb))
     {}
     std::string name;
     std::string type;
     std::string blurb;
+    std::string shownBlurb;
 };
 
 class OutsideTextMainWindow : public ::testing::Test {
@@ -165,7 +167,7 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
     QTreeWidgetItem* row = f.超级列表框_列表->topLevelItem(0);
     EXPECT_EQ(row->text(0).toStdString(), text.name);
     EXPECT_EQ(row->text(1).toStdString(), text.type);
-    EXPECT_EQ(row->text(2).toStdString(), text.blurb);
+    EXPECT_EQ(row->text(2).toStdString(), text.shownBlurb);
     render(f.超级列表框_列表);
 
     // Opening the row shows the name and the blurb in the labels, and the name in the log.
@@ -177,7 +179,7 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
          {f.透明标签_标题, f.透明标签_简介, f.标签提示, f.标签_页数, f.标签_共有记录数})
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     EXPECT_EQ(f.透明标签_标题->text().toStdString(), text.name);
-    EXPECT_EQ(f.透明标签_简介->text().toStdString(), text.blurb);
+    EXPECT_EQ(f.透明标签_简介->text().toStdString(), text.shownBlurb);
     render(f.透明标签_标题);
     render(f.透明标签_简介);
     const std::string log = f.编辑框_状态->toPlainText().toStdString();
