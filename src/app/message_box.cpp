@@ -1,13 +1,18 @@
 #include "app/message_box.h"
 
+#include "util/window_title.h"
+
 #include <QMessageBox>
 
 int showMessageBox(const std::string& text, const std::string& caption, int style, QWidget* owner)
 {
     QMessageBox box(owner);
     box.setObjectName(QStringLiteral("messageBox"));
-    box.setWindowTitle(QString::fromStdString(caption.empty() ? std::string("信息：") : caption));
-    // The texts separate lines with "\r\n".
+    box.setWindowTitle(literalWindowTitle(
+        QString::fromStdString(caption.empty() ? std::string("信息：") : caption)));
+    // Texts may carry outside names (a series, a page): shown as written, never as markup. The
+    // texts separate lines with "\r\n".
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     switch (style & 0xF0) {
     case 0x10: box.setIcon(QMessageBox::Critical); break;

@@ -167,34 +167,48 @@ QString filePath()
 
 // The whole file; nothing when it does not exist. unreadable is set when it exists but cannot be
 // read, so that a writer never replaces a file it could not read with one holding a single key.
-std::optional<std::string> readFile(const QString& path, bool* unreadable = nullptr)
+std::optional<std::string> readFile(const QString& path, bool* unreadable = nullptr,
+                                    std::string* reason = nullptr)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (unreadable)
             *unreadable = file.exists();
+        if (reason)
+            *reason = file.errorString().toStdString();
         return std::nullopt;
     }
     const QByteArray bytes = file.readAll();
     if (unreadable)
         *unreadable = file.error() != QFileDevice::NoError;
+    if (reason)
+        *reason = file.errorString().toStdString();
     return bytes.toStdString();
 }
 
 // Replaces the file as a whole: the new content goes to a temporary file in the same folder,
 // which is flushed to disk and then renamed over the old file, so readers and a crash at any
 // moment see either the old or the new file.
-bool writeFileAtomically(const QString& path, const std::string& bytes)
+// Empty when the file was written, otherwise the system's reason.
+std::optional<std::string> writeFileWithReason(const QString& path, const std::string& bytes)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return file.errorString().toStdString();
     if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
         static_cast<qint64>(bytes.size())) {
+        std::string reason = file.errorString().toStdString();
         file.cancelWriting();
-        return false;
+        return reason;
     }
-    return file.commit();
+    if (!file.commit())
+        return file.errorString().toStdString();
+    return std::nullopt;
+}
+
+bool writeFileAtomically(const QString& path, const std::string& bytes)
+{
+    return !writeFileWithReason(path, bytes);
 }
 
 bool hasLineBreak(const std::string& text)
@@ -242,6 +256,12 @@ bool writeSetting(const std::string& section, const std::string& key, const std:
     return writeIniValue(settingsPath(), section, key, value);
 }
 
+SettingsWriteResult storeSetting(const std::string& section, const std::string& key,
+                                 const std::string& value)
+{
+    return storeIniValue(settingsPath(), section, key, value);
+}
+
 bool replaceFileAtomically(const std::string& path, const std::string& bytes)
 {
     std::lock_guard lock(storeMutex);
@@ -251,10 +271,20 @@ bool replaceFileAtomically(const std::string& path, const std::string& bytes)
 bool writeIniValue(const std::string& iniPath, const std::string& section, const std::string& key,
                    const std::string& value)
 {
+    return storeIniValue(iniPath, section, key, value).ok();
+}
+
+SettingsWriteResult storeIniValue(const std::string& iniPath, const std::string& section,
+                                  const std::string& key, const std::string& value)
+{
+    SettingsWriteResult result;
+    result.path = iniPath;
     if (trim(section).empty() || trim(key).empty() || hasLineBreak(section) || hasLineBreak(key) ||
         hasLineBreak(value) || key.find('=') != std::string::npos ||
-        section.find(']') != std::string::npos)
-        return false;
+        section.find(']') != std::string::npos) {
+        result.error = SettingsWriteError::InvalidText;
+        return result;
+    }
     const std::string gbSection = utf8ToGb18030(section);
     const std::string gbKey = utf8ToGb18030(key);
     const std::string keyLine = gbKey + "=" + utf8ToGb18030(value);
@@ -262,9 +292,13 @@ bool writeIniValue(const std::string& iniPath, const std::string& section, const
 
     std::lock_guard lock(storeMutex);
     bool unreadable = false;
-    std::string bytes = readFile(path, &unreadable).value_or(std::string());
-    if (unreadable)
-        return false;
+    std::string reason;
+    std::string bytes = readFile(path, &unreadable, &reason).value_or(std::string());
+    if (unreadable) {
+        result.error = SettingsWriteError::Unreadable;
+        result.detail = reason;
+        return result;
+    }
     const std::vector<Line> lines = splitLines(bytes);
     const Location where = locate(bytes, lines, gbSection, gbKey);
     if (where.key) {
@@ -283,7 +317,11 @@ bool writeIniValue(const std::string& iniPath, const std::string& section, const
             bytes += "\r\n";
         bytes += "[" + gbSection + "]\r\n" + keyLine + "\r\n";
     }
-    return writeFileAtomically(path, bytes);
+    if (auto failure = writeFileWithReason(path, bytes)) {
+        result.error = SettingsWriteError::CannotWrite;
+        result.detail = *failure;
+    }
+    return result;
 }
 
 const std::string& defaultSettingsText()

@@ -28,9 +28,29 @@ bool readFlag(const std::string& section, const std::string& key,
 // or the value holds a line break (which would break the file's lines); nothing is written then.
 bool writeSetting(const std::string& section, const std::string& key, const std::string& value);
 
+// Why a write of a settings file did not happen.
+enum class SettingsWriteError {
+    None,
+    InvalidText, // an empty section or key, or a name or value that would break the file's lines
+    Unreadable,  // the file exists but cannot be read, so it is not replaced
+    CannotWrite, // the new file could not be written or put in place
+};
+struct SettingsWriteResult {
+    SettingsWriteError error = SettingsWriteError::None;
+    std::string path;   // the file
+    std::string detail; // the system's reason, when it gave one
+    bool ok() const { return error == SettingsWriteError::None; }
+};
+
+// writeSetting, telling why a write failed.
+SettingsWriteResult storeSetting(const std::string& section, const std::string& key,
+                                 const std::string& value);
+
 // The same writer for any other INI file of the program (the export list): path is the file.
 bool writeIniValue(const std::string& iniPath, const std::string& section, const std::string& key,
                    const std::string& value);
+SettingsWriteResult storeIniValue(const std::string& iniPath, const std::string& section,
+                                  const std::string& key, const std::string& value);
 
 // Replaces the file at path with bytes atomically, under the store's lock. False on failure.
 bool replaceFileAtomically(const std::string& path, const std::string& bytes);

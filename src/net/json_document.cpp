@@ -10,7 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
-using Json = nlohmann::ordered_json;
+#include "net/json_object_map.h"
+
+// Objects keep their members in creation order and find them through a hash index, so reading
+// or building an object of n members costs time linear in n.
+using Json = nlohmann::basic_json<JsonObjectMap>;
 
 struct JsonEngine {
     Json root = Json::object();
@@ -335,26 +339,18 @@ std::int64_t utf16Length(const std::string& s)
     return n;
 }
 
-// Members are few and kept in creation order: a linear search, lengths compared first.
-bool sameName(const std::string& name, std::string_view key)
-{
-    return name.size() == key.size() && std::memcmp(name.data(), key.data(), key.size()) == 0;
-}
-
 Json* findMember(Json& object, std::string_view key)
 {
-    for (auto& member : object.get_ref<Json::object_t&>())
-        if (sameName(member.first, key))
-            return &member.second;
-    return nullptr;
+    auto& members = object.get_ref<Json::object_t&>();
+    auto it = members.find(key);
+    return it == members.end() ? nullptr : &it->second;
 }
 
 const Json* findMember(const Json& object, std::string_view key)
 {
-    for (const auto& member : object.get_ref<const Json::object_t&>())
-        if (sameName(member.first, key))
-            return &member.second;
-    return nullptr;
+    const auto& members = object.get_ref<const Json::object_t&>();
+    auto it = members.find(key);
+    return it == members.end() ? nullptr : &it->second;
 }
 
 // One step of a read; "length" of an array or text is made up in scratch.
@@ -433,11 +429,7 @@ bool assign(JsonEngine& e, const Segments& segs, Json v)
         return false;
     const Segment& last = segs.back();
     if (parent->is_object()) {
-        if (Json* existing = findMember(*parent, last.key)) {
-            *existing = std::move(v);
-        } else {
-            parent->get_ref<Json::object_t&>().emplace_back(last.key, std::move(v));
-        }
+        parent->get_ref<Json::object_t&>()[last.key] = std::move(v);
         return true;
     }
     if (parent->is_array() && last.index >= 0) {
@@ -1024,7 +1016,7 @@ bool extend(Json& target, const Json& source)
     auto merge = [&target](const std::string& key, const Json& value) {
         Json* existing = findMember(target, key);
         if (!existing) {
-            target.get_ref<Json::object_t&>().emplace_back(key, value);
+            target.get_ref<Json::object_t&>().emplace(key, Json(value));
             return true;
         }
         if (existing->is_string() || existing->is_boolean()) {
@@ -1359,12 +1351,7 @@ bool JsonDocument::remove(const std::string& path)
         return false;
     const Segment& last = segs.back();
     if (parent->is_object()) {
-        auto& obj = parent->get_ref<Json::object_t&>();
-        for (auto it = obj.begin(); it != obj.end(); ++it)
-            if (sameName(it->first, last.key)) {
-                obj.erase(it);
-                break;
-            }
+        parent->get_ref<Json::object_t&>().erase(last.key);
         return true;
     }
     if (parent->is_array() && last.index >= 0) {

@@ -45,15 +45,45 @@ std::uint64_t drawTicket()
     return g_nextTicket++;
 }
 
+std::string failureText(const SettingsWriteResult& result)
+{
+    std::string text;
+    switch (result.error) {
+    case SettingsWriteError::None: break;
+    case SettingsWriteError::InvalidText: text = "内容无法写入设置文件"; break;
+    case SettingsWriteError::Unreadable: text = "无法读取 " + result.path; break;
+    case SettingsWriteError::CannotWrite: text = "无法写入 " + result.path; break;
+    }
+    if (!result.detail.empty())
+        text += " (" + result.detail + ")";
+    return text;
+}
+
+// Writes the history with entry to the settings file and, once it is there, makes it the memory
+// copy. A damaged history in the way is kept aside first, so that nothing is lost unseen.
+void writeHistory(const HistoryEntry& entry)
+{
+    const std::string previous = historyText();
+    const std::optional<std::string> text = historyWithEntry(previous, entry);
+    if (!text)
+        return;
+    SettingsWriteResult result;
+    if (isDamagedHistory(previous))
+        result = storeSetting(kHistorySection, kDamagedHistoryKey, previous);
+    if (result.ok())
+        result = storeSetting(kHistorySection, kHistoryKey, *text);
+    if (!result.ok()) {
+        logStatus("观看历史保存失败: " + failureText(result));
+        return;
+    }
+    setHistoryText(*text);
+}
+
 void saveInTurn(std::uint64_t ticket, const HistoryEntry& entry)
 {
     std::unique_lock<std::mutex> hold(g_saveLock);
     g_saveTurn.wait(hold, [ticket] { return g_serving == ticket; });
-    const std::optional<std::string> text = historyWithEntry(historyText(), entry);
-    if (text) {
-        writeSetting("观看历史", "数据", *text);
-        setHistoryText(*text);
-    }
+    writeHistory(entry);
     ++g_serving;
     g_saveTurn.notify_all();
 }
@@ -91,6 +121,15 @@ int positionAt(const JsonDocument& doc, int i)
 }
 
 } // namespace
+
+bool isDamagedHistory(const std::string& history)
+{
+    if (history.find_first_not_of(" \t\r\n") == std::string::npos)
+        return false;
+    JsonDocument doc;
+    doc.parse(history);
+    return doc.typeOf("data") != 5;
+}
 
 std::optional<std::string> historyWithEntry(const std::string& history, const HistoryEntry& entry)
 {

@@ -25,12 +25,24 @@ inline constexpr int kHistoryLimit = 100;
 // appended. A history that does not parse starts a new list. nullopt when entry.name is empty.
 std::optional<std::string> historyWithEntry(const std::string& history, const HistoryEntry& entry);
 
+// Whether history holds something that does not read as a history (an object whose "data" is a
+// list): a damaged or cut text, or another value. The empty or blank text does not count.
+bool isDamagedHistory(const std::string& history);
+
+// Where a save keeps a damaged stored history before it writes a new one over it: the key
+// "数据.bak" beside "数据" in section 观看历史.
+inline constexpr const char* kHistorySection = "观看历史";
+inline constexpr const char* kHistoryKey = "数据";
+inline constexpr const char* kDamagedHistoryKey = "数据.bak";
+
 // The stored position ("秒") of the entry named name in history, when its URL is url (any URL when
 // url is empty); 0 when there is no such entry or it has no position.
 int storedPosition(const std::string& history, const std::string& name, const std::string& url = {});
 
 // Saves entry: applies it to the latest historyText(), writes the result to the settings file and
-// makes it the new historyText(). Saves run one at a time and in the order they were started
+// makes it the new historyText(). A damaged historyText() (isDamagedHistory) is first kept under
+// kDamagedHistoryKey. A write that fails leaves historyText() as it was and logs
+// "观看历史保存失败: " with the reason. Saves run one at a time and in the order they were started
 // (startHistorySave included), so none loses another's entry and an older position never
 // overwrites a newer one. Any thread.
 void saveHistory(const HistoryEntry& entry);

@@ -11,6 +11,7 @@
 #include "playback/player_endpoints.h"
 #include "playback/watch_position.h"
 #include "playback/web_view_bridge.h"
+#include "util/window_title.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -417,7 +418,7 @@ void showTitle(const std::string& title)
     if (PlayerForm* player = playerForm()) {
         player->标签_剧集->setText(QString::fromStdString("正在播放: " + title));
         if (g_mainForm != nullptr)
-            player->window->setWindowTitle(g_mainForm->透明标签_标题->text());
+            player->window->setWindowTitle(literalWindowTitle(g_mainForm->透明标签_标题->text()));
     }
     logStatus("正在播放: " + title);
 }

@@ -5,6 +5,7 @@
 #include "playback/web_view_bridge.h"
 #include "ui/fonts.h"
 #include "util/gui_call.h"
+#include "util/window_title.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -170,7 +171,7 @@ public:
     }
     void setCaption(const std::string& caption) override
     {
-        write([caption](DownloadWindow& w) { w.setWindowTitle(qs(caption)); });
+        write([caption](DownloadWindow& w) { w.setWindowTitle(literalWindowTitle(qs(caption))); });
     }
     void setDeleteSegmentsChecked(bool checked) override
     {
@@ -330,6 +331,8 @@ void DownloadWindow::createComponents()
     标签1 = new QLabel(QString::fromUtf8("注: 下载会非常耗时,请耐心等待,可导出列表到别的软件下载．\n"
                                          "     可双击列表 复制单条地址 (在未勾选<下完删TS>时,可用<重新合并>TS成MP4)"),
                        this);
+    // Its "<下完删TS>" is text, not a tag.
+    标签1->setTextFormat(Qt::PlainText);
     标签1->setObjectName(QStringLiteral("标签1"));
     标签1->setGeometry(7, 446, 441, 35);
     标签1->setFont(yaheiFont(12));

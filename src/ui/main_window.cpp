@@ -46,6 +46,7 @@ public:
     PictureLabel(const QString& text, const QString& picture, QWidget* parent)
         : QLabel(text, parent), picture_(picture)
     {
+        setTextFormat(Qt::PlainText);
     }
 
 protected:
@@ -96,6 +97,8 @@ QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometr
               const QColor& colour)
 {
     auto* widget = named(new QLabel(QString::fromUtf8(text), parent), name, geometry);
+    // Titles, blurbs and notices come from catalogue servers: shown as written, never as markup.
+    widget->setTextFormat(Qt::PlainText);
     widget->setFont(font);
     setTextColour(widget, colour);
     return widget;
@@ -200,6 +203,7 @@ void MainWindow::createComponents()
     // Seconds bar: a bar picture slid inside a clipping frame.
     f.外形框_进度 = frame(this, "外形框_进度", {104, 28, 328, 10});
     f.进度条 = named(new QLabel(f.外形框_进度), "进度条", {-249, 0, 330, 6});
+    f.进度条->setTextFormat(Qt::PlainText);
     f.进度条->setPixmap(QPixmap(QStringLiteral(":/pictures/seconds_bar.png")));
     f.进度条->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -245,6 +249,7 @@ void MainWindow::createComponents()
     f.超级按钮_搜索 = button(f.外形框_列表, "超级按钮_搜索", "搜索", {120, 0, 40, 30},
                            yaheiFont(14));
     f.图片框_封面 = named(new QLabel(f.外形框_列表), "图片框_封面", {-2, 40, 160, 233});
+    f.图片框_封面->setTextFormat(Qt::PlainText);
     f.图片框_封面->setPixmap(QPixmap(QStringLiteral(":/pictures/cover.png")));
     f.图片框_封面->setScaledContents(true);
     f.超级按钮_下载 = button(f.外形框_列表, "超级按钮_下载", "下载此剧", {-1, 280, 160, 41}, normal);

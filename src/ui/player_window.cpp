@@ -137,10 +137,13 @@ void PlayerWindow::createComponents()
 
     // The episode label leaves room at its right end for the opening box and its caption.
     f.标签_剧集 = named(new QLabel(QStringLiteral("正在播放:"), bar), "标签_剧集", {15, 2, 270, 24});
+    // It shows the page's title: as written, never as markup.
+    f.标签_剧集->setTextFormat(Qt::PlainText);
     f.标签_剧集->setFont(defaultFont());
     setColours(f.标签_剧集, kLightText, kBarColour);
 
     f.标签_片头 = named(new QLabel(QStringLiteral("片头"), bar), "标签_片头", {288, 4, 30, 20});
+    f.标签_片头->setTextFormat(Qt::PlainText);
     f.标签_片头->setFont(defaultFont());
     f.标签_片头->setAlignment(Qt::AlignCenter);
     setColours(f.标签_片头, kOptionText, kBarColour);
@@ -151,6 +154,7 @@ void PlayerWindow::createComponents()
     f.选择框_连播 = optionBox(bar, "选择框_连播", "连播跳转", {400, 2, 69, 24});
 
     f.标签_跳转 = named(new QLabel(QStringLiteral("0"), bar), "标签_跳转", {469, 4, 35, 20});
+    f.标签_跳转->setTextFormat(Qt::PlainText);
     f.标签_跳转->setFont(defaultFont());
     f.标签_跳转->setAlignment(Qt::AlignCenter);
     setColours(f.标签_跳转, kLightText, QColor(54, 54, 58));

@@ -24,6 +24,7 @@ void centreOnScreen(QWidget* window)
 QLabel* pictureBox(QWidget* parent, const char* name, const QString& picture, QRect geometry)
 {
     auto* box = new QLabel(parent);
+    box->setTextFormat(Qt::PlainText);
     box->setObjectName(QString::fromUtf8(name));
     box->setGeometry(geometry);
     box->setPixmap(QPixmap(picture));
@@ -35,6 +36,7 @@ QLabel* pictureBox(QWidget* parent, const char* name, const QString& picture, QR
 QLabel* headingLabel(QWidget* parent, const char* name, const char* text, QRect geometry)
 {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setTextFormat(Qt::PlainText);
     label->setObjectName(QString::fromUtf8(name));
     label->setGeometry(geometry);
     label->setFont(yaheiFont(20, true));

@@ -513,6 +513,76 @@ TEST(JsonDocumentArrays, RemoveAtAndRemove) {
   EXPECT_EQ(doc.text(), R"({"data":[null,2],"o":{"b":2},"s":"t"})");
 }
 
+// A repeated member name keeps its first place and takes the last value, in a small object and
+// in one wide enough to be looked up through an index.
+TEST(JsonDocumentObjects, RepeatedNamesKeepTheFirstPlaceAndTheLastValue) {
+  EXPECT_EQ(parsed(R"({"a":1,"b":2,"a":{"x":3}})").text(), R"({"a":{"x":3},"b":2})");
+  std::string wide = "{";
+  std::string expected = "{";
+  for (int i = 0; i < 100; ++i) {
+    const std::string member = "\"m" + std::to_string(i) + "\":" + std::to_string(i);
+    wide += member + ",";
+    expected += (i == 3 ? std::string("\"m3\":\"again\"") : member) + (i < 99 ? "," : "}");
+  }
+  wide += R"("m3":"again"})";
+  JsonDocument doc = parsed(wide);
+  EXPECT_EQ(doc.text(), expected);
+  EXPECT_EQ(doc.getText("m3"), "again");
+  EXPECT_EQ(doc.getText("m99"), "99");
+}
+
+// An object of 80,000 members: every member is found with its value, the members keep their
+// order, and removing, replacing, adding and merging members keep every other one findable.
+TEST(JsonDocumentObjects, AWideObjectFindsEveryMemberAndKeepsItsOrder) {
+  constexpr int n = 80000;
+  auto value = [](int i) {
+    return i % 2 == 0 ? std::to_string(i) : "\"v" + std::to_string(i) + "\"";
+  };
+  std::string text = "{";
+  for (int i = 0; i < n; ++i)
+    text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":" + value(i);
+  text += "}";
+  JsonDocument doc;
+  ASSERT_TRUE(doc.parse(text));
+  EXPECT_EQ(doc.text(), text);
+  std::vector<std::string> names;
+  ASSERT_EQ(doc.keys(names, ""), n);
+  int wrong = 0;
+  for (int i = 0; i < n; ++i) {
+    const std::string name = "k" + std::to_string(i);
+    wrong += names[i] != name;
+    wrong += doc.getText(name) != (i % 2 == 0 ? std::to_string(i) : "v" + std::to_string(i));
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(doc.getText("k80000"), "");
+  EXPECT_FALSE(doc.exists("k-1"));
+
+  ASSERT_TRUE(doc.remove("k100"));
+  EXPECT_FALSE(doc.exists("k100"));
+  ASSERT_TRUE(doc.set("k7", "seven"));
+  ASSERT_TRUE(doc.set("k100", "back"));
+  EXPECT_FALSE(doc.set("", R"({"k0":"zero"})", true));  // a number member is not merged over
+  ASSERT_TRUE(doc.set("", R"({"k1":"one","new":{"a":1}})", true));
+  wrong = 0;
+  for (int i = 101; i < n; ++i)
+    wrong += doc.getText("k" + std::to_string(i)) != (i % 2 == 0 ? std::to_string(i) : "v" + std::to_string(i));
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(doc.getText("k99"), "v99");
+  EXPECT_EQ(doc.getText("k7"), "seven");
+  EXPECT_EQ(doc.getText("k0"), "0");
+  EXPECT_EQ(doc.getText("k1"), "one");
+  EXPECT_EQ(doc.getText("new.a"), "1");
+  ASSERT_EQ(doc.keys(names, ""), n + 1);
+  EXPECT_EQ(names[99], "k99");
+  EXPECT_EQ(names[100], "k101");
+  EXPECT_EQ(names[n - 1], "k100");
+  EXPECT_EQ(names[n], "new");
+  const std::string out = doc.text();
+  EXPECT_EQ(out.substr(0, 23), R"({"k0":0,"k1":"one","k2")");
+  const std::string tail = R"(,"k79999":"v79999","k100":"back","new":{"a":1}})";
+  EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+}
+
 TEST(JsonDocumentLifecycle, ClonesShareDestroyEmptiesParseAndResetStartOver) {
   JsonDocument doc = parsed(R"({"a":1})");
   JsonDocument twin = doc.clone();
