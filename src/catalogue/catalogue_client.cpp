@@ -72,6 +72,7 @@ QTreeWidgetItem* makeRow(const CatalogueItem& item)
     row->setText(2, q(item.blurb));
     row->setText(3, q(item.cover));
     row->setText(4, q(item.playText));
+    row->setData(4, kPlayFromRole, q(item.playFrom));
     row->setText(5, q(item.historyUrl));
     row->setText(6, q(item.historyM3u8));
     return row;
@@ -260,6 +261,7 @@ CataloguePage readCataloguePage(const std::string& body)
         row.typeName = doc.getText(item + "['type_name']");
         row.blurb = blurbText(doc.getText(item + "['vod_blurb']"));
         row.playText = doc.getText(item + "['vod_play_url']");
+        row.playFrom = doc.getText(item + "['vod_play_from']");
         if (row.playText.empty())
             row.typeName = "已下架";
         row.cover = doc.getText(item + "['vod_pic']");
