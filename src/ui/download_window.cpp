@@ -382,11 +382,11 @@ DownloadSettings DownloadWindow::settings() const
     return settingsSource_ ? settingsSource_() : currentDownloadSettings();
 }
 
-void DownloadWindow::openFor(const std::string& title, std::vector<std::string> fields)
+void DownloadWindow::openFor(const std::string& title, std::vector<std::string> addresses)
 {
     title_ = title;
     folder_ = sanitizeFolderName(title);
-    openDownloadList(view_, title, std::move(fields));
+    openDownloadList(view_, title, std::move(addresses));
 }
 
 bool DownloadWindow::runIsGoing() const
@@ -528,5 +528,5 @@ void openDownloadWindow(MainForm& form)
         g_openWindow = window;
     }
     bringForward(window);
-    window->openFor(title, episodeFields());
+    window->openFor(title, downloadAddresses(openSeries()->episodes));
 }
