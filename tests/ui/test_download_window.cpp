@@ -339,7 +339,7 @@ TEST_F(DownloadWindowTest, AnExportThatCannotBeWrittenSaysSo)
 
 TEST_F(DownloadWindowTest, DoubleClickCopiesTheRowAddress)
 {
-    openAndFill("剧", {"http://h/1.m3u8", "http://h/第2集.m3u8"});
+    openAndFill("剧", {"http://h/1.m3u8", "http://h/第2集.m3u8", ""});
     QApplication::clipboard()->setText(QStringLiteral("before"));
     QString shown;
     QTimer answerer;
@@ -363,6 +363,15 @@ TEST_F(DownloadWindowTest, DoubleClickCopiesTheRowAddress)
     auto s = status();
     ASSERT_EQ(s.size(), 4u);
     EXPECT_EQ(s.front(), "已复制"); // on top of the older lines
+
+    // An episode without a playlist has nothing to copy: no message, the clipboard kept.
+    shown.clear();
+    const QRect empty = list->visualItemRect(row(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, empty.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, empty.center());
+    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "http://h/第2集.m3u8");
+    EXPECT_EQ(status().front(), "无m3u8地址");
 }
 
 TEST_F(DownloadWindowTest, LogsAndCellsWrittenFromManyThreadsLoseNothing)
