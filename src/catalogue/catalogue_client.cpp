@@ -86,6 +86,7 @@ QTreeWidgetItem* makeRow(const CatalogueItem& item)
     row->setText(2, q(item.blurb));
     row->setText(3, q(item.cover));
     row->setText(4, q(item.playText));
+    row->setData(4, kPlayFromRole, q(item.playFrom));
     row->setText(5, q(item.historyUrl));
     row->setText(6, q(item.historyM3u8));
     return row;
@@ -320,6 +321,7 @@ CataloguePage readCataloguePage(const std::string& body, const std::string& page
         row.blurb =
             blurbText(doc.getText(item + "['vod_blurb']"), doc.getText(item + "['vod_content']"));
         row.playText = doc.getText(item + "['vod_play_url']");
+        row.playFrom = doc.getText(item + "['vod_play_from']");
         if (row.playText.empty())
             row.typeName = "已下架";
         row.cover = resolveCoverUrl(doc.getText(item + "['vod_pic']"), pageUrl);

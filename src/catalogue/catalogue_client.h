@@ -3,6 +3,8 @@
 
 #include "catalogue/catalogue_text.h"
 
+#include <QtCore/qnamespace.h>
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -32,7 +34,13 @@ struct CatalogueItem {
     std::string playText;    // 全剧地址 (empty for a "已下架" row and for history rows)
     std::string historyUrl;  // 历史URL (history rows only)
     std::string historyM3u8; // 历史m3u8 (history rows only)
+    // vod_play_from: the names of the play sources, "$$$" between them, in the order of the play
+    // text's sources. Kept on the row's 全剧地址 cell under kPlayFromRole.
+    std::string playFrom{};
 };
+
+// The item data role of the 全剧地址 cell that holds CatalogueItem::playFrom.
+inline constexpr int kPlayFromRole = Qt::UserRole + 1;
 
 // The request URL of one page, or the empty text for a mode that names no listing by itself (0,
 // below -2, a grid label, which needs the route's types). The keyword is sent percent-encoded as a

@@ -831,7 +831,12 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
     const std::string seriesPath = settings.downloadRoot + sep + series;
     const int rows = view.rowCount();
     for (int r = 0; r < rows; ++r) {
-        if (view.rowChecked(r)) {
+        // A row without a playlist (its state cell says so) has nothing to fetch.
+        if (view.rowChecked(r) && view.cellText(r, kColumnAddress).empty()) {
+            view.appendLog("第 " + std::to_string(textToInt(view.cellText(r, kColumnEpisode))) +
+                               " 集没有m3u8地址, 跳过",
+                           kStatusLog);
+        } else if (view.rowChecked(r)) {
             const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
             view.appendLog("正在执行第 " + episode + " 集", kStatusLog);
             const std::string folder = seriesPath + sep + episode;

@@ -26,24 +26,22 @@ std::string seriesPath(const DownloadSettings& settings)
 } // namespace
 
 void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string& title,
-                      std::vector<std::string> fields)
+                      std::vector<std::string> addresses)
 {
     view->setCaption("下载 " + title);
     setSeriesFolder(seriesFolderBaseName(title));
     view->setDeleteSegmentsChecked(readFlag(kSettingsSection, kDeleteSegmentsKey, std::string("真")));
-    startDownloadListFill(std::move(view), std::move(fields));
+    startDownloadListFill(std::move(view), std::move(addresses));
 }
 
-void fillDownloadList(DownloadListView& view, const std::vector<std::string>& fields)
+void fillDownloadList(DownloadListView& view, const std::vector<std::string>& addresses)
 {
     // No run may start on a half-filled list whose ticks the fill is about to reset.
     view.setRunControlsEnabled(false);
     view.clearRows();
     int k = 0;
-    for (const auto& field : fields) {
-        if (field.find(".m3u8") == std::string::npos)
-            continue;
-        view.addRow(std::to_string(k + 1), field, "待命");
+    for (const auto& address : addresses) {
+        view.addRow(std::to_string(k + 1), address, address.empty() ? kNoPlaylistStatus : "待命");
         ++k;
     }
     tickAllRows(view);
@@ -54,10 +52,13 @@ void fillDownloadList(DownloadListView& view, const std::vector<std::string>& fi
     view.setRunControlsEnabled(true);
 }
 
-void startDownloadListFill(std::shared_ptr<DownloadListView> view, std::vector<std::string> fields)
+void startDownloadListFill(std::shared_ptr<DownloadListView> view,
+                           std::vector<std::string> addresses)
 {
     // Fill thread: builds the rows through the view's queued writes; never joined.
-    std::thread([view = std::move(view), fields = std::move(fields)] { fillDownloadList(*view, fields); }).detach();
+    std::thread([view = std::move(view), addresses = std::move(addresses)] {
+        fillDownloadList(*view, addresses);
+    }).detach();
 }
 
 void tickAllRows(DownloadView& view)
@@ -123,6 +124,9 @@ void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
         if (!view.rowChecked(r))
             continue;
         const std::string address = view.cellText(r, kColumnAddress);
+        // An episode without a playlist has nothing another program could fetch.
+        if (address.empty())
+            continue;
         document.append(view.cellText(r, kColumnEpisode), "['集']");
         document.append(address, "['地址']");
         addresses += address + "\r\n";
@@ -143,6 +147,10 @@ void copyRowAddress(DownloadListView& view, QWidget* owner)
     if (row < 0)
         return;
     const std::string address = view.cellText(row, kColumnAddress);
+    if (address.empty()) {
+        view.appendLog(kNoPlaylistStatus, kStatusLog);
+        return;
+    }
     if (QClipboard* clipboard = QGuiApplication::clipboard())
         clipboard->setText(QString::fromStdString(address));
     showMessageBox("已复制", "", kMessageOk, owner);

@@ -30,15 +30,20 @@ public:
 };
 
 // The window has opened for the series titled title: caption, series folder, the 删TS box, then
-// the list filled from fields on a background thread.
+// the list filled from addresses on a background thread.
 void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string& title,
-                      std::vector<std::string> fields);
+                      std::vector<std::string> addresses);
 
-// Fills the list with every field holding ".m3u8" (numbered from 1), then ticks all and inverts,
-// so every row ends unticked. Runs on the calling thread.
-void fillDownloadList(DownloadListView& view, const std::vector<std::string>& fields);
+// The state cell of an episode that has no HLS playlist to download.
+inline constexpr const char* kNoPlaylistStatus = "无m3u8地址";
+
+// Fills the list with one row per episode (numbered from 1): addresses[k] is episode k+1's
+// playlist, "待命", or empty for an episode that has none, kNoPlaylistStatus. Then ticks all and
+// inverts, so every row ends unticked. Runs on the calling thread.
+void fillDownloadList(DownloadListView& view, const std::vector<std::string>& addresses);
 // fillDownloadList on a new detached thread.
-void startDownloadListFill(std::shared_ptr<DownloadListView> view, std::vector<std::string> fields);
+void startDownloadListFill(std::shared_ptr<DownloadListView> view,
+                           std::vector<std::string> addresses);
 
 // 超级按钮_全选 and 超级按钮_反选.
 void tickAllRows(DownloadView& view);
@@ -56,9 +61,9 @@ bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSett
 // The two export files in the series folder.
 inline constexpr const char* kExportIniName = "m3u8列表.ini";
 inline constexpr const char* kExportTextName = "m3u8列表.txt";
-// 超级按钮_导出: the ticked rows' 集数 and 地址 into "m3u8列表.ini" (section 集数详情, key 集数, a
-// JSON text) and their addresses into "m3u8列表.txt", both GB18030, in the series folder under
-// settings.downloadRoot.
+// 超级按钮_导出: the ticked rows' (those with an address) 集数 and 地址 into "m3u8列表.ini"
+// (section 集数详情, key 集数, a JSON text) and their addresses into "m3u8列表.txt", both GB18030,
+// in the series folder under settings.downloadRoot.
 void exportTickedRows(DownloadView& view, const DownloadSettings& settings);
 
 // Double-click on the list: the current row's address on the clipboard, the message "已复制"

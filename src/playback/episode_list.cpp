@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "app/status_log.h"
+#include "catalogue/catalogue_client.h"
 #include "net/http_request.h"
 #include "util/gui_call.h"
 
@@ -56,34 +57,6 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
     }
 }
 
-struct SourceEntry {
-    std::string label;
-    std::string address;
-};
-
-// The episodes of one play source: "label$address" pieces separated by "#", empty ones dropped.
-std::vector<SourceEntry> sourceEntries(const std::string& source)
-{
-    std::vector<SourceEntry> entries;
-    for (const std::string& piece : split(source, "#")) {
-        if (piece.empty())
-            continue;
-        SourceEntry entry;
-        const std::size_t dollar = piece.find('$');
-        if (dollar == std::string::npos) {
-            entry.label = std::to_string(entries.size() + 1);
-            entry.address = piece;
-        } else {
-            entry.label = piece.substr(0, dollar);
-            entry.address = piece.substr(dollar + 1);
-            replaceAll(entry.label, "第", "");
-            replaceAll(entry.label, "集", "");
-        }
-        entries.push_back(std::move(entry));
-    }
-    return entries;
-}
-
 SeriesRowHooks hooks()
 {
     std::lock_guard<std::mutex> lock(g_hooksLock);
@@ -105,32 +78,6 @@ TextList splitPlayText(const std::string& playText)
         if (!piece.empty())
             fields.push_back(std::move(piece));
     return fields;
-}
-
-std::vector<Episode> pairEpisodes(const std::string& playText)
-{
-    std::string text = playText;
-    replaceAll(text, "\\/", "/");
-    std::vector<std::vector<SourceEntry>> sources;
-    for (const std::string& source : split(text, "$$$")) {
-        std::vector<SourceEntry> entries = sourceEntries(source);
-        if (!entries.empty())
-            sources.push_back(std::move(entries));
-    }
-    std::vector<Episode> episodes;
-    if (sources.empty())
-        return episodes;
-    const std::vector<SourceEntry>& first = sources[0];
-    const std::vector<SourceEntry>* second = sources.size() > 1 ? &sources[1] : nullptr;
-    episodes.reserve(first.size());
-    for (std::size_t k = 0; k < first.size(); ++k) {
-        Episode episode;
-        episode.label = first[k].label;
-        episode.url = first[k].address;
-        episode.m3u8 = second != nullptr && k < second->size() ? (*second)[k].address : episode.url;
-        episodes.push_back(std::move(episode));
-    }
-    return episodes;
 }
 
 std::shared_ptr<const OpenSeries> openSeries()
@@ -246,6 +193,7 @@ void openSeriesRow(MainForm& form)
     const std::string blurb = row->text(2).toStdString();
     const std::string cover = row->text(3).toStdString();
     const std::string playText = row->text(4).toStdString();
+    const std::string playFrom = row->data(4, kPlayFromRole).toString().toStdString();
     const std::string historyUrl = row->text(5).toStdString();
     const std::string historyM3u8 = row->text(6).toStdString();
 
@@ -259,7 +207,7 @@ void openSeriesRow(MainForm& form)
     startCoverFetch(form, cover);
     OpenSeries series;
     series.episodeFields = splitPlayText(playText);
-    series.episodes = pairEpisodes(playText);
+    series.episodes = selectEpisodes(playFrom, playText);
     const std::vector<Episode> episodes = series.episodes;
     publishOpenSeries(std::move(series));
     if (!fillEpisodeGrid(form, episodes))

@@ -7,26 +7,13 @@
 #include <vector>
 
 #include "playback/play_list.h"
+#include "playback/play_sources.h"
 
 struct MainForm;
-
-// One playable entry: the label without "第" and "集", its address in the first play source and
-// the address at the same position of the second source (its own address when there is none).
-struct Episode {
-    std::string label;
-    std::string url;
-    std::string m3u8;
-};
 
 // The play text rewritten and split into its non-empty fields: "$" -> "#", "###" -> "#",
 // "\/" -> "/", "第" and "集" removed, split at "#".
 TextList splitPlayText(const std::string& playText);
-
-// The episodes of a play text, paired by its structure: sources separated by "$$$", episodes by
-// "#", label and address by "$". Episode k takes label and url from the first source and m3u8
-// from position k of the second source, or its own url when that source has no position k. A
-// piece without "$" is an address whose label is its episode number.
-std::vector<Episode> pairEpisodes(const std::string& playText);
 
 // The open series: episodeFields (the flat field list the download window reads) and the episodes
 // the grid and the play list are made of. Replaced as a whole when a series row is opened.

@@ -316,18 +316,17 @@ bool startResume(MainForm& form)
     logStatus("正在自动续播上次视频");
     const std::string endpoint = playerPageEndpoint();
     if (osVersion() < kOsVersionWithBrowser) {
-        openInDefaultBrowser(endpoint + m3u8);
+        openInDefaultBrowser(m3u8.empty() ? url : endpoint + m3u8);
         return true;
     }
     PlayerServices& services = playerServices();
     if (!services.hasBrowserRuntime || services.hasBrowserRuntime() == 0) {
         form.透明标签_简介->setText(QStringLiteral("未安装 webview2组件 , 将以默认浏览器方式打开"));
-        openInDefaultBrowser(url.find("index.m3u8") != std::string::npos ? endpoint + m3u8 : url);
+        openInDefaultBrowser(playsOnPlayerPage(url) && !m3u8.empty() ? endpoint + m3u8 : url);
         return true;
     }
     // Entries saved by older versions may already carry the prefix: it is put in front once.
-    const std::string current =
-        url.find("index.m3u8") != std::string::npos ? endpoint + episodeAddress(url) : url;
+    const std::string current = playsOnPlayerPage(url) ? endpoint + episodeAddress(url) : url;
     // The resumed episode becomes the playing one as a whole, so that the position saves made
     // while it plays record it under its own series, label and addresses.
     playbackState.setEpisode({current, m3u8, label});

@@ -39,6 +39,10 @@ void buildPlayList(MainForm& form)
     TextList entries;
     entries.reserve(series->episodes.size() * 3);
     for (const Episode& episode : series->episodes) {
+        // An episode the play source does not have cannot be moved on to; the next one that it
+        // has follows instead.
+        if (episode.url.empty())
+            continue;
         entries.push_back(episode.label);
         entries.push_back(episode.url);
         entries.push_back(episode.m3u8);

@@ -16,7 +16,7 @@ using TextList = std::vector<std::string>;
 std::shared_ptr<const TextList> playList();
 void publishPlayList(TextList entries);
 
-// Rebuilds the play list from the open series' episodes, then logs
+// Rebuilds the play list from the open series' episodes that have a play address, then logs
 // "获取 " + 透明标签_标题 + " 播放列表成功". Runs on the calling (worker) thread.
 void buildPlayList(MainForm& form);
 

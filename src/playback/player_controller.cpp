@@ -215,7 +215,7 @@ void jumpToNextEpisode()
         setPending(PendingAction::Starting);
         PlayingEpisode next{(*list)[i + 3], (*list)[i + 4], (*list)[i + 2]};
         logStatus("跳转下一集 " + next.currentLabel + " / " + std::to_string(n / 3));
-        if (contains(next.currentUrl, "index.m3u8"))
+        if (playsOnPlayerPage(next.currentUrl))
             next.currentUrl = altPlayerEndpoint() + next.currentUrl;
         const std::string url = next.currentUrl;
         playbackState.setEpisode(std::move(next));
@@ -291,6 +291,11 @@ void playEpisodeCell(MainForm& form)
         return;
     PlayingEpisode episode{cellText(grid, row, column + 1), cellText(grid, row, column + 2),
                            cellText(grid, row, column)};
+    // An episode that only another source lists: nothing is started or recorded for it.
+    if (episode.currentUrl.empty()) {
+        logStatus("第 " + episode.currentLabel + " 集没有可播放的地址");
+        return;
+    }
     playbackState.setEpisode(episode);
     setPending(PendingAction::Starting);
     form.编辑框_状态->clear();
@@ -298,19 +303,22 @@ void playEpisodeCell(MainForm& form)
     startPlayListBuild(form);
     logStatus("开始准备播放第 " + episode.currentLabel + " 集");
 
+    // An episode without a stream address (a series with no HLS source) is opened as it is.
     if (osVersion() < kOsVersionWithBrowser) {
-        openInDefaultBrowser(playerPageEndpoint() + episode.currentM3u8);
+        openInDefaultBrowser(episode.currentM3u8.empty()
+                                 ? episode.currentUrl
+                                 : playerPageEndpoint() + episode.currentM3u8);
         return;
     }
     if (!g_services.hasBrowserRuntime || g_services.hasBrowserRuntime() == 0) {
         form.透明标签_简介->setText(QStringLiteral("未安装 webview2组件 , 将以默认浏览器方式打开"));
-        if (contains(episode.currentUrl, "index.m3u8"))
+        if (playsOnPlayerPage(episode.currentUrl) && !episode.currentM3u8.empty())
             openInDefaultBrowser(playerPageEndpoint() + episode.currentM3u8);
         else
             openInDefaultBrowser(episode.currentUrl);
         return;
     }
-    if (contains(episode.currentUrl, "index.m3u8")) {
+    if (playsOnPlayerPage(episode.currentUrl)) {
         episode.currentUrl = playerPageEndpoint() + episode.currentUrl;
         playbackState.setCurrentUrl(episode.currentUrl);
     }
@@ -338,8 +346,16 @@ void watchPageStart()
 
     while (stillWanted() && clock.elapsed() < kStartLimitMs) {
         if (contains(bridge.elementText(kRemovedNoticeSelector, 1), kRemovedNoticeText)) {
-            if (generation == g_watchGeneration)
-                navigateTo(playerPageEndpoint() + playbackState.episode().currentM3u8);
+            // The stream address on the player page instead, unless that is the page showing
+            // the notice (or there is none): loading it again would only show it again.
+            const PlayingEpisode playing = playbackState.episode();
+            const std::string alternative = playerPageEndpoint() + playing.currentM3u8;
+            if (generation == g_watchGeneration) {
+                if (!playing.currentM3u8.empty() && alternative != playing.currentUrl)
+                    navigateTo(alternative);
+                else
+                    logStatus(std::string(kRemovedNoticeText) + ", 没有其他播放地址");
+            }
             return;
         }
         if (kind == PageKind::Unknown)

@@ -2,6 +2,7 @@
 
 #include "app/builtin_config.h"
 #include "app/settings_store.h"
+#include "playback/play_sources.h"
 
 namespace {
 
@@ -35,4 +36,9 @@ std::string episodeAddress(const std::string& url)
             return url.substr(prefix.size());
     }
     return url;
+}
+
+bool playsOnPlayerPage(const std::string& url)
+{
+    return url.find("index.m3u8") != std::string::npos || isHlsAddress(url);
 }

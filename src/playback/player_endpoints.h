@@ -13,6 +13,11 @@ std::string altPlayerEndpoint();
 // Addresses are compared and stored in this form, whichever page the browser loaded them through.
 std::string episodeAddress(const std::string& url);
 
+// Whether an episode address is played through a player page rather than loaded as it is: a
+// stream address (one naming "index.m3u8", or any HLS playlist address) is; a share or site page
+// is not.
+bool playsOnPlayerPage(const std::string& url);
+
 // Page elements (CSS selectors; indexes count from 1).
 inline constexpr const char* kRemovedNoticeSelector = "body pre";
 inline constexpr const char* kRemovedNoticeText = "视频已经被移除";

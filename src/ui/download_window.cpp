@@ -394,11 +394,11 @@ void DownloadWindow::useSeriesFolder()
         setSeriesFolder(seriesFolderOf(settings()));
 }
 
-void DownloadWindow::openFor(const std::string& title, std::vector<std::string> fields)
+void DownloadWindow::openFor(const std::string& title, std::vector<std::string> addresses)
 {
     title_ = title;
     opened_ = true;
-    openDownloadList(view_, title, std::move(fields));
+    openDownloadList(view_, title, std::move(addresses));
     useSeriesFolder();
 }
 
@@ -541,5 +541,5 @@ void openDownloadWindow(MainForm& form)
         g_openWindow = window;
     }
     bringForward(window);
-    window->openFor(title, episodeFields());
+    window->openFor(title, downloadAddresses(openSeries()->episodes));
 }

@@ -29,9 +29,10 @@ public:
     explicit DownloadWindow(QWidget* parent = nullptr);
     ~DownloadWindow() override;
 
-    // The window has opened for the series titled title whose episode fields are fields: caption,
-    // series folder, the 删TS box, and the list filled on a background thread. GUI thread.
-    void openFor(const std::string& title, std::vector<std::string> fields);
+    // The window has opened for the series titled title: caption, series folder, the 删TS box, and
+    // the list filled on a background thread with one row per episode, addresses holding each
+    // episode's HLS playlist or nothing (downloadAddresses). GUI thread.
+    void openFor(const std::string& title, std::vector<std::string> addresses);
     // The title the window was last opened for.
     const std::string& seriesTitle() const { return title_; }
     // Makes the folder recorded for that title (or the one it would get) the current series

@@ -151,6 +151,19 @@ TEST(ReadCataloguePage, BodiesThatAreNotJsonFail)
     }
 }
 
+// The source names come with the play text; a server that sends none leaves them empty.
+TEST(ReadCataloguePage, SourceNamesBesideThePlayText)
+{
+    cp::Json named =
+        cp::item("长风渡", "国产剧", "简介",
+                 "第01集$https:\\/\\/v.qq.com\\/a.html$$$第01集$https:\\/\\/v\\/1.m3u8");
+    named["vod_play_from"] = "qq$$$lzm3u8";
+    const CataloguePage page = readCataloguePage(cp::page(2, 1, {named, cp::item("旧剧")}));
+    ASSERT_EQ(page.items.size(), 2u);
+    EXPECT_EQ(page.items[0].playFrom, "qq$$$lzm3u8");
+    EXPECT_EQ(page.items[1].playFrom, "");
+}
+
 class FetchCataloguePage : public ::testing::Test {
 protected:
     TestServer server{TestServer::Scheme::Https};

@@ -145,12 +145,13 @@ TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableF
     ASSERT_TRUE(series.is_object()) << "no two-source series in the listing";
     const std::string title = series["vod_name"];
     const std::string playText = series["vod_play_url"];
+    const std::string playFrom = series["vod_play_from"];
     SCOPED_TRACE(title);
 
     // What a click on the series row publishes.
     OpenSeries open;
     open.episodeFields = splitPlayText(playText);
-    open.episodes = pairEpisodes(playText);
+    open.episodes = selectEpisodes(playFrom, playText);
     ASSERT_GE(open.episodes.size(), 2u);
     const std::vector<std::string> masters = {open.episodes[0].m3u8, open.episodes[1].m3u8};
     for (const std::string& m : masters)
@@ -171,7 +172,7 @@ TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableF
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return window->编辑框_状态->toPlainText().contains(QStringLiteral("剧集地址获取完成"));
     }, 10000));
-    // Only the second source's addresses hold ".m3u8": one row per episode.
+    // The HLS source's episodes, one row each.
     ASSERT_EQ(list->topLevelItemCount(), static_cast<int>(openSeries()->episodes.size()));
     for (int r = 0; r < 2; ++r) {
         EXPECT_EQ(list->topLevelItem(r)->text(kColumnAddress).toStdString(), masters[static_cast<size_t>(r)]);

@@ -1,5 +1,5 @@
 // The download window on the offscreen platform: its components, columns and texts; opening with
-// the series folder and the 删TS box; the list filled from the episode fields; ticking; the two
+// the series folder and the 删TS box; the list filled with one row per episode; ticking; the two
 // export files; copying an address; the logs written from many threads and 10,000 lines of them;
 // dragging; and whole runs against a loopback HLS server, finished, aborted, going on behind a
 // closed window that opens again as the run has it, and beside a window for another series.
@@ -90,10 +90,10 @@ protected:
     }
     std::vector<std::string> status() const { return messages(window->编辑框_状态); }
 
-    // Opens the window on fields and waits for the fill thread to finish.
-    void openAndFill(const std::string& title, const std::vector<std::string>& fields)
+    // Opens the window on one address per episode and waits for the fill thread to finish.
+    void openAndFill(const std::string& title, const std::vector<std::string>& addresses)
     {
-        window->openFor(title, fields);
+        window->openFor(title, addresses);
         ASSERT_TRUE(QTest::qWaitFor([&] {
             auto s = status();
             return !s.empty() && s.front() == "剧集地址获取完成";
@@ -214,32 +214,29 @@ TEST(SanitizeFolderName, KeepsDigitsLettersAndIdeographsOnly)
         EXPECT_EQ(sanitizeFolderName(title), folder) << title;
 }
 
-TEST_F(DownloadWindowTest, OpeningSetsCaptionFolderAndFillsEveryM3u8FieldUnticked)
+TEST_F(DownloadWindowTest, OpeningSetsCaptionFolderAndListsEachEpisodeUnticked)
 {
-    const std::vector<std::string> fields = {
-        "01", "http://a/1/index.m3u8", "02", "http://a/2/index.m3u8", "03", "http://a/3/INDEX.M3U8",
-        "http://a/4.mp4", "http://b/1.m3u8?k=1",
-    };
-    openAndFill("天龙 第2季（国语）", fields);
+    // One address per episode; the second episode has no playlist.
+    const std::vector<std::string> addresses = {"http://a/1/index.m3u8", "", "http://b/1.m3u8?k=1"};
+    openAndFill("天龙 第2季（国语）", addresses);
 
     EXPECT_EQ(window->windowTitle().toStdString(), "下载 天龙 第2季（国语）");
     EXPECT_EQ(seriesFolder(), "天龙第2季国语");
     EXPECT_TRUE(window->选择框_删除->isChecked()); // 删TS missing reads "真"
 
-    const std::vector<std::string> addresses = {"http://a/1/index.m3u8", "http://a/2/index.m3u8",
-                                                "http://b/1.m3u8?k=1"};
+    const std::vector<std::string> states = {"待命", "无m3u8地址", "待命"};
     ASSERT_EQ(window->超级列表框_剧列表->topLevelItemCount(), 3);
     for (int r = 0; r < 3; ++r) {
         EXPECT_EQ(row(r)->text(kColumnEpisode).toStdString(), std::to_string(r + 1));
         EXPECT_EQ(row(r)->text(kColumnAddress).toStdString(), addresses[r]);
-        EXPECT_EQ(row(r)->text(kColumnStatus).toStdString(), "待命");
+        EXPECT_EQ(row(r)->text(kColumnStatus).toStdString(), states[r]);
     }
     EXPECT_EQ(ticks(), std::vector<bool>(3, false));
     EXPECT_EQ(status(), (std::vector<std::string>{"剧集地址获取完成", "已反选", "已全选"}));
 
-    // A second fill replaces the rows; no field with ".m3u8" leaves the list empty.
+    // A second fill replaces the rows; a series without episodes leaves the list empty.
     window->编辑框_状态->clear();
-    openAndFill("空", {"01", "http://a/1.mp4"});
+    openAndFill("空", {});
     EXPECT_EQ(window->超级列表框_剧列表->topLevelItemCount(), 0);
     EXPECT_EQ(status(), (std::vector<std::string>{"剧集地址获取完成", "已反选", "已全选"}));
 }
@@ -275,7 +272,7 @@ TEST_F(DownloadWindowTest, DeleteSegmentsSettingIsSavedAndReadOnTheNextOpening)
 
 TEST_F(DownloadWindowTest, ExportWritesTheTickedRowsToBothFiles)
 {
-    openAndFill("导出 测试", {"01", "http://h/1.m3u8", "02", "http://h/2.m3u8?a=\"x\"", "03", "http://h/3.m3u8"});
+    openAndFill("导出 测试", {"http://h/1.m3u8", "http://h/2.m3u8?a=\"x\"", "http://h/3.m3u8", ""});
     const fs::path folder = u8(downloadRoot() + "/导出测试");
     fs::create_directories(folder);
     // An existing list keeps its other sections and keys.
@@ -286,11 +283,12 @@ TEST_F(DownloadWindowTest, ExportWritesTheTickedRowsToBothFiles)
         std::string value;
         std::string text;
     };
+    // A ticked episode without a playlist has nothing to export.
     const Case cases[] = {
-        {{false, true, true},
+        {{false, true, true, true},
          R"({"集":["2","3"],"地址":["http://h/2.m3u8?a=\"x\"","http://h/3.m3u8"]})",
          "http://h/2.m3u8?a=\"x\"\r\nhttp://h/3.m3u8\r\n"},
-        {{false, false, false}, "{}", ""},
+        {{false, false, false, false}, "{}", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
@@ -398,7 +396,7 @@ TEST_F(DownloadWindowTest, AnExportThatCannotBeWrittenSaysSo)
 
 TEST_F(DownloadWindowTest, DoubleClickCopiesTheRowAddress)
 {
-    openAndFill("剧", {"http://h/1.m3u8", "http://h/第2集.m3u8"});
+    openAndFill("剧", {"http://h/1.m3u8", "http://h/第2集.m3u8", ""});
     QApplication::clipboard()->setText(QStringLiteral("before"));
     QString shown;
     QTimer answerer;
@@ -422,6 +420,15 @@ TEST_F(DownloadWindowTest, DoubleClickCopiesTheRowAddress)
     auto s = status();
     ASSERT_EQ(s.size(), 4u);
     EXPECT_EQ(s.front(), "已复制"); // on top of the older lines
+
+    // An episode without a playlist has nothing to copy: no message, the clipboard kept.
+    shown.clear();
+    const QRect empty = list->visualItemRect(row(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, empty.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, empty.center());
+    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "http://h/第2集.m3u8");
+    EXPECT_EQ(status().front(), "无m3u8地址");
 }
 
 TEST_F(DownloadWindowTest, LogsAndCellsWrittenFromManyThreadsLoseNothing)
@@ -522,7 +529,10 @@ TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
     MainForm form;
     form.window = &mainWindow;
     form.透明标签_标题 = &title;
-    publishOpenSeries(OpenSeries{{"01", "http://h/1.m3u8", "02", "http://h/2.m3u8"}, {}});
+    publishOpenSeries(
+        OpenSeries{{},
+                   {{"01", "http://h/1.m3u8", "http://h/1.m3u8", "http://h/1.m3u8"},
+                    {"02", "http://h/2.m3u8", "http://h/2.m3u8", "http://h/2.m3u8"}}});
 
     openDownloadWindow(form);
     QPointer<DownloadWindow> opened = mainWindow.findChild<DownloadWindow*>();
@@ -536,7 +546,12 @@ TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
     // A second click, with another series on screen, opens the window for that series: caption,
     // folder and list come from it, not from the first.
     title.setText(QStringLiteral("东游 记"));
-    publishOpenSeries(OpenSeries{{"01", "http://h/e1.m3u8", "02", "http://h/e2.m3u8", "03", "http://h/e3.m3u8"}, {}});
+    OpenSeries other;
+    for (const char* n : {"1", "2", "3"}) {
+        const std::string address = std::string("http://h/e") + n + ".m3u8";
+        other.episodes.push_back({std::string("0") + n, address, address, address});
+    }
+    publishOpenSeries(std::move(other));
     openDownloadWindow(form);
     EXPECT_EQ(mainWindow.findChildren<DownloadWindow*>().size(), 1);
     EXPECT_TRUE(opened->isVisible());
@@ -566,8 +581,9 @@ TEST_F(DownloadWindowRunTest, StartDownloadsTheTickedRowIntoOneMp4)
     fs::path fixture = hlsFixture("ts", 4);
     ASSERT_FALSE(fixture.empty());
     serveFolder(server, fixture, "/v");
-    openAndFill("端到端 剧", {"01", server.url("/v/index.m3u8"), "02", server.url("/v/missing.m3u8")});
-    tick({true, false});
+    // The third episode has no playlist: ticked, it is passed over and keeps its state.
+    openAndFill("端到端 剧", {server.url("/v/index.m3u8"), server.url("/v/missing.m3u8"), ""});
+    tick({true, false, true});
     window->选择框_删除->setChecked(false);
 
     window->超级按钮_解析下载->click();
@@ -586,6 +602,8 @@ TEST_F(DownloadWindowRunTest, StartDownloadsTheTickedRowIntoOneMp4)
     EXPECT_EQ(row(0)->text(kColumnSegments).toStdString(), "4");
     EXPECT_EQ(row(0)->checkState(0), Qt::Unchecked);
     EXPECT_EQ(row(1)->text(kColumnStatus).toStdString(), "待命");
+    EXPECT_EQ(row(2)->text(kColumnStatus).toStdString(), "无m3u8地址");
+    EXPECT_FALSE(fs::exists(u8(seriesPath() + "/3")));
     MediaInfo info = probeMedia(seriesPath() + "/1.mp4");
     ASSERT_TRUE(info.opened);
     EXPECT_NE(info.format.find("mp4"), std::string::npos);
@@ -599,6 +617,8 @@ TEST_F(DownloadWindowRunTest, StartDownloadsTheTickedRowIntoOneMp4)
     ASSERT_FALSE(s.empty());
     EXPECT_EQ(s.front(), "全部执行完成,祝使用愉快");
     EXPECT_EQ(std::count(s.begin(), s.end(), "正在执行第 1 集"), 1);
+    EXPECT_EQ(std::count(s.begin(), s.end(), "第 3 集没有m3u8地址, 跳过"), 1);
+    EXPECT_EQ(std::count(s.begin(), s.end(), "正在执行第 3 集"), 0);
     EXPECT_EQ(std::count(s.begin(), s.end(), "上一个任务仍在执行,请稍后再试"), 1);
     EXPECT_EQ(std::count(s.begin(), s.end(), "剧集地址获取完成"), 0);
     EXPECT_EQ(std::count(s.begin(), s.end(), "创建下载目录"), 0);
@@ -693,7 +713,9 @@ protected:
     DownloadWindow* openSeries(const QString& name, int rows)
     {
         title.setText(name);
-        publishOpenSeries(OpenSeries{{"01", server.url("/v/index.m3u8"), "02", server.url("/v/other.m3u8")}, {}});
+        const std::string first = server.url("/v/index.m3u8"), second = server.url("/v/other.m3u8");
+        publishOpenSeries(
+            OpenSeries{{}, {{"01", first, first, first}, {"02", second, second, second}}});
         openDownloadWindow(form);
         DownloadWindow* shown = nullptr;
         for (DownloadWindow* w : mainWindow.findChildren<DownloadWindow*>())

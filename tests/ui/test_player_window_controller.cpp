@@ -340,6 +340,16 @@ TEST_F(PageWatch, ARemovedVideoLoadsTheSecondAddress)
     EXPECT_EQ(browser->pageCalls(),
               (std::vector<std::string>{"navigate " + playerPageEndpoint() + "http://m/1.m3u8"}));
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
+
+    // The notice on the player page of the stream itself: loading it again would show it again.
+    for (const std::string& m3u8 : {std::string("http://v/1/index.m3u8"), std::string()}) {
+        browser->calls.clear();
+        main->form().编辑框_状态->clear();
+        playbackState.setEpisode({playerPageEndpoint() + "http://v/1/index.m3u8", m3u8, "01"});
+        watchPageStart();
+        EXPECT_TRUE(browser->pageCalls().empty()) << m3u8;
+        EXPECT_NE(statusLog().find("视频已经被移除, 没有其他播放地址"), std::string::npos) << m3u8;
+    }
 }
 
 class DoubleClick : public PlayerFixture {
@@ -375,6 +385,21 @@ TEST_F(DoubleClick, OpensThePlayerOnThePlayerPageAndRecordsTheOwnAddress)
     doubleClick(0, 3);
     EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"navigate http://v/2/play.html"}));
     EXPECT_EQ(openedOn.size(), 1u);
+}
+
+TEST_F(DoubleClick, AnyHlsAddressGoesThroughThePlayerPageAndAPageWithoutAStreamOpensAsItIs)
+{
+    // A stream not named index.m3u8, and a series' page address with no stream beside it.
+    publishOpenSeries({{},
+                       {{"01", "http://v/1/playlist.m3u8?t=1", "http://v/1/playlist.m3u8?t=1"},
+                        {"02", "http://v/2/play.html", ""}}});
+    ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+    doubleClick(0, 0);
+    EXPECT_EQ(openedOn,
+              (std::vector<std::string>{playerPageEndpoint() + "http://v/1/playlist.m3u8?t=1"}));
+    setOsVersion(0x0603);
+    doubleClick(0, 3);
+    EXPECT_EQ(defaultBrowser, (std::vector<std::string>{"http://v/2/play.html"}));
 }
 
 TEST_F(DoubleClick, EmptyCellsDoNothing)

@@ -76,14 +76,12 @@ int main(int argc, char** argv)
         s.pace = DownloadPace{150, 4};
         return s;
     });
-    std::vector<std::string> fields;
-    for (int e = 1; e <= 12; ++e) {
-        fields.push_back(std::to_string(e));
-        fields.push_back(server.url("/ep/index.m3u8") + (e == 1 ? "" : "?e=" + std::to_string(e)));
-    }
+    std::vector<std::string> addresses;
+    for (int e = 1; e <= 12; ++e)
+        addresses.push_back(server.url("/ep/index.m3u8") + (e == 1 ? "" : "?e=" + std::to_string(e)));
     window.move(0, 0);
     window.show();
-    window.openFor("山海 第1季", fields);
+    window.openFor("山海 第1季", addresses);
     settle(800);
     for (int r = 0; r < 3; ++r)
         window.超级列表框_剧列表->topLevelItem(r)->setCheckState(0, Qt::Checked);
