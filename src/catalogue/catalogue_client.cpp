@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "app/status_log.h"
+#include "app/transfer_settings.h"
 #include "net/http_request.h"
 #include "net/json_document.h"
 #include "playback/playback_state.h"
@@ -55,6 +56,8 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 std::string exchangeFailure(const HttpRequest& request)
 {
     const int status = request.statusCode();
+    if (request.failure().kind == TransferFailure::Certificate)
+        return certificateFailureText(request.failure());
     if (status == 0) {
         const std::string& error = request.errorText();
         if (error.find("imeout") != std::string::npos || error.find("timed out") != std::string::npos)
@@ -123,7 +126,7 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
     else if (!inputs.hasRoute || inputs.host.empty())
         result.failure = "未选择线路";
     else
-        result = fetchCataloguePage(url, ticket.cancelCheck());
+        result = fetchCataloguePage(url, ticket.cancelCheck(), transferPolicyFromSettings());
 
     if (result.outcome == CataloguePage::Outcome::NothingFound) {
         gui::call([&] {
@@ -270,11 +273,13 @@ CataloguePage readCataloguePage(const std::string& body)
     return page;
 }
 
-CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled)
+CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled,
+                                 const TransferPolicy& policy)
 {
     HttpRequest request;
     RequestOptions options;
     options.disableRedirects = true;
+    options.policy = policy;
     options.cancelled = std::move(cancelled);
     const std::string body = request.send(url, options);
     const int status = request.statusCode();

@@ -1,6 +1,8 @@
 #pragma once
 // Fetching one page of a catalogue listing and showing it in the main window's series list.
 
+#include "net/curl_easy.h"
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -52,9 +54,11 @@ struct CataloguePage {
 CataloguePage readCataloguePage(const std::string& body);
 
 // GET of url (no redirects followed, default options otherwise) and readCataloguePage; a
-// failed exchange, an HTTP error status or a body that is not JSON gives Outcome::Failed. The
-// transfer ends early once cancelled answers true.
-CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled = {});
+// failed exchange (a certificate that does not verify under policy included), an HTTP error
+// status or a body that is not JSON gives Outcome::Failed. The transfer ends early once cancelled
+// answers true.
+CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled = {},
+                                 const TransferPolicy& policy = {});
 
 // Fills the series list with one page of the listing, on the calling (worker) thread; widgets are
 // written through the GUI thread. Reads the host from 组合框_线路 and, for a search, the keyword

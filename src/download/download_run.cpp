@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "app/settings_store.h"
+#include "app/transfer_settings.h"
 #include "download/fetch_page.h"
 #include "download/hls_playlist.h"
 #include "download/merge_segments.h"
@@ -194,6 +195,7 @@ DownloadSettings currentDownloadSettings()
     DownloadSettings s;
     s.downloadRoot = downloadRootFolder();
     s.pace = readDownloadPace();
+    s.caFile = transferPolicyFromSettings().caFile;
     return s;
 }
 
@@ -212,13 +214,16 @@ void prepareDownloadFolders(DownloadView& view, const DownloadSettings& settings
     }
 }
 
-FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText)
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieFile,
+                              const TransferPolicy& policy)
 {
     FetchResult out;
     std::string headers;
     FetchPageOptions options;
     options.method = 0;
-    options.cookies = cookieText;
+    options.cookieFile = cookieFile;
+    options.policy = policy;
+    options.failure = &out.failure;
     options.extraHeaders = kPlaylistHeader;
     options.returnedHeaders = &headers;
     options.effectiveUrl = &out.url;
@@ -461,17 +466,27 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
 {
     DownloadView& view = *viewPtr;
     const std::string address = view.cellText(row, kColumnAddress);
-    auto fetch = settings.fetchPlaylist ? settings.fetchPlaylist : PlaylistFetcher(fetchPlaylistPage);
+    const TransferPolicy policy{settings.caFile};
+    auto fetch = settings.fetchPlaylist ? settings.fetchPlaylist
+                                        : PlaylistFetcher([&policy](const std::string& url, const std::string& cookies) {
+                                              return fetchPlaylistPage(url, cookies, policy);
+                                          });
     auto fail = [&](const std::string& status, const std::string& line) {
         view.setCellText(row, kColumnStatus, status);
         view.appendLog(line, kStatusLog);
         return false;
     };
+    // A playlist whose server's certificate did not verify is not used, and the row says why.
+    auto listFailed = [&](const std::string& url, const FetchResult& answer) {
+        if (answer.failure.kind == TransferFailure::Certificate)
+            return fail("证书无效", certificateFailureText(answer.failure));
+        return fail("解析失败", "列表获取失败: " + trimLineEnd(url) + " (" + answer.error + ")");
+    };
 
     view.appendLog("解析" + address, kStatusLog);
     FetchResult page = fetch(address, view.cookieText());
     if (!page.ok)
-        return fail("解析失败", "列表获取失败: " + trimLineEnd(address) + " (" + page.error + ")");
+        return listFailed(address, page);
     // Addresses in a playlist are relative to where it was answered from, after redirects.
     auto base = [](const FetchResult& answer, const std::string& asked) {
         return answer.url.empty() ? asked : answer.url;
@@ -491,7 +506,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         view.appendLog("解析" + media, kStatusLog);
         page = fetch(media, view.cookieText());
         if (!page.ok)
-            return fail("解析失败", "列表获取失败: " + media + " (" + page.error + ")");
+            return listFailed(media, page);
         playlist = parseHlsPlaylist(page.body, base(page, media));
         if (!playlist.valid || playlist.master)
             return fail("解析失败", "不是有效的m3u8列表: " + media);
@@ -505,7 +520,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         view.appendLog("解析" + audioUri, kStatusLog);
         page = fetch(audioUri, view.cookieText());
         if (!page.ok)
-            return fail("解析失败", "列表获取失败: " + audioUri + " (" + page.error + ")");
+            return listFailed(audioUri, page);
         audio = parseHlsPlaylist(page.body, base(page, audioUri));
         if (!audio.valid || audio.master || audio.segments.empty())
             return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
@@ -532,7 +547,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             const std::string& uri = list.keys[seg.keyIndex].uri;
             if (keys.count(uri))
                 continue;
-            FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs, &abortRequested);
+            FetchResult key =
+                fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs, &abortRequested, policy);
             if (!key.ok)
                 return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
             if (key.body.size() != 16)
@@ -553,7 +569,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             const HlsMap& map = list.maps[seg.mapIndex];
             const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
             FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                                          &abortRequested);
+                                          &abortRequested, policy);
             if (!body.ok || body.body.empty())
                 return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
             const std::string path = dir + pathSeparator() + file;

@@ -27,8 +27,9 @@ struct DownloadPace {
 };
 DownloadPace readDownloadPace();
 
-// A playlist answer: the body and whether a 2xx answer arrived.
-using PlaylistFetcher = std::function<FetchResult(const std::string& url, const std::string& cookieText)>;
+// A playlist answer: the body and whether a 2xx answer arrived. cookieFile: the browser's cookies
+// in the Netscape cookie-file form (DownloadView::cookieText).
+using PlaylistFetcher = std::function<FetchResult(const std::string& url, const std::string& cookieFile)>;
 
 struct DownloadSettings {
     std::string downloadRoot; // the "下载目录" folder, without a trailing separator
@@ -44,12 +45,12 @@ struct DownloadSettings {
     // segment took (and at least tailMinMs) is issued once more; the first copy to finish wins.
     int tailFactor = 4;
     int tailMinMs = 3000;
-    std::string caFile;        // HTTPS certificates to trust; empty: the platform's store
-    PlaylistFetcher fetchPlaylist; // empty: fetchPage with GET
+    std::string caFile;        // a PEM bundle trusted besides the system store (证书文件)
+    PlaylistFetcher fetchPlaylist; // empty: fetchPlaylistPage with caFile
 };
 
-// The download root under the program folder, and the settings of the next run (pace from the
-// settings file).
+// The download root under the program folder, and the settings of the next run (pace and
+// 证书文件 from the settings file).
 std::string downloadRootFolder();
 DownloadSettings currentDownloadSettings();
 
@@ -57,9 +58,11 @@ DownloadSettings currentDownloadSettings();
 // "创建目录: " + seriesFolder on the status log when it creates them.
 void prepareDownloadFolders(DownloadView& view, const DownloadSettings& settings);
 
-// The playlist fetch of the run: GET with the browser's cookie text and the run's user agent,
-// through fetchPage; ok only for a 2xx answer.
-FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText);
+// The playlist fetch of the run: GET with the run's user agent through fetchPage, the browser's
+// cookies (Netscape cookie-file lines) handed to libcurl's cookie engine, so that each request
+// carries only the cookies of its own host and path; ok only for a 2xx answer.
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieFile,
+                              const TransferPolicy& policy = {});
 
 // Starts runDownloadJobs on a background thread. False, starting nothing, while a run or a merge
 // started by startRemerge is going.

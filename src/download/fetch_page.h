@@ -1,4 +1,6 @@
 #pragma once
+#include "net/curl_easy.h"
+
 #include <optional>
 #include <string>
 
@@ -22,6 +24,11 @@
 //   errorText: receives "" on success, otherwise a short reason (transport error, "HTTP 404")
 //   effectiveUrl: receives the address that gave the answer, after redirects (empty on failure),
 //           the base that addresses in the answer are relative to
+//   policy: what the transfer trusts (certificates); protocols are http and https only
+//   cookieFile: cookies in the Netscape cookie-file form, one a line, handed to libcurl's cookie
+//           engine: each request (a redirected one too) carries only those that match its host
+//           and path, Secure ones only over https. Sent besides the cookies text, if both are given
+//   failure: receives why no answer arrived (kind None when one did)
 // A transfer that fails part-way (cut connection, time-out) gives the empty body, never a
 // truncated one. An error page is returned like any other body.
 struct FetchPageOptions {
@@ -43,6 +50,9 @@ struct FetchPageOptions {
     int lowSpeedSeconds = 0;
     std::string* errorText = nullptr;
     std::string* effectiveUrl = nullptr;
+    TransferPolicy policy;
+    std::string cookieFile;
+    TransferError* failure = nullptr;
 };
 
 std::string fetchPage(const std::string& url, const FetchPageOptions& options = {});

@@ -3,6 +3,7 @@
 // its owner waits on. The file appears under its name only when the whole answer has arrived.
 
 #include "download/hls_playlist.h"
+#include "net/curl_easy.h"
 
 #include <array>
 #include <atomic>
@@ -58,7 +59,7 @@ struct TransferOptions {
     // The answer is written to filePath + partSuffix and renamed once whole; two copies of one
     // segment in flight at once use different suffixes.
     std::string partSuffix = ".part";
-    // Certificates to trust for HTTPS besides none: empty keeps the platform's store.
+    // A PEM bundle trusted for HTTPS besides the system's store; empty: the system store alone.
     std::string caFile;
 };
 
@@ -122,13 +123,15 @@ struct FetchResult {
     std::string body;
     std::string error;
     std::string url; // the address that answered, after redirects (empty when not known)
+    TransferError failure; // why no answer arrived (kind None when one did)
 };
 
 // A synchronous GET with the segment request's settings (keys and initialisation sections).
 // Segment transfers and these requests share one libcurl connection cache, DNS cache and TLS
 // session cache, so the threads of a run reuse each other's connections.
 FetchResult fetchBytes(const std::string& url, const ByteRange& range = {}, int connectTimeoutMs = 30000,
-                       int stallTimeoutMs = 30000, const std::atomic<int>* cancel = nullptr);
+                       int stallTimeoutMs = 30000, const std::atomic<int>* cancel = nullptr,
+                       const TransferPolicy& policy = {});
 
 // The user agent of segment requests.
 inline constexpr const char* kSegmentUserAgent =

@@ -39,6 +39,8 @@ struct RequestOptions {
     bool mergeCookies = true;           // merge the sent cookies into receivedCookies
     bool completeHeaders = true;        // add the browser-like default headers when missing
     bool capitalizeNames = true;        // rewrite header names as Capitalised-Words
+    // What the transfer trusts (certificates); the system store alone by default.
+    TransferPolicy policy;
     // Checked while the transfer runs; when it answers true the transfer ends at once (empty
     // body, errorText "cancelled"). A superseded request uses it to stop its download.
     std::function<bool()> cancelled;
@@ -69,6 +71,8 @@ public:
     const std::string& errorText() const { return errorText_; }
     // True when the last exchange failed because a time-out ran out (connecting or no data).
     bool timedOut() const { return timedOut_; }
+    // Why the last exchange got no answer (kind None when one arrived, an HTTP error included).
+    const TransferError& failure() const { return failure_; }
 
 private:
     struct Handle;
@@ -78,4 +82,5 @@ private:
     std::string receivedCookies_;
     std::string errorText_;
     bool timedOut_ = false;
+    TransferError failure_;
 };
