@@ -157,6 +157,8 @@ TEST(ReadCataloguePage, BodiesThatAreNotJsonFail)
 class FetchCataloguePage : public ::testing::Test {
 protected:
     TestServer server{TestServer::Scheme::Https};
+    // The test authority, trusted as the settings key 证书文件 names it.
+    const TransferPolicy trusted{TestServer::certificateFile()};
     std::string url(const std::string& query) { return server.url("/api.php/provide/vod/" + query); }
 };
 
@@ -165,7 +167,7 @@ TEST_F(FetchCataloguePage, OneGetWithTheKeywordIntact)
     server.on("/api.php/provide/vod/", CannedResponse{200, {"Content-Type: application/json"},
                                                       cp::page(45, 3, cp::items("剧", 20))});
     const std::string target = catalogueUrl(server.hostPort(), -1, "a&b #c?", 2);
-    const CataloguePage page = fetchCataloguePage(target);
+    const CataloguePage page = fetchCataloguePage(target, {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Listed);
     EXPECT_EQ(page.items.size(), 20u);
     const std::vector<RecordedRequest> requests = server.requests();
@@ -187,7 +189,7 @@ TEST_F(FetchCataloguePage, BrokenBytesInOneBlurbKeepEveryRow)
     body.replace(body.find("CUT-HERE"), 8, "\xE4\xB8\x80\xE5\xA5");
     body.replace(body.find("TAB-HERE"), 8, "第一\t第二");
     server.on("/api.php/provide/vod/", CannedResponse{200, {"Content-Type: application/json"}, body});
-    const CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    const CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     ASSERT_EQ(page.outcome, Outcome::Listed) << page.failure;
     ASSERT_EQ(page.items.size(), 20u);
     EXPECT_EQ(page.items[7].title, "剧8");
@@ -197,28 +199,63 @@ TEST_F(FetchCataloguePage, BrokenBytesInOneBlurbKeepEveryRow)
     EXPECT_EQ(page.total, "45");
 }
 
+// A route is used only when its certificate verifies: issued by an authority the policy trusts, for
+// the route's host. Otherwise no request goes out and the failure names the host and the reason.
+TEST_F(FetchCataloguePage, ARouteWhoseCertificateDoesNotVerifyIsNotUsed)
+{
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    for (TestServer* s : {&server, &wrong})
+        s->on("/api.php/provide/vod/", CannedResponse{200, {"Content-Type: application/json"},
+                                                      cp::page(1, 1, cp::items("剧", 1))});
+    struct Case {
+        const char* what;
+        TestServer* route;
+        TransferPolicy policy;
+        const char* failure; // empty: listed
+    };
+    const Case cases[] = {
+        {"trusted, right name", &server, trusted, ""},
+        {"the system store alone", &server, {}, "证书无效: 127.0.0.1 (SSL certificate problem"},
+        {"trusted, wrong name", &wrong, trusted, "证书无效: 127.0.0.1 (SSL: no alternative certificate subject"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.route->clearRecords();
+        const CataloguePage page =
+            fetchCataloguePage(catalogueUrl(c.route->hostPort(), -2, "", 1), {}, c.policy);
+        if (*c.failure == '\0') {
+            EXPECT_EQ(page.outcome, Outcome::Listed) << page.failure;
+            continue;
+        }
+        EXPECT_EQ(page.outcome, Outcome::Failed);
+        EXPECT_EQ(page.failure.rfind(c.failure, 0), 0u) << page.failure;
+        EXPECT_EQ(page.failure.back(), ')');
+        EXPECT_TRUE(c.route->requests().empty());
+    }
+}
+
 TEST_F(FetchCataloguePage, FailuresAreReportedWithAReason)
 {
     server.on("/api.php/provide/vod/", CannedResponse{500, {}, "{\"total\":3}"});
-    CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("HTTP 500"), std::string::npos) << page.failure;
 
     // Redirects are not followed: the redirect itself is the failure.
     server.on("/api.php/provide/vod/", CannedResponse{302, {"Location: /elsewhere"}, ""});
     server.on("/elsewhere", CannedResponse{200, {}, cp::page(1, 1, cp::items("剧", 1))});
-    page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("HTTP 302"), std::string::npos) << page.failure;
     EXPECT_EQ(server.count("/elsewhere"), 0);
 
     server.on("/api.php/provide/vod/", CannedResponse{200, {}, "<html>维护中</html>"});
-    page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_FALSE(page.failure.empty());
 
     page = fetchCataloguePage("https://127.0.0.1:" + std::to_string(closedLoopbackPort()) +
-                              "/api.php/provide/vod/?ac=detail&pg=1");
+                              "/api.php/provide/vod/?ac=detail&pg=1", {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("无法连接服务器"), std::string::npos) << page.failure;
 }
