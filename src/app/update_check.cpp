@@ -21,7 +21,8 @@ std::string updateLink()
     return link.empty() ? std::string(kBuiltinUpdateLink) : link;
 }
 
-std::string fetchUpdatePage(const std::string& link, std::string* error, const TransferPolicy& policy)
+std::string fetchUpdatePage(const std::string& link, std::string* error,
+                            const TransferPolicy& policy)
 {
     auto fail = [error](std::string why) {
         if (error)

@@ -467,10 +467,12 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     DownloadView& view = *viewPtr;
     const std::string address = view.cellText(row, kColumnAddress);
     const TransferPolicy policy{settings.caFile};
-    auto fetch = settings.fetchPlaylist ? settings.fetchPlaylist
-                                        : PlaylistFetcher([&policy](const std::string& url, const std::string& cookies) {
-                                              return fetchPlaylistPage(url, cookies, policy);
-                                          });
+    auto fetch =
+        settings.fetchPlaylist
+            ? settings.fetchPlaylist
+            : PlaylistFetcher([&policy](const std::string& url, const std::string& cookies) {
+                  return fetchPlaylistPage(url, cookies, policy);
+              });
     auto fail = [&](const std::string& status, const std::string& line) {
         view.setCellText(row, kColumnStatus, status);
         view.appendLog(line, kStatusLog);
@@ -547,8 +549,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             const std::string& uri = list.keys[seg.keyIndex].uri;
             if (keys.count(uri))
                 continue;
-            FetchResult key =
-                fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs, &abortRequested, policy);
+            FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs,
+                                         settings.stallTimeoutMs, &abortRequested, policy);
             if (!key.ok)
                 return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
             if (key.body.size() != 16)
@@ -568,8 +570,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
                 continue;
             const HlsMap& map = list.maps[seg.mapIndex];
             const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
-            FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                                          &abortRequested, policy);
+            FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs,
+                                          settings.stallTimeoutMs, &abortRequested, policy);
             if (!body.ok || body.body.empty())
                 return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
             const std::string path = dir + pathSeparator() + file;

@@ -29,7 +29,8 @@ DownloadPace readDownloadPace();
 
 // A playlist answer: the body and whether a 2xx answer arrived. cookieFile: the browser's cookies
 // in the Netscape cookie-file form (DownloadView::cookieText).
-using PlaylistFetcher = std::function<FetchResult(const std::string& url, const std::string& cookieFile)>;
+using PlaylistFetcher =
+    std::function<FetchResult(const std::string& url, const std::string& cookieFile)>;
 
 struct DownloadSettings {
     std::string downloadRoot; // the "下载目录" folder, without a trailing separator
@@ -45,7 +46,7 @@ struct DownloadSettings {
     // segment took (and at least tailMinMs) is issued once more; the first copy to finish wins.
     int tailFactor = 4;
     int tailMinMs = 3000;
-    std::string caFile;        // a PEM bundle trusted besides the system store (证书文件)
+    std::string caFile;            // a PEM bundle trusted besides the system store (证书文件)
     PlaylistFetcher fetchPlaylist; // empty: fetchPlaylistPage with caFile
 };
 

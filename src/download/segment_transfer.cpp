@@ -147,8 +147,8 @@ struct LowSpeed {
     int seconds = 15;
 };
 
-void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs, Watch& watch,
-                  LowSpeed lowSpeed, char* errorBuffer, const TransferPolicy& policy)
+void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs,
+                  Watch& watch, LowSpeed lowSpeed, char* errorBuffer, const TransferPolicy& policy)
 {
     if (CURLSH* share = sharedCaches())
         curl_easy_setopt(c.h, CURLOPT_SHARE, share);
@@ -551,8 +551,9 @@ int64_t SegmentTransfer::bytesWritten() const
     return state_->written.load();
 }
 
-FetchResult fetchBytes(const std::string& url, const ByteRange& range, int connectTimeoutMs, int stallTimeoutMs,
-                       const std::atomic<int>* cancel, const TransferPolicy& policy)
+FetchResult fetchBytes(const std::string& url, const ByteRange& range, int connectTimeoutMs,
+                       int stallTimeoutMs, const std::atomic<int>* cancel,
+                       const TransferPolicy& policy)
 {
     FetchResult out;
     CurlHandle c;
@@ -564,7 +565,8 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     watch.cancel = cancel;
     watch.stallMs = stallTimeoutMs;
     char errorBuffer[CURL_ERROR_SIZE];
-    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch, LowSpeed{}, errorBuffer, policy);
+    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch, LowSpeed{}, errorBuffer,
+                 policy);
     curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* p) {
         static_cast<std::string*>(p)->append(d, s * n);
         return s * n;
@@ -575,8 +577,8 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
     out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 && rangeAnswerOk(range, out.status);
     if (!out.ok) {
-        out.error =
-            rc == CURLE_OK ? "HTTP " + std::to_string(out.status) : failureText(c.h, rc, watch, out.status, errorBuffer);
+        out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status)
+                                   : failureText(c.h, rc, watch, out.status, errorBuffer);
         out.body.clear();
     }
     return out;

@@ -129,9 +129,9 @@ struct FetchResult {
 // A synchronous GET with the segment request's settings (keys and initialisation sections).
 // Segment transfers and these requests share one libcurl connection cache, DNS cache and TLS
 // session cache, so the threads of a run reuse each other's connections.
-FetchResult fetchBytes(const std::string& url, const ByteRange& range = {}, int connectTimeoutMs = 30000,
-                       int stallTimeoutMs = 30000, const std::atomic<int>* cancel = nullptr,
-                       const TransferPolicy& policy = {});
+FetchResult fetchBytes(const std::string& url, const ByteRange& range = {},
+                       int connectTimeoutMs = 30000, int stallTimeoutMs = 30000,
+                       const std::atomic<int>* cancel = nullptr, const TransferPolicy& policy = {});
 
 // The user agent of segment requests.
 inline constexpr const char* kSegmentUserAgent =

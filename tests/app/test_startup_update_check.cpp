@@ -101,11 +101,15 @@ TEST(UpdatePage, OverHttpsOnlyAVerifiedServerIsRead)
     };
     const Case cases[] = {
         {"trusted authority", tls.url("/version.txt"), trusted, UpdateOutcome::NewVersion, ""},
-        {"the system store alone", tls.url("/version.txt"), {}, UpdateOutcome::Unreachable,
+        {"the system store alone",
+         tls.url("/version.txt"),
+         {},
+         UpdateOutcome::Unreachable,
          "证书无效: 127.0.0.1 (SSL certificate problem"},
-        {"a certificate for another name", wrong.url("/version.txt"), trusted, UpdateOutcome::Unreachable,
-         "证书无效: 127.0.0.1 (SSL: no alternative"},
-        {"redirected to plain http", tls.url("/down"), trusted, UpdateOutcome::Unreachable, "Protocol"},
+        {"a certificate for another name", wrong.url("/version.txt"), trusted,
+         UpdateOutcome::Unreachable, "证书无效: 127.0.0.1 (SSL: no alternative"},
+        {"redirected to plain http", tls.url("/down"), trusted, UpdateOutcome::Unreachable,
+         "Protocol"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -205,7 +205,8 @@ TEST_F(FetchCataloguePage, ARouteWhoseCertificateDoesNotVerifyIsNotUsed)
 {
     TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
     for (TestServer* s : {&server, &wrong})
-        s->on("/api.php/provide/vod/", CannedResponse{200, {"Content-Type: application/json"},
+        s->on("/api.php/provide/vod/", CannedResponse{200,
+                                                      {"Content-Type: application/json"},
                                                       cp::page(1, 1, cp::items("剧", 1))});
     struct Case {
         const char* what;
@@ -216,7 +217,8 @@ TEST_F(FetchCataloguePage, ARouteWhoseCertificateDoesNotVerifyIsNotUsed)
     const Case cases[] = {
         {"trusted, right name", &server, trusted, ""},
         {"the system store alone", &server, {}, "证书无效: 127.0.0.1 (SSL certificate problem"},
-        {"trusted, wrong name", &wrong, trusted, "证书无效: 127.0.0.1 (SSL: no alternative certificate subject"},
+        {"trusted, wrong name", &wrong, trusted,
+         "证书无效: 127.0.0.1 (SSL: no alternative certificate subject"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -255,7 +257,8 @@ TEST_F(FetchCataloguePage, FailuresAreReportedWithAReason)
     EXPECT_FALSE(page.failure.empty());
 
     page = fetchCataloguePage("https://127.0.0.1:" + std::to_string(closedLoopbackPort()) +
-                              "/api.php/provide/vod/?ac=detail&pg=1", {}, trusted);
+                                  "/api.php/provide/vod/?ac=detail&pg=1",
+                              {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("无法连接服务器"), std::string::npos) << page.failure;
 }

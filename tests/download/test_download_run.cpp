@@ -398,7 +398,9 @@ TEST_F(RunTest, PlaylistsAndSegmentsComeOnlyFromServersThatVerify)
 
     EXPECT_EQ(view->row(0).cells[kColumnStatus], "证书无效");
     EXPECT_EQ(wrong.requests().size(), 0u);
-    EXPECT_EQ(view->logCountPrefix(kStatusLog, "证书无效: 127.0.0.1 (SSL: no alternative certificate subject name"), 1);
+    EXPECT_EQ(view->logCountPrefix(
+                  kStatusLog, "证书无效: 127.0.0.1 (SSL: no alternative certificate subject name"),
+              1);
 
     EXPECT_EQ(view->row(1).cells[kColumnStatus], "缺1段");
     EXPECT_EQ(view->row(1).cells[kColumnDownloaded], "3");
@@ -423,9 +425,12 @@ TEST_F(RunTest, BrowserCookiesStayWithTheirOwnHost)
     fs::path fixture = hlsFixture("ts", 4);
     TestServer media(TestServer::Scheme::Http, "127.0.0.2");
     serveFolder(media, fixture, "/v");
-    server.on("/m/master.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\n" +
-                                                           media.url("/v/index.m3u8") + "\n"});
-    view->cookie = "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42\n#HttpOnly_127.0.0.1\tFALSE\t/m\tFALSE\t0\tpage\t7\n"
+    server.on("/m/master.m3u8", CannedResponse{200,
+                                               {},
+                                               "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\n" +
+                                                   media.url("/v/index.m3u8") + "\n"});
+    view->cookie = "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42\n#HttpOnly_127.0.0.1\tFALSE\t/"
+                   "m\tFALSE\t0\tpage\t7\n"
                    "127.0.0.1\tFALSE\t/v\tFALSE\t0\tdeep\t1";
     view->addRow(server.url("/m/master.m3u8"), true);
     run();

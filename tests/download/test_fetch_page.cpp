@@ -343,7 +343,8 @@ TEST(FetchPage, RefusesAPageWhoseCertificateDoesNotVerify)
         o.failure = &failure;
         const std::string body = fetchPage(c.server->url("/list.m3u8"), o);
         EXPECT_EQ(body, c.accepted ? "#EXTM3U\n" : "");
-        EXPECT_EQ(failure.kind, c.accepted ? TransferFailure::None : TransferFailure::Certificate) << error;
+        EXPECT_EQ(failure.kind, c.accepted ? TransferFailure::None : TransferFailure::Certificate)
+            << error;
         EXPECT_EQ(failure.host, c.accepted ? "" : "127.0.0.1");
         EXPECT_EQ(c.server->count("/list.m3u8"), c.accepted ? 1 : 0);
     }
@@ -392,8 +393,8 @@ TEST(FetchPage, RedirectsStayOnWebAddressesAndNeverLeaveHttps)
 // For a matching request the Cookie line is the one the plain cookie text gives.
 TEST(FetchPage, CookieFileLinesGoOnlyToTheirOwnHostPathAndScheme)
 {
-    TestServer first;                                             // 127.0.0.1, the player page's host
-    TestServer second(TestServer::Scheme::Http, "127.0.0.2");     // another host
+    TestServer first;                                         // 127.0.0.1, the player page's host
+    TestServer second(TestServer::Scheme::Http, "127.0.0.2"); // another host
     TestServer secondTls(TestServer::Scheme::Https, "127.0.0.2"); // the same host over https
     for (TestServer* s : {&first, &second, &secondTls})
         s->onPrefix("/", [](const RecordedRequest&, int) { return CannedResponse{200, {}, "ok"}; });
@@ -414,7 +415,8 @@ TEST(FetchPage, CookieFileLinesGoOnlyToTheirOwnHostPathAndScheme)
     };
     const Case cases[] = {
         {"the host, the root path", &first, first.url("/b/list.m3u8"), "/b/list.m3u8", "sid=42"},
-        {"the host, below /a", &first, first.url("/a/list.m3u8"), "/a/list.m3u8", "onlyA=1; sid=42"},
+        {"the host, below /a", &first, first.url("/a/list.m3u8"), "/a/list.m3u8",
+         "onlyA=1; sid=42"},
         {"/ab is not below /a", &first, first.url("/ab"), "/ab", "sid=42"},
         {"another host over http: no Secure one", &second, second.url("/a/x"), "/a/x", "other=o"},
         {"another host over https: the Secure one too", &secondTls, secondTls.url("/b"), "/b",

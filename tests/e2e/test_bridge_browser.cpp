@@ -138,7 +138,8 @@ protected:
                             pageOne});
         server->on("/two", {200, {"Content-Type: text/html; charset=utf-8"}, pageTwo});
         server->on("/jar", {200,
-                            {"Content-Type: text/html; charset=utf-8", "Set-Cookie: hidden=h; Path=/a; HttpOnly",
+                            {"Content-Type: text/html; charset=utf-8",
+                             "Set-Cookie: hidden=h; Path=/a; HttpOnly",
                              "Set-Cookie: kept=k; Path=/; Max-Age=3600"},
                             pageTwo});
         server->on("/full", {200, {"Content-Type: text/html; charset=utf-8"}, pageFull});
@@ -332,7 +333,8 @@ TEST_F(BridgeBrowser, CookieTextInTheCookieFileForm)
             continue;
         keptSeen = true;
         // domain, flag, path, secure, expiry, name, value: the expiry about an hour ahead
-        const size_t expiryAt = line.find('\t', line.find('\t', line.find('\t', line.find('\t') + 1) + 1) + 1) + 1;
+        const size_t expiryAt =
+            line.find('\t', line.find('\t', line.find('\t', line.find('\t') + 1) + 1) + 1) + 1;
         const long long expiry = std::stoll(line.substr(expiryAt));
         EXPECT_NEAR(static_cast<double>(expiry - now), 3600.0, 120.0) << line;
     }

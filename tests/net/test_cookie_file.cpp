@@ -7,7 +7,8 @@ namespace {
 
 TEST(CookieFileLine, EveryFieldInItsPlace)
 {
-    auto cookie = [](std::string domain, std::string path, bool secure, bool httpOnly, std::int64_t expires) {
+    auto cookie = [](std::string domain, std::string path, bool secure, bool httpOnly,
+                     std::int64_t expires) {
         BrowserCookie c;
         c.domain = std::move(domain);
         c.path = std::move(path);
@@ -44,8 +45,8 @@ TEST(CookieFileLine, EveryFieldInItsPlace)
 // A cookie whose fields would break the line apart (or be read as another line) is left out.
 TEST(CookieFileLine, FieldsThatWouldBreakTheLineLeaveTheCookieOut)
 {
-    for (const std::string& bad : {std::string("a\tb"), std::string("a\nb"), std::string("a\rb"),
-                                  std::string("a\0b", 3)}) {
+    for (const std::string& bad :
+         {std::string("a\tb"), std::string("a\nb"), std::string("a\rb"), std::string("a\0b", 3)}) {
         BrowserCookie c;
         c.domain = "127.0.0.1";
         c.name = "n";

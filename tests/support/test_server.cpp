@@ -330,7 +330,7 @@ public:
     using ConnectionFn = std::function<void(int fd, int connectionNumber)>;
 
     explicit LoopbackListener(ConnectionFn fn, const std::string& address = "127.0.0.1")
-        : fn_(std::move(fn))
+            : fn_(std::move(fn))
     {
         ignoreSigpipe();
         listenFd_ = listenLoopback(port_, address);
@@ -579,7 +579,8 @@ struct TestServer::Impl {
     {
         if (scheme == Scheme::Https) {
             const auto& files = certificates();
-            const std::string& cert = certificate == Certificate::WrongName ? files.wrongName : files.cert;
+            const std::string& cert =
+                certificate == Certificate::WrongName ? files.wrongName : files.cert;
             ctx = SSL_CTX_new(TLS_server_method());
             if (!ctx || SSL_CTX_use_certificate_file(ctx, cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
                 SSL_CTX_use_PrivateKey_file(ctx, files.key.c_str(), SSL_FILETYPE_PEM) != 1)
@@ -732,9 +733,10 @@ struct TestServer::Impl {
     }
 };
 
-TestServer::TestServer(Scheme scheme) : TestServer(scheme, "127.0.0.1") {}
+TestServer::TestServer(Scheme scheme) : TestServer(scheme, "127.0.0.1")
+{}
 TestServer::TestServer(Scheme scheme, const std::string& address, Certificate certificate)
-    : impl_(std::make_unique<Impl>(scheme, address, certificate))
+        : impl_(std::make_unique<Impl>(scheme, address, certificate))
 {}
 TestServer::~TestServer() = default;
 
@@ -747,7 +749,10 @@ std::string TestServer::baseUrl() const
 
 std::string TestServer::url(const std::string& path) const { return baseUrl() + path; }
 
-std::string TestServer::hostPort() const { return impl_->address + ":" + std::to_string(port()); }
+std::string TestServer::hostPort() const
+{
+    return impl_->address + ":" + std::to_string(port());
+}
 
 void TestServer::on(const std::string& route, CannedResponse response)
 {
@@ -844,7 +849,10 @@ bool TestServer::waitForRequests(std::size_t n, std::chrono::milliseconds timeou
     return impl_->arrived.wait_for(lock, timeout, [&] { return impl_->records.size() >= n; });
 }
 
-std::string TestServer::certificateFile() { return certificates().ca; }
+std::string TestServer::certificateFile()
+{
+    return certificates().ca;
+}
 std::string TestServer::keyFile() { return certificates().key; }
 
 // ---------------------------------------------------------------------------------------------

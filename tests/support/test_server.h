@@ -136,7 +136,8 @@ public:
 
     explicit TestServer(Scheme scheme = Scheme::Http);
     // Listens on address (a 127.0.0.0/8 address, such as "127.0.0.2").
-    TestServer(Scheme scheme, const std::string& address, Certificate certificate = Certificate::Loopback);
+    TestServer(Scheme scheme, const std::string& address,
+               Certificate certificate = Certificate::Loopback);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;

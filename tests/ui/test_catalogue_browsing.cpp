@@ -114,8 +114,10 @@ TEST_F(CatalogueBrowsing, FailedLoadsSaySoAndClaimNoSuccess)
     broken.on("/api.php/provide/vod/", CannedResponse{503, {}, "busy"});
     TestServer html(TestServer::Scheme::Https);
     html.on("/api.php/provide/vod/", CannedResponse{200, {}, "<html>maintenance</html>"});
-    TestServer wrongName(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
-    wrongName.on("/api.php/provide/vod/", CannedResponse{200, {}, cp::page(1, 1, cp::items("剧", 1))});
+    TestServer wrongName(TestServer::Scheme::Https, "127.0.0.1",
+                         TestServer::Certificate::WrongName);
+    wrongName.on("/api.php/provide/vod/",
+                 CannedResponse{200, {}, cp::page(1, 1, cp::items("剧", 1))});
     const std::string dead = "127.0.0.1:" + std::to_string(closedLoopbackPort());
     const Case cases[] = {
         {"unreachable", [&] { ui.setRoutes({dead}); }, "无法连接服务器"},

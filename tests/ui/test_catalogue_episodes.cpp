@@ -243,8 +243,8 @@ TEST_F(EpisodeList, ACoverComesOnlyFromAWebServerThatVerifies)
          "证书无效: 127.0.0.1 (SSL certificate problem"},
         {"https, wrong name", wrong.url("/cover.png"), ca, false,
          "证书无效: 127.0.0.1 (SSL: no alternative certificate subject name"},
-        {"gopher to a local port", "gopher://" + listener.hostPort() + "/_GET%20/%20HTTP/1.0%0D%0A%0D%0A", ca,
-         false, ""},
+        {"gopher to a local port",
+         "gopher://" + listener.hostPort() + "/_GET%20/%20HTTP/1.0%0D%0A%0D%0A", ca, false, ""},
         {"a local file", "file://" + localPng, ca, false, ""},
     };
     for (const Case& c : cases) {
