@@ -47,4 +47,18 @@ else
   echo "Demo server running (pid $demo_pid, log $log)."
 fi
 
+# The program checks every certificate; the demo's self-signed one is trusted through the key
+# 证书文件 of its settings file (DaTa/数据.ini beside the executable: GB18030 text, CRLF lines),
+# which is made here with the program's default content when it does not exist yet.
+ini=build/bin/DaTa/数据.ini
+certificate="$(pwd)/tools/demo/media/tls/server.crt"
+mkdir -p build/bin/DaTa
+if [ ! -f "$ini" ]; then
+  printf '[配置项]\r\n线路=0\r\n副屏=真\r\n连播=真\r\n\r\n[观看历史]\r\n数据=\r\n' | iconv -f UTF-8 -t GB18030 >"$ini"
+fi
+settings=$(iconv -f GB18030 -t UTF-8 "$ini" | sed '/^证书文件=/d' |
+  sed "s|^\[配置项\]\r\$|[配置项]\r\n证书文件=$certificate\r|")
+printf '%s\n' "$settings" | iconv -f UTF-8 -t GB18030 >"$ini.new" && mv "$ini.new" "$ini"
+grep -q "server.crt" "$ini" || { echo "could not set 证书文件 in $ini" >&2; exit 1; }
+
 build/bin/qingyou

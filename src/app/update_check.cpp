@@ -6,6 +6,7 @@
 #include "app/program_values.h"
 #include "app/settings_store.h"
 #include "app/status_log.h"
+#include "app/transfer_settings.h"
 #include "net/curl_easy.h"
 #include "util/marker_text.h"
 
@@ -20,7 +21,8 @@ std::string updateLink()
     return link.empty() ? std::string(kBuiltinUpdateLink) : link;
 }
 
-std::string fetchUpdatePage(const std::string& link, std::string* error)
+std::string fetchUpdatePage(const std::string& link, std::string* error,
+                            const TransferPolicy& policy)
 {
     auto fail = [error](std::string why) {
         if (error)
@@ -42,8 +44,7 @@ std::string fetchUpdatePage(const std::string& link, std::string* error)
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    applyTransferPolicy(h, link, policy);
     // The check runs on the GUI thread before the window is usable: bound the wait.
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 10L);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
@@ -54,8 +55,11 @@ std::string fetchUpdatePage(const std::string& link, std::string* error)
     if (code != CURLE_OK && body.limitHit())
         return fail("更新页面超过 " + std::to_string(kPageBodyLimit / (1024 * 1024)) +
                     " MiB 上限,已放弃");
-    if (code != CURLE_OK)
-        return fail(curlError[0] ? curlError : curl_easy_strerror(code));
+    if (code != CURLE_OK) {
+        const TransferError failure = transferErrorOf(h, code, curlError);
+        return fail(failure.kind == TransferFailure::Certificate ? certificateFailureText(failure)
+                                                                 : failure.detail);
+    }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status >= 300)
@@ -80,12 +84,12 @@ UpdateCheck evaluateUpdatePage(const std::string& page)
     return check;
 }
 
-UpdateCheck runUpdateCheck(const std::string& link)
+UpdateCheck runUpdateCheck(const std::string& link, const TransferPolicy& policy)
 {
     if (link.empty())
         return {UpdateOutcome::NoLink, {}, "没有设置更新地址"};
     std::string error;
-    const std::string page = fetchUpdatePage(link, &error);
+    const std::string page = fetchUpdatePage(link, &error, policy);
     if (page.empty())
         return {UpdateOutcome::Unreachable, {}, error.empty() ? "更新页面是空的" : error};
     return evaluateUpdatePage(page);
@@ -108,7 +112,7 @@ bool startUpdater(const std::string& path)
 
 bool checkForUpdate()
 {
-    const UpdateCheck check = runUpdateCheck(updateLink());
+    const UpdateCheck check = runUpdateCheck(updateLink(), transferPolicyFromSettings());
     switch (check.outcome) {
     case UpdateOutcome::UpToDate:
     case UpdateOutcome::NoLink:

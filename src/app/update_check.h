@@ -2,6 +2,8 @@
 // Comparing this program's version with the version published on the update page, and handing
 // over to the outside updater when they differ.
 
+#include "net/curl_easy.h"
+
 #include <string>
 
 enum class UpdateOutcome {
@@ -21,16 +23,17 @@ struct UpdateCheck {
 // The update page address: key 更新地址 of section 配置项, or the built-in value when it is empty.
 std::string updateLink();
 
-// The whole body of a plain HTTP/1.0 GET of link ("Accept: */*", redirects followed). Empty on
-// failure, with the reason in error.
-std::string fetchUpdatePage(const std::string& link, std::string* error = nullptr);
+// The whole body of a plain HTTP/1.0 GET of link ("Accept: */*", redirects followed, http and
+// https only, certificates checked as policy says). Empty on failure, with the reason in error.
+std::string fetchUpdatePage(const std::string& link, std::string* error = nullptr,
+                            const TransferPolicy& policy = {});
 
 // The version published between the first "[版本1]" and the first "[版本2]" after it, compared
 // with kCurrentVersion byte for byte.
 UpdateCheck evaluateUpdatePage(const std::string& page);
 
 // Fetches link and evaluates it; an empty link is NoLink.
-UpdateCheck runUpdateCheck(const std::string& link);
+UpdateCheck runUpdateCheck(const std::string& link, const TransferPolicy& policy = {});
 
 // "Update" plus the platform's executable suffix, in the program folder.
 std::string updaterPath();

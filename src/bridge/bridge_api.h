@@ -14,6 +14,13 @@
 
 class QWidget;
 
+// The forms of BrowserInstance::cookieText. kCookiePairs (1): every cookie of the browser as one
+// Cookie header value, "name=value; name2=value2". kCookieFile (2): every cookie as a line of the
+// Netscape cookie-file format (net/cookie_file.h), lines separated by "\n", with its domain, path,
+// Secure and HttpOnly flags and expiry, for a cookie engine that sends each only where it belongs.
+inline constexpr int kCookiePairs = 1;
+inline constexpr int kCookieFile = 2;
+
 // 27 consecutive fields, all 0 except field 7 (counting from 1), the address of the data-folder
 // text, and field 15, which is 1. The fields are pointer-sized so that the address fits.
 // Field 16, when 1, keeps the browser's usual rule that a page may start media only after a user
@@ -70,6 +77,7 @@ public:
     virtual void stepForward(int steps) = 0;
     virtual bool elementExists(const std::string& selector, int index) = 0;
     // Safe from any thread; off the GUI thread it waits a bounded time for the GUI thread's answer.
+    // flag: kCookiePairs or kCookieFile; any other value gives the kCookiePairs form.
     virtual std::string cookieText(int flag) = 0;
     virtual void onTitleChanged(std::function<void(const std::string&)> handler) = 0;
     // Sets the playing position of the page's first <video> element to seconds (finite, not

@@ -3,8 +3,10 @@
 // through the four C exports at the bottom of this file.
 
 #include "bridge/bridge_api.h"
+#include "net/cookie_file.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -200,6 +202,29 @@ struct ProfileState {
         }
         return out;
     }
+    // Every cookie the browser holds as a Netscape cookie-file line, lines separated by "\n".
+    std::string fileText() const
+    {
+        std::string out;
+        for (const auto& c : cookies) {
+            BrowserCookie record;
+            record.domain = c.domain().toStdString();
+            record.path = c.path().toStdString();
+            record.name = c.name().toStdString();
+            record.value = c.value().toStdString();
+            record.secure = c.isSecure();
+            record.httpOnly = c.isHttpOnly();
+            record.expires = c.isSessionCookie() ? 0 : c.expirationDate().toSecsSinceEpoch();
+            const std::string line = netscapeCookieLine(record);
+            if (line.empty())
+                continue;
+            if (!out.empty())
+                out += '\n';
+            out += line;
+        }
+        return out;
+    }
+    std::string text(int flag) const { return flag == kCookieFile ? fileText() : text(); }
 };
 
 ProfileState* profileFor(const QString& dataFolder)
@@ -521,11 +546,11 @@ public:
         return runScript(elementCall(selector, index, "exists")).toBool();
     }
 
-    std::string cookieText(int /*flag*/) override
+    std::string cookieText(int flag) override
     {
         ProfileState* profile = profile_; // lives as long as the process
         if (onGuiThread())
-            return profile->text();
+            return profile->text(flag);
         // Download thread: ask the GUI thread for the text and wait for it, but never without end.
         struct Answer {
             std::mutex lock;
@@ -537,8 +562,8 @@ public:
         auto* app = QCoreApplication::instance();
         if (app == nullptr)
             return {};
-        postToGui(app, [answer, profile] {
-            std::string text = profile->text();
+        postToGui(app, [answer, profile, flag] {
+            std::string text = profile->text(flag);
             std::lock_guard guard(answer->lock);
             answer->text = std::move(text);
             answer->done = true;

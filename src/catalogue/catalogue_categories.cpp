@@ -284,12 +284,14 @@ std::string typeListUrl(const std::string& host)
     return "https://" + host + "/api.php/provide/vod/?ac=list";
 }
 
-TypeListRead fetchTypeList(const std::string& host, std::function<bool()> cancelled)
+TypeListRead fetchTypeList(const std::string& host, std::function<bool()> cancelled,
+                           const TransferPolicy& policy)
 {
     TypeListRead read;
     HttpRequest request;
     RequestOptions options;
     options.disableRedirects = true;
+    options.policy = policy;
     options.cancelled = std::move(cancelled);
     const std::string body = request.send(typeListUrl(host), options);
     const int status = request.statusCode();
@@ -310,14 +312,15 @@ TypeListRead fetchTypeList(const std::string& host, std::function<bool()> cancel
 }
 
 CategoryMapping categoryMappingFor(const std::string& host, std::int64_t now, bool refresh,
-                                   const std::function<bool()>& cancelled)
+                                   const std::function<bool()>& cancelled,
+                                   const TransferPolicy& policy)
 {
     std::optional<CategoryMapping> stored = parseMappingText(readSetting(kMappingSection, host));
     if (stored && (mappingIsCurrent(*stored, now) || !refresh))
         return *stored;
     if (!refresh)
         return CategoryMapping{};
-    const TypeListRead read = fetchTypeList(host, cancelled);
+    const TypeListRead read = fetchTypeList(host, cancelled, policy);
     if (read.outcome == TypeListRead::Outcome::Failed)
         return stored ? *stored : CategoryMapping{};
     CategoryMapping mapping;

@@ -3,6 +3,8 @@
 // server numbers its types as its admin set them up, so a label is matched to a type by name
 // ("ac=list" gives the list), and a type with child types lists the children's rows too.
 
+#include "net/curl_easy.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -76,21 +78,24 @@ bool mappingIsCurrent(const CategoryMapping& mapping, std::int64_t now);
 // Settings: section "分类映射", one key per route host.
 inline constexpr const char* kMappingSection = "分类映射";
 
-// Reads the route's type list ("ac=list", through HttpRequest, no redirects followed).
+// Reads the route's type list ("ac=list", through HttpRequest under policy, no redirects
+// followed).
 struct TypeListRead {
     enum class Outcome { Read, NoTypeList, Failed };
     Outcome outcome = Outcome::Failed;
     std::vector<ServerType> types;
 };
 std::string typeListUrl(const std::string& host);
-TypeListRead fetchTypeList(const std::string& host, std::function<bool()> cancelled = {});
+TypeListRead fetchTypeList(const std::string& host, std::function<bool()> cancelled = {},
+                           const TransferPolicy& policy = {});
 
 // The mapping of host for a load: the stored one while it is current; otherwise the type list is
 // read (on the calling thread) and the result stored. A route that answered without a usable type
 // list is stored as builtin; a failed read stores nothing and falls back on the stored mapping,
 // or on builtin when there is none. refresh false never reads (only what is stored).
 CategoryMapping categoryMappingFor(const std::string& host, std::int64_t now, bool refresh,
-                                   const std::function<bool()>& cancelled = {});
+                                   const std::function<bool()>& cancelled = {},
+                                   const TransferPolicy& policy = {});
 
 // Whether the stored mapping of host is missing or outdated.
 bool categoryMappingDue(const std::string& host, std::int64_t now);

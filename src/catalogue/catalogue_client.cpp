@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "app/status_log.h"
 #include "catalogue/catalogue_categories.h"
+#include "app/transfer_settings.h"
 #include "net/http_request.h"
 #include "net/json_document.h"
 #include "playback/playback_state.h"
@@ -39,12 +40,12 @@ std::int64_t nowSeconds()
 // A page of the server types ids: one type is the server's own listing, several are one
 // listing made of them.
 CataloguePage fetchTypesPage(const std::string& host, const std::vector<int>& ids, int page,
-                             const std::function<bool()>& cancelled)
+                             const std::function<bool()>& cancelled, const TransferPolicy& policy)
 {
     if (ids.size() == 1)
-        return fetchCataloguePage(typePageUrl(host, ids.front(), page), cancelled);
+        return fetchCataloguePage(typePageUrl(host, ids.front(), page), cancelled, policy);
     return combinedTypePage(ids, page, [&](int typeId, int serverPage) {
-        return fetchCataloguePage(typePageUrl(host, typeId, serverPage), cancelled);
+        return fetchCataloguePage(typePageUrl(host, typeId, serverPage), cancelled, policy);
     });
 }
 
@@ -69,6 +70,8 @@ std::string exchangeFailure(const HttpRequest& request)
     if (request.bodyLimitHit())
         return "服务器的回答超过 " + std::to_string(kPageBodyLimit / (1024 * 1024)) +
                " MiB 上限,已放弃";
+    if (request.failure().kind == TransferFailure::Certificate)
+        return certificateFailureText(request.failure());
     if (status == 0) {
         const std::string& error = request.errorText();
         if (error.find("imeout") != std::string::npos || error.find("timed out") != std::string::npos)
@@ -132,6 +135,7 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
     });
 
     CataloguePage result;
+    const TransferPolicy policy = transferPolicyFromSettings();
     std::string missingCategory;
     const std::optional<int> category = categoryIndexOfMode(mode);
     const std::string url = catalogueUrl(inputs.host, mode, inputs.keyword, page);
@@ -144,21 +148,21 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
         // The label's types on this route: read from the route's type list (on this worker)
         // when none is stored or it is a day old.
         const CategoryMapping mapping =
-            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck());
+            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck(), policy);
         const std::vector<int> ids = typeIdsFor(mapping, *category);
         if (ids.empty())
             missingCategory = categoryCell(*category).label;
         else
-            result = fetchTypesPage(inputs.host, ids, page, ticket.cancelCheck());
+            result = fetchTypesPage(inputs.host, ids, page, ticket.cancelCheck(), policy);
     } else {
-        result = fetchCataloguePage(url, ticket.cancelCheck());
+        result = fetchCataloguePage(url, ticket.cancelCheck(), policy);
     }
 
     // A route used for the first time (or a day after its last read) has its type list read
     // once its listing is shown, so the first category click finds the mapping stored.
     auto readTypesWhenDue = [&] {
         if (!category && routed && current() && categoryMappingDue(inputs.host, nowSeconds()))
-            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck());
+            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck(), policy);
     };
 
     if (!missingCategory.empty()) {
@@ -418,11 +422,13 @@ CataloguePage combinedTypePage(const std::vector<int>& typeIds, int page,
     return out;
 }
 
-CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled)
+CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled,
+                                 const TransferPolicy& policy)
 {
     HttpRequest request;
     RequestOptions options;
     options.disableRedirects = true;
+    options.policy = policy;
     options.cancelled = std::move(cancelled);
     const std::string body = request.send(url, options);
     const int status = request.statusCode();

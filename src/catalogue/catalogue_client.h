@@ -4,6 +4,7 @@
 #include "catalogue/catalogue_text.h"
 
 #include <QtCore/qnamespace.h>
+#include "net/curl_easy.h"
 
 #include <atomic>
 #include <functional>
@@ -77,9 +78,11 @@ struct CataloguePage {
 CataloguePage readCataloguePage(const std::string& body, const std::string& pageUrl = {});
 
 // GET of url (no redirects followed, default options otherwise) and readCataloguePage; a
-// failed exchange, an HTTP error status or a body that is not JSON gives Outcome::Failed. The
-// transfer ends early once cancelled answers true.
-CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled = {});
+// failed exchange (a certificate that does not verify under policy included), an HTTP error
+// status or a body that is not JSON gives Outcome::Failed. The transfer ends early once cancelled
+// answers true.
+CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> cancelled = {},
+                                 const TransferPolicy& policy = {});
 
 // Page `page` of one listing made of several server types (a category and its child types), in
 // the order given, kCatalogueRowsPerPage rows a page. fetch(typeId, serverPage) gets one page of

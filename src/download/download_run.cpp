@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "app/settings_store.h"
+#include "app/transfer_settings.h"
 #include "download/fetch_page.h"
 #include "download/hls_playlist.h"
 #include "download/merge_segments.h"
@@ -221,6 +222,7 @@ DownloadSettings currentDownloadSettings()
     DownloadSettings s;
     s.downloadRoot = downloadRootFolder();
     s.pace = readDownloadPace();
+    s.caFile = transferPolicyFromSettings().caFile;
     return s;
 }
 
@@ -287,14 +289,16 @@ std::optional<std::string> prepareDownloadFolders(DownloadView& view,
     return series;
 }
 
-FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText,
-                              const std::function<bool()>& cancelled)
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieFile,
+                              const TransferPolicy& policy, const std::function<bool()>& cancelled)
 {
     FetchResult out;
     std::string headers;
     FetchPageOptions options;
     options.method = 0;
-    options.cookies = cookieText;
+    options.cookieFile = cookieFile;
+    options.policy = policy;
+    options.failure = &out.failure;
     options.extraHeaders = kPlaylistHeader;
     options.returnedHeaders = &headers;
     options.effectiveUrl = &out.url;
@@ -558,12 +562,12 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
 {
     DownloadView& view = *viewPtr;
     const std::string address = view.cellText(row, kColumnAddress);
-    const PlaylistFetcher fetcher =
-        settings.fetchPlaylist ? settings.fetchPlaylist : PlaylistFetcher(fetchPlaylistPage);
+    const TransferPolicy policy{settings.caFile};
     // 中止执行 ends a playlist fetch that is still going.
     const std::function<bool()> aborted = [] { return abortRequested.load() != 0; };
     auto fetch = [&](const std::string& url, const std::string& cookies) {
-        return fetcher(url, cookies, aborted);
+        return settings.fetchPlaylist ? settings.fetchPlaylist(url, cookies, aborted)
+                                      : fetchPlaylistPage(url, cookies, policy, aborted);
     };
     auto fail = [&](const std::string& status, const std::string& line) {
         view.setCellText(row, kColumnStatus, status);
@@ -585,11 +589,17 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         }
         return true;
     };
+    // A playlist whose server's certificate did not verify is not used, and the row says why.
+    auto listFailed = [&](const std::string& url, const FetchResult& answer) {
+        if (answer.failure.kind == TransferFailure::Certificate)
+            return fail("证书无效", certificateFailureText(answer.failure));
+        return fail("解析失败", "列表获取失败: " + trimLineEnd(url) + " (" + answer.error + ")");
+    };
 
     view.appendLog("解析" + address, kStatusLog);
     FetchResult page = fetch(address, view.cookieText());
     if (!page.ok)
-        return fail("解析失败", "列表获取失败: " + trimLineEnd(address) + " (" + page.error + ")");
+        return listFailed(address, page);
     // Addresses in a playlist are relative to where it was answered from, after redirects.
     auto base = [](const FetchResult& answer, const std::string& asked) {
         return answer.url.empty() ? asked : answer.url;
@@ -611,7 +621,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         view.appendLog("解析" + media, kStatusLog);
         page = fetch(media, view.cookieText());
         if (!page.ok)
-            return fail("解析失败", "列表获取失败: " + media + " (" + page.error + ")");
+            return listFailed(media, page);
         playlist = parseHlsPlaylist(page.body, base(page, media));
         if (!playlist.valid || playlist.master)
             return fail("解析失败", "不是有效的m3u8列表: " + media);
@@ -627,7 +637,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         view.appendLog("解析" + audioUri, kStatusLog);
         page = fetch(audioUri, view.cookieText());
         if (!page.ok)
-            return fail("解析失败", "列表获取失败: " + audioUri + " (" + page.error + ")");
+            return listFailed(audioUri, page);
         audio = parseHlsPlaylist(page.body, base(page, audioUri));
         if (!audio.valid || audio.master || audio.segments.empty())
             return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
@@ -657,7 +667,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             if (keys.count(uri))
                 continue;
             FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs,
-                                         settings.stallTimeoutMs, &abortRequested, kKeyBodyLimit);
+                                         settings.stallTimeoutMs, &abortRequested, kKeyBodyLimit,
+                                         policy);
             if (key.limitHit)
                 return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" + key.error + ")");
             if (!key.ok)
@@ -680,7 +691,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             const HlsMap& map = list.maps[seg.mapIndex];
             const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
             FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs,
-                                          settings.stallTimeoutMs, &abortRequested, kMapBodyLimit);
+                                          settings.stallTimeoutMs, &abortRequested, kMapBodyLimit,
+                                          policy);
             if (!body.ok || body.body.empty())
                 return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
             const std::string path = dir + pathSeparator() + file;

@@ -34,10 +34,11 @@ inline constexpr int kBuiltInConcurrency = 32;
 // The most segments of an episode in flight at once: 下载并发, or the built-in cap for 0.
 int segmentsInFlightCap(const DownloadPace& pace);
 
-// A playlist answer: the body and whether a 2xx answer arrived. cancelled is checked while the
+// A playlist answer: the body and whether a 2xx answer arrived. cookieFile: the browser's cookies
+// in the Netscape cookie-file form (DownloadView::cookieText). cancelled is checked while the
 // fetch runs (the run's abort); the fetch ends soon after it answers true.
 using PlaylistFetcher = std::function<FetchResult(
-    const std::string& url, const std::string& cookieText, const std::function<bool()>& cancelled)>;
+    const std::string& url, const std::string& cookieFile, const std::function<bool()>& cancelled)>;
 
 struct DownloadSettings {
     std::string downloadRoot; // the "下载目录" folder, without a trailing separator
@@ -53,15 +54,15 @@ struct DownloadSettings {
     // segment took (and at least tailMinMs) is issued once more; the first copy to finish wins.
     int tailFactor = 4;
     int tailMinMs = 3000;
-    std::string caFile;        // HTTPS certificates to trust; empty: the platform's store
-    PlaylistFetcher fetchPlaylist; // empty: fetchPage with GET
+    std::string caFile;            // a PEM bundle trusted besides the system store (证书文件)
+    PlaylistFetcher fetchPlaylist; // empty: fetchPlaylistPage with caFile
     // The full title of the series: its folder is the one recorded for it (series_folder.h).
     // Without one the folder is seriesFolder() as it was set.
     std::optional<std::string> seriesTitle;
 };
 
-// The download root under the program folder, and the settings of the next run (pace from the
-// settings file).
+// The download root under the program folder, and the settings of the next run (pace and
+// 证书文件 from the settings file).
 std::string downloadRootFolder();
 DownloadSettings currentDownloadSettings();
 
@@ -76,10 +77,12 @@ std::string seriesFolderOf(const DownloadSettings& settings);
 std::optional<std::string> prepareDownloadFolders(DownloadView& view,
                                                   const DownloadSettings& settings);
 
-// The playlist fetch of the run: GET with the browser's cookie text and the run's user agent,
-// through fetchPage, of at most kPlaylistBodyLimit bytes; ok only for a whole 2xx answer. It ends
-// within about a second of cancelled answering true.
-FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieText,
+// The playlist fetch of the run: GET with the run's user agent through fetchPage, the browser's
+// cookies (Netscape cookie-file lines) handed to libcurl's cookie engine, so that each request
+// carries only the cookies of its own host and path, of at most kPlaylistBodyLimit bytes; ok only
+// for a whole 2xx answer. It ends within about a second of cancelled answering true.
+FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieFile,
+                              const TransferPolicy& policy = {},
                               const std::function<bool()>& cancelled = {});
 
 // Starts runDownloadJobs on a background thread. False, starting nothing, while a run or a merge

@@ -42,7 +42,8 @@ public:
     virtual void setRunControlsEnabled(bool enabled) = 0;
     // Whether 选择框_删除 is ticked now.
     virtual bool deleteSegmentsChecked() = 0;
-    // The embedded browser's cookie text for playlist requests; empty without a player window.
+    // The embedded browser's cookies for playlist requests, in the Netscape cookie-file form (one
+    // cookie a line); empty without a player window.
     virtual std::string cookieText() { return {}; }
     // The run (or re-merge) started on this view has ended and another may start now.
     virtual void runEnded() {}

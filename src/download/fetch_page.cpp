@@ -81,7 +81,7 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
         proxy = (options.socksProxy ? "socks4://" : "http://") + options.proxy;
     const std::string address = std::string(https ? "https://" : "http://") + hostOf(url) + ":" +
                                 std::to_string(portOf(url)) + pathOf(url);
-    applyCommonOptions(curl, address, proxy, !options.noRedirect);
+    applyCommonOptions(curl, address, proxy, !options.noRedirect, options.policy);
     const long timeoutMs = static_cast<long>(options.timeoutSeconds > 0 ? options.timeoutSeconds : 60) * 1000;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     IdleTimeout idle(timeoutMs, options.cancelled);
@@ -92,6 +92,25 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     }
     if (!agentLine)
         curl_easy_setopt(curl, CURLOPT_USERAGENT, kDefaultUserAgent);
+
+    if (!options.cookieFile.empty()) {
+        // The engine matches every line against each request; a line it cannot read is skipped.
+        // Only cookie-file lines (tab-separated fields) go in: a bare word such as "ALL" would
+        // be taken as a command to the engine.
+        curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+        size_t from = 0;
+        while (from < options.cookieFile.size()) {
+            size_t end = options.cookieFile.find('\n', from);
+            if (end == std::string::npos)
+                end = options.cookieFile.size();
+            std::string line = options.cookieFile.substr(from, end - from);
+            from = end + 1;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.find('\t') != std::string::npos)
+                curl_easy_setopt(curl, CURLOPT_COOKIELIST, line.c_str());
+        }
+    }
 
     if (options.completeHeaders)
         headers = withDefaultHeaders(headers, url, method, false);
@@ -155,6 +174,8 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     const CURLcode rc = curl_easy_perform(curl);
     if (options.bodyLimitHit)
         *options.bodyLimitHit = responseBody.limitHit();
+    if (options.failure)
+        *options.failure = transferErrorOf(curl, rc, errorBuffer);
     if (rc != CURLE_OK) {
         // A transfer that failed part-way is not handed on as if it were the whole page.
         if (idle.fired())

@@ -30,6 +30,11 @@
 //           call as a failure, and bodyLimitHit receives why
 //   cancelled: checked while the transfer runs; when it answers true the call ends at once
 //           (errorText "cancelled")
+//   policy: what the transfer trusts (certificates); protocols are http and https only
+//   cookieFile: cookies in the Netscape cookie-file form, one a line, handed to libcurl's cookie
+//           engine: each request (a redirected one too) carries only those that match its host
+//           and path, Secure ones only over https. Sent besides the cookies text, if both are given
+//   failure: receives why no answer arrived (kind None when one did)
 // A transfer that fails part-way (cut connection, time-out) gives the empty body, never a
 // truncated one. An error page is returned like any other body.
 struct FetchPageOptions {
@@ -54,6 +59,9 @@ struct FetchPageOptions {
     int64_t maxBodyBytes = kPageBodyLimit;
     BodyLimitHit* bodyLimitHit = nullptr;
     std::function<bool()> cancelled;
+    TransferPolicy policy;
+    std::string cookieFile;
+    TransferError* failure = nullptr;
 };
 
 std::string fetchPage(const std::string& url, const FetchPageOptions& options = {});

@@ -1,5 +1,6 @@
 #include "download/segment_transfer.h"
 
+#include "app/transfer_settings.h"
 #include "util/utf8_path.h"
 
 #include <curl/curl.h>
@@ -148,8 +149,8 @@ struct LowSpeed {
     int seconds = 15;
 };
 
-void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs, Watch& watch,
-                  LowSpeed lowSpeed, char* errorBuffer)
+void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs,
+                  Watch& watch, LowSpeed lowSpeed, char* errorBuffer, const TransferPolicy& policy)
 {
     if (CURLSH* share = sharedCaches())
         curl_easy_setopt(c.h, CURLOPT_SHARE, share);
@@ -171,8 +172,7 @@ void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range,
     curl_easy_setopt(c.h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(c.h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(c.h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(c.h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c.h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    applyTransferPolicy(c.h, url, policy);
     curl_easy_setopt(c.h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c.h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
     c.headers = curl_slist_append(c.headers, rangeHeader(range).c_str());
@@ -182,8 +182,11 @@ void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range,
     curl_easy_setopt(c.h, CURLOPT_XFERINFODATA, &watch);
 }
 
-std::string failureText(CURLcode rc, const Watch& w, long status, const char* errorBuffer)
+std::string failureText(CURL* h, CURLcode rc, const Watch& w, long status, const char* errorBuffer)
 {
+    const TransferError error = transferErrorOf(h, rc, errorBuffer);
+    if (error.kind == TransferFailure::Certificate)
+        return certificateFailureText(error);
     if (w.stopped)
         return "已停止";
     if (w.stalled)
@@ -442,15 +445,14 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     watch.stallMs = st->options.stallTimeoutMs;
     char errorBuffer[CURL_ERROR_SIZE];
     applyRequest(c, withoutLineEnd(st->url), st->options.range, st->options.connectTimeoutMs, watch,
-                 {st->options.lowSpeedBytes, st->options.lowSpeedSeconds}, errorBuffer);
+                 {st->options.lowSpeedBytes, st->options.lowSpeedSeconds}, errorBuffer,
+                 TransferPolicy{st->options.caFile});
 
     Receiver rx;
     rx.limit = BodyLimit(st->options.maxBytes);
     rx.st = st.get();
     rx.curl = c.h;
     rx.tempPath = st->path + st->options.partSuffix;
-    if (!st->options.caFile.empty())
-        curl_easy_setopt(c.h, CURLOPT_CAINFO, st->options.caFile.c_str());
     curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, &Receiver::onData);
     curl_easy_setopt(c.h, CURLOPT_WRITEDATA, &rx);
     CURLcode rc = curl_easy_perform(c.h);
@@ -492,7 +494,7 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
         else if (rx.writeFailed && !watch.stopped)
             why = rx.decryptFailed ? "解密失败" : "写入失败";
         else
-            why = failureText(rc, watch, status, errorBuffer);
+            why = failureText(c.h, rc, watch, status, errorBuffer);
     }
     const bool stopped = watch.stopped && !rx.decryptFailed && !rx.limit.hit();
     st->finish(stopped ? TransferOutcome::Stopped : TransferOutcome::Failed, status, why,
@@ -591,7 +593,8 @@ int64_t SegmentTransfer::bytesWritten() const
 }
 
 FetchResult fetchBytes(const std::string& url, const ByteRange& range, int connectTimeoutMs,
-                       int stallTimeoutMs, const std::atomic<int>* cancel, int64_t maxBytes)
+                       int stallTimeoutMs, const std::atomic<int>* cancel, int64_t maxBytes,
+                       const TransferPolicy& policy)
 {
     FetchResult out;
     CurlHandle c;
@@ -603,10 +606,12 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     watch.cancel = cancel;
     watch.stallMs = stallTimeoutMs;
     char errorBuffer[CURL_ERROR_SIZE];
-    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch, LowSpeed{}, errorBuffer);
+    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch, LowSpeed{}, errorBuffer,
+                 policy);
     BodyCollector body(maxBytes);
     body.install(c.h);
     CURLcode rc = curl_easy_perform(c.h);
+    out.failure = transferErrorOf(c.h, rc, errorBuffer);
     curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
     out.limitHit = body.limitHit();
     out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 && rangeAnswerOk(range, out.status);
@@ -615,7 +620,7 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
             out.error = bodyLimitReason(out.limitHit);
         else
             out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status)
-                                       : failureText(rc, watch, out.status, errorBuffer);
+                                       : failureText(c.h, rc, watch, out.status, errorBuffer);
         return out;
     }
     out.body = body.take();

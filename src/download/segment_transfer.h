@@ -71,7 +71,7 @@ struct TransferOptions {
     // The answer is written to filePath + partSuffix and renamed once whole; two copies of one
     // segment in flight at once use different suffixes.
     std::string partSuffix = ".part";
-    // Certificates to trust for HTTPS besides none: empty keeps the platform's store.
+    // A PEM bundle trusted for HTTPS besides the system's store; empty: the system store alone.
     std::string caFile;
     // The most bytes of the answer; one beyond this or beyond its Content-Length fails.
     int64_t maxBytes = kSegmentBodyLimit;
@@ -141,6 +141,7 @@ struct FetchResult {
     std::string error;
     std::string url; // the address that answered, after redirects (empty when not known)
     BodyLimitHit limitHit; // set when the answer went past the fetch's limit (ok is false)
+    TransferError failure; // why no answer arrived (kind None when one did)
 };
 
 // A synchronous GET with the segment request's settings (keys and initialisation sections), of
@@ -149,7 +150,8 @@ struct FetchResult {
 // session cache, so the threads of a run reuse each other's connections.
 FetchResult fetchBytes(const std::string& url, const ByteRange& range = {},
                        int connectTimeoutMs = 30000, int stallTimeoutMs = 30000,
-                       const std::atomic<int>* cancel = nullptr, int64_t maxBytes = kMapBodyLimit);
+                       const std::atomic<int>* cancel = nullptr, int64_t maxBytes = kMapBodyLimit,
+                       const TransferPolicy& policy = {});
 
 // The user agent of segment requests.
 inline constexpr const char* kSegmentUserAgent =

@@ -48,11 +48,39 @@ void suppressLibraryHeaders(CurlHeaderList& list, const std::function<bool(const
 std::string withDefaultHeaders(std::string headers, const std::string& url, int method,
                                bool withUserAgent);
 
+// What every transfer of the program trusts: the peer's certificate and host name are always
+// checked against the system's certificate store and, when caFile names a PEM bundle, against the
+// certificates of that bundle too (a private server's authority).
+struct TransferPolicy {
+    std::string caFile; // empty: the system store alone
+};
+
+// The protocol and certificate options of every libcurl transfer, set in one place: http and
+// https only, for the first request and for redirects, and no redirect from an https address to
+// plain http; the peer and its host name verified as policy says. Nothing turns checking off.
+void applyTransferPolicy(CURL* curl, const std::string& url, const TransferPolicy& policy);
+
+// Why a transfer failed, as a value: the kind, the host whose answer failed (after redirects)
+// and libcurl's short reason.
+enum class TransferFailure {
+    None,
+    Certificate, // the peer's certificate or host name did not verify, or the bundle was unusable
+    Transport,   // anything else: refused, unsupported address, time-out, cut connection
+};
+struct TransferError {
+    TransferFailure kind = TransferFailure::None;
+    std::string host;
+    std::string detail;
+};
+// The error of a transfer that ended with rc (CURLE_OK gives kind None); errorBuffer is the
+// transfer's CURLOPT_ERRORBUFFER (may be empty).
+TransferError transferErrorOf(CURL* curl, CURLcode rc, const char* errorBuffer);
+
 // The options every exchange shares: the address, HTTP/1.1, no signals, redirects followed (at
-// most ten) unless switched off, certificate checks off, and the proxy ("" is a direct
-// connection; libcurl then also ignores the proxy variables of the environment).
+// most ten) unless switched off, the transfer policy, and the proxy ("" is a direct connection;
+// libcurl then also ignores the proxy variables of the environment).
 void applyCommonOptions(CURL* curl, const std::string& url, const std::string& proxy,
-                        bool followRedirects);
+                        bool followRedirects, const TransferPolicy& policy);
 
 // The most bytes of a page answer (catalogue and history pages, playlists, the update page) the
 // program reads; a longer answer is refused, never cut short.

@@ -112,6 +112,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     errorText_.clear();
     timedOut_ = false;
     bodyLimitHit_ = {};
+    failure_ = {};
 
     const int method = options.method >= 0 && options.method <= 8 ? options.method : 0;
 
@@ -129,7 +130,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     std::string proxy = options.proxy;
     if (!proxy.empty() && proxy.find("://") == std::string::npos)
         proxy = "http://" + proxy;
-    applyCommonOptions(curl, url, proxy, !options.disableRedirects);
+    applyCommonOptions(curl, url, proxy, !options.disableRedirects, options.policy);
 
     // The header block: the caller's lines, then the browser-like defaults that are missing.
     std::string headers = options.extraHeaders;
@@ -208,6 +209,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
     const CURLcode rc = curl_easy_perform(curl);
+    failure_ = transferErrorOf(curl, rc, errorBuffer);
     // The handle may outlive this call (reuse); it must not keep pointers into this frame.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
@@ -219,7 +221,7 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
 
     if (rc != CURLE_OK) {
         // A failed exchange reports nothing but its reason: no body, no headers, status 0.
-        errorText_ = errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc);
+        errorText_ = failure_.detail;
         timedOut_ = idle.fired() || rc == CURLE_OPERATION_TIMEDOUT;
         if (idle.fired())
             errorText_ = "timed out: no data for " + std::to_string(handle.idleMs) + " ms";

@@ -39,6 +39,8 @@ struct RequestOptions {
     bool mergeCookies = true;           // merge the sent cookies into receivedCookies
     bool completeHeaders = true;        // add the browser-like default headers when missing
     bool capitalizeNames = true;        // rewrite header names as Capitalised-Words
+    // What the transfer trusts (certificates); the system store alone by default.
+    TransferPolicy policy;
     // Checked while the transfer runs; when it answers true the transfer ends at once (empty
     // body, errorText "cancelled"). A superseded request uses it to stop its download.
     std::function<bool()> cancelled;
@@ -75,6 +77,8 @@ public:
     // Set when the last exchange failed because its body went past maxBodyBytes or past its
     // Content-Length.
     const BodyLimitHit& bodyLimitHit() const { return bodyLimitHit_; }
+    // Why the last exchange got no answer (kind None when one arrived, an HTTP error included).
+    const TransferError& failure() const { return failure_; }
 
 private:
     struct Handle;
@@ -85,4 +89,5 @@ private:
     std::string errorText_;
     bool timedOut_ = false;
     BodyLimitHit bodyLimitHit_;
+    TransferError failure_;
 };

@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "app/status_log.h"
 #include "catalogue/catalogue_client.h"
+#include "app/transfer_settings.h"
 #include "net/http_request.h"
 #include "util/gui_call.h"
 
@@ -150,14 +151,18 @@ void startCoverFetch(MainForm& form, const std::string& url)
     // A newer cover fetch supersedes this one: its download ends and it shows nothing.
     const LatestRequest::Ticket fetch = form.coverRequests.begin();
     ++g_runningCovers;
+    const TransferPolicy policy = transferPolicyFromSettings();
     // Worker thread: the download and the decoding; the picture is set on the GUI thread.
-    std::thread([&form, fetch, url] {
+    std::thread([&form, fetch, url, policy] {
         std::string body;
+        TransferError failure;
         if (!url.empty()) {
             HttpRequest request;
             RequestOptions options;
             options.cancelled = fetch.cancelCheck();
+            options.policy = policy;
             body = request.send(url, options);
+            failure = request.failure();
             if (request.statusCode() < 200 || request.statusCode() >= 300)
                 body.clear();
         }
@@ -167,6 +172,9 @@ void startCoverFetch(MainForm& form, const std::string& url)
         gui::call([&] {
             if (!fetch.current())
                 return;
+            // A cover whose server's certificate did not verify is not shown; the log says why.
+            if (failure.kind == TransferFailure::Certificate)
+                logStatus(certificateFailureText(failure));
             QLabel* box = form.图片框_封面;
             if (image.isNull())
                 box->setPixmap(QPixmap());

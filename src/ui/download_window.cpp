@@ -137,8 +137,9 @@ public:
     {
         return read(false, [](DownloadWindow& w) { return w.选择框_删除->isChecked(); });
     }
-    // Any thread: the bridge guards its browser instance itself.
-    std::string cookieText() override { return webViewBridge().cookieText(); }
+    // Any thread: the bridge guards its browser instance itself. The cookie-file form, so that
+    // the download's cookie engine sends each cookie only to its own host and path.
+    std::string cookieText() override { return webViewBridge().cookieText(kCookieFile); }
     void runEnded() override
     {
         write([](DownloadWindow& w) { w.onRunEnded(); });

@@ -86,4 +86,45 @@ TEST(UpdatePage, FailuresAreReportedWithTheirReason)
     EXPECT_FALSE(noLink.reason.empty());
 }
 
+// Over https the update page is read only from a server whose certificate verifies, and a
+// redirect never takes the check from https down to plain http.
+TEST(UpdatePage, OverHttpsOnlyAVerifiedServerIsRead)
+{
+    TestServer plain;
+    plain.on("/version.txt", {200, {}, "[版本1]7.5[版本2]"});
+    TestServer tls(TestServer::Scheme::Https);
+    tls.on("/version.txt", {200, {}, "[版本1]7.5[版本2]"});
+    tls.on("/down", {302, {"Location: " + plain.url("/version.txt")}, ""});
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    wrong.on("/version.txt", {200, {}, "[版本1]7.5[版本2]"});
+    const TransferPolicy trusted{TestServer::certificateFile()};
+    struct Case {
+        const char* what;
+        std::string link;
+        TransferPolicy policy;
+        UpdateOutcome outcome;
+        std::string reason; // the start of it
+    };
+    const Case cases[] = {
+        {"trusted authority", tls.url("/version.txt"), trusted, UpdateOutcome::NewVersion, ""},
+        {"the system store alone",
+         tls.url("/version.txt"),
+         {},
+         UpdateOutcome::Unreachable,
+         "证书无效: 127.0.0.1 (SSL certificate problem"},
+        {"a certificate for another name", wrong.url("/version.txt"), trusted,
+         UpdateOutcome::Unreachable, "证书无效: 127.0.0.1 (SSL: no alternative"},
+        {"redirected to plain http", tls.url("/down"), trusted, UpdateOutcome::Unreachable,
+         "Protocol"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const UpdateCheck check = runUpdateCheck(c.link, c.policy);
+        EXPECT_EQ(check.outcome, c.outcome);
+        EXPECT_EQ(check.reason.rfind(c.reason, 0), 0u) << check.reason;
+    }
+    EXPECT_EQ(plain.count("/version.txt"), 0);
+    EXPECT_TRUE(wrong.requests().empty());
+}
+
 } // namespace

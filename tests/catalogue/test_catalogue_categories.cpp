@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "app/settings_store.h"
+#include "app/transfer_settings.h"
 #include "catalogue/catalogue_client.h"
 #include "catalogue/catalogue_pages.h"
 #include "catalogue/maccms_server.h"
@@ -323,7 +324,8 @@ constexpr std::int64_t kNow = 1733900000;
 TEST_F(MappingOverHttps, ReadOnceStoredPerRouteAndReadAgainADayLater)
 {
     EXPECT_TRUE(categoryMappingDue(server.host(), kNow));
-    CategoryMapping mapping = categoryMappingFor(server.host(), kNow, true);
+    CategoryMapping mapping =
+        categoryMappingFor(server.host(), kNow, true, {}, transferPolicyFromSettings());
     EXPECT_FALSE(mapping.builtin);
     EXPECT_EQ(typeIdsFor(mapping, indexOf("连续剧")), (Ids{2, 13, 14, 15, 16}));
     EXPECT_EQ(server.typeListTargets(),
@@ -333,7 +335,8 @@ TEST_F(MappingOverHttps, ReadOnceStoredPerRouteAndReadAgainADayLater)
     EXPECT_FALSE(categoryMappingDue(server.host(), kNow + 60));
 
     // Within the day: what is stored, no request.
-    mapping = categoryMappingFor(server.host(), kNow + kMappingLifetimeSeconds - 1, true);
+    mapping = categoryMappingFor(server.host(), kNow + kMappingLifetimeSeconds - 1, true, {},
+                                 transferPolicyFromSettings());
     EXPECT_EQ(typeIdsFor(mapping, indexOf("综艺")), (Ids{3}));
     EXPECT_EQ(server.typeListTargets().size(), 1u);
 
@@ -343,7 +346,8 @@ TEST_F(MappingOverHttps, ReadOnceStoredPerRouteAndReadAgainADayLater)
     types.push_back({20, 0, "纪录片"});
     server.setTypes(types);
     EXPECT_TRUE(categoryMappingDue(server.host(), kNow + kMappingLifetimeSeconds));
-    mapping = categoryMappingFor(server.host(), kNow + kMappingLifetimeSeconds, true);
+    mapping = categoryMappingFor(server.host(), kNow + kMappingLifetimeSeconds, true, {},
+                                 transferPolicyFromSettings());
     EXPECT_EQ(server.typeListTargets().size(), 2u);
     EXPECT_EQ(typeIdsFor(mapping, indexOf("综艺")), (Ids{3}));
     EXPECT_EQ(typeIdsFor(mapping, indexOf("纪录片")), (Ids{20}));
@@ -351,7 +355,8 @@ TEST_F(MappingOverHttps, ReadOnceStoredPerRouteAndReadAgainADayLater)
               kNow + kMappingLifetimeSeconds);
 
     // Only what is stored: no request even when due.
-    mapping = categoryMappingFor(server.host(), kNow + 10 * kMappingLifetimeSeconds, false);
+    mapping = categoryMappingFor(server.host(), kNow + 10 * kMappingLifetimeSeconds, false, {},
+                                 transferPolicyFromSettings());
     EXPECT_EQ(typeIdsFor(mapping, indexOf("纪录片")), (Ids{20}));
     EXPECT_EQ(server.typeListTargets().size(), 2u);
 }
@@ -360,7 +365,8 @@ TEST_F(MappingOverHttps, WithoutATypeListTheBuiltInIdsStay)
 {
     // A closed API: nothing is stored, and the next load asks again.
     server.close(true);
-    CategoryMapping mapping = categoryMappingFor(server.host(), kNow, true);
+    CategoryMapping mapping =
+        categoryMappingFor(server.host(), kNow, true, {}, transferPolicyFromSettings());
     EXPECT_TRUE(mapping.builtin);
     EXPECT_EQ(typeIdsFor(mapping, indexOf("连续剧")), (Ids{3}));
     EXPECT_EQ(readSetting("分类映射", server.host()), "");
@@ -368,9 +374,10 @@ TEST_F(MappingOverHttps, WithoutATypeListTheBuiltInIdsStay)
 
     // Read once the API is open; then closed again a day later: the older mapping stays.
     server.close(false);
-    categoryMappingFor(server.host(), kNow, true);
+    categoryMappingFor(server.host(), kNow, true, {}, transferPolicyFromSettings());
     server.close(true);
-    mapping = categoryMappingFor(server.host(), kNow + kMappingLifetimeSeconds, true);
+    mapping = categoryMappingFor(server.host(), kNow + kMappingLifetimeSeconds, true, {},
+                                 transferPolicyFromSettings());
     EXPECT_FALSE(mapping.builtin);
     EXPECT_EQ(typeIdsFor(mapping, indexOf("连续剧")), (Ids{2, 13, 14, 15, 16}));
     EXPECT_EQ(server.typeListTargets().size(), 3u);
@@ -381,14 +388,14 @@ TEST_F(MappingOverHttps, WithoutATypeListTheBuiltInIdsStay)
              CannedResponse{200,
                             {"Content-Type: application/json"},
                             catalogue_pages::page(3, 1, catalogue_pages::items("剧", 3))});
-    mapping = categoryMappingFor(plain.hostPort(), kNow, true);
+    mapping = categoryMappingFor(plain.hostPort(), kNow, true, {}, transferPolicyFromSettings());
     EXPECT_TRUE(mapping.builtin);
     EXPECT_EQ(readSetting("分类映射", plain.hostPort()), "1733900000|");
-    categoryMappingFor(plain.hostPort(), kNow + 60, true);
+    categoryMappingFor(plain.hostPort(), kNow + 60, true, {}, transferPolicyFromSettings());
     EXPECT_EQ(plain.count("/api.php/provide/vod/"), 1);
 
     // Unreachable: builtin, nothing stored.
     const std::string dead = "127.0.0.1:" + std::to_string(closedLoopbackPort());
-    EXPECT_TRUE(categoryMappingFor(dead, kNow, true).builtin);
+    EXPECT_TRUE(categoryMappingFor(dead, kNow, true, {}, transferPolicyFromSettings()).builtin);
     EXPECT_EQ(readSetting("分类映射", dead), "");
 }

@@ -4,6 +4,7 @@
 
 #include "app/paths.h"
 #include "app/settings_store.h"
+#include "app/transfer_settings.h"
 #include "catalogue/catalogue_pages.h"
 #include "catalogue/maccms_server.h"
 #include "support/test_server.h"
@@ -43,14 +44,9 @@ TEST(CatalogueUrl, EachModeBuildsItsListing)
 TEST(CatalogueUrl, KeywordTravelsAsOneQueryValue)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"a&t=5", "a%26t%3D5"},
-        {"#1", "%231"},
-        {"who?", "who%3F"},
-        {"100%", "100%25"},
-        {"a b", "a%20b"},
-        {"海贼王", "%E6%B5%B7%E8%B4%BC%E7%8E%8B"},
-        {"A-z_0.9~", "A-z_0.9~"},
-        {"a+b/c", "a%2Bb%2Fc"},
+        {"a&t=5", "a%26t%3D5"},   {"#1", "%231"},         {"who?", "who%3F"},
+        {"100%", "100%25"},       {"a b", "a%20b"},       {"海贼王", "%E6%B5%B7%E8%B4%BC%E7%8E%8B"},
+        {"A-z_0.9~", "A-z_0.9~"}, {"a+b/c", "a%2Bb%2Fc"},
     };
     for (const auto& [keyword, encoded] : cases)
         EXPECT_EQ(catalogueUrl("h", -1, keyword, 1),
@@ -91,7 +87,8 @@ TEST(ReadCataloguePage, EveryItemOfThePageIsReadAndMissingOnesSkipped)
 TEST(ReadCataloguePage, ColumnsOfARow)
 {
     std::vector<cp::Json> list = {
-        cp::item("海贼王", "动漫", " 草帽\u3000一伙 ", "第01集$https:\\/\\/v\\/1.m3u8", "https://img/1.jpg"),
+        cp::item("海贼王", "动漫", " 草帽\u3000一伙 ", "第01集$https:\\/\\/v\\/1.m3u8",
+                 "https://img/1.jpg"),
         cp::item("下架剧", "剧情片", "   ", "", "https://img/2.jpg"),
     };
     const CataloguePage page = readCataloguePage(cp::page(2, 1, list));
@@ -129,7 +126,8 @@ TEST(ReadCataloguePage, TotalAndPageCountTexts)
          2}, // the rows sent are shown all the same
     };
     for (const Case& c : cases) {
-        const CataloguePage page = readCataloguePage(cp::page(c.total, c.pagecount, cp::items("剧", 2)));
+        const CataloguePage page =
+            readCataloguePage(cp::page(c.total, c.pagecount, cp::items("剧", 2)));
         EXPECT_EQ(page.outcome, c.outcome) << c.total.dump();
         EXPECT_EQ(page.total, c.totalText) << c.total.dump();
         EXPECT_EQ(page.pageCount, c.pageText) << c.total.dump();
@@ -167,15 +165,21 @@ TEST(ReadCataloguePage, SourceNamesBesideThePlayText)
 class FetchCataloguePage : public ::testing::Test {
 protected:
     TestServer server{TestServer::Scheme::Https};
-    std::string url(const std::string& query) { return server.url("/api.php/provide/vod/" + query); }
+    // The test authority, trusted as the settings key 证书文件 names it.
+    const TransferPolicy trusted{TestServer::certificateFile()};
+    std::string url(const std::string& query)
+    {
+        return server.url("/api.php/provide/vod/" + query);
+    }
 };
 
 TEST_F(FetchCataloguePage, OneGetWithTheKeywordIntact)
 {
-    server.on("/api.php/provide/vod/", CannedResponse{200, {"Content-Type: application/json"},
+    server.on("/api.php/provide/vod/", CannedResponse{200,
+                                                      {"Content-Type: application/json"},
                                                       cp::page(45, 3, cp::items("剧", 20))});
     const std::string target = catalogueUrl(server.hostPort(), -1, "a&b #c?", 2);
-    const CataloguePage page = fetchCataloguePage(target);
+    const CataloguePage page = fetchCataloguePage(target, {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Listed);
     EXPECT_EQ(page.items.size(), 20u);
     const std::vector<RecordedRequest> requests = server.requests();
@@ -197,8 +201,9 @@ TEST_F(FetchCataloguePage, BrokenBytesInOneBlurbKeepEveryRow)
     // "好" is E5 A5 BD: the server cut it after two bytes.
     body.replace(body.find("CUT-HERE"), 8, "\xE4\xB8\x80\xE5\xA5");
     body.replace(body.find("TAB-HERE"), 8, "第一\t第二");
-    server.on("/api.php/provide/vod/", CannedResponse{200, {"Content-Type: application/json"}, body});
-    const CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    server.on("/api.php/provide/vod/",
+              CannedResponse{200, {"Content-Type: application/json"}, body});
+    const CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     ASSERT_EQ(page.outcome, Outcome::Listed) << page.failure;
     ASSERT_EQ(page.items.size(), 20u);
     EXPECT_EQ(page.items[7].title, "剧8");
@@ -208,35 +213,73 @@ TEST_F(FetchCataloguePage, BrokenBytesInOneBlurbKeepEveryRow)
     EXPECT_EQ(page.total, "45");
 }
 
+// A route is used only when its certificate verifies: issued by an authority the policy trusts, for
+// the route's host. Otherwise no request goes out and the failure names the host and the reason.
+TEST_F(FetchCataloguePage, ARouteWhoseCertificateDoesNotVerifyIsNotUsed)
+{
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    for (TestServer* s : {&server, &wrong})
+        s->on("/api.php/provide/vod/", CannedResponse{200,
+                                                      {"Content-Type: application/json"},
+                                                      cp::page(1, 1, cp::items("剧", 1))});
+    struct Case {
+        const char* what;
+        TestServer* route;
+        TransferPolicy policy;
+        const char* failure; // empty: listed
+    };
+    const Case cases[] = {
+        {"trusted, right name", &server, trusted, ""},
+        {"the system store alone", &server, {}, "证书无效: 127.0.0.1 (SSL certificate problem"},
+        {"trusted, wrong name", &wrong, trusted,
+         "证书无效: 127.0.0.1 (SSL: no alternative certificate subject"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.route->clearRecords();
+        const CataloguePage page =
+            fetchCataloguePage(catalogueUrl(c.route->hostPort(), -2, "", 1), {}, c.policy);
+        if (*c.failure == '\0') {
+            EXPECT_EQ(page.outcome, Outcome::Listed) << page.failure;
+            continue;
+        }
+        EXPECT_EQ(page.outcome, Outcome::Failed);
+        EXPECT_EQ(page.failure.rfind(c.failure, 0), 0u) << page.failure;
+        EXPECT_EQ(page.failure.back(), ')');
+        EXPECT_TRUE(c.route->requests().empty());
+    }
+}
+
 TEST_F(FetchCataloguePage, FailuresAreReportedWithAReason)
 {
     server.on("/api.php/provide/vod/", CannedResponse{500, {}, "{\"total\":3}"});
-    CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    CataloguePage page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("HTTP 500"), std::string::npos) << page.failure;
 
     // Redirects are not followed: the redirect itself is the failure.
     server.on("/api.php/provide/vod/", CannedResponse{302, {"Location: /elsewhere"}, ""});
     server.on("/elsewhere", CannedResponse{200, {}, cp::page(1, 1, cp::items("剧", 1))});
-    page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("HTTP 302"), std::string::npos) << page.failure;
     EXPECT_EQ(server.count("/elsewhere"), 0);
 
     server.on("/api.php/provide/vod/", CannedResponse{200, {}, "<html>维护中</html>"});
-    page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_FALSE(page.failure.empty());
 
     page = fetchCataloguePage("https://127.0.0.1:" + std::to_string(closedLoopbackPort()) +
-                              "/api.php/provide/vod/?ac=detail&pg=1");
+                                  "/api.php/provide/vod/?ac=detail&pg=1",
+                              {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_NE(page.failure.find("无法连接服务器"), std::string::npos) << page.failure;
 
     // A page that never ends is given up at the page limit, not read until memory runs out.
     server.on("/api.php/provide/vod/",
               CannedResponse{200, {}, cp::page(1, 1, cp::items("剧", 1))}.endless());
-    page = fetchCataloguePage(url("?ac=detail&pg=1"));
+    page = fetchCataloguePage(url("?ac=detail&pg=1"), {}, trusted);
     EXPECT_EQ(page.outcome, Outcome::Failed);
     EXPECT_EQ(page.failure, "服务器的回答超过 16 MiB 上限,已放弃");
 }
@@ -312,7 +355,8 @@ protected:
 TEST_F(MacCmsPages, PagesOfTheSizeAskedOrOfTheServersOwn)
 {
     // 40 records: asked for 20 a page, the site sends 2 pages of 20.
-    CataloguePage page = fetchCataloguePage(typePageUrl(site.host(), 13, 2));
+    CataloguePage page =
+        fetchCataloguePage(typePageUrl(site.host(), 13, 2), {}, transferPolicyFromSettings());
     ASSERT_EQ(page.outcome, Outcome::Listed) << page.failure;
     EXPECT_EQ(page.items.size(), 20u);
     EXPECT_EQ(page.items.front().title, "国产剧21");
@@ -323,14 +367,14 @@ TEST_F(MacCmsPages, PagesOfTheSizeAskedOrOfTheServersOwn)
 
     // A site that keeps its own 30: 30 rows, and its page count.
     site.ignorePageSizeParameter(true);
-    page = fetchCataloguePage(typePageUrl(site.host(), 13, 1));
+    page = fetchCataloguePage(typePageUrl(site.host(), 13, 1), {}, transferPolicyFromSettings());
     EXPECT_EQ(page.items.size(), 30u);
     EXPECT_EQ(page.pageCount, "2");
-    page = fetchCataloguePage(typePageUrl(site.host(), 13, 2));
+    page = fetchCataloguePage(typePageUrl(site.host(), 13, 2), {}, transferPolicyFromSettings());
     ASSERT_EQ(page.items.size(), 10u);
     EXPECT_EQ(page.items.back().title, "国产剧40");
 
     site.close(true);
-    page = fetchCataloguePage(typePageUrl(site.host(), 13, 1));
+    page = fetchCataloguePage(typePageUrl(site.host(), 13, 1), {}, transferPolicyFromSettings());
     EXPECT_EQ(page.problem, CataloguePage::Problem::ApiClosed);
 }

@@ -54,7 +54,7 @@ TEST_F(RunTest, AMediaPlaylistGoesFromListedToFinishedFile)
     serveFolder(server, fixture, "/v");
     const std::string url = server.url("/v/index.m3u8");
     view->addRow(url, true);
-    view->cookie = "sid=42";
+    view->cookie = "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42";
     run();
 
     auto row = view->row(0);
@@ -539,6 +539,71 @@ TEST_F(RunTest, ALongEpisodeWithNoIntervalKeepsItsThreadsBounded)
     EXPECT_LE(most.load(), 200);
     // The transfers hand their connections on to the next ones instead of each opening its own.
     EXPECT_LE(server.connectionCount(), 64);
+}
+
+// HTTPS playlists are read only from servers the run can verify: the test authority trusted
+// through the certificate file, and the name in the certificate. A refused playlist ends its row
+// with the host and the reason; a segment redirected from https to plain http is not fetched.
+TEST_F(RunTest, PlaylistsAndSegmentsComeOnlyFromServersThatVerify)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    TestServer tls(TestServer::Scheme::Https);
+    serveFolder(wrong, fixture, "/w");
+    serveFolder(tls, fixture, "/t");
+    serveFolder(server, fixture, "/plain");
+    tls.on("/t/seg3.ts", CannedResponse{302, {"Location: " + server.url("/plain/seg3.ts")}});
+    view->addRow(wrong.url("/w/index.m3u8"), true);
+    view->addRow(tls.url("/t/index.m3u8"), true);
+    settings.caFile = TestServer::certificateFile();
+    run();
+
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "证书无效");
+    EXPECT_EQ(wrong.requests().size(), 0u);
+    EXPECT_EQ(view->logCountPrefix(
+                  kStatusLog, "证书无效: 127.0.0.1 (SSL: no alternative certificate subject name"),
+              1);
+
+    EXPECT_EQ(view->row(1).cells[kColumnStatus], "缺1段");
+    EXPECT_EQ(view->row(1).cells[kColumnDownloaded], "3");
+    EXPECT_EQ(server.count("/plain/seg3.ts"), 0);
+    EXPECT_EQ(view->logCountPrefix(kMergeLog, "下载失败 4.ts ("), 1);
+
+    // Without the certificate file the authority is unknown: not even the playlist is read.
+    view = std::make_shared<RecordingView>();
+    view->addRow(tls.url("/t/index.m3u8"), true);
+    tls.clearRecords();
+    settings.caFile.clear();
+    run();
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "证书无效");
+    EXPECT_EQ(tls.requests().size(), 0u);
+    EXPECT_EQ(view->logCountPrefix(kStatusLog, "证书无效: 127.0.0.1 (SSL certificate problem"), 1);
+}
+
+// The browser's cookies go to the playlist host they belong to and to no other: a variant on a
+// second host gets none of the first host's, and segments carry no cookies at all.
+TEST_F(RunTest, BrowserCookiesStayWithTheirOwnHost)
+{
+    fs::path fixture = hlsFixture("ts", 4);
+    TestServer media(TestServer::Scheme::Http, "127.0.0.2");
+    serveFolder(media, fixture, "/v");
+    server.on("/m/master.m3u8", CannedResponse{200,
+                                               {},
+                                               "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\n" +
+                                                   media.url("/v/index.m3u8") + "\n"});
+    view->cookie = "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42\n#HttpOnly_127.0.0.1\tFALSE\t/"
+                   "m\tFALSE\t0\tpage\t7\n"
+                   "127.0.0.1\tFALSE\t/v\tFALSE\t0\tdeep\t1";
+    view->addRow(server.url("/m/master.m3u8"), true);
+    run();
+
+    EXPECT_EQ(view->row(0).cells[kColumnStatus], "完成");
+    ASSERT_EQ(server.count("/m/master.m3u8"), 1);
+    EXPECT_EQ(server.requestsFor("/m/master.m3u8")[0].header("Cookie"), "page=7; sid=42");
+    const auto onMedia = media.requests();
+    EXPECT_EQ(onMedia.size(), 5u); // the variant and four segments
+    for (const RecordedRequest& r : onMedia)
+        EXPECT_EQ(r.header("Cookie"), std::nullopt) << r.requestLine;
 }
 
 TEST_F(RunTest, UncheckedRowsStayAsTheyAreAndAPendingAbortIsForgotten)

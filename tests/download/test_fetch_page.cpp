@@ -234,6 +234,7 @@ TEST(FetchPage, ProxyForms)
 
     // An https address goes through the same proxy in a tunnel.
     proxy.enableConnect(true);
+    o.policy.caFile = TestServer::certificateFile();
     EXPECT_EQ(fetchPage(tlsOrigin.url("/s.m3u8"), o), "secure");
     EXPECT_EQ(proxy.lastRequest()->requestLine, "CONNECT " + tlsOrigin.hostPort() + " HTTP/1.1");
 
@@ -345,17 +346,146 @@ TEST(FetchPage, ManyThreadsAtOnce)
     });
     std::vector<std::thread> threads;
     std::vector<int> good(6, 0);
+    FetchPageOptions o;
+    o.policy.caFile = TestServer::certificateFile();
     for (int i = 0; i < 6; ++i)
         // Worker thread: its own fetches, nothing shared but the server.
         threads.emplace_back([&, i] {
             for (int k = 0; k < 4; ++k) {
                 const std::string path = "/n?i=" + std::to_string(i) + "&k=" + std::to_string(k);
-                good[i] += fetchPage(server.url(path)) == path;
+                good[i] += fetchPage(server.url(path), o) == path;
             }
         });
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(good, std::vector<int>(6, 4));
+}
+
+// A page over HTTPS is taken only from a server whose certificate verifies under the policy: the
+// test authority trusted through the certificate file, and the host named in the certificate.
+TEST(FetchPage, RefusesAPageWhoseCertificateDoesNotVerify)
+{
+    TestServer right(TestServer::Scheme::Https);
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    for (TestServer* s : {&right, &wrong})
+        s->on("/list.m3u8", CannedResponse{200, {}, "#EXTM3U\n"});
+    struct Case {
+        const char* what;
+        TestServer* server;
+        bool trustAuthority;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"trusted authority, right name", &right, true, true},
+        {"authority not trusted", &right, false, false},
+        {"trusted authority, wrong name", &wrong, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.server->clearRecords();
+        FetchPageOptions o;
+        if (c.trustAuthority)
+            o.policy.caFile = TestServer::certificateFile();
+        std::string error;
+        TransferError failure;
+        o.errorText = &error;
+        o.failure = &failure;
+        const std::string body = fetchPage(c.server->url("/list.m3u8"), o);
+        EXPECT_EQ(body, c.accepted ? "#EXTM3U\n" : "");
+        EXPECT_EQ(failure.kind, c.accepted ? TransferFailure::None : TransferFailure::Certificate)
+            << error;
+        EXPECT_EQ(failure.host, c.accepted ? "" : "127.0.0.1");
+        EXPECT_EQ(c.server->count("/list.m3u8"), c.accepted ? 1 : 0);
+    }
+}
+
+// A playlist redirected from https to plain http, or to any address that is not http(s), is not
+// fetched from there: the call fails and the other server sees no connection.
+TEST(FetchPage, RedirectsStayOnWebAddressesAndNeverLeaveHttps)
+{
+    TestServer plain;
+    plain.on("/list.m3u8", CannedResponse{200, {}, "plain"});
+    TestServer tls(TestServer::Scheme::Https);
+    tls.on("/down", CannedResponse{302, {"Location: " + plain.url("/list.m3u8")}});
+    tls.on("/ftp", CannedResponse{301, {"Location: ftp://" + plain.hostPort() + "/list.m3u8"}});
+    tls.on("/up", CannedResponse{302, {"Location: /list.m3u8"}});
+    tls.on("/list.m3u8", CannedResponse{200, {}, "secure"});
+    plain.on("/ftp", CannedResponse{302, {"Location: ftp://" + plain.hostPort() + "/list.m3u8"}});
+    struct Case {
+        const char* what;
+        std::string url;
+        std::string body;
+        int plainConnections;
+    };
+    const Case cases[] = {
+        {"https to http", tls.url("/down"), "", 0},
+        {"https to ftp", tls.url("/ftp"), "", 0},
+        {"http to ftp", plain.url("/ftp"), "", 1},
+        {"https within https", tls.url("/up"), "secure", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = plain.connectionCount();
+        FetchPageOptions o;
+        o.policy.caFile = TestServer::certificateFile();
+        std::string error;
+        o.errorText = &error;
+        EXPECT_EQ(fetchPage(c.url, o), c.body);
+        EXPECT_EQ(error.empty(), !c.body.empty()) << error;
+        EXPECT_EQ(plain.connectionCount() - before, c.plainConnections);
+        EXPECT_EQ(plain.count("/list.m3u8"), 0);
+    }
+}
+
+// Cookies handed over in the cookie-file form go only where they belong: to their own host (a
+// redirect to another host included), below their own path, and Secure ones over https only.
+// For a matching request the Cookie line is the one the plain cookie text gives.
+TEST(FetchPage, CookieFileLinesGoOnlyToTheirOwnHostPathAndScheme)
+{
+    TestServer first;                                         // 127.0.0.1, the player page's host
+    TestServer second(TestServer::Scheme::Http, "127.0.0.2"); // another host
+    TestServer secondTls(TestServer::Scheme::Https, "127.0.0.2"); // the same host over https
+    for (TestServer* s : {&first, &second, &secondTls})
+        s->onPrefix("/", [](const RecordedRequest&, int) { return CannedResponse{200, {}, "ok"}; });
+    first.on("/away", CannedResponse{302, {"Location: " + second.url("/a/list.m3u8")}});
+    // (libcurl counts plain http to 127.0.0.1 itself as a secure context, so the Secure cookie
+    // belongs to the second host.)
+    const std::string cookies = "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\t42\n"
+                                "#HttpOnly_127.0.0.1\tFALSE\t/a\tFALSE\t0\tonlyA\t1\n"
+                                "127.0.0.2\tFALSE\t/\tFALSE\t0\tother\to\n"
+                                "127.0.0.2\tFALSE\t/\tTRUE\t0\tsafe\ts\r\n"
+                                "ALL\n";
+    struct Case {
+        const char* what;
+        TestServer* server;
+        std::string url;
+        std::string path; // the request that is checked
+        std::optional<std::string> cookie;
+    };
+    const Case cases[] = {
+        {"the host, the root path", &first, first.url("/b/list.m3u8"), "/b/list.m3u8", "sid=42"},
+        {"the host, below /a", &first, first.url("/a/list.m3u8"), "/a/list.m3u8",
+         "onlyA=1; sid=42"},
+        {"/ab is not below /a", &first, first.url("/ab"), "/ab", "sid=42"},
+        {"another host over http: no Secure one", &second, second.url("/a/x"), "/a/x", "other=o"},
+        {"another host over https: the Secure one too", &secondTls, secondTls.url("/b"), "/b",
+         "other=o; safe=s"},
+        {"a redirect to another host", &second, first.url("/away"), "/a/list.m3u8", "other=o"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.server->clearRecords();
+        FetchPageOptions o;
+        o.cookieFile = cookies;
+        o.policy.caFile = TestServer::certificateFile();
+        EXPECT_EQ(fetchPage(c.url, o), "ok");
+        auto reqs = c.server->requestsFor(c.path);
+        ASSERT_EQ(reqs.size(), 1u);
+        EXPECT_EQ(reqs[0].header("Cookie"), c.cookie) << reqs[0].raw;
+        EXPECT_EQ(reqs[0].raw.find("Cookie:"), reqs[0].raw.rfind("Cookie:")); // one Cookie line
+    }
+    // The redirecting host saw its own cookie, and none of the other host's.
+    EXPECT_EQ(first.requestsFor("/away").at(0).header("Cookie"), "sid=42");
 }
 
 } // namespace

@@ -172,6 +172,54 @@ TEST_F(SegmentTransferTest, TransfersToOneServerReuseTheirConnections)
     }
 }
 
+// A segment comes only from a server whose certificate verifies, and a redirect takes it neither
+// from https down to plain http nor to another protocol; the other server sees no connection.
+TEST_F(SegmentTransferTest, SegmentsComeOnlyFromVerifiedWebServers)
+{
+    server.on("/s.ts", CannedResponse{200, {}, "plain segment"});
+    TestServer tls(TestServer::Scheme::Https);
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    wrong.on("/s.ts", CannedResponse{200, {}, "segment"});
+    tls.on("/s.ts", CannedResponse{200, {}, "segment"});
+    tls.on("/down.ts", CannedResponse{302, {"Location: " + server.url("/s.ts")}});
+    tls.on("/ftp.ts", CannedResponse{302, {"Location: ftp://" + server.hostPort() + "/s.ts"}});
+    struct Case {
+        const char* what;
+        std::string url;
+        TransferOutcome outcome;
+        std::string error; // the start of it
+    };
+    const Case cases[] = {
+        {"verified", tls.url("/s.ts"), TransferOutcome::Completed, ""},
+        {"a certificate for another name", wrong.url("/s.ts"), TransferOutcome::Failed,
+         "证书无效: 127.0.0.1 (SSL: no alternative certificate subject name"},
+        {"redirected down to http", tls.url("/down.ts"), TransferOutcome::Failed, ""},
+        {"redirected to ftp", tls.url("/ftp.ts"), TransferOutcome::Failed, ""},
+    };
+    TransferOptions o;
+    o.caFile = TestServer::certificateFile();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_EQ(transferOnce(c.url, file("v.ts"), o, &error), c.outcome);
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+        EXPECT_EQ(fs::exists(file("v.ts")), c.outcome == TransferOutcome::Completed);
+        std::error_code ec;
+        fs::remove(file("v.ts"), ec);
+    }
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_TRUE(wrong.requests().empty());
+    // Keys and initialisation sections go the same way.
+    EXPECT_EQ(fetchBytes(wrong.url("/s.ts"), {}, 5000, 5000, nullptr, kMapBodyLimit, {o.caFile})
+                  .failure.kind,
+              TransferFailure::Certificate);
+    EXPECT_TRUE(
+        fetchBytes(tls.url("/s.ts"), {}, 5000, 5000, nullptr, kMapBodyLimit, {o.caFile}).ok);
+    EXPECT_FALSE(
+        fetchBytes(tls.url("/down.ts"), {}, 5000, 5000, nullptr, kMapBodyLimit, {o.caFile}).ok);
+    EXPECT_EQ(server.connectionCount(), 0);
+}
+
 TEST_F(SegmentTransferTest, StopWakesARunningTransferWithinTwoSeconds)
 {
     server.on("/hang", CannedResponse::stall());

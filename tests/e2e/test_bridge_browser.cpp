@@ -137,6 +137,11 @@ protected:
         server->on("/one", {200, {"Content-Type: text/html; charset=utf-8", "Set-Cookie: session=abc; Path=/"},
                             pageOne});
         server->on("/two", {200, {"Content-Type: text/html; charset=utf-8"}, pageTwo});
+        server->on("/jar", {200,
+                            {"Content-Type: text/html; charset=utf-8",
+                             "Set-Cookie: hidden=h; Path=/a; HttpOnly",
+                             "Set-Cookie: kept=k; Path=/; Max-Age=3600"},
+                            pageTwo});
         server->on("/full", {200, {"Content-Type: text/html; charset=utf-8"}, pageFull});
         server->on("/cached", {200, {"Content-Type: text/html; charset=utf-8", "Cache-Control: no-store"},
                                pageCached});
@@ -282,6 +287,61 @@ TEST_F(BridgeBrowser, CookieTextComesFromAnyThread)
     worker.join();
     EXPECT_NE(fromWorker.find("session=abc"), std::string::npos);
     EXPECT_NE(fromWorker.find("fromScript=2"), std::string::npos);
+}
+
+// The cookie-file form names each cookie's host, path, flags and expiry, one cookie a line, so
+// that a download's cookie engine can send each only where it belongs.
+TEST_F(BridgeBrowser, CookieTextInTheCookieFileForm)
+{
+    ASSERT_TRUE(load(server->url("/one")));
+    ASSERT_TRUE(load(server->url("/jar")));
+    std::vector<std::string> lines;
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    auto has = [&](const std::string& prefix) {
+        for (const std::string& line : lines)
+            if (line.rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    };
+    // The download thread asks, as the run does.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            std::string text;
+            std::atomic<bool> done{false};
+            std::thread worker([&] {
+                text = bridge.cookieText(kCookieFile);
+                done = true;
+            });
+            (void)QTest::qWaitFor([&] { return done.load(); }, 5000);
+            worker.join();
+            lines.clear();
+            size_t from = 0;
+            while (from <= text.size() && !text.empty()) {
+                const size_t end = std::min(text.find('\n', from), text.size());
+                lines.push_back(text.substr(from, end - from));
+                from = end + 1;
+            }
+            return has("#HttpOnly_127.0.0.1\tFALSE\t/a\tFALSE\t") &&
+                   has("127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tabc");
+        },
+        10000));
+    bool keptSeen = false;
+    for (const std::string& line : lines) {
+        if (line.find("\tkept\tk") == std::string::npos)
+            continue;
+        keptSeen = true;
+        // domain, flag, path, secure, expiry, name, value: the expiry about an hour ahead
+        const size_t expiryAt =
+            line.find('\t', line.find('\t', line.find('\t', line.find('\t') + 1) + 1) + 1) + 1;
+        const long long expiry = std::stoll(line.substr(expiryAt));
+        EXPECT_NEAR(static_cast<double>(expiry - now), 3600.0, 120.0) << line;
+    }
+    EXPECT_TRUE(keptSeen);
+    // The plain form stays as it was.
+    EXPECT_EQ(bridge.cookieText(kCookiePairs).find('\t'), std::string::npos);
+    EXPECT_NE(bridge.cookieText(kCookiePairs).find("session=abc"), std::string::npos);
 }
 
 TEST_F(BridgeBrowser, CookieTextOffTheGuiThreadGivesUpWhenTheGuiThreadDoesNotAnswer)

@@ -43,7 +43,7 @@ using json = nlohmann::json;
 httplib::Result get(const std::string& base, const std::string& target)
 {
     httplib::Client client(base);
-    client.enable_server_certificate_verification(false);
+    client.set_ca_cert_path(kDemoCertificate);
     client.set_read_timeout(10, 0);
     return client.Get(target.c_str());
 }
@@ -127,6 +127,7 @@ TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableF
     setProgramFolderForTesting(root.path().toStdString());
     ASSERT_TRUE(ensureDataFolder());
     ASSERT_TRUE(ensureSettingsFile());
+    ASSERT_TRUE(writeSetting("配置项", "证书文件", kDemoCertificate));
     ASSERT_TRUE(writeSetting("配置项", "下载间隔", "20"));
     ASSERT_TRUE(writeSetting("配置项", "删TS", "真"));
 

@@ -37,6 +37,7 @@ namespace {
 
 const QString kServer = QStringLiteral(QY_BINARY_DIR "/bin/qy_demo_server");
 const QString kDemoRoot = QStringLiteral(QY_SOURCE_DIR "/tools/demo");
+const std::string kDemoCertificate = QY_SOURCE_DIR "/tools/demo/media/tls/server.crt";
 
 int startDemo(QProcess& process, const QString& logPath)
 {
@@ -86,6 +87,7 @@ TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
     ASSERT_TRUE(ensureDataFolder());
     ASSERT_TRUE(ensureSettingsFile());
     const std::string host = "http://127.0.0.1:" + std::to_string(port);
+    ASSERT_TRUE(writeSetting("配置项", "证书文件", kDemoCertificate));
     ASSERT_TRUE(writeSetting("配置项", "播放器地址", host + "/player/jx.php?url="));
     ASSERT_TRUE(writeSetting("配置项", "备用播放器地址", host + "/m3u8/?url="));
     ASSERT_TRUE(writeSetting("配置项", "连播", "真"));

@@ -117,6 +117,7 @@ protected:
             GTEST_SKIP() << "demo server, media or browser engine missing (tools/demo/prepare.sh)";
         host_ = "http://127.0.0.1:" + std::to_string(demo_->httpPort);
         const std::string page = host_ + "/page/" + GetParam().page;
+        ASSERT_TRUE(writeSetting("配置项", "证书文件", kDemoCertificate));
         ASSERT_TRUE(writeSetting("配置项", "播放器地址", page + "?url="));
         ASSERT_TRUE(writeSetting("配置项", "备用播放器地址", page + "?from=alt&url="));
         ASSERT_TRUE(writeSetting("配置项", "连播", "真"));

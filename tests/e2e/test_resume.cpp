@@ -136,6 +136,7 @@ protected:
         QFile::remove(QString::fromStdString(settingsPath()));
         ASSERT_TRUE(ensureSettingsFile());
         const std::string http = "http://127.0.0.1:" + std::to_string(demo_->httpPort);
+        ASSERT_TRUE(writeSetting("配置项", "证书文件", kDemoCertificate));
         ASSERT_TRUE(writeSetting("配置项", "线路列表", "127.0.0.1:" + std::to_string(demo_->httpsPort)));
         ASSERT_TRUE(writeSetting("配置项", "播放器地址", http + GetParam().page));
         ASSERT_TRUE(writeSetting("配置项", "备用播放器地址", http + GetParam().altPage));

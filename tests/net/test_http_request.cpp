@@ -205,17 +205,94 @@ TEST(HttpRequest, RedirectsFollowedUnlessDisabled)
     EXPECT_EQ(server.count("/to"), 1);
 }
 
-TEST(HttpRequest, HttpsWithASelfSignedCertificate)
+// An HTTPS server is trusted through the certificate file alone, and only for the names its
+// certificate carries; a refusal names the host and libcurl's reason and reaches no request line.
+TEST(HttpRequest, HttpsTrustsTheTestAuthorityOnlyThroughTheCertificateFile)
 {
-    TestServer server(TestServer::Scheme::Https);
-    server.on("/api", CannedResponse{200, {"Content-Type: application/json"}, "{\"a\":1}"});
-    HttpRequest req;
-    EXPECT_EQ(req.send(server.url("/api")), "{\"a\":1}");
-    EXPECT_EQ(req.errorText(), "");
-    auto r = server.lastRequest();
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->tls);
-    EXPECT_EQ(r->requestLine, "GET /api HTTP/1.1");   // HTTP/1.1, not HTTP/2, over TLS too
+    TestServer right(TestServer::Scheme::Https);
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    for (TestServer* s : {&right, &wrong})
+        s->on("/api", CannedResponse{200, {"Content-Type: application/json"}, "{\"a\":1}"});
+    const std::string ca = TestServer::certificateFile();
+    struct Case {
+        const char* what;
+        TestServer* server;
+        std::string caFile;
+        bool accepted;
+        const char* reason; // part of libcurl's reason for a refusal
+    };
+    const Case cases[] = {
+        {"the right name, the authority trusted", &right, ca, true, ""},
+        {"the authority is not in the system store", &right, "", false, "certificate"},
+        {"a certificate for another name", &wrong, ca, false, "subject name"},
+        {"a certificate file that cannot be read", &right, "/nonexistent/ca.pem", false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.server->clearRecords();
+        HttpRequest req;
+        RequestOptions o;
+        o.policy.caFile = c.caFile;
+        const std::string body = req.send(c.server->url("/api"), o);
+        if (c.accepted) {
+            EXPECT_EQ(body, "{\"a\":1}");
+            EXPECT_EQ(req.errorText(), "");
+            EXPECT_EQ(req.failure().kind, TransferFailure::None);
+            auto r = c.server->lastRequest();
+            ASSERT_TRUE(r);
+            EXPECT_TRUE(r->tls);
+            EXPECT_EQ(r->requestLine, "GET /api HTTP/1.1"); // HTTP/1.1, not HTTP/2, over TLS too
+            continue;
+        }
+        EXPECT_EQ(body, "");
+        EXPECT_EQ(req.statusCode(), 0);
+        EXPECT_EQ(req.failure().kind, TransferFailure::Certificate) << req.failure().detail;
+        EXPECT_EQ(req.failure().host, "127.0.0.1");
+        EXPECT_NE(req.failure().detail.find(c.reason), std::string::npos) << req.failure().detail;
+        EXPECT_EQ(req.errorText(), req.failure().detail);
+        EXPECT_TRUE(c.server->requests().empty()); // nothing was sent to the server
+    }
+}
+
+// Only http and https are fetched: another scheme makes no connection, and a redirect goes
+// neither to another protocol nor from https down to plain http.
+TEST(HttpRequest, FetchesWebAddressesOnlyAndNeverDowngradesAnHttpsRedirect)
+{
+    TestServer plain;
+    plain.on("/to", CannedResponse{200, {}, "plain"});
+    TestServer tls(TestServer::Scheme::Https);
+    tls.on("/up", CannedResponse{200, {}, "secure"});
+    tls.on("/down", CannedResponse{302, {"Location: " + plain.url("/to")}, "moved"});
+    tls.on("/ftp", CannedResponse{302, {"Location: ftp://" + plain.hostPort() + "/to"}, "moved"});
+    plain.on("/ftp", CannedResponse{302, {"Location: ftp://" + plain.hostPort() + "/to"}, "moved"});
+    plain.on("/up", CannedResponse{302, {"Location: " + tls.url("/up")}, "moved"});
+    struct Case {
+        const char* what;
+        std::string url;
+        std::string body;     // empty: refused
+        int plainConnections; // connections the plain server sees
+    };
+    const Case cases[] = {
+        {"https to plain http", tls.url("/down"), "", 0},
+        {"https to ftp", tls.url("/ftp"), "", 0},
+        {"http to ftp", plain.url("/ftp"), "", 1},
+        {"gopher", "gopher://" + plain.hostPort() + "/_GET%20/to%20HTTP/1.0%0D%0A%0D%0A", "", 0},
+        {"http up to https", plain.url("/up"), "secure", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = plain.connectionCount();
+        HttpRequest req;
+        RequestOptions o;
+        o.policy.caFile = TestServer::certificateFile();
+        EXPECT_EQ(req.send(c.url, o), c.body);
+        if (c.body.empty()) {
+            EXPECT_EQ(req.statusCode(), 0);
+            EXPECT_EQ(req.failure().kind, TransferFailure::Transport);
+        }
+        EXPECT_EQ(plain.connectionCount() - before, c.plainConnections);
+        EXPECT_EQ(plain.count("/to"), 0);
+    }
 }
 
 TEST(HttpRequest, CookiesReceivedAndMerged)
@@ -466,7 +543,7 @@ TEST(HttpRequest, IdleLimitWaitsForTheConnection)
     BlackHole hole;
     CurlEasy easy(curl_easy_init());
     CURL* curl = easy.get();
-    applyCommonOptions(curl, "http://127.0.0.1:" + std::to_string(hole.port()) + "/", "", true);
+    applyCommonOptions(curl, "http://127.0.0.1:" + std::to_string(hole.port()) + "/", "", true, {});
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 2500L);
     BodyCollector body(kPageBodyLimit);
     body.install(curl);
@@ -480,7 +557,7 @@ TEST(HttpRequest, IdleLimitWaitsForTheConnection)
     // Once connected, the idle limit holds: a server that never answers is left after it.
     TestServer server;
     server.on("/hang", CannedResponse::stall());
-    applyCommonOptions(curl, server.url("/hang"), "", true);
+    applyCommonOptions(curl, server.url("/hang"), "", true, {});
     idle.install(curl);
     EXPECT_EQ(curl_easy_perform(curl), CURLE_ABORTED_BY_CALLBACK);
     IdleTimeout::uninstall(curl);
@@ -554,6 +631,7 @@ TEST(HttpRequest, HttpsThroughAProxyKeepsCredentialsAtTheProxy)
     o.proxy = proxy.hostPort();
     o.proxyUser = "u";
     o.proxyPassword = "p";
+    o.policy.caFile = TestServer::certificateFile();
     EXPECT_EQ(req.send(target.url("/s"), o), "secret");
     auto connect = proxy.lastRequest();
     ASSERT_TRUE(connect);

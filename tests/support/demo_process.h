@@ -9,8 +9,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <string>
+
 inline const QString kDemoServer = QStringLiteral(QY_BINARY_DIR "/bin/qy_demo_server");
 inline const QString kDemoRoot = QStringLiteral(QY_SOURCE_DIR "/tools/demo");
+// The demo's self-signed certificate (tools/demo/prepare.sh makes it, for 127.0.0.1 and
+// localhost): clients trust it as their authority, the program through 证书文件.
+inline const std::string kDemoCertificate = QY_SOURCE_DIR "/tools/demo/media/tls/server.crt";
 
 // One running demo server; its stdout goes to a file so the request log can never block it.
 class DemoProcess

@@ -86,12 +86,15 @@ std::string reasonFor(int status)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Self-signed certificate, made once per process into a temporary folder.
+// A small test certificate authority, made once per process into a temporary folder, and the two
+// server certificates it issues: one for the loopback hosts, one for a name no test server has.
 
 struct CertificateFiles {
     std::filesystem::path folder;
-    std::string cert;
-    std::string key;
+    std::string ca;        // the authority's certificate: what clients trust
+    std::string cert;      // 127.0.0.1, 127.0.0.2 and localhost
+    std::string wrongName; // wrong.example only
+    std::string key;       // the key of both server certificates
     ~CertificateFiles()
     {
         std::error_code ec;
@@ -99,6 +102,43 @@ struct CertificateFiles {
             std::filesystem::remove_all(folder, ec);
     }
 };
+
+void addExtension(X509* subject, X509* issuer, int nid, const char* value)
+{
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer, subject, nullptr, nullptr, 0);
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+    if (ext == nullptr)
+        throw std::runtime_error("certificate extension failed");
+    X509_add_ext(subject, ext, -1);
+    X509_EXTENSION_free(ext);
+}
+
+// An unsigned certificate for key with common name cn, valid from yesterday for ten years, issued
+// by issuer (by itself when issuer is null).
+X509* makeCertificate(EVP_PKEY* key, const char* cn, long serial, X509* issuer)
+{
+    X509* x = X509_new();
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
+    X509_gmtime_adj(X509_getm_notBefore(x), -24L * 3600);
+    X509_gmtime_adj(X509_getm_notAfter(x), 3650L * 24 * 3600);
+    X509_set_pubkey(x, key);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+    X509_set_issuer_name(x, X509_get_subject_name(issuer ? issuer : x));
+    return x;
+}
+
+void writePem(const std::string& path, X509* x)
+{
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr)
+        throw std::runtime_error("cannot write " + path);
+    PEM_write_X509(f, x);
+    std::fclose(f);
+}
 
 CertificateFiles& certificates()
 {
@@ -109,37 +149,41 @@ CertificateFiles& certificates()
         if (!mkdtemp(templ))
             throw std::runtime_error("mkdtemp failed");
         files.folder = templ;
+        files.ca = (files.folder / "ca.pem").string();
         files.cert = (files.folder / "cert.pem").string();
+        files.wrongName = (files.folder / "wrong-name.pem").string();
         files.key = (files.folder / "key.pem").string();
+        const long serial = static_cast<long>(std::time(nullptr));
 
-        EVP_PKEY* pkey = EVP_EC_gen("P-256");
-        X509* x = X509_new();
-        X509_set_version(x, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(x), static_cast<long>(std::time(nullptr)));
-        X509_gmtime_adj(X509_getm_notBefore(x), -24L * 3600);
-        X509_gmtime_adj(X509_getm_notAfter(x), 3650L * 24 * 3600);
-        X509_set_pubkey(x, pkey);
-        X509_NAME* name = X509_get_subject_name(x);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-        X509_set_issuer_name(x, name);
-        X509V3_CTX ctx;
-        X509V3_set_ctx_nodb(&ctx);
-        X509V3_set_ctx(&ctx, x, x, nullptr, nullptr, 0);
-        X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name,
-                                                  "IP:127.0.0.1,DNS:localhost");
-        X509_add_ext(x, ext, -1);
-        X509_EXTENSION_free(ext);
-        X509_sign(x, pkey, EVP_sha256());
+        EVP_PKEY* caKey = EVP_EC_gen("P-256");
+        X509* ca = makeCertificate(caKey, "qingyou test CA", serial, nullptr);
+        addExtension(ca, ca, NID_basic_constraints, "critical,CA:TRUE");
+        addExtension(ca, ca, NID_key_usage, "critical,keyCertSign,cRLSign");
+        addExtension(ca, ca, NID_subject_key_identifier, "hash");
+        X509_sign(ca, caKey, EVP_sha256());
+        writePem(files.ca, ca);
 
-        FILE* f = std::fopen(files.cert.c_str(), "w");
-        PEM_write_X509(f, x);
+        EVP_PKEY* key = EVP_EC_gen("P-256");
+        auto issue = [&](const char* cn, const char* names, long number, const std::string& path) {
+            X509* x = makeCertificate(key, cn, number, ca);
+            addExtension(x, ca, NID_basic_constraints, "critical,CA:FALSE");
+            addExtension(x, ca, NID_key_usage, "critical,digitalSignature,keyEncipherment");
+            addExtension(x, ca, NID_ext_key_usage, "serverAuth");
+            addExtension(x, ca, NID_authority_key_identifier, "keyid");
+            addExtension(x, ca, NID_subject_alt_name, names);
+            X509_sign(x, caKey, EVP_sha256());
+            writePem(path, x);
+            X509_free(x);
+        };
+        issue("127.0.0.1", "IP:127.0.0.1,IP:127.0.0.2,DNS:localhost", serial + 1, files.cert);
+        issue("wrong.example", "DNS:wrong.example", serial + 2, files.wrongName);
+
+        FILE* f = std::fopen(files.key.c_str(), "w");
+        PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
         std::fclose(f);
-        f = std::fopen(files.key.c_str(), "w");
-        PEM_write_PrivateKey(f, pkey, nullptr, nullptr, 0, nullptr, nullptr);
-        std::fclose(f);
-        X509_free(x);
-        EVP_PKEY_free(pkey);
+        X509_free(ca);
+        EVP_PKEY_free(key);
+        EVP_PKEY_free(caKey);
     });
     return files;
 }
@@ -153,7 +197,7 @@ void ignoreSigpipe()
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
 }
 
-int listenLoopback(int& port)
+int listenLoopback(int& port, const std::string& address)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -162,7 +206,8 @@ int listenLoopback(int& port)
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1)
+        throw std::runtime_error("not an IPv4 address: " + address);
     addr.sin_port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 128) != 0) {
         ::close(fd);
@@ -284,10 +329,11 @@ class LoopbackListener {
 public:
     using ConnectionFn = std::function<void(int fd, int connectionNumber)>;
 
-    explicit LoopbackListener(ConnectionFn fn) : fn_(std::move(fn))
+    explicit LoopbackListener(ConnectionFn fn, const std::string& address = "127.0.0.1")
+            : fn_(std::move(fn))
     {
         ignoreSigpipe();
-        listenFd_ = listenLoopback(port_);
+        listenFd_ = listenLoopback(port_, address);
         if (::pipe2(wake_, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
         // Accept thread: accepts connections and starts one thread per connection.
@@ -517,6 +563,7 @@ struct TestServer::Impl {
     };
 
     Scheme scheme;
+    std::string address;
     SSL_CTX* ctx = nullptr;
     mutable std::mutex mutex;
     mutable std::condition_variable arrived;
@@ -528,17 +575,19 @@ struct TestServer::Impl {
     std::vector<RecordedRequest> records;
     std::unique_ptr<LoopbackListener> listener;
 
-    explicit Impl(Scheme s) : scheme(s)
+    Impl(Scheme s, std::string a, Certificate certificate) : scheme(s), address(std::move(a))
     {
         if (scheme == Scheme::Https) {
             const auto& files = certificates();
+            const std::string& cert =
+                certificate == Certificate::WrongName ? files.wrongName : files.cert;
             ctx = SSL_CTX_new(TLS_server_method());
-            if (!ctx || SSL_CTX_use_certificate_file(ctx, files.cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
+            if (!ctx || SSL_CTX_use_certificate_file(ctx, cert.c_str(), SSL_FILETYPE_PEM) != 1 ||
                 SSL_CTX_use_PrivateKey_file(ctx, files.key.c_str(), SSL_FILETYPE_PEM) != 1)
                 throw std::runtime_error("TLS context setup failed");
         }
         listener = std::make_unique<LoopbackListener>(
-            [this](int fd, int number) { serveConnection(fd, number); });
+            [this](int fd, int number) { serveConnection(fd, number); }, address);
     }
 
     ~Impl()
@@ -703,20 +752,26 @@ struct TestServer::Impl {
     }
 };
 
-TestServer::TestServer(Scheme scheme) : impl_(std::make_unique<Impl>(scheme)) {}
+TestServer::TestServer(Scheme scheme) : TestServer(scheme, "127.0.0.1")
+{}
+TestServer::TestServer(Scheme scheme, const std::string& address, Certificate certificate)
+        : impl_(std::make_unique<Impl>(scheme, address, certificate))
+{}
 TestServer::~TestServer() = default;
 
 int TestServer::port() const { return impl_->listener->port(); }
 
 std::string TestServer::baseUrl() const
 {
-    return std::string(impl_->scheme == Scheme::Https ? "https" : "http") + "://127.0.0.1:" +
-           std::to_string(port());
+    return std::string(impl_->scheme == Scheme::Https ? "https" : "http") + "://" + hostPort();
 }
 
 std::string TestServer::url(const std::string& path) const { return baseUrl() + path; }
 
-std::string TestServer::hostPort() const { return "127.0.0.1:" + std::to_string(port()); }
+std::string TestServer::hostPort() const
+{
+    return impl_->address + ":" + std::to_string(port());
+}
 
 void TestServer::on(const std::string& route, CannedResponse response)
 {
@@ -813,7 +868,10 @@ bool TestServer::waitForRequests(std::size_t n, std::chrono::milliseconds timeou
     return impl_->arrived.wait_for(lock, timeout, [&] { return impl_->records.size() >= n; });
 }
 
-std::string TestServer::certificateFile() { return certificates().cert; }
+std::string TestServer::certificateFile()
+{
+    return certificates().ca;
+}
 std::string TestServer::keyFile() { return certificates().key; }
 
 // ---------------------------------------------------------------------------------------------

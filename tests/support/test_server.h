@@ -2,7 +2,9 @@
 // A recording HTTP/HTTPS server on 127.0.0.1 for tests.
 //
 //   TestServer server;                                  // plain HTTP, ephemeral port
-//   TestServer tls(TestServer::Scheme::Https);          // HTTPS, self-signed certificate
+//   TestServer tls(TestServer::Scheme::Https);          // HTTPS, certificate of the test CA
+//   TestServer other(TestServer::Scheme::Http, "127.0.0.2");   // a second loopback host
+//   TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
 //   server.on("/list.m3u8", {200, {"Content-Type: application/vnd.apple.mpegurl"}, body});
 //   server.on("/flaky", {{404}, {404}, {200, {}, "ok"}});   // per attempt; the last one repeats
 //   server.on("/slow", CannedResponse{200, {}, "x"}.after(std::chrono::milliseconds(300)));
@@ -136,19 +138,27 @@ struct RecordedRequest {
 class TestServer {
 public:
     enum class Scheme { Http, Https };
+    // The certificate an HTTPS server presents; the test CA (certificateFile()) issued both.
+    enum class Certificate {
+        Loopback,  // for 127.0.0.1, 127.0.0.2 and localhost
+        WrongName, // for wrong.example only: no loopback address matches it
+    };
     using Handler = std::function<CannedResponse(const RecordedRequest&, int attempt)>;
 
     explicit TestServer(Scheme scheme = Scheme::Http);
+    // Listens on address (a 127.0.0.0/8 address, such as "127.0.0.2").
+    TestServer(Scheme scheme, const std::string& address,
+               Certificate certificate = Certificate::Loopback);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
     int port() const;
-    // "http://127.0.0.1:<port>" or "https://127.0.0.1:<port>".
+    // "http://<address>:<port>" or "https://<address>:<port>".
     std::string baseUrl() const;
     // baseUrl() + path (path starts with "/").
     std::string url(const std::string& path) const;
-    // "127.0.0.1:<port>", as a proxy address.
+    // "<address>:<port>" (127.0.0.1 unless given), also as a proxy address.
     std::string hostPort() const;
 
     void on(const std::string& route, CannedResponse response);
@@ -172,9 +182,10 @@ public:
     // Waits until at least n requests have arrived; false on time-out.
     bool waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
 
-    // The self-signed certificate and key (PEM files in a temporary folder made at run time,
-    // for 127.0.0.1 and localhost). Shared by all HTTPS servers of the process.
+    // The test certificate authority's certificate (a PEM file in a temporary folder made at run
+    // time): what a client trusts, through 证书文件, to accept the HTTPS servers of the process.
     static std::string certificateFile();
+    // The key of the servers' certificates.
     static std::string keyFile();
 
 private:

@@ -118,11 +118,17 @@ TEST_F(CatalogueBrowsing, FailedLoadsSaySoAndClaimNoSuccess)
     broken.on("/api.php/provide/vod/", CannedResponse{503, {}, "busy"});
     TestServer html(TestServer::Scheme::Https);
     html.on("/api.php/provide/vod/", CannedResponse{200, {}, "<html>maintenance</html>"});
+    TestServer wrongName(TestServer::Scheme::Https, "127.0.0.1",
+                         TestServer::Certificate::WrongName);
+    wrongName.on("/api.php/provide/vod/",
+                 CannedResponse{200, {}, cp::page(1, 1, cp::items("剧", 1))});
     const std::string dead = "127.0.0.1:" + std::to_string(closedLoopbackPort());
     const Case cases[] = {
         {"unreachable", [&] { ui.setRoutes({dead}); }, "无法连接服务器"},
         {"http error", [&] { ui.setRoutes({broken.hostPort()}); }, "HTTP 503"},
         {"not json", [&] { ui.setRoutes({html.hostPort()}); }, "返回内容不是有效的数据"},
+        {"a certificate for another name", [&] { ui.setRoutes({wrongName.hostPort()}); },
+         "证书无效: 127.0.0.1 (SSL: no alternative certificate subject name"},
         {"no route selected", [&] { ui.setRoutes({server.host()}, -1); }, "未选择线路"},
     };
     for (const Case& c : cases) {
@@ -146,6 +152,7 @@ TEST_F(CatalogueBrowsing, FailedLoadsSaySoAndClaimNoSuccess)
         EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
     }
     EXPECT_TRUE(server.targets().empty()); // no selection sends nothing
+    EXPECT_TRUE(wrongName.requests().empty()); // a route that does not verify gets no request
 }
 
 TEST_F(CatalogueBrowsing, TheLastStartedLoadWins)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QPixmap>
 
@@ -71,6 +72,7 @@ protected:
         return picture.toImage().pixelColor(2, 2);
     }
 
+    TempProgramFolder folder; // 证书文件 names the test authority
     TestServer images;
     CatalogueForm ui;
 };
@@ -207,6 +209,64 @@ TEST_F(EpisodeList, TheLatestCoverWinsAndAFailedOneClearsThePicture)
         EXPECT_TRUE(ui.form.图片框_封面->pixmap().isNull()) << path;
     }
     EXPECT_EQ(ui.logCount("获取 丙 详细完成"), 2);
+}
+
+// A cover is fetched over http(s) only, and over https only from a server whose certificate
+// verifies: any other address makes no connection and shows nothing; a refused certificate is
+// logged with its host and reason.
+TEST_F(EpisodeList, ACoverComesOnlyFromAWebServerThatVerifies)
+{
+    TestServer listener; // a plain TCP port a gopher address would write its bytes to
+    TestServer tls(TestServer::Scheme::Https);
+    TestServer wrong(TestServer::Scheme::Https, "127.0.0.1", TestServer::Certificate::WrongName);
+    for (TestServer* s : {&tls, &wrong})
+        s->on("/cover.png", CannedResponse{200, {"Content-Type: image/png"}, pngOf(Qt::green)});
+    QTemporaryDir dir;
+    const std::string localPng = dir.path().toStdString() + "/cover.png";
+    {
+        QFile file(QString::fromStdString(localPng));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const std::string bytes = pngOf(Qt::green);
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
+    const std::string ca = TestServer::certificateFile();
+    struct Case {
+        const char* what;
+        std::string cover;
+        std::string caFile;
+        bool shown;
+        std::string logged; // the start of a log line it leaves; empty: none
+    };
+    const Case cases[] = {
+        {"https, trusted authority", tls.url("/cover.png"), ca, true, ""},
+        {"https, authority not trusted", tls.url("/cover.png"), "", false,
+         "证书无效: 127.0.0.1 (SSL certificate problem"},
+        {"https, wrong name", wrong.url("/cover.png"), ca, false,
+         "证书无效: 127.0.0.1 (SSL: no alternative certificate subject name"},
+        {"gopher to a local port",
+         "gopher://" + listener.hostPort() + "/_GET%20/%20HTTP/1.0%0D%0A%0D%0A", ca, false, ""},
+        {"a local file", "file://" + localPng, ca, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(writeSetting("配置项", "证书文件", c.caFile));
+        ui.form.编辑框_状态->clear();
+        ui.form.图片框_封面->setPixmap(QPixmap::fromImage(QImage(4, 4, QImage::Format_RGB32)));
+        addRow({"封面", "动漫", "", c.cover, playText({"A"}, 1)});
+        openSeriesRow(ui.form);
+        ASSERT_TRUE(waitForWorkers());
+        EXPECT_EQ(coverColour(), c.shown ? QColor(Qt::green) : QColor());
+        int certificateLines = 0;
+        for (const std::string& line : ui.logLines())
+            if (line.rfind("证书无效: ", 0) == 0) {
+                ++certificateLines;
+                EXPECT_EQ(line.rfind(c.logged, 0), 0u) << line;
+            }
+        EXPECT_EQ(certificateLines, c.logged.empty() ? 0 : 1);
+    }
+    EXPECT_EQ(listener.connectionCount(), 0);
+    EXPECT_EQ(wrong.requests().size(), 0u);
+    EXPECT_EQ(tls.count("/cover.png"), 1);
 }
 
 TEST_F(EpisodeList, AFillStartedMeanwhileTakesOver)

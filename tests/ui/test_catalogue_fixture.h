@@ -51,13 +51,15 @@ inline bool waitForWorkers(int timeoutMs = 20000)
     return idle;
 }
 
-// The program folder of a test: the settings file lives in a temporary folder.
+// The program folder of a test: the settings file lives in a temporary folder. Its 证书文件 names
+// the test authority, which issued the loopback HTTPS servers' certificates.
 class TempProgramFolder {
 public:
     TempProgramFolder()
     {
         setProgramFolderForTesting(dir_.path().toStdString());
         ensureDataFolder();
+        writeSetting("配置项", "证书文件", TestServer::certificateFile());
     }
     ~TempProgramFolder() { setProgramFolderForTesting(""); }
     TempProgramFolder(const TempProgramFolder&) = delete;
