@@ -690,7 +690,7 @@ TEST_F(MacCmsRoute, BlurbsAndCoversAsTheSiteSendsThem)
     settle();
     row = ui.form.超级列表框_列表->topLevelItem(0);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->text(2).toStdString(), "Tom and Jerry&猫和老鼠");
+    EXPECT_EQ(row->text(2).toStdString(), "Tom and Jerry &猫和老鼠");
     EXPECT_EQ(row->text(3).toStdString(), "https://" + site.host() + "/upload/vod/5.jpg");
 }
 
