@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
-all=(json_document cookies hash_table ini_store hls_playlist play_text time_text)
+all=(json_document cookies hash_table ini_store hls_playlist play_text time_text catalogue_text)
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=("${all[@]}")
 
