@@ -104,7 +104,8 @@ using KovarHasEdgeFn = int (*)();
 using KovarInitFn = int (*)(int reserved, const void* optionBytes, int optionLength,
                             BrowserEnvironment** environment, BrowserEvents** events,
                             const char* programFolder);
-using KovarOpenFn = BrowserInstance* (*)(QWidget* parent, const char* url, const BrowserOptions* options);
+using KovarOpenFn = BrowserInstance* (*)(QWidget* parent, const char* url,
+                                         const BrowserOptions* options);
 
 inline constexpr const char* webview2StartInitName = "webview2_startinit";
 inline constexpr const char* kovarHasEdgeName = "kovarwebview_has_edge";

@@ -62,18 +62,10 @@ void goToPage(MainForm& form, PageAction action)
     const int current = textValue(box->text());
     const int pages = textValue(form.标签_页数->text());
     switch (action) {
-    case PageAction::First:
-        box->setText(QStringLiteral("1"));
-        break;
-    case PageAction::Previous:
-        box->setText(QString::number(current - 1));
-        break;
-    case PageAction::Next:
-        box->setText(QString::number(current + 1));
-        break;
-    case PageAction::Last:
-        box->setText(form.标签_页数->text());
-        break;
+    case PageAction::First: box->setText(QStringLiteral("1")); break;
+    case PageAction::Previous: box->setText(QString::number(current - 1)); break;
+    case PageAction::Next: box->setText(QString::number(current + 1)); break;
+    case PageAction::Last: box->setText(form.标签_页数->text()); break;
     case PageAction::Typed:
         if (pages < current)
             box->setText(form.标签_页数->text());

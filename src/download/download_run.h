@@ -12,7 +12,7 @@
 #include <string>
 
 // Run-wide values shared by the run thread, the segment threads and the window.
-extern std::atomic<int> abortRequested;  // 1 after 超级按钮_中止; cleared when a run starts and ends
+extern std::atomic<int> abortRequested; // 1 after 超级按钮_中止; cleared when a run starts and ends
 extern std::atomic<int> submittedCount;  // segments of the current episode handed out
 extern std::atomic<int> downloadedCount; // segments of the current episode that arrived whole
 
@@ -45,8 +45,8 @@ struct DownloadSettings {
     DownloadPace pace;
     int connectTimeoutMs = 30000;
     int stallTimeoutMs = 30000;
-    int retries = 3;           // further attempts of a failed segment
-    int retryPauseMs = 1000;   // the pause before retry k is k times this
+    int retries = 3;         // further attempts of a failed segment
+    int retryPauseMs = 1000; // the pause before retry k is k times this
     // A transfer slower than lowSpeedBytes per second for lowSpeedSeconds fails (and is retried).
     int lowSpeedBytes = 1024;
     int lowSpeedSeconds = 15;

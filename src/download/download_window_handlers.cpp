@@ -30,7 +30,8 @@ void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string&
 {
     view->setCaption("下载 " + title);
     setSeriesFolder(seriesFolderBaseName(title));
-    view->setDeleteSegmentsChecked(readFlag(kSettingsSection, kDeleteSegmentsKey, std::string("真")));
+    view->setDeleteSegmentsChecked(
+        readFlag(kSettingsSection, kDeleteSegmentsKey, std::string("真")));
     startDownloadListFill(std::move(view), std::move(addresses));
 }
 
@@ -132,11 +133,14 @@ void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
         addresses += address + "\r\n";
     }
     const std::string folder = seriesPath(settings) + pathSeparator();
-    const bool iniWritten = writeIniValue(folder + kExportIniName, "集数详情", "集数", document.text());
+    const bool iniWritten =
+        writeIniValue(folder + kExportIniName, "集数详情", "集数", document.text());
     document.reset();
-    const bool textWritten = replaceFileAtomically(folder + kExportTextName, utf8ToGb18030(addresses));
+    const bool textWritten =
+        replaceFileAtomically(folder + kExportTextName, utf8ToGb18030(addresses));
     // A list that could not be written is said so, never reported as exported.
-    view.appendLog(iniWritten && textWritten ? "已导出完成" : "导出失败: 无法写入 " + folder, kStatusLog);
+    view.appendLog(iniWritten && textWritten ? "已导出完成" : "导出失败: 无法写入 " + folder,
+                   kStatusLog);
     document.destroy();
 }
 
@@ -162,4 +166,3 @@ void saveDeleteSegmentsSetting(bool ticked)
     ensureDataFolder();
     writeSetting(kSettingsSection, kDeleteSegmentsKey, ticked ? "真" : "假");
 }
-

@@ -102,7 +102,8 @@ struct Demuxer {
         }
     }
 
-    bool open(const std::vector<RemuxFile>& files, std::function<void(int)> onFile, std::string& error)
+    bool open(const std::vector<RemuxFile>& files, std::function<void(int)> onFile,
+              std::string& error)
     {
         reader.files = &files;
         reader.onFile = std::move(onFile);
@@ -112,7 +113,8 @@ struct Demuxer {
             error = "内存不足";
             return false;
         }
-        io = avio_alloc_context(buffer, kBufferSize, 0, &reader, &SequentialReader::read, nullptr, nullptr);
+        io = avio_alloc_context(buffer, kBufferSize, 0, &reader, &SequentialReader::read, nullptr,
+                                nullptr);
         ctx = avformat_alloc_context();
         if (io == nullptr || ctx == nullptr) {
             if (io == nullptr)
@@ -152,10 +154,10 @@ struct Track {
     AVStream* out = nullptr;
     int usedInRun = -1;
     bool started = false;
-    int epoch = -1;            // the timeline of its last packet
-    int64_t lastDts = 0;       // output time base
-    int64_t lastDuration = 0;  // output time base
-    int64_t skew = 0;          // output time base: nudges that keep its timestamps rising
+    int epoch = -1;           // the timeline of its last packet
+    int64_t lastDts = 0;      // output time base
+    int64_t lastDuration = 0; // output time base
+    int64_t skew = 0;         // output time base: nudges that keep its timestamps rising
     int64_t lastDtsUs = 0;
     int64_t lastEndUs = 0;
 };
@@ -175,7 +177,8 @@ bool usableForMp4(const AVCodecParameters* par)
 {
     if (par->codec_id == AV_CODEC_ID_NONE)
         return false;
-    if (avformat_query_codec(av_guess_format("mp4", nullptr, nullptr), par->codec_id, FF_COMPLIANCE_NORMAL) != 1)
+    if (avformat_query_codec(av_guess_format("mp4", nullptr, nullptr), par->codec_id,
+                             FF_COMPLIANCE_NORMAL) != 1)
         return false;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO)
         return par->width > 0 && par->height > 0;
@@ -212,7 +215,8 @@ int64_t packedAudioTimestamp(const std::string& path)
     unsigned char head[10];
     std::string tag;
     if (std::fread(head, 1, 10, f) == 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
-        const size_t size = (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 | (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
+        const size_t size = (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 |
+                            (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
         tag.resize(std::min<size_t>(size, 1 << 16));
         tag.resize(std::fread(tag.data(), 1, tag.size(), f));
     }
@@ -221,9 +225,10 @@ int64_t packedAudioTimestamp(const std::string& path)
     static const std::string owner = "com.apple.streaming.transportStreamTimestamp";
     for (size_t at = 0; at + 10 <= tag.size();) {
         auto byte = [&](size_t i) { return static_cast<unsigned char>(tag[at + i]); };
-        const size_t length = version >= 4 ? (byte(4) & 0x7f) << 21 | (byte(5) & 0x7f) << 14 | (byte(6) & 0x7f) << 7 |
-                                                 (byte(7) & 0x7f)
-                                           : size_t(byte(4)) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7);
+        const size_t length = version >= 4
+                                  ? (byte(4) & 0x7f) << 21 | (byte(5) & 0x7f) << 14 |
+                                        (byte(6) & 0x7f) << 7 | (byte(7) & 0x7f)
+                                  : size_t(byte(4)) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7);
         if (length == 0 || at + 10 + length > tag.size())
             break;
         if (tag.compare(at, 4, "PRIV") == 0 && length >= owner.size() + 1 + 8 &&
@@ -249,7 +254,7 @@ class Remuxer {
 public:
     Remuxer(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
             const std::function<void(size_t, int)>& onFile)
-        : runs_(runs), outPath_(outPath), outcome_(outcome), onFile_(onFile)
+            : runs_(runs), outPath_(outPath), outcome_(outcome), onFile_(onFile)
     {}
     ~Remuxer()
     {
@@ -286,9 +291,10 @@ private:
     bool headerWritten_ = false;
     std::vector<Track> tracks_;
     std::vector<std::vector<Plan>> plans_; // [run][input]
-    std::vector<std::vector<std::vector<bool>>> atStart_; // [run][input][stream]: in the first segment
+    std::vector<std::vector<std::vector<bool>>>
+        atStart_; // [run][input][stream]: in the first segment
     std::set<std::string> leftOutSeen_;
-    int64_t endUs_ = 0;  // where the output's timeline has got to
+    int64_t endUs_ = 0; // where the output's timeline has got to
     int epochs_ = 0;
     int64_t packets_ = 0;
 
@@ -307,8 +313,8 @@ private:
 
     // The track a stream goes to: one of its kind and codec that this run has not fed yet, else a
     // new one. A stream that turns up after the start of its run (a new program map without a
-    // discontinuity tag) takes over a track of its kind and codec when there is one. Once the header
-    // is written no track can be added.
+    // discontinuity tag) takes over a track of its kind and codec when there is one. Once the
+    // header is written no track can be added.
     int place(const AVCodecParameters* par, AVRational timeBase, int run, bool late)
     {
         if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO)
@@ -417,7 +423,8 @@ private:
     // "第 5 段" or "分离音轨第 5 段".
     static std::string segmentText(size_t input, int segment)
     {
-        return (input == 0 ? "" : "分离音轨") + std::string("第 ") + std::to_string(segment) + " 段";
+        return (input == 0 ? "" : "分离音轨") + std::string("第 ") + std::to_string(segment) +
+               " 段";
     }
     static std::string firstSegmentText(const RemuxInput& input, size_t index)
     {
@@ -472,8 +479,8 @@ private:
                 // turns up later from about where it was read.
                 const auto& atStart = atStart_[run][s.input];
                 const bool fromStart = index < static_cast<int>(atStart.size()) && atStart[index];
-                noteLeftOut(mediaKind(st->codecpar->codec_type) + "流 " + avcodec_get_name(st->codecpar->codec_id) +
-                            " (" +
+                noteLeftOut(mediaKind(st->codecpar->codec_type) + "流 " +
+                            avcodec_get_name(st->codecpar->codec_id) + " (" +
                             (fromStart ? firstSegmentText(runs_[run].inputs[s.input], s.input)
                                        : segmentText(s.input, s.d->reader.segment)) +
                             "起)");
@@ -502,7 +509,8 @@ private:
         int64_t ts = s.pkt->dts != AV_NOPTS_VALUE ? s.pkt->dts : s.pkt->pts;
         if (ts == AV_NOPTS_VALUE)
             return INT64_MIN;
-        return av_rescale_q(ts, st->time_base, kMicroseconds) + (s.clock.pending ? 0 : s.clock.offsetUs);
+        return av_rescale_q(ts, st->time_base, kMicroseconds) +
+               (s.clock.pending ? 0 : s.clock.offsetUs);
     }
 
     bool writeRun(size_t r)
@@ -626,7 +634,8 @@ private:
                     offsetUs = c.offsetUs;
                     epoch = c.epoch;
                 }
-            } else if (t.started && c.hasPrev && t.epoch == c.prevEpoch && !jumped(c.prevOffsetUs)) {
+            } else if (t.started && c.hasPrev && t.epoch == c.prevEpoch &&
+                       !jumped(c.prevOffsetUs)) {
                 // A late packet of the timeline before the jump.
                 offsetUs = c.prevOffsetUs;
                 epoch = c.prevEpoch;
@@ -698,7 +707,8 @@ bool writeFileAtomically(const std::string& path, const std::string& text)
 
 } // namespace
 
-bool writeSegmentList(const std::string& episodeFolder, const std::vector<SegmentListEntry>& entries)
+bool writeSegmentList(const std::string& episodeFolder,
+                      const std::vector<SegmentListEntry>& entries)
 {
     std::ostringstream out;
     out << "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-PLAYLIST-TYPE:VOD\n";
@@ -720,7 +730,8 @@ bool writeSegmentList(const std::string& episodeFolder, const std::vector<Segmen
 std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder)
 {
     std::vector<SegmentListEntry> entries;
-    std::ifstream in(utf8Path(episodeFolder + pathSeparator() + kSegmentListName), std::ios::binary);
+    std::ifstream in(utf8Path(episodeFolder + pathSeparator() + kSegmentListName),
+                     std::ios::binary);
     if (in) {
         std::stringstream text;
         text << in.rdbuf();
@@ -764,8 +775,8 @@ bool holdsSegmentFiles(const std::string& episodeFolder)
     return false;
 }
 
-bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
-                const std::function<void(size_t, int)>& onFile)
+bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath,
+                RemuxOutcome& outcome, const std::function<void(size_t, int)>& onFile)
 {
     // libavformat's notes (such as the faststart second pass) are not for the user's terminal.
     static std::once_flag quiet;
@@ -863,7 +874,8 @@ std::string namesOf(const std::vector<int>& numbers, const std::string& prefix, 
 
 } // namespace
 
-MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode, const std::string& seriesPath)
+MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode,
+                          const std::string& seriesPath)
 {
     const std::string sep = pathSeparator();
     const std::string episodeFolder = seriesPath + sep + episode;
@@ -905,7 +917,8 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         if (input != 0)
             return;
         ++position;
-        view.appendLog("正在合并 " + std::to_string(segment) + ".ts / " + std::to_string(n), kMergeLog);
+        view.appendLog("正在合并 " + std::to_string(segment) + ".ts / " + std::to_string(n),
+                       kMergeLog);
         view.setProgressValue(1, position);
     };
 
@@ -929,9 +942,10 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
                 if (segments[i] > 0)
                     onFile(0, segments[i]);
             });
-            view.appendLog("转换MP4失败(" + outcome.error + ")," +
-                               (report.written ? "已按字节顺序拼接TS分段" : "按字节拼接也未能写入文件"),
-                           kMergeLog);
+            view.appendLog(
+                "转换MP4失败(" + outcome.error + ")," +
+                    (report.written ? "已按字节顺序拼接TS分段" : "按字节拼接也未能写入文件"),
+                kMergeLog);
             if (report.written && audio.present > 0)
                 report.leftOut.push_back("分离音轨的 " + std::to_string(audio.present) + " 个分段");
         } else {
@@ -988,8 +1002,11 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         status = "缺" + std::to_string(missingCount) + "段";
         std::string names = namesOf(report.missing, "", 20);
         if (!audio.missing.empty())
-            names += (names.empty() ? "" : ", ") + namesOf(audio.missing, std::string(kAudioFolderName) + sep, 20);
-        view.appendLog("第 " + episode + " 集缺少 " + std::to_string(missingCount) + " 个分段: " + names, kMergeLog);
+            names += (names.empty() ? "" : ", ") +
+                     namesOf(audio.missing, std::string(kAudioFolderName) + sep, 20);
+        view.appendLog("第 " + episode + " 集缺少 " + std::to_string(missingCount) +
+                           " 个分段: " + names,
+                       kMergeLog);
     } else if (report.written && !report.leftOut.empty()) {
         // The row names the kind of media the file lacks: 缺音频, 缺视频, 缺音视频, or 缺部分内容
         // when a stretch of the segments could not be read at all.
@@ -1011,7 +1028,8 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         std::string what;
         for (size_t i = 0; i < report.leftOut.size(); ++i)
             what += (i ? "; " : "") + report.leftOut[i];
-        view.appendLog("第 " + episode + " 集有 " + std::to_string(report.leftOut.size()) + " 路流未能写入MP4: " + what,
+        view.appendLog("第 " + episode + " 集有 " + std::to_string(report.leftOut.size()) +
+                           " 路流未能写入MP4: " + what,
                        kMergeLog);
     }
     // Where the result went, and what became of the file that was there.

@@ -94,9 +94,9 @@ int submitSegment(const std::string& url, const std::string& filePath, int32_t t
     return 1;
 }
 
-void runSegmentTask(const std::string& url, const std::string& filePath, int32_t taskId, uint64_t serial,
-                    std::shared_ptr<CompletionEvent> completion, const TransferOptions& options,
-                    const SegmentDone& onDone)
+void runSegmentTask(const std::string& url, const std::string& filePath, int32_t taskId,
+                    uint64_t serial, std::shared_ptr<CompletionEvent> completion,
+                    const TransferOptions& options, const SegmentDone& onDone)
 {
     (void)taskId;
     auto& s = SegmentScheduler::instance();

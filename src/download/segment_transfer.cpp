@@ -127,7 +127,8 @@ struct Watch {
 int xferInfo(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
 {
     auto* w = static_cast<Watch*>(p);
-    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load()) || (w->cancelFlag && w->cancelFlag->load())) {
+    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load()) ||
+        (w->cancelFlag && w->cancelFlag->load())) {
         w->stopped = true;
         return 1;
     }
@@ -192,7 +193,8 @@ std::string failureText(CURL* h, CURLcode rc, const Watch& w, long status, const
     if (w.stalled)
         return "接收超时";
     if (rc == CURLE_OPERATION_TIMEDOUT)
-        return std::string(errorBuffer).find("too slow") != std::string::npos ? "速度过慢" : "连接超时";
+        return std::string(errorBuffer).find("too slow") != std::string::npos ? "速度过慢"
+                                                                              : "连接超时";
     if (status != 0 && (status < 200 || status > 299))
         return "HTTP " + std::to_string(status);
     return curl_easy_strerror(rc);
@@ -366,8 +368,9 @@ struct Receiver {
             return false;
         }
         if (st->options.decrypt) {
-            cipherReady = cipher.ctx && EVP_DecryptInit_ex(cipher.ctx, EVP_aes_128_cbc(), nullptr,
-                                                           st->options.key.data(), st->options.iv.data()) == 1;
+            cipherReady = cipher.ctx &&
+                          EVP_DecryptInit_ex(cipher.ctx, EVP_aes_128_cbc(), nullptr,
+                                             st->options.key.data(), st->options.iv.data()) == 1;
             if (!cipherReady) {
                 writeFailed = true;
                 return false;
@@ -383,7 +386,8 @@ struct Receiver {
         plain.resize(n + 16);
         int outLen = 0;
         if (EVP_DecryptUpdate(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen,
-                              reinterpret_cast<const unsigned char*>(data), static_cast<int>(n)) != 1) {
+                              reinterpret_cast<const unsigned char*>(data),
+                              static_cast<int>(n)) != 1) {
             decryptFailed = true;
             return false;
         }
@@ -396,7 +400,8 @@ struct Receiver {
         if (st->options.decrypt) {
             plain.resize(32);
             int outLen = 0;
-            if (EVP_DecryptFinal_ex(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen) != 1) {
+            if (EVP_DecryptFinal_ex(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()),
+                                    &outLen) != 1) {
                 decryptFailed = true;
                 return false;
             }
@@ -490,7 +495,8 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
         else if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
             why = "空响应";
         else if (rx.rejected)
-            why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status) : "不支持分段请求";
+            why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status)
+                                                           : "不支持分段请求";
         else if (rx.writeFailed && !watch.stopped)
             why = rx.decryptFailed ? "解密失败" : "写入失败";
         else
@@ -503,7 +509,8 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
 
 } // namespace
 
-SegmentTransfer::SegmentTransfer() : state_(std::make_shared<State>()) {}
+SegmentTransfer::SegmentTransfer() : state_(std::make_shared<State>())
+{}
 
 SegmentTransfer::~SegmentTransfer()
 {
@@ -541,7 +548,8 @@ void SegmentTransfer::stop()
     bool endedInTime;
     {
         std::unique_lock lock(state_->mutex);
-        endedInTime = state_->ended.wait_for(lock, std::chrono::milliseconds(2000), [this] { return state_->finished; });
+        endedInTime = state_->ended.wait_for(lock, std::chrono::milliseconds(2000),
+                                             [this] { return state_->finished; });
     }
     if (endedInTime)
         thread_.join();
@@ -614,7 +622,8 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     out.failure = transferErrorOf(c.h, rc, errorBuffer);
     curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
     out.limitHit = body.limitHit();
-    out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 && rangeAnswerOk(range, out.status);
+    out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 &&
+             rangeAnswerOk(range, out.status);
     if (!out.ok) {
         if (out.limitHit)
             out.error = bodyLimitReason(out.limitHit);

@@ -72,7 +72,8 @@ void openDisplayReader()
     XFlush(display);
     g_display = display;
     g_xiOpcode = opcode;
-    g_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
+    g_notifier =
+        std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
     QObject::connect(g_notifier.get(), &QSocketNotifier::activated, [] { readDisplay(); });
     readDisplay();
 }

@@ -103,10 +103,9 @@ std::string bridgeLibraryName()
 BridgePreparation::BridgePreparation(std::string programFolder, std::string documentsFolder,
                                      std::string_view image, HashTable& preparedNames,
                                      HashTable& spareTable)
-    : programFolder_(std::move(programFolder)), documentsFolder_(std::move(documentsFolder)),
-      image_(image), preparedNames_(preparedNames), spareTable_(spareTable)
-{
-}
+        : programFolder_(std::move(programFolder)), documentsFolder_(std::move(documentsFolder)),
+          image_(image), preparedNames_(preparedNames), spareTable_(spareTable)
+{}
 
 // The loaded library stays loaded for the life of the process: browser instances and handlers
 // of it may outlive this object.
@@ -142,7 +141,8 @@ std::string BridgePreparation::prepare(const std::string& folder)
         namesCreated_ = true;
     }
     if (!preparedNames_.contains(name)) {
-        const QByteArray imageMd5 = md5Hex(QByteArrayView(image_.data(), static_cast<qsizetype>(image_.size())));
+        const QByteArray imageMd5 =
+            md5Hex(QByteArrayView(image_.data(), static_cast<qsizetype>(image_.size())));
         const std::string inProgram = joinPath(programFolder_, name);
         if (QFileInfo(qs(inProgram)).isFile()) {
             // A copy in the program folder wins; it is brought up to date first.
@@ -154,7 +154,8 @@ std::string BridgePreparation::prepare(const std::string& folder)
             path_ = inProgram;
         } else {
             if (startFolder.empty())
-                startFolder = joinPath(documentsFolder_, "ee" + pathSeparator() + "Plugins" + pathSeparator());
+                startFolder = joinPath(documentsFolder_,
+                                       "ee" + pathSeparator() + "Plugins" + pathSeparator());
             if (!endsWithSeparator(startFolder))
                 startFolder += pathSeparator();
             if (!QFileInfo(qs(startFolder)).isDir())
@@ -199,7 +200,8 @@ BridgePreparation& bridgePreparation()
 {
     static BridgePreparation preparation(
         programFolder(),
-        QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        QDir::toNativeSeparators(
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
             .toStdString(),
         bridgeImage, firstProcessTable(), secondProcessTable());
     return preparation;
@@ -227,7 +229,8 @@ bool startBridge(const BrowserEventHandlers& handlers)
     optionsDataFolder() = dataFolder();
     BrowserOptions& options = browserOptions();
     options = BrowserOptions{};
-    options.field(BrowserOptions::dataFolderField) = reinterpret_cast<std::intptr_t>(optionsDataFolder().c_str());
+    options.field(BrowserOptions::dataFolderField) =
+        reinterpret_cast<std::intptr_t>(optionsDataFolder().c_str());
     options.field(BrowserOptions::flagField) = 1;
 
     auto init = reinterpret_cast<KovarInitFn>(bridgePreparation().resolve(kovarInitName));

@@ -2,8 +2,8 @@
 
 #include "app/main_form.h"
 #include "app/status_log.h"
-#include "catalogue/catalogue_client.h"
 #include "app/transfer_settings.h"
+#include "catalogue/catalogue_client.h"
 #include "net/http_request.h"
 #include "util/gui_call.h"
 
@@ -38,7 +38,8 @@ std::atomic<int> g_runningCovers{0};
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
 {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
 }
 
@@ -168,7 +169,8 @@ void startCoverFetch(MainForm& form, const std::string& url)
         }
         QImage image;
         if (!body.empty())
-            image.loadFromData(reinterpret_cast<const uchar*>(body.data()), static_cast<int>(body.size()));
+            image.loadFromData(reinterpret_cast<const uchar*>(body.data()),
+                               static_cast<int>(body.size()));
         gui::call([&] {
             if (!fetch.current())
                 return;

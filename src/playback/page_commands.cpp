@@ -25,7 +25,10 @@ double mediaRate()
     const std::string state = webViewBridge().mediaState();
     if (state.empty())
         return 0;
-    return QJsonDocument::fromJson(QByteArray::fromStdString(state)).object().value(QLatin1String("playbackRate")).toDouble(0);
+    return QJsonDocument::fromJson(QByteArray::fromStdString(state))
+        .object()
+        .value(QLatin1String("playbackRate"))
+        .toDouble(0);
 }
 
 } // namespace
@@ -77,14 +80,9 @@ void onShortcut(int modifier, int key, int keyState)
     if (modifier != kVkAlt || keyState != kKeyPressed)
         return;
     switch (key) {
-    case 37:
-        webViewBridge().stepBack(1);
-        return;
-    case 39:
-        webViewBridge().stepForward(1);
-        return;
-    default:
-        break;
+    case 37: webViewBridge().stepBack(1); return;
+    case 39: webViewBridge().stepForward(1); return;
+    default: break;
     }
     int digit = -1;
     if (key >= 48 && key <= 54)
@@ -101,7 +99,8 @@ void installShortcutHook()
 {
     if (keyboardHookInstalled())
         return;
-    installKeyboardHook([](int modifier, int key, int keyState) { onShortcut(modifier, key, keyState); });
+    installKeyboardHook(
+        [](int modifier, int key, int keyState) { onShortcut(modifier, key, keyState); });
 }
 
 void removeShortcutHook()

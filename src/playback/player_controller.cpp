@@ -19,10 +19,10 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
@@ -39,7 +39,9 @@ PlayerServices defaultServices()
 {
     PlayerServices s;
     s.hasBrowserRuntime = [] { return kovarwebview_has_edge(); };
-    s.openBrowser = [](QWidget* parent, const std::string& url) { return ::openBrowser(parent, url); };
+    s.openBrowser = [](QWidget* parent, const std::string& url) {
+        return ::openBrowser(parent, url);
+    };
     s.openInDefaultBrowser = [](const std::string& url) {
         QDesktopServices::openUrl(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
     };
@@ -338,8 +340,8 @@ void watchPageStart()
     clock.start();
     PageKind kind = PageKind::Unknown;
     bool sawVideo = false;
-    double lastTime = -1;    // the video's time at the previous look, -1 when not known
-    int lastShown = -1;      // the elapsed time the page showed at the previous look
+    double lastTime = -1; // the video's time at the previous look, -1 when not known
+    int lastShown = -1;   // the elapsed time the page showed at the previous look
     int activations = 0;
     qint64 lastActivation = -1;
     bool started = false;
@@ -366,7 +368,8 @@ void watchPageStart()
             const int shown = shownElapsed(bridge, kind);
             if (media.present) {
                 sawVideo = true;
-                if (media.ended || (!media.paused && lastTime >= 0 && media.currentTime > lastTime)) {
+                if (media.ended ||
+                    (!media.paused && lastTime >= 0 && media.currentTime > lastTime)) {
                     started = true;
                     break;
                 }
@@ -381,14 +384,14 @@ void watchPageStart()
             // A paused video is started; a video that was asked to play (autoplay, or an earlier
             // activation) is left to start, so that a click never toggles it back into pause.
             // Where the video cannot be read, Aliplayer's big play button tells that it waits.
-            const bool waiting =
-                media.present ? media.paused
-                              : kind == PageKind::Aliplayer &&
-                                    contains(bridge.elementHtml(kAliplayerBigPlay, 1), kAliplayerBigPlayShown);
+            const bool waiting = media.present
+                                     ? media.paused
+                                     : kind == PageKind::Aliplayer &&
+                                           contains(bridge.elementHtml(kAliplayerBigPlay, 1),
+                                                    kAliplayerBigPlayShown);
             const qint64 now = clock.elapsed();
-            const bool due = lastActivation < 0
-                                 ? media.readyState >= 1 || now >= kStartGraceMs
-                                 : now - lastActivation >= kStartConfirmMs;
+            const bool due = lastActivation < 0 ? media.readyState >= 1 || now >= kStartGraceMs
+                                                : now - lastActivation >= kStartConfirmMs;
             // Every activation used and the last one did not start it either: give up now.
             if (waiting && due && activations >= kStartActivations)
                 break;

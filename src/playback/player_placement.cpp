@@ -93,7 +93,8 @@ void onPlayerCreated(PlayerForm& form)
     const bool topmost = readFlag(kSection, "置顶");
     form.选择框_置顶->setChecked(topmost);
     setAlwaysOnTop(form.window, topmost);
-    form.编辑框_尾->setText(QString::fromStdString(readSetting(kSection, "跳转", std::string("60"))));
+    form.编辑框_尾->setText(
+        QString::fromStdString(readSetting(kSection, "跳转", std::string("60"))));
 
     const QStringList size = QString::fromStdString(readSetting(kSection, "窗口大小"))
                                  .split(QLatin1Char('|'), Qt::SkipEmptyParts);
@@ -141,7 +142,8 @@ void onSecondScreenClicked(PlayerForm& form)
 {
     if (!hasSecondScreen()) {
         form.选择框_副屏->setChecked(false);
-        showMessageBox("未识别到扩展屏 , 无法开启此功能", "温暖提醒", kMessageOk | 0x10, form.window);
+        showMessageBox("未识别到扩展屏 , 无法开启此功能", "温暖提醒", kMessageOk | 0x10,
+                       form.window);
         return;
     }
     const bool on = form.选择框_副屏->isChecked();

@@ -46,7 +46,7 @@ bool g_looking = false; // a look is running (the page reads let other events ru
 QTimer* g_seekTimer = nullptr;
 
 // Position tracking of the playing episode.
-int g_lastElapsed = -1;                   // elapsed second of the previous poll, -1 for none
+int g_lastElapsed = -1; // elapsed second of the previous poll, -1 for none
 std::optional<Clock::time_point> g_lastSave;
 
 bool playerStarted()
@@ -218,8 +218,8 @@ void notePagePosition()
 void saveWatchPosition(bool wait)
 {
     // Nothing is saved while a resume still waits for its seek: the stored position stays.
-    const bool usable = !g_seek.armed && playerForm() != nullptr && playerStarted() &&
-                        !playingSeries().empty();
+    const bool usable =
+        !g_seek.armed && playerForm() != nullptr && playerStarted() && !playingSeries().empty();
     int elapsed = g_lastElapsed;
     if (usable) {
         int read = 0;
@@ -255,7 +255,8 @@ void resetWatchPosition()
 
 int openingSeconds()
 {
-    if (const PlayerForm* player = playerForm(); player != nullptr && player->编辑框_片头 != nullptr)
+    if (const PlayerForm* player = playerForm();
+        player != nullptr && player->编辑框_片头 != nullptr)
         return textToInt(player->编辑框_片头->text().toStdString());
     return textToInt(readSetting("配置项", "片头", std::string("0")));
 }
@@ -267,7 +268,7 @@ void loadOpeningSetting(PlayerForm& form)
     // Putting the stored text back is no change to store.
     const QSignalBlocker quiet(form.编辑框_片头);
     form.编辑框_片头->setText(
-            QString::fromStdString(readSetting("配置项", "片头", std::string("0"))));
+        QString::fromStdString(readSetting("配置项", "片头", std::string("0"))));
 }
 
 void onOpeningChanged(PlayerForm& form)

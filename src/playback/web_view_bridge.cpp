@@ -36,7 +36,8 @@ void deleteOnGuiThread(BrowserInstance* instance)
 
 } // namespace
 
-WebViewBridge::WebViewBridge() : instance_(std::make_shared<PlaceholderBrowser>()) {}
+WebViewBridge::WebViewBridge() : instance_(std::make_shared<PlaceholderBrowser>())
+{}
 
 WebViewBridge::~WebViewBridge() = default;
 
@@ -64,18 +65,30 @@ std::shared_ptr<BrowserInstance> WebViewBridge::current() const
     return instance_;
 }
 
-QWidget* WebViewBridge::windowHandle() { return current()->windowHandle(); }
+QWidget* WebViewBridge::windowHandle()
+{
+    return current()->windowHandle();
+}
 
 void WebViewBridge::setBounds(int x, int y, int width, int height)
 {
     current()->setBounds(x, y, width, height);
 }
 
-void WebViewBridge::clearCache() { current()->clearCache(); }
+void WebViewBridge::clearCache()
+{
+    current()->clearCache();
+}
 
-void WebViewBridge::reload() { current()->reload(); }
+void WebViewBridge::reload()
+{
+    current()->reload();
+}
 
-std::string WebViewBridge::navigate(const std::string& url) { return current()->navigate(url); }
+std::string WebViewBridge::navigate(const std::string& url)
+{
+    return current()->navigate(url);
+}
 
 std::string WebViewBridge::elementText(const std::string& selector, int index)
 {
@@ -97,27 +110,45 @@ bool WebViewBridge::pressElement(const std::string& selector, int index)
     return current()->pressElement(selector, index);
 }
 
-void WebViewBridge::stepBack(int steps) { current()->stepBack(steps); }
+void WebViewBridge::stepBack(int steps)
+{
+    current()->stepBack(steps);
+}
 
-void WebViewBridge::stepForward(int steps) { current()->stepForward(steps); }
+void WebViewBridge::stepForward(int steps)
+{
+    current()->stepForward(steps);
+}
 
 bool WebViewBridge::elementExists(const std::string& selector, int index)
 {
     return current()->elementExists(selector, index);
 }
 
-std::string WebViewBridge::cookieText(int flag) { return current()->cookieText(flag); }
+std::string WebViewBridge::cookieText(int flag)
+{
+    return current()->cookieText(flag);
+}
 
 void WebViewBridge::onTitleChanged(std::function<void(const std::string&)> handler)
 {
     current()->onTitleChanged(std::move(handler));
 }
 
-bool WebViewBridge::seekMedia(double seconds) { return current()->seekMedia(seconds); }
+bool WebViewBridge::seekMedia(double seconds)
+{
+    return current()->seekMedia(seconds);
+}
 
-std::string WebViewBridge::mediaState() { return current()->mediaState(); }
+std::string WebViewBridge::mediaState()
+{
+    return current()->mediaState();
+}
 
-bool WebViewBridge::setMediaRate(double rate) { return current()->setMediaRate(rate); }
+bool WebViewBridge::setMediaRate(double rate)
+{
+    return current()->setMediaRate(rate);
+}
 
 WebViewBridge& webViewBridge()
 {

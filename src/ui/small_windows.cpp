@@ -111,8 +111,8 @@ std::string noticeText(const std::string& groupNumber)
 }
 
 NoticeWindow::NoticeWindow(QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint)
+        : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("NoticeWindow"));
     setWindowTitle(QStringLiteral("无视直接×掉"));
@@ -157,9 +157,9 @@ void NoticeWindow::keyPressEvent(QKeyEvent* event)
 }
 
 SponsorWindow::SponsorWindow(QWidget* owner)
-    : QDialog(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
-                         Qt::WindowStaysOnTopHint)
+        : QDialog(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
+                             Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("SponsorWindow"));
     setWindowTitle(QString());
