@@ -47,7 +47,7 @@ InstanceClaim takeInstanceLock(const QString& path)
     return InstanceClaim::First;
 }
 
-void serveActivationRequests(QLocalServer* server, std::function<void()> onActivationRequest)
+void serveActivationRequests(QLocalServer* server, const std::function<void()>& onActivationRequest)
 {
     QObject::connect(server, &QLocalServer::newConnection, server, [server, onActivationRequest] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
@@ -112,7 +112,7 @@ InstanceClaim claimInstanceMarker(const std::string& markerName,
         delete server;
         return InstanceClaim::First;
     }
-    serveActivationRequests(server, std::move(onActivationRequest));
+    serveActivationRequests(server, onActivationRequest);
     g_marker = server;
     return InstanceClaim::First;
 }
@@ -148,5 +148,5 @@ void enforceSingleInstance(const std::string& markerName, bool showMessage,
     if (endProcess)
         endProcess();
     else
-        std::exit(0);
+        std::exit(0); // NOLINT(concurrency-mt-unsafe): start-up, before any worker thread runs
 }

@@ -24,7 +24,7 @@ void endWith(const StartupSteps& steps)
     if (steps.endProcess)
         steps.endProcess();
     else
-        std::exit(0);
+        std::exit(0); // NOLINT(concurrency-mt-unsafe): start-up, before any worker thread runs
 }
 
 } // namespace

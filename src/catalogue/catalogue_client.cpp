@@ -68,7 +68,7 @@ std::string exchangeFailure(const HttpRequest& request)
 {
     const int status = request.statusCode();
     if (request.bodyLimitHit())
-        return "服务器的回答超过 " + std::to_string(kPageBodyLimit / (1024 * 1024)) +
+        return "服务器的回答超过 " + std::to_string(kPageBodyLimit / (int64_t{1024} * 1024)) +
                " MiB 上限,已放弃";
     if (request.failure().kind == TransferFailure::Certificate)
         return certificateFailureText(request.failure());

@@ -426,8 +426,8 @@ SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::s
 
 } // namespace
 
-void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::string segmentUrl,
-                     std::string segmentIndex)
+void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& episode,
+                     const std::string& segmentUrl, const std::string& segmentIndex)
 {
     (void)episode;
     const int index = textToInt(segmentIndex);
@@ -841,14 +841,14 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
 
 void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings);
 
-void runThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+void runThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
 {
     runRows(view, settings);
     endRun();
     view->runEnded();
 }
 
-void remergeThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+void remergeThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
 {
     remergeEpisodes(view, settings);
     endRun();
@@ -912,14 +912,14 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
 
 } // namespace
 
-void runDownloadJobs(std::shared_ptr<DownloadView> view, const DownloadSettings& settings)
+void runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
 {
     // An abort pressed while no run was going does not stop this one.
     abortRequested = 0;
     runRows(view, settings);
 }
 
-void remergeEpisodes(std::shared_ptr<DownloadView> viewPtr, const DownloadSettings& settings)
+void remergeEpisodes(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
 {
     DownloadView& view = *viewPtr;
     const std::string sep = pathSeparator();

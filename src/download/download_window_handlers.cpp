@@ -78,7 +78,7 @@ void invertRowTicks(DownloadView& view)
     view.appendLog("已反选", kStatusLog);
 }
 
-bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings)
+bool startDownloads(const std::shared_ptr<DownloadListView>& view, const DownloadSettings& settings)
 {
     // A run (or re-merge) still going keeps its logs and controls; this start is refused.
     if (downloadRunActive()) {
@@ -107,7 +107,8 @@ void abortDownloads(DownloadView& view)
     view.appendLog("已执行中止任务", kStatusLog);
 }
 
-bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings)
+bool remergeDownloads(const std::shared_ptr<DownloadListView>& view,
+                      const DownloadSettings& settings)
 {
     if (startRemerge(view, settings))
         return true;

@@ -53,12 +53,14 @@ void invertRowTicks(DownloadView& view);
 // 超级按钮_解析下载: folders, both logs emptied, then the run with the settings given. False when
 // a run is already going, or when the series folder cannot be made (the failure stays on the
 // status log); the controls are enabled again then.
-bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings);
+bool startDownloads(const std::shared_ptr<DownloadListView>& view,
+                    const DownloadSettings& settings);
 // 超级按钮_中止.
 void abortDownloads(DownloadView& view);
 // 超级按钮_合并. False, with "上一个任务仍在执行,请稍后再试" on the status log, while a run is
 // going.
-bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings);
+bool remergeDownloads(const std::shared_ptr<DownloadListView>& view,
+                      const DownloadSettings& settings);
 
 // The two export files in the series folder.
 inline constexpr const char* kExportIniName = "m3u8列表.ini";

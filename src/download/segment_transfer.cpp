@@ -202,7 +202,7 @@ std::string failureText(CURL* h, CURLcode rc, const Watch& w, long status, const
 
 std::string sizeText(int64_t bytes)
 {
-    constexpr int64_t mib = 1024 * 1024;
+    constexpr int64_t mib = int64_t{1024} * 1024;
     return bytes >= mib && bytes % mib == 0 ? std::to_string(bytes / mib) + " MiB"
                                             : std::to_string(bytes) + " 字节";
 }
@@ -432,7 +432,7 @@ struct Receiver {
 
 // The transfer body, on the transfer thread. Every path ends with finish(), which sets the
 // completion event.
-void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
+void runTransfer(const std::shared_ptr<SegmentTransfer::State>& st)
 {
     CrackedUrl cracked = crackUrl(st->url);
     if (!cracked.ok) {

@@ -47,8 +47,8 @@ CrackedUrl crackUrl(const std::string& url);
 inline constexpr int64_t kPlaylistBodyLimit = kPageBodyLimit; // 16 MiB
 // A key is 16 bytes; an answer is refused as soon as more than 64 bytes of it have arrived.
 inline constexpr int64_t kKeyBodyLimit = 64;
-inline constexpr int64_t kMapBodyLimit = 16 * 1024 * 1024;
-inline constexpr int64_t kSegmentBodyLimit = 512 * 1024 * 1024;
+inline constexpr int64_t kMapBodyLimit = int64_t{16} * 1024 * 1024;
+inline constexpr int64_t kSegmentBodyLimit = int64_t{512} * 1024 * 1024;
 
 // The reason shown for an answer a body limit refused: "超过 16 MiB 上限", or
 // "超出 Content-Length 声明的 100 字节".

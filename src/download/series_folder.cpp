@@ -176,7 +176,7 @@ bool isReservedDeviceName(const std::string& name)
 
 std::string seriesFolderBaseName(const std::string& title)
 {
-    const std::string kept = sanitizeFolderName(title);
+    std::string kept = sanitizeFolderName(title);
     if (usableName(kept))
         return kept;
     const std::string hash = titleHash(title);

@@ -48,6 +48,7 @@ void readDisplay()
 
 void openDisplayReader()
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the program never changes its environment
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0')
         return;

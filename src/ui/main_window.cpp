@@ -93,8 +93,8 @@ W* named(W* widget, const char* name, QRect geometry)
     return widget;
 }
 
-QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometry, QFont font,
-              const QColor& colour)
+QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometry,
+              const QFont& font, const QColor& colour)
 {
     auto* widget = named(new QLabel(QString::fromUtf8(text), parent), name, geometry);
     // Titles, blurbs and notices come from catalogue servers: shown as written, never as markup.
@@ -104,7 +104,8 @@ QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometr
     return widget;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const char* text, QRect geometry, QFont font)
+QPushButton* button(QWidget* parent, const char* name, const char* text, QRect geometry,
+                    const QFont& font)
 {
     auto* widget = named(new QPushButton(QString::fromUtf8(text), parent), name, geometry);
     widget->setFont(font);
