@@ -2,6 +2,7 @@
 
 #include "app/message_box.h"
 #include "net/charset.h"
+#include "util/gui_thread.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -94,6 +95,7 @@ std::string markerPath(const std::string& markerName)
 InstanceClaim claimInstanceMarker(const std::string& markerName,
                                   std::function<void()> onActivationRequest)
 {
+    gui::assertGuiThread();
     const QString path = markerFor(markerName);
     if (g_marker && g_marker->fullServerName() == path && g_marker->isListening())
         return InstanceClaim::First;

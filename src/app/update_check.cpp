@@ -8,6 +8,7 @@
 #include "app/status_log.h"
 #include "app/transfer_settings.h"
 #include "net/curl_easy.h"
+#include "util/gui_thread.h"
 #include "util/marker_text.h"
 
 #include <QProcess>
@@ -112,6 +113,7 @@ bool startUpdater(const std::string& path)
 
 bool checkForUpdate()
 {
+    gui::assertGuiThread();
     const UpdateCheck check = runUpdateCheck(updateLink(), transferPolicyFromSettings());
     switch (check.outcome) {
     case UpdateOutcome::UpToDate:

@@ -463,6 +463,7 @@ void startCatalogueLoad(MainForm& form, int mode, int page)
 
 void updatePagingButtons(MainForm& form)
 {
+    gui::assertGuiThread();
     const int pages = textToInt(form.标签_页数->text().toStdString());
     const int current = textToInt(form.标签_当前->text().toStdString());
     if (pages == current && current == 1)

@@ -5,6 +5,7 @@
 #include "app/settings_store.h"
 #include "net/charset.h"
 #include "net/json_document.h"
+#include "util/gui_thread.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -147,6 +148,7 @@ void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
 
 void copyRowAddress(DownloadListView& view, QWidget* owner)
 {
+    gui::assertGuiThread();
     const int row = view.currentRow();
     // A double-click beside every row leaves nothing to copy.
     if (row < 0)

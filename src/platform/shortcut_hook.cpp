@@ -1,6 +1,7 @@
 #include "platform/shortcut_hook.h"
 
 #include "platform/modifier_state.h"
+#include "util/gui_thread.h"
 
 #include <QSocketNotifier>
 
@@ -92,6 +93,7 @@ void closeDisplayReader()
 
 bool installKeyboardHook(KeyboardHandler handler)
 {
+    gui::assertGuiThread();
     if (g_installed)
         return false;
     g_installed = true;
@@ -103,6 +105,7 @@ bool installKeyboardHook(KeyboardHandler handler)
 
 void removeKeyboardHook()
 {
+    gui::assertGuiThread();
     closeDisplayReader();
     g_installed = false;
     g_handler = nullptr;

@@ -3,6 +3,7 @@
 #include "app/paths.h"
 #include "playback/bridge_image.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 #include "util/hash_table.h"
 
 #include <QCryptographicHash>
@@ -130,6 +131,7 @@ bool BridgePreparation::load(const std::string& path)
 
 std::string BridgePreparation::prepare(const std::string& folder)
 {
+    gui::assertGuiThread();
     if (started_)
         return path_;
     started_ = true;
@@ -209,11 +211,13 @@ BridgePreparation& bridgePreparation()
 
 std::string prepareBridgeLibrary(const std::string& folder)
 {
+    gui::assertGuiThread();
     return bridgePreparation().prepare(folder);
 }
 
 int kovarwebview_has_edge()
 {
+    gui::assertGuiThread();
     auto hasEdge = reinterpret_cast<KovarHasEdgeFn>(bridgePreparation().resolve(kovarHasEdgeName));
     return hasEdge ? hasEdge() : 0;
 }
@@ -226,6 +230,7 @@ BrowserOptions& browserOptions()
 
 bool startBridge(const BrowserEventHandlers& handlers)
 {
+    gui::assertGuiThread();
     optionsDataFolder() = dataFolder();
     BrowserOptions& options = browserOptions();
     options = BrowserOptions{};
@@ -256,6 +261,7 @@ BrowserEvents* browserEvents()
 
 bool openBrowser(QWidget* parentWindow, const std::string& url)
 {
+    gui::assertGuiThread();
     if (!bridgePreparation().started())
         prepareBridgeLibrary(dataFolder());
     auto open = reinterpret_cast<KovarOpenFn>(bridgePreparation().resolve(kovarOpenName));

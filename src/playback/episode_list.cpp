@@ -108,6 +108,7 @@ void setSeriesRowHooks(SeriesRowHooks newHooks)
 
 bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes)
 {
+    gui::assertGuiThread();
     const LatestRequest::Ticket fill = form.gridFills.begin();
     QPointer<QTableWidget> grid = form.高级表格_剧集;
     grid->clearContents();
@@ -195,6 +196,7 @@ int runningCoverFetches()
 
 void openSeriesRow(MainForm& form)
 {
+    gui::assertGuiThread();
     QTreeWidgetItem* row = form.超级列表框_列表->currentItem();
     if (row == nullptr || row->text(1).isEmpty())
         return;

@@ -11,6 +11,7 @@
 #include "playback/player_endpoints.h"
 #include "playback/watch_position.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 #include "util/window_title.h"
 
 #include <QCheckBox>
@@ -241,6 +242,7 @@ void resetPlayerServices()
 
 void setPlaybackMainForm(MainForm* form)
 {
+    gui::assertGuiThread();
     g_mainForm = form;
 }
 
@@ -251,6 +253,7 @@ MainForm* playbackMainForm()
 
 void setPlayerForm(PlayerForm* form)
 {
+    gui::assertGuiThread();
     g_playerForm = form;
 }
 
@@ -261,6 +264,7 @@ PlayerForm* playerForm()
 
 void openInDefaultBrowser(const std::string& url)
 {
+    gui::assertGuiThread();
     if (!acceptedAddress(url))
         return;
     if (g_services.openInDefaultBrowser)
@@ -269,6 +273,7 @@ void openInDefaultBrowser(const std::string& url)
 
 void waitPumping(int ms)
 {
+    gui::assertGuiThread();
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
@@ -276,6 +281,7 @@ void waitPumping(int ms)
 
 void showInPlayer(const std::string& url)
 {
+    gui::assertGuiThread();
     if (!acceptedAddress(url))
         return;
     if (playerForm() != nullptr)
@@ -286,6 +292,7 @@ void showInPlayer(const std::string& url)
 
 void playEpisodeCell(MainForm& form)
 {
+    gui::assertGuiThread();
     QTableWidget* grid = form.高级表格_剧集;
     const int row = grid->currentRow();
     const int column = grid->currentColumn();
@@ -330,6 +337,7 @@ void playEpisodeCell(MainForm& form)
 
 void watchPageStart()
 {
+    gui::assertGuiThread();
     const unsigned generation = ++g_watchGeneration;
     const auto stillWanted = [generation] {
         return generation == g_watchGeneration && pending() != PendingAction::None;
@@ -434,6 +442,7 @@ void watchPageStart()
 
 void showTitle(const std::string& title)
 {
+    gui::assertGuiThread();
     if (PlayerForm* player = playerForm()) {
         player->标签_剧集->setText(QString::fromStdString("正在播放: " + title));
         if (g_mainForm != nullptr)
@@ -483,6 +492,7 @@ const std::vector<std::string>& lastDurationParts()
 
 void pollPlayer(MainForm&)
 {
+    gui::assertGuiThread();
     // Every page query waits for the page's answer while events run, and an event can close the
     // player window, which deletes its form: the form is looked up again after each query.
     if (playerForm() == nullptr)

@@ -8,6 +8,7 @@
 #include "playback/player_controller.h"
 #include "playback/player_endpoints.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 #include "util/text_number.h"
 
 #include <QLineEdit>
@@ -124,6 +125,7 @@ int seekTarget(SeekKind kind, int seconds, int duration, int threshold)
 
 void armResumeSeek(int seconds)
 {
+    gui::assertGuiThread();
     arm(SeekKind::Resume, seconds);
     if (seconds <= 0)
         stopWatching(); // starts from the beginning, without an opening skip
@@ -131,6 +133,7 @@ void armResumeSeek(int seconds)
 
 void armOpeningSkip()
 {
+    gui::assertGuiThread();
     arm(SeekKind::Opening, 0);
 }
 
@@ -141,6 +144,7 @@ bool seekPending()
 
 void checkPendingSeek()
 {
+    gui::assertGuiThread();
     if (!g_seek.armed || g_looking)
         return;
     if (playerForm() == nullptr || ++g_seek.looks > kSeekWatchLooks) {
@@ -187,6 +191,7 @@ void checkPendingSeek()
 
 void noteWatchPosition(int elapsed, int duration)
 {
+    gui::assertGuiThread();
     if (g_seek.armed || playerForm() == nullptr || !playerStarted() || playingSeries().empty() ||
         duration <= 0) {
         g_lastElapsed = -1;
@@ -205,6 +210,7 @@ void noteWatchPosition(int elapsed, int duration)
 
 void notePagePosition()
 {
+    gui::assertGuiThread();
     int elapsed = 0;
     int duration = 0;
     if (g_seek.armed || playerForm() == nullptr || !playerStarted() || playingSeries().empty() ||
@@ -217,6 +223,7 @@ void notePagePosition()
 
 void saveWatchPosition(bool wait)
 {
+    gui::assertGuiThread();
     // Nothing is saved while a resume still waits for its seek: the stored position stays.
     const bool usable =
         !g_seek.armed && playerForm() != nullptr && playerStarted() && !playingSeries().empty();
@@ -263,6 +270,7 @@ int openingSeconds()
 
 void loadOpeningSetting(PlayerForm& form)
 {
+    gui::assertGuiThread();
     if (form.编辑框_片头 == nullptr)
         return;
     // Putting the stored text back is no change to store.
@@ -273,6 +281,7 @@ void loadOpeningSetting(PlayerForm& form)
 
 void onOpeningChanged(PlayerForm& form)
 {
+    gui::assertGuiThread();
     if (form.编辑框_片头 != nullptr)
         writeSetting("配置项", "片头", form.编辑框_片头->text().toStdString());
 }

@@ -31,7 +31,7 @@ void deleteOnGuiThread(BrowserInstance* instance)
 {
     if (QCoreApplication::instance() == nullptr)
         return;
-    gui::post([instance] { delete instance; });
+    gui::post(QCoreApplication::instance(), [instance] { delete instance; });
 }
 
 } // namespace
@@ -43,6 +43,7 @@ WebViewBridge::~WebViewBridge() = default;
 
 void WebViewBridge::adopt(BrowserInstance* instance)
 {
+    gui::assertGuiThread();
     if (instance == nullptr)
         return;
     std::shared_ptr<BrowserInstance> adopted(instance, deleteOnGuiThread);
@@ -67,61 +68,73 @@ std::shared_ptr<BrowserInstance> WebViewBridge::current() const
 
 QWidget* WebViewBridge::windowHandle()
 {
+    gui::assertGuiThread();
     return current()->windowHandle();
 }
 
 void WebViewBridge::setBounds(int x, int y, int width, int height)
 {
+    gui::assertGuiThread();
     current()->setBounds(x, y, width, height);
 }
 
 void WebViewBridge::clearCache()
 {
+    gui::assertGuiThread();
     current()->clearCache();
 }
 
 void WebViewBridge::reload()
 {
+    gui::assertGuiThread();
     current()->reload();
 }
 
 std::string WebViewBridge::navigate(const std::string& url)
 {
+    gui::assertGuiThread();
     return current()->navigate(url);
 }
 
 std::string WebViewBridge::elementText(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->elementText(selector, index);
 }
 
 std::string WebViewBridge::elementHtml(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->elementHtml(selector, index);
 }
 
 bool WebViewBridge::clickElement(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->clickElement(selector, index);
 }
 
 bool WebViewBridge::pressElement(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->pressElement(selector, index);
 }
 
 void WebViewBridge::stepBack(int steps)
 {
+    gui::assertGuiThread();
     current()->stepBack(steps);
 }
 
 void WebViewBridge::stepForward(int steps)
 {
+    gui::assertGuiThread();
     current()->stepForward(steps);
 }
 
 bool WebViewBridge::elementExists(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->elementExists(selector, index);
 }
 
@@ -132,21 +145,25 @@ std::string WebViewBridge::cookieText(int flag)
 
 void WebViewBridge::onTitleChanged(std::function<void(const std::string&)> handler)
 {
+    gui::assertGuiThread();
     current()->onTitleChanged(std::move(handler));
 }
 
 bool WebViewBridge::seekMedia(double seconds)
 {
+    gui::assertGuiThread();
     return current()->seekMedia(seconds);
 }
 
 std::string WebViewBridge::mediaState()
 {
+    gui::assertGuiThread();
     return current()->mediaState();
 }
 
 bool WebViewBridge::setMediaRate(double rate)
 {
+    gui::assertGuiThread();
     return current()->setMediaRate(rate);
 }
 

@@ -196,14 +196,16 @@ private:
     }
 
     // Both run fn on the GUI thread, where the pointer is read; the window is destroyed there too,
-    // so it is either whole or gone while fn runs.
+    // so it is either whole or gone while fn runs. The window cannot be the posts' context: a
+    // worker may post while the GUI thread destroys it, so the application object is.
     template <class F>
     void write(F&& fn)
     {
-        gui::post([window = window_, fn = std::forward<F>(fn)]() mutable {
-            if (window)
-                fn(*window);
-        });
+        gui::post(QCoreApplication::instance(),
+                  [window = window_, fn = std::forward<F>(fn)]() mutable {
+                      if (window)
+                          fn(*window);
+                  });
     }
     template <class R, class F>
     R read(R fallback, F&& fn)
@@ -402,12 +404,14 @@ DownloadSettings DownloadWindow::settings() const
 
 void DownloadWindow::useSeriesFolder()
 {
+    gui::assertGuiThread();
     if (opened_)
         setSeriesFolder(seriesFolderOf(settings()));
 }
 
 void DownloadWindow::openFor(const std::string& title, std::vector<std::string> addresses)
 {
+    gui::assertGuiThread();
     title_ = title;
     opened_ = true;
     openDownloadList(view_, title, std::move(addresses));
@@ -416,11 +420,13 @@ void DownloadWindow::openFor(const std::string& title, std::vector<std::string> 
 
 bool DownloadWindow::runIsGoing() const
 {
+    gui::assertGuiThread();
     return runsHere(this);
 }
 
 void DownloadWindow::onRunEnded()
 {
+    gui::assertGuiThread();
     if (g_runWindow == this)
         g_runWindow = nullptr;
     // The controls follow the run: it has ended, so another may start from here.
@@ -522,6 +528,7 @@ bool DownloadWindow::eventFilter(QObject* watched, QEvent* event)
 
 void openDownloadWindow(MainForm& form)
 {
+    gui::assertGuiThread();
     const std::string title =
         form.透明标签_标题 ? form.透明标签_标题->text().toStdString() : std::string();
     auto bringForward = [](DownloadWindow* window) {

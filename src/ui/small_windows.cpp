@@ -2,6 +2,7 @@
 
 #include "app/program_values.h"
 #include "ui/fonts.h"
+#include "util/gui_thread.h"
 
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -178,6 +179,7 @@ SponsorWindow::SponsorWindow(QWidget* owner)
 
 void openSponsorWindow(QWidget* owner)
 {
+    gui::assertGuiThread();
     SponsorWindow window(owner);
     window.exec();
 }

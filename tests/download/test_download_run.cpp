@@ -674,7 +674,7 @@ public:
     }
     void appendLog(const std::string& m, int ch) override
     {
-        gui::post([this, m, ch] { RecordingView::appendLog(m, ch); });
+        gui::post(QCoreApplication::instance(), [this, m, ch] { RecordingView::appendLog(m, ch); });
     }
 };
 
