@@ -714,10 +714,10 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             if (!body.ok || body.body.empty())
                 return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
             const std::string path = dir + pathSeparator() + file;
-            FILE* f = openUtf8(path + ".part", "wb");
-            bool written =
-                f && std::fwrite(body.body.data(), 1, body.body.size(), f) == body.body.size();
-            if (f && std::fclose(f) != 0)
+            UniqueFile f = openUtf8File(path + ".part", "wb");
+            bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f.get()) ==
+                                    body.body.size();
+            if (!closeFile(f))
                 written = false;
             std::error_code ec;
             if (written)

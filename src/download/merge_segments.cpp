@@ -50,13 +50,7 @@ struct SequentialReader {
     std::function<void(int segment)> onFile;
     size_t next = 0;
     int segment = 0; // segment number of the file being read
-    FILE* current = nullptr;
-
-    ~SequentialReader()
-    {
-        if (current)
-            std::fclose(current);
-    }
+    UniqueFile current;
 
     static int read(void* opaque, uint8_t* buf, int size)
     {
@@ -66,7 +60,7 @@ struct SequentialReader {
                 if (r->next >= r->files->size())
                     return AVERROR_EOF;
                 const RemuxFile& file = (*r->files)[r->next++];
-                r->current = openUtf8(file.path, "rb");
+                r->current = openUtf8File(file.path, "rb");
                 if (file.segment > 0) {
                     r->segment = file.segment;
                     if (r->onFile)
@@ -75,11 +69,10 @@ struct SequentialReader {
                 if (r->current == nullptr)
                     continue;
             }
-            size_t got = std::fread(buf, 1, static_cast<size_t>(size), r->current);
+            size_t got = std::fread(buf, 1, static_cast<size_t>(size), r->current.get());
             if (got > 0)
                 return static_cast<int>(got);
-            std::fclose(r->current);
-            r->current = nullptr;
+            r->current.reset();
         }
     }
 };
@@ -209,18 +202,19 @@ std::string mediaKind(AVMediaType type)
 // the file does not start with one.
 int64_t packedAudioTimestamp(const std::string& path)
 {
-    FILE* f = openUtf8(path, "rb");
+    UniqueFile f = openUtf8File(path, "rb");
     if (f == nullptr)
         return AV_NOPTS_VALUE;
     unsigned char head[10];
     std::string tag;
-    if (std::fread(head, 1, 10, f) == 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
+    if (std::fread(head, 1, 10, f.get()) == 10 && head[0] == 'I' && head[1] == 'D' &&
+        head[2] == '3') {
         const size_t size = (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 |
                             (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
         tag.resize(std::min<size_t>(size, 1 << 16));
-        tag.resize(std::fread(tag.data(), 1, tag.size(), f));
+        tag.resize(std::fread(tag.data(), 1, tag.size(), f.get()));
     }
-    std::fclose(f);
+    f.reset();
     const int version = tag.empty() ? 0 : head[3];
     static const std::string owner = "com.apple.streaming.transportStreamTimestamp";
     for (size_t at = 0; at + 10 <= tag.size();) {
@@ -792,7 +786,7 @@ bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath,
 bool joinFiles(const std::vector<std::string>& files, const std::string& outPath,
                const std::function<void(size_t)>& onFile)
 {
-    FILE* out = openUtf8(outPath, "wb");
+    UniqueFile out = openUtf8File(outPath, "wb");
     if (out == nullptr)
         return false;
     std::vector<char> buffer(1 << 20);
@@ -800,19 +794,21 @@ bool joinFiles(const std::vector<std::string>& files, const std::string& outPath
     for (size_t i = 0; i < files.size() && ok; ++i) {
         if (onFile)
             onFile(i);
-        FILE* in = openUtf8(files[i], "rb");
+        UniqueFile in = openUtf8File(files[i], "rb");
         if (in == nullptr)
             continue;
         size_t got;
-        while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
-            if (std::fwrite(buffer.data(), 1, got, out) != got) {
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+            if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
                 ok = false;
                 break;
             }
         }
-        std::fclose(in);
+        // A read that failed part-way would leave the joined file short.
+        if (std::ferror(in.get()))
+            ok = false;
     }
-    if (std::fclose(out) != 0)
+    if (!closeFile(out))
         ok = false;
     return ok;
 }
@@ -985,11 +981,9 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         if (complete) {
             fs::remove(utf8Path(markPath), ec);
         } else {
-            FILE* mark = openUtf8(markPath, "wb");
-            if (mark) {
+            if (UniqueFile mark = openUtf8File(markPath, "wb")) {
                 const std::string note = outName + " 不完整\n";
-                std::fwrite(note.data(), 1, note.size(), mark);
-                std::fclose(mark);
+                std::fwrite(note.data(), 1, note.size(), mark.get());
             }
         }
     }

@@ -339,7 +339,7 @@ struct Receiver {
     SegmentTransfer::State* st = nullptr;
     CURL* curl = nullptr;
     std::string tempPath;
-    FILE* file = nullptr;
+    UniqueFile file;
     EvpCtx cipher;
     bool cipherReady = false;
     long status = 0;
@@ -349,7 +349,7 @@ struct Receiver {
     BodyLimit limit{kSegmentBodyLimit};
     std::string plain;
     ChunkBuffer buffer{[this](const char* d, size_t n) {
-        if (std::fwrite(d, 1, n, file) != n)
+        if (std::fwrite(d, 1, n, file.get()) != n)
             return false;
         st->written += static_cast<int64_t>(n);
         return true;
@@ -362,7 +362,7 @@ struct Receiver {
             rejected = true;
             return false;
         }
-        file = openUtf8(tempPath, "wb");
+        file = openUtf8File(tempPath, "wb");
         if (file == nullptr) {
             writeFailed = true;
             return false;
@@ -465,13 +465,14 @@ void runTransfer(const std::shared_ptr<SegmentTransfer::State>& st)
     if (status == 0)
         curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &status);
 
-    bool ok = rc == CURLE_OK && rx.file != nullptr && !rx.rejected && !rx.writeFailed;
+    const bool opened = rx.file != nullptr;
+    bool ok = rc == CURLE_OK && opened && !rx.rejected && !rx.writeFailed;
     std::string why;
     if (ok && !rx.complete()) {
         ok = false;
         why = rx.decryptFailed ? "解密失败" : "写入失败";
     }
-    if (rx.file != nullptr && std::fclose(rx.file) != 0 && ok) {
+    if (!closeFile(rx.file) && ok) {
         ok = false;
         why = "写入失败";
     }
@@ -492,7 +493,7 @@ void runTransfer(const std::shared_ptr<SegmentTransfer::State>& st)
     if (why.empty()) {
         if (rx.limit.hit())
             why = bodyLimitReason(rx.limit.hit());
-        else if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
+        else if (rc == CURLE_OK && !opened && !rx.rejected && !rx.writeFailed)
             why = "空响应";
         else if (rx.rejected)
             why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status)
