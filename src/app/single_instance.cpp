@@ -48,9 +48,9 @@ InstanceClaim takeInstanceLock(const QString& path)
     return InstanceClaim::First;
 }
 
-void serveActivationRequests(QLocalServer* server, const std::function<void()>& onActivationRequest)
+void serveActivationRequests(QLocalServer* server, std::function<void()> onActivationRequest)
 {
-    QObject::connect(server, &QLocalServer::newConnection, server, [server, onActivationRequest] {
+    auto onConnection = [server, onActivationRequest = std::move(onActivationRequest)] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             QObject::connect(socket, &QLocalSocket::readyRead, socket,
@@ -63,7 +63,8 @@ void serveActivationRequests(QLocalServer* server, const std::function<void()>& 
                                  socket->flush();
                              });
         }
-    });
+    };
+    QObject::connect(server, &QLocalServer::newConnection, server, std::move(onConnection));
 }
 
 } // namespace
@@ -114,7 +115,7 @@ InstanceClaim claimInstanceMarker(const std::string& markerName,
         delete server;
         return InstanceClaim::First;
     }
-    serveActivationRequests(server, onActivationRequest);
+    serveActivationRequests(server, std::move(onActivationRequest));
     g_marker = server;
     return InstanceClaim::First;
 }
