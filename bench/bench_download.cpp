@@ -62,7 +62,8 @@ fs::path makeStream(const std::string& name, const std::string& args)
         return dir;
     fs::remove_all(dir);
     fs::create_directories(dir);
-    std::string cmd = "ffmpeg -y -nostdin -loglevel error " + args + " -f hls -hls_time 1 -hls_list_size 0 "
+    std::string cmd = "ffmpeg -y -nostdin -loglevel error " + args +
+                      " -f hls -hls_time 1 -hls_list_size 0 "
                       "-hls_playlist_type vod -hls_segment_filename " +
                       (dir / "seg%d.ts").string() + " " + (dir / "index.m3u8").string();
     if (std::system(cmd.c_str()) != 0)
@@ -192,9 +193,11 @@ struct SlowStream {
     bool ok = false;
     explicit SlowStream(TestServer::Scheme scheme) : server(scheme)
     {
-        dir = makeStream("stream300", "-f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
-                                      "sine=frequency=440:sample_rate=44100 -t 300 -c:v libx264 -preset ultrafast "
-                                      "-g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 64k");
+        dir =
+            makeStream("stream300",
+                       "-f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
+                       "sine=frequency=440:sample_rate=44100 -t 300 -c:v libx264 -preset ultrafast "
+                       "-g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 64k");
         if (dir.empty())
             return;
         for (const auto& f : fs::directory_iterator(dir))
@@ -248,7 +251,8 @@ void engineRun(benchmark::State& state, int intervalMs, int maxConcurrent, bool 
     }
     state.counters["peak_MB"] = peak;
     state.counters["segments"] = 300;
-    state.counters["rss_before_MB"] = before; // the loopback servers with both streams, the libraries
+    state.counters["rss_before_MB"] =
+        before; // the loopback servers with both streams, the libraries
     state.counters["download_ms"] = downloadMs;
     state.counters["merge_ms"] = mergeMs;
 }
@@ -398,7 +402,10 @@ void BM_FfmpegCopy(benchmark::State& state)
         return;
     }
     fs::path out = benchFolder() / "ffmpeg-out" / "copy.mp4";
-    childRun(state, "ffmpeg -y -nostdin -loglevel error -i '" + stream.url() + "' -c copy '" + out.string() + "'", out);
+    childRun(state,
+             "ffmpeg -y -nostdin -loglevel error -i '" + stream.url() + "' -c copy '" +
+                 out.string() + "'",
+             out);
 }
 
 // yt-dlp with 16 fragments at once and its own HLS downloader (not ffmpeg's), into an MP4 (its
@@ -417,7 +424,8 @@ void BM_YtDlp(benchmark::State& state)
     fs::path out = benchFolder() / "yt-dlp-out" / "video.mp4";
     childRun(state,
              "yt-dlp -q --no-warnings --no-progress -N 16 --downloader native --hls-prefer-native "
-             "--no-check-certificates --no-part --no-cache-dir -o '" + out.string() + "' '" + stream.url() + "'",
+             "--no-check-certificates --no-part --no-cache-dir -o '" +
+                 out.string() + "' '" + stream.url() + "'",
              out);
 }
 
@@ -447,9 +455,10 @@ struct BigEpisode {
     bool ok = false;
     BigEpisode()
     {
-        fs::path clip = makeStream("clip720", "-f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
-                                              "sine=frequency=440:sample_rate=44100 -t 20 -c:v mpeg2video -q:v 1 "
-                                              "-g 25 -c:a aac -b:a 128k");
+        fs::path clip = makeStream(
+            "clip720", "-f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
+                       "sine=frequency=440:sample_rate=44100 -t 20 -c:v mpeg2video -q:v 1 "
+                       "-g 25 -c:a aac -b:a 128k");
         if (clip.empty())
             return;
         series = benchFolder() / "merge-series";
@@ -523,7 +532,11 @@ void BM_Cat1GB(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_EngineDefaultPace)->Name("Engine/DefaultPace")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineDefaultPace)
+    ->Name("Engine/DefaultPace")
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 // Argument 0: HTTP, 1: HTTPS.
 // One iteration each: a second one of the engine would find its connections already open.
 BENCHMARK(BM_EngineNoIntervalSixteenAtOnce)
@@ -535,8 +548,22 @@ BENCHMARK(BM_EngineNoIntervalSixteenAtOnce)
     ->UseRealTime()
     ->MeasureProcessCPUTime() // every thread of the engine (and of the loopback server)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_YtDlp)->Name("YtDlp/N16Native")->ArgName("https")->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FfmpegCopy)->Name("Ffmpeg/CopyToMp4")->ArgName("https")->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YtDlp)
+    ->Name("YtDlp/N16Native")
+    ->ArgName("https")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FfmpegCopy)
+    ->Name("Ffmpeg/CopyToMp4")
+    ->ArgName("https")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EngineLongEpisode)
     ->Name("Engine/LongEpisodeInterval0")
     ->Iterations(1)
@@ -547,7 +574,11 @@ BENCHMARK(BM_YtDlpLongEpisode)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Merge1GB)->Name("Merge/Remux1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_Merge1GB)
+    ->Name("Merge/Remux1GB")
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(BM_Cat1GB)->Name("Merge/Cat1GB")->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

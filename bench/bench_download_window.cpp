@@ -1,7 +1,7 @@
-// The download window's logs: lines put on top of 编辑框_状态 one by one, as the run writes them, up
-// to 10,000 lines, from the GUI thread and from a worker thread (queued to the GUI thread, as the
-// run's threads do); and, for comparison, the same lines written the way that copies the whole log
-// text for every line.
+// The download window's logs: lines put on top of 编辑框_状态 one by one, as the run writes them,
+// up to 10,000 lines, from the GUI thread and from a worker thread (queued to the GUI thread, as
+// the run's threads do); and, for comparison, the same lines written the way that copies the whole
+// log text for every line.
 #include "app/status_log.h"
 #include "download/download_view.h"
 #include "ui/download_window.h"
@@ -36,7 +36,8 @@ void BM_LogLinesOnTop(benchmark::State& state)
         auto view = window.view();
         state.ResumeTiming();
         for (int i = 0; i < lines; ++i)
-            view->appendLog("提交下载_" + std::to_string(i) + " seg" + std::to_string(i) + ".ts", kStatusLog);
+            view->appendLog("提交下载_" + std::to_string(i) + " seg" + std::to_string(i) + ".ts",
+                            kStatusLog);
         QCoreApplication::processEvents();
         state.PauseTiming();
         if (window.编辑框_状态->document()->blockCount() != lines + 1)
@@ -58,7 +59,9 @@ void BM_LogLinesOnTopFromAWorker(benchmark::State& state)
         state.ResumeTiming();
         std::thread writer([view, lines] {
             for (int i = 0; i < lines; ++i)
-                view->appendLog("已下载 " + std::to_string(i) + " / 300 = seg" + std::to_string(i) + ".ts", kMergeLog);
+                view->appendLog("已下载 " + std::to_string(i) + " / 300 = seg" + std::to_string(i) +
+                                    ".ts",
+                                kMergeLog);
         });
         while (window.编辑框_转换->document()->blockCount() < lines + 1)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -78,8 +81,8 @@ void BM_LogLinesRewritingTheWholeText(benchmark::State& state)
         box.show();
         state.ResumeTiming();
         for (int i = 0; i < lines; ++i) {
-            const QString line = QString::fromStdString(statusLine("提交下载_" + std::to_string(i) + " seg" +
-                                                                   std::to_string(i) + ".ts"));
+            const QString line = QString::fromStdString(
+                statusLine("提交下载_" + std::to_string(i) + " seg" + std::to_string(i) + ".ts"));
             box.setPlainText(line + box.toPlainText());
         }
         QCoreApplication::processEvents();
@@ -89,8 +92,18 @@ void BM_LogLinesRewritingTheWholeText(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_LogLinesOnTop)->Arg(1000)->Arg(2500)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_LogLinesOnTopFromAWorker)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LogLinesOnTop)
+    ->Arg(1000)
+    ->Arg(2500)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_LogLinesOnTopFromAWorker)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_LogLinesRewritingTheWholeText)
     ->Arg(1000)
     ->Arg(2500)

@@ -51,7 +51,8 @@ void BM_FillEpisodeGrid(benchmark::State& state)
         longestGap = std::max(longestGap, clock.nsecsElapsed() - lastTurn);
     }
     state.counters["rows"] = window.form().高级表格_剧集->rowCount();
-    state.counters["loop_turns"] = benchmark::Counter(static_cast<double>(turns), benchmark::Counter::kAvgIterations);
+    state.counters["loop_turns"] =
+        benchmark::Counter(static_cast<double>(turns), benchmark::Counter::kAvgIterations);
     state.counters["longest_gap_ms"] = static_cast<double>(longestGap) / 1e6;
 }
 BENCHMARK(BM_FillEpisodeGrid)->Arg(2000)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();

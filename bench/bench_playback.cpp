@@ -3,9 +3,9 @@
 // played its first second (its current time, read every 50 ms), for each player page
 // configuration of the demo server, and the cost of one pollPlayer tick against a playing page.
 // With --hold=<url> --seconds=<n> it plays <url> in the player window instead, prints
-// "PLAYING <pid> <player window id>" once the page's time advances and keeps playing for n seconds (memory and
-// screenshot runs).
-// Environment: QY_DEMO_HTTP (default http://127.0.0.1:47080), a running demo server.
+// "PLAYING <pid> <player window id>" once the page's time advances and keeps playing for n seconds
+// (memory and screenshot runs). Environment: QY_DEMO_HTTP (default http://127.0.0.1:47080), a
+// running demo server.
 
 #include "app/paths.h"
 #include "app/program_values.h"
@@ -91,7 +91,8 @@ std::chrono::system_clock::time_point g_clickWall;
 
 double sinceClick()
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now() - g_clickWall).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now() - g_clickWall)
+        .count();
 }
 
 void traceStep(const char* what)
@@ -113,10 +114,14 @@ void addMediaEventTrace(QWebEngineView* view)
     script.setWorldId(QWebEngineScript::MainWorld);
     script.setSourceCode(QStringLiteral(
         "window.__benchEvents = [['document created', performance.now(), 0]];"
-        "try { new PerformanceObserver(l => l.getEntries().forEach(e => window.__benchEvents.push(['long task until ' + Math.round(e.startTime + e.duration), e.startTime, e.duration / 1000])))"
+        "try { new PerformanceObserver(l => l.getEntries().forEach(e => "
+        "window.__benchEvents.push(['long task until ' + Math.round(e.startTime + e.duration), "
+        "e.startTime, e.duration / 1000])))"
         ".observe({type: 'longtask', buffered: true}); } catch (e) {}"
-        "['loadstart','loadedmetadata','loadeddata','canplay','play','playing','seeking','seeked','waiting','timeupdate'].forEach(n =>"
-        " document.addEventListener(n, e => { if (n !== 'timeupdate' || window.__benchEvents.filter(x => x[0] === n).length < 3)"
+        "['loadstart','loadedmetadata','loadeddata','canplay','play','playing','seeking','seeked','"
+        "waiting','timeupdate'].forEach(n =>"
+        " document.addEventListener(n, e => { if (n !== 'timeupdate' || "
+        "window.__benchEvents.filter(x => x[0] === n).length < 3)"
         " window.__benchEvents.push([n, performance.now(), e.target.currentTime]); }, true));"));
     scripts.insert(script);
 }
@@ -132,22 +137,29 @@ void tracePage()
     bool done = false;
     const QString script = QStringLiteral(
         "JSON.stringify({origin: performance.timeOrigin,"
-        " nav: performance.getEntriesByType('navigation').map(e => [e.responseStart, e.domContentLoadedEventEnd, e.loadEventEnd]),"
+        " nav: performance.getEntriesByType('navigation').map(e => [e.responseStart, "
+        "e.domContentLoadedEventEnd, e.loadEventEnd]),"
         " ev: window.__benchEvents || [],"
-        " res: performance.getEntriesByType('resource').map(e => [e.name.replace(location.origin, ''), e.startTime, e.responseEnd, e.responseStart])})");
+        " res: performance.getEntriesByType('resource').map(e => [e.name.replace(location.origin, "
+        "''), e.startTime, e.responseEnd, e.responseStart])})");
     view->page()->runJavaScript(script, [&done](const QVariant& result) {
         const QJsonObject o = QJsonDocument::fromJson(result.toString().toUtf8()).object();
         const double origin = o.value(QStringLiteral("origin")).toDouble();
-        const double click = std::chrono::duration<double, std::milli>(g_clickWall.time_since_epoch()).count();
+        const double click =
+            std::chrono::duration<double, std::milli>(g_clickWall.time_since_epoch()).count();
         const double base = origin - click;
         for (const auto& nav : o.value(QStringLiteral("nav")).toArray()) {
             const QJsonArray a = nav.toArray();
-            std::fprintf(stderr, "  %7.0f  navigation started\n  %7.0f  page answered\n  %7.0f  DOMContentLoaded\n  %7.0f  load\n",
-                         base, base + a[0].toDouble(), base + a[1].toDouble(), base + a[2].toDouble());
+            std::fprintf(stderr,
+                         "  %7.0f  navigation started\n  %7.0f  page answered\n  %7.0f  "
+                         "DOMContentLoaded\n  %7.0f  load\n",
+                         base, base + a[0].toDouble(), base + a[1].toDouble(),
+                         base + a[2].toDouble());
         }
         for (const auto& res : o.value(QStringLiteral("res")).toArray()) {
             const QJsonArray a = res.toArray();
-            std::fprintf(stderr, "  %7.0f .. %7.0f .. %7.0f  %s\n", base + a[1].toDouble(), base + a[3].toDouble(), base + a[2].toDouble(),
+            std::fprintf(stderr, "  %7.0f .. %7.0f .. %7.0f  %s\n", base + a[1].toDouble(),
+                         base + a[3].toDouble(), base + a[2].toDouble(),
                          a[0].toString().left(70).toUtf8().constData());
         }
         for (const auto& ev : o.value(QStringLiteral("ev")).toArray()) {
@@ -246,7 +258,7 @@ bool setUp(QTemporaryDir& root)
 // The player page configurations of the demo server (/page/<name>?url=), each as the player's
 // documentation sets it up.
 const char* const kPageConfigurations[] = {
-    "dplayer", "dplayer-autoplay", "dplayer-customhls", "dplayer-customhls-autoplay",
+    "dplayer",   "dplayer-autoplay",   "dplayer-customhls", "dplayer-customhls-autoplay",
     "aliplayer", "aliplayer-autoplay",
 };
 

@@ -21,8 +21,8 @@ std::string historyValue(int generation)
         out += "{\"名\":\"一部名字相当长的连续剧第" + std::to_string(i) + "部\",\"集\":\"第" +
                std::to_string(generation % 40 + 1) +
                "集\",\"URL\":\"https://vod.example.com/share/0123456789abcdef" + std::to_string(i) +
-               "/index.m3u8\",\"m3u8\":\"https://vod.example.com/20240101/abcdef" + std::to_string(i) +
-               "/700kb/hls/index.m3u8\"}";
+               "/index.m3u8\",\"m3u8\":\"https://vod.example.com/20240101/abcdef" +
+               std::to_string(i) + "/700kb/hls/index.m3u8\"}";
     }
     return out + "]}";
 }

@@ -3,8 +3,13 @@ add_library(qy_settings INTERFACE)
 target_compile_features(qy_settings INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(qy_settings INTERFACE -Wall -Wextra)
+if(QY_WERROR)
+  target_compile_options(qy_settings INTERFACE -Werror)
+endif()
+# No silent conversion of a QByteArray to const char* or of a QString to a QUrl: bytes and addresses
+# are converted where the code says how.
 target_compile_definitions(qy_settings INTERFACE
-  QT_NO_CAST_FROM_ASCII_DISABLED QT_NO_URL_CAST_FROM_STRING QT_NO_FOREACH
+  QT_NO_CAST_FROM_BYTEARRAY QT_NO_URL_CAST_FROM_STRING QT_NO_FOREACH
   QT_DISABLE_DEPRECATED_BEFORE=0x060000)
 target_include_directories(qy_settings INTERFACE ${PROJECT_SOURCE_DIR}/src)
 if(QY_SANITIZE)

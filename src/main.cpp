@@ -52,7 +52,9 @@ int main(int argc, char** argv)
     };
     steps.fillRouteBox = [&form] { fillRouteBox(form); };
     steps.selectRoute = [&form](int value) { selectRouteEntry(form, value); };
-    steps.startCatalogueLoad = [&form](int mode, int page) { startCatalogueLoad(form, mode, page); };
+    steps.startCatalogueLoad = [&form](int mode, int page) {
+        startCatalogueLoad(form, mode, page);
+    };
     steps.fillDateLabels = [&form](const QDate& today) { fillHeaderDates(form, today); };
     steps.startBrowserBridge = [&window] { return startBrowserAtStartup(&window); };
 

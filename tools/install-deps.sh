@@ -17,6 +17,8 @@ packages=(
   dpkg-dev lintian desktop-file-utils appstream mmdebstrap curl python3
   # The fuzzers (clang's libFuzzer) and the lunar calendar's cross-check.
   python3-lunardate clang libclang-rt-14-dev
+  # The layout check (tools/check-format.sh) and the static checks (tools/run-clang-tidy.sh).
+  clang-format clang-tidy
   # The playback bench (bench/playback_measure.sh): a window manager on Xvfb and its remote control.
   openbox wmctrl
   # The download bench compares the downloader with yt-dlp's own HLS downloader.

@@ -14,8 +14,11 @@ harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=("${all[@]}")
 
 dir=build-fuzz
+# Under CI (CI set) a compiler warning fails the build, as in tools/run-tests.sh.
+werror=OFF
+[ -n "${CI:-}" ] && werror=ON
 CC=clang CXX=clang++ cmake -S . -B $dir -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQY_SANITIZE=ON \
-  -DQY_BUILD_FUZZERS=ON -DQY_BUILD_TESTS=OFF -DQY_BUILD_BENCH=OFF > /dev/null
+  -DQY_BUILD_FUZZERS=ON -DQY_BUILD_TESTS=OFF -DQY_BUILD_BENCH=OFF -DQY_WERROR=$werror > /dev/null
 cmake --build $dir -j "$(nproc)" --target "${harnesses[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -1,11 +1,13 @@
 #include "app/message_box.h"
 
+#include "util/gui_thread.h"
 #include "util/window_title.h"
 
 #include <QMessageBox>
 
 int showMessageBox(const std::string& text, const std::string& caption, int style, QWidget* owner)
 {
+    gui::assertGuiThread();
     QMessageBox box(owner);
     box.setObjectName(QStringLiteral("messageBox"));
     box.setWindowTitle(literalWindowTitle(

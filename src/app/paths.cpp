@@ -42,7 +42,7 @@ std::string programFolder()
 
 std::string writableProgramFolder()
 {
-    const std::string folder = programFolder();
+    std::string folder = programFolder();
     const QFileInfo info(QString::fromStdString(folder));
     if (info.isDir() && info.isWritable())
         return folder;

@@ -15,7 +15,7 @@ struct PlayerForm {
     QFrame* 外形框_播放 = nullptr; // the browser is created in it
     QFrame* 外形框_底部 = nullptr; // the bottom bar holding everything below
     QLabel* 标签_剧集 = nullptr;
-    QLabel* 标签_片头 = nullptr;     // caption of 编辑框_片头
+    QLabel* 标签_片头 = nullptr;      // caption of 编辑框_片头
     QLineEdit* 编辑框_片头 = nullptr; // the opening skipped at a start, in seconds
     QLineEdit* 编辑框_尾 = nullptr;
     QCheckBox* 选择框_连播 = nullptr;

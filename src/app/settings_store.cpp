@@ -226,7 +226,7 @@ std::string settingsPath()
 std::string readSetting(const std::string& section, const std::string& key,
                         const std::optional<std::string>& defaultValue)
 {
-    const std::string fallback = defaultValue.value_or(std::string());
+    std::string fallback = defaultValue.value_or(std::string());
     if (trim(section).empty() || trim(key).empty())
         return fallback;
     const std::string gbSection = utf8ToGb18030(section);

@@ -2,6 +2,7 @@
 
 #include "app/message_box.h"
 #include "net/charset.h"
+#include "util/gui_thread.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -49,7 +50,7 @@ InstanceClaim takeInstanceLock(const QString& path)
 
 void serveActivationRequests(QLocalServer* server, std::function<void()> onActivationRequest)
 {
-    QObject::connect(server, &QLocalServer::newConnection, server, [server, onActivationRequest] {
+    auto onConnection = [server, onActivationRequest = std::move(onActivationRequest)] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             QObject::connect(socket, &QLocalSocket::readyRead, socket,
@@ -62,7 +63,8 @@ void serveActivationRequests(QLocalServer* server, std::function<void()> onActiv
                                  socket->flush();
                              });
         }
-    });
+    };
+    QObject::connect(server, &QLocalServer::newConnection, server, std::move(onConnection));
 }
 
 } // namespace
@@ -94,6 +96,7 @@ std::string markerPath(const std::string& markerName)
 InstanceClaim claimInstanceMarker(const std::string& markerName,
                                   std::function<void()> onActivationRequest)
 {
+    gui::assertGuiThread();
     const QString path = markerFor(markerName);
     if (g_marker && g_marker->fullServerName() == path && g_marker->isListening())
         return InstanceClaim::First;
@@ -148,5 +151,5 @@ void enforceSingleInstance(const std::string& markerName, bool showMessage,
     if (endProcess)
         endProcess();
     else
-        std::exit(0);
+        std::exit(0); // NOLINT(concurrency-mt-unsafe): start-up, before any worker thread runs
 }

@@ -24,7 +24,7 @@ void endWith(const StartupSteps& steps)
     if (steps.endProcess)
         steps.endProcess();
     else
-        std::exit(0);
+        std::exit(0); // NOLINT(concurrency-mt-unsafe): start-up, before any worker thread runs
 }
 
 } // namespace
@@ -58,6 +58,7 @@ void bootstrapSettings(const StartupSteps& steps)
 
 void onMainWindowCreated(MainForm& form, const StartupSteps& steps)
 {
+    gui::assertGuiThread();
     setDataFolderName("DaTa");
     enforceSingleInstance(kInstanceMarker, true, "禁止重复运行", kMessageOk, true, steps.endProcess,
                           steps.activateWindows);
@@ -92,6 +93,7 @@ void onMainWindowCreated(MainForm& form, const StartupSteps& steps)
 void onMainWindowClosing(const std::function<void()>& destroyOtherWindows,
                          const std::function<void()>& exitNow)
 {
+    gui::assertGuiThread();
     if (destroyOtherWindows)
         destroyOtherWindows();
     if (osVersion() >= kOsVersionWithBrowser) {

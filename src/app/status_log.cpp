@@ -22,7 +22,7 @@ std::string statusLine(const std::string& message)
 void logStatus(const std::string& message)
 {
     const std::string line = statusLine(message);
-    gui::post([line] {
+    gui::post(QCoreApplication::instance(), [line] {
         if (!g_statusBox)
             return;
         prependLogLine(g_statusBox, line);
@@ -31,6 +31,7 @@ void logStatus(const std::string& message)
 
 void prependLogLine(QPlainTextEdit* box, const std::string& line)
 {
+    gui::assertGuiThread();
     // The box keeps one paragraph per line; the "\r\n" of the line form becomes its break.
     QString text = QString::fromStdString(line);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -43,5 +44,6 @@ void prependLogLine(QPlainTextEdit* box, const std::string& line)
 
 void setStatusLogBox(QPlainTextEdit* box)
 {
+    gui::assertGuiThread();
     g_statusBox = box;
 }

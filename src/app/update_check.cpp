@@ -8,6 +8,7 @@
 #include "app/status_log.h"
 #include "app/transfer_settings.h"
 #include "net/curl_easy.h"
+#include "util/gui_thread.h"
 #include "util/marker_text.h"
 
 #include <QProcess>
@@ -53,7 +54,7 @@ std::string fetchUpdatePage(const std::string& link, std::string* error,
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
     const CURLcode code = curl_easy_perform(h);
     if (code != CURLE_OK && body.limitHit())
-        return fail("更新页面超过 " + std::to_string(kPageBodyLimit / (1024 * 1024)) +
+        return fail("更新页面超过 " + std::to_string(kPageBodyLimit / (int64_t{1024} * 1024)) +
                     " MiB 上限,已放弃");
     if (code != CURLE_OK) {
         const TransferError failure = transferErrorOf(h, code, curlError);
@@ -112,6 +113,7 @@ bool startUpdater(const std::string& path)
 
 bool checkForUpdate()
 {
+    gui::assertGuiThread();
     const UpdateCheck check = runUpdateCheck(updateLink(), transferPolicyFromSettings());
     switch (check.outcome) {
     case UpdateOutcome::UpToDate:

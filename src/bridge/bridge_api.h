@@ -37,7 +37,12 @@ struct BrowserOptions {
     std::intptr_t& field(int number) { return fields[number - 1]; }
     std::intptr_t field(int number) const { return fields[number - 1]; }
     // The data folder the browser keeps its profile in; nullptr when the field is 0.
-    const char* dataFolder() const { return reinterpret_cast<const char*>(field(dataFolderField)); }
+    const char* dataFolder() const
+    {
+        // The record's fields carry pointers as integers by design of the options record.
+        return reinterpret_cast<const char*>( // NOLINT(performance-no-int-to-ptr)
+            field(dataFolderField));
+    }
 };
 
 // Registry of the three page notifications; a later registration replaces the earlier handler.
@@ -104,7 +109,8 @@ using KovarHasEdgeFn = int (*)();
 using KovarInitFn = int (*)(int reserved, const void* optionBytes, int optionLength,
                             BrowserEnvironment** environment, BrowserEvents** events,
                             const char* programFolder);
-using KovarOpenFn = BrowserInstance* (*)(QWidget* parent, const char* url, const BrowserOptions* options);
+using KovarOpenFn = BrowserInstance* (*)(QWidget* parent, const char* url,
+                                         const BrowserOptions* options);
 
 inline constexpr const char* webview2StartInitName = "webview2_startinit";
 inline constexpr const char* kovarHasEdgeName = "kovarwebview_has_edge";

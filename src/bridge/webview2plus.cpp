@@ -7,11 +7,13 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QKeySequence>
 #include <QLibraryInfo>
+#include <QMouseEvent>
 #include <QNetworkCookie>
 #include <QPointer>
 #include <QScreen>
@@ -20,8 +22,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineCookieStore>
-#include <QElapsedTimer>
-#include <QMouseEvent>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
@@ -132,7 +132,10 @@ public:
     {
         fullscreenEntered_ = std::move(handler);
     }
-    void onFullscreenLeft(std::function<void()> handler) override { fullscreenLeft_ = std::move(handler); }
+    void onFullscreenLeft(std::function<void()> handler) override
+    {
+        fullscreenLeft_ = std::move(handler);
+    }
 
     // GUI thread: queue the handler registered now; a later registration does not change it.
     void notify(QObject* context, const std::function<void()>& handler)
@@ -251,7 +254,8 @@ ProfileState* profileFor(const QString& dataFolder)
         // network side) and a download run started later still finds them.
         profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
     }
-    // The HTTP cache lives in memory, so that clearing it means starting a new one (see clearCache).
+    // The HTTP cache lives in memory, so that clearing it means starting a new one (see
+    // clearCache).
     profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     // The program starts the page's player by script, without a user gesture.
     profile->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
@@ -357,7 +361,8 @@ QString elementCall(const std::string& selector, int index, const char* op)
 {
     const QJsonArray args{fromUtf8(selector), index, QString::fromLatin1(op)};
     return QString::fromUtf8(elementScript) +
-           QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) + QStringLiteral(")");
+           QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) +
+           QStringLiteral(")");
 }
 
 // ---- full screen ---------------------------------------------------------------------------
@@ -367,7 +372,7 @@ QString elementCall(const std::string& selector, int index, const char* op)
 class FullScreenWindow : public QWidget {
 public:
     FullScreenWindow(QWebEngineView* oldView, QWidget* parent = nullptr)
-        : QWidget(parent), view_(new QWebEngineView(this)), oldView_(oldView)
+            : QWidget(parent), view_(new QWebEngineView(this)), oldView_(oldView)
     {
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -415,12 +420,14 @@ public:
             if (ok)
                 eventRegistry().pageLoaded(view);
         });
-        QObject::connect(page_, &QWebEnginePage::titleChanged, view, [this, view](const QString& title) {
-            if (auto handler = titleHandler_)
-                postToGui(view, [handler, t = toUtf8(title)] { handler(t); });
-        });
-        QObject::connect(page_, &QWebEnginePage::fullScreenRequested, view,
-                         [this](QWebEngineFullScreenRequest request) { fullScreen(std::move(request)); });
+        QObject::connect(page_, &QWebEnginePage::titleChanged, view,
+                         [this, view](const QString& title) {
+                             if (auto handler = titleHandler_)
+                                 postToGui(view, [handler, t = toUtf8(title)] { handler(t); });
+                         });
+        QObject::connect(
+            page_, &QWebEnginePage::fullScreenRequested, view,
+            [this](QWebEngineFullScreenRequest request) { fullScreen(std::move(request)); });
         view_->show();
     }
 
@@ -494,16 +501,18 @@ public:
         QWebEngineView* shown = QWebEngineView::forPage(page_);
         QWidget* target = shown && shown->isVisible() ? shown->focusProxy() : nullptr;
         QVariantList point = runScript(elementCall(selector, index, "point")).toList();
-        if (point.size() != 2 && target && runScript(elementCall(selector, index, "exists")).toBool()) {
+        if (point.size() != 2 && target &&
+            runScript(elementCall(selector, index, "exists")).toBool()) {
             // Player pages hide their controls until the mouse moves over the video; move it in,
             // as a user would, and look again once the controls have shown.
             // Each move lands a few pixels from the last one: the page sees no movement when the
             // pointer stays where it was.
             for (int step = 0; step < 2 && point.size() != 2; ++step) {
                 moveCount_ = (moveCount_ + 1) % 8;
-                const QPointF at(target->width() / 2.0 + 3 * moveCount_, target->height() / 2.0 + 2 * moveCount_);
-                QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                                 Qt::NoModifier);
+                const QPointF at(target->width() / 2.0 + 3 * moveCount_,
+                                 target->height() / 2.0 + 2 * moveCount_);
+                QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
                 QCoreApplication::sendEvent(target, &move);
                 // The controls fade in; look every 50 ms, for up to 400 ms.
                 for (int look = 0; look < 8 && point.size() != 2; ++look) {
@@ -518,15 +527,16 @@ public:
             const QPointF global = target->mapToGlobal(at);
             QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
                               Qt::NoModifier);
-            QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
-                                Qt::NoModifier);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
             QCoreApplication::sendEvent(target, &press);
             QCoreApplication::sendEvent(target, &release);
             // The page handles input on its own time; wait (pumping) until it has seen the click,
             // so the caller reads the page as the click left it.
             QElapsedTimer waited;
             waited.start();
-            while (!runScript(elementCall(selector, index, "clicked")).toBool() && waited.elapsed() < 1000)
+            while (!runScript(elementCall(selector, index, "clicked")).toBool() &&
+                   waited.elapsed() < 1000)
                 waitPumping(20);
             return true;
         }
@@ -596,7 +606,8 @@ public:
     {
         const QJsonArray args{rate};
         return runScript(QString::fromUtf8(mediaRateScript) +
-                         QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) + QStringLiteral(")"))
+                         QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) +
+                         QStringLiteral(")"))
             .toBool();
     }
 
@@ -615,12 +626,13 @@ private:
         auto pending = std::make_shared<Pending>();
         QEventLoop loop;
         pending->loop = &loop;
-        page_->runJavaScript(script, QWebEngineScript::ApplicationWorld, [pending](const QVariant& v) {
-            pending->value = v;
-            pending->done = true;
-            if (pending->loop)
-                pending->loop->quit();
-        });
+        page_->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                             [pending](const QVariant& v) {
+                                 pending->value = v;
+                                 pending->done = true;
+                                 if (pending->loop)
+                                     pending->loop->quit();
+                             });
         if (!pending->done) {
             QTimer timer;
             timer.setSingleShot(true);
@@ -727,14 +739,15 @@ Q_DECL_EXPORT int kovarwebview_has_edge()
         resources = fileAt(qEnvironmentVariable("QTWEBENGINE_RESOURCES_PATH") + pack);
     } else {
         resources = fileAt(appDir + pack) || fileAt(appDir + QStringLiteral("/resources") + pack) ||
-                    fileAt(QLibraryInfo::path(QLibraryInfo::DataPath) + QStringLiteral("/resources") + pack);
+                    fileAt(QLibraryInfo::path(QLibraryInfo::DataPath) +
+                           QStringLiteral("/resources") + pack);
     }
     return process && resources ? 1 : 0;
 }
 
-Q_DECL_EXPORT int kovarwebview_init(int /*reserved*/, const void* /*optionBytes*/, int /*optionLength*/,
-                                    BrowserEnvironment** environment, BrowserEvents** events,
-                                    const char* programFolder)
+Q_DECL_EXPORT int kovarwebview_init(int /*reserved*/, const void* /*optionBytes*/,
+                                    int /*optionLength*/, BrowserEnvironment** environment,
+                                    BrowserEvents** events, const char* programFolder)
 {
     prepareEngineEnvironment();
     if (environment == nullptr || events == nullptr)
@@ -746,7 +759,8 @@ Q_DECL_EXPORT int kovarwebview_init(int /*reserved*/, const void* /*optionBytes*
 }
 
 // GUI thread only. The instance belongs to the caller; its view is a child of parent.
-Q_DECL_EXPORT BrowserInstance* kovarwebview_open(QWidget* parent, const char* url, const BrowserOptions* options)
+Q_DECL_EXPORT BrowserInstance* kovarwebview_open(QWidget* parent, const char* url,
+                                                 const BrowserOptions* options)
 {
     prepareEngineEnvironment();
     if (parent == nullptr || !onGuiThread() || kovarwebview_has_edge() == 0)

@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "app/status_log.h"
 #include "catalogue/catalogue_client.h"
+#include "util/gui_thread.h"
 #include "util/text_number.h"
 
 #include <QHeaderView>
@@ -32,17 +33,20 @@ bool isEnter(int qtKey)
 
 void onSearchBoxFocusIn(MainForm& form)
 {
+    gui::assertGuiThread();
     form.编辑框_搜索->clear();
 }
 
 void onSearchBoxFocusOut(MainForm& form)
 {
+    gui::assertGuiThread();
     if (form.编辑框_搜索->text().isEmpty())
         form.编辑框_搜索->setText(QString::fromUtf8(kSearchPlaceholder));
 }
 
 void onSearchBoxKeyReleased(MainForm& form, int qtKey)
 {
+    gui::assertGuiThread();
     if (!isEnter(qtKey))
         return;
     logStatus("正在提交搜索");
@@ -62,18 +66,10 @@ void goToPage(MainForm& form, PageAction action)
     const int current = textValue(box->text());
     const int pages = textValue(form.标签_页数->text());
     switch (action) {
-    case PageAction::First:
-        box->setText(QStringLiteral("1"));
-        break;
-    case PageAction::Previous:
-        box->setText(QString::number(current - 1));
-        break;
-    case PageAction::Next:
-        box->setText(QString::number(current + 1));
-        break;
-    case PageAction::Last:
-        box->setText(form.标签_页数->text());
-        break;
+    case PageAction::First: box->setText(QStringLiteral("1")); break;
+    case PageAction::Previous: box->setText(QString::number(current - 1)); break;
+    case PageAction::Next: box->setText(QString::number(current + 1)); break;
+    case PageAction::Last: box->setText(form.标签_页数->text()); break;
     case PageAction::Typed:
         if (pages < current)
             box->setText(form.标签_页数->text());
@@ -99,6 +95,7 @@ void selectCategory(MainForm& form, int column)
 
 void fillCategoryList(QTreeWidget* list)
 {
+    gui::assertGuiThread();
     list->clear();
     list->setColumnCount(14);
     list->setHeaderHidden(true);

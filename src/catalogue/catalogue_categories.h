@@ -72,7 +72,7 @@ std::string mappingText(const CategoryMapping& mapping);
 std::optional<CategoryMapping> parseMappingText(const std::string& text);
 
 // A mapping is read again once it is a day old (or stamped in the future: the clock moved).
-inline constexpr std::int64_t kMappingLifetimeSeconds = 24 * 60 * 60;
+inline constexpr std::int64_t kMappingLifetimeSeconds = std::int64_t{24} * 60 * 60;
 bool mappingIsCurrent(const CategoryMapping& mapping, std::int64_t now);
 
 // Settings: section "分类映射", one key per route host.

@@ -2,8 +2,8 @@
 
 #include "app/main_form.h"
 #include "app/status_log.h"
-#include "catalogue/catalogue_categories.h"
 #include "app/transfer_settings.h"
+#include "catalogue/catalogue_categories.h"
 #include "net/http_request.h"
 #include "net/json_document.h"
 #include "playback/playback_state.h"
@@ -68,13 +68,14 @@ std::string exchangeFailure(const HttpRequest& request)
 {
     const int status = request.statusCode();
     if (request.bodyLimitHit())
-        return "服务器的回答超过 " + std::to_string(kPageBodyLimit / (1024 * 1024)) +
+        return "服务器的回答超过 " + std::to_string(kPageBodyLimit / (int64_t{1024} * 1024)) +
                " MiB 上限,已放弃";
     if (request.failure().kind == TransferFailure::Certificate)
         return certificateFailureText(request.failure());
     if (status == 0) {
         const std::string& error = request.errorText();
-        if (error.find("imeout") != std::string::npos || error.find("timed out") != std::string::npos)
+        if (error.find("imeout") != std::string::npos ||
+            error.find("timed out") != std::string::npos)
             return "服务器响应超时";
         return error.empty() ? "无法连接服务器" : "无法连接服务器 (" + error + ")";
     }
@@ -204,7 +205,8 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
             // A load that ended, failed or not, no longer holds the player back: left at
             // Starting, the episode that plays would never move on.
             int starting = static_cast<int>(PendingAction::Starting);
-            playbackState.pendingAction.compare_exchange_strong(starting, static_cast<int>(PendingAction::None));
+            playbackState.pendingAction.compare_exchange_strong(
+                starting, static_cast<int>(PendingAction::None));
             logStatus("剧集列表获取失败: " + result.failure);
         });
         return;
@@ -229,8 +231,8 @@ void runLoad(MainForm& form, const LatestRequest::Ticket& ticket, int mode, int 
         form.标签_共有记录数->setText(q(result.total));
         form.标签_页数->setText(q(result.pageCount));
         int starting = static_cast<int>(PendingAction::Starting);
-        if (playbackState.pendingAction.compare_exchange_strong(starting,
-                                                                static_cast<int>(PendingAction::None)))
+        if (playbackState.pendingAction.compare_exchange_strong(
+                starting, static_cast<int>(PendingAction::None)))
             form.透明标签_简介->setText(QStringLiteral("恭喜 ! 线路切换成功 !  欢迎使用"));
         form.标签提示->hide();
         updatePagingButtons(form);
@@ -256,7 +258,8 @@ std::string encodeQueryValue(const std::string& text)
     out.reserve(text.size() * 3);
     for (unsigned char c : text) {
         const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
         if (unreserved) {
             out += static_cast<char>(c);
         } else {
@@ -460,6 +463,7 @@ void startCatalogueLoad(MainForm& form, int mode, int page)
 
 void updatePagingButtons(MainForm& form)
 {
+    gui::assertGuiThread();
     const int pages = textToInt(form.标签_页数->text().toStdString());
     const int current = textToInt(form.标签_当前->text().toStdString());
     if (pages == current && current == 1)

@@ -3,8 +3,8 @@
 
 #include "catalogue/catalogue_text.h"
 
-#include <QtCore/qnamespace.h>
 #include "net/curl_easy.h"
+#include <QtCore/qnamespace.h>
 
 #include <atomic>
 #include <functional>

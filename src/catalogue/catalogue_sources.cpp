@@ -6,6 +6,7 @@
 #include "app/status_log.h"
 #include "catalogue/catalogue_client.h"
 #include "playback/playback_state.h"
+#include "util/gui_thread.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -50,6 +51,7 @@ std::vector<std::string> routeHosts()
 
 void fillRouteBox(MainForm& form)
 {
+    gui::assertGuiThread();
     QComboBox* box = form.组合框_线路;
     box->clear();
     const std::vector<std::string> hosts = routeHosts();
@@ -60,12 +62,14 @@ void fillRouteBox(MainForm& form)
 
 void selectRouteEntry(MainForm& form, int value)
 {
+    gui::assertGuiThread();
     QComboBox* box = form.组合框_线路;
     box->setCurrentIndex(box->findData(value));
 }
 
 void switchRoute(MainForm& form)
 {
+    gui::assertGuiThread();
     playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
     form.透明标签_简介->setText(QStringLiteral("请稍等 ! 线路正在切换中..."));
     logStatus("正在切换线路");

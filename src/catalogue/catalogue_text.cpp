@@ -413,7 +413,7 @@ std::string resolveCoverUrl(const std::string& cover, const std::string& pageUrl
     const std::size_t first = cover.find_first_not_of(" \t\r\n");
     if (first == std::string::npos)
         return {};
-    const std::string address = cover.substr(first, cover.find_last_not_of(" \t\r\n") - first + 1);
+    std::string address = cover.substr(first, cover.find_last_not_of(" \t\r\n") - first + 1);
 
     const std::size_t schemeEnd = pageUrl.find("://");
     if (schemeEnd == std::string::npos || schemeEnd == 0)

@@ -20,8 +20,8 @@ std::string stripHtmlTags(std::string_view text);
 // The 简介 column: blurb, or when nothing of it remains, content (the full description); tags
 // removed, references decoded, white space (ASCII, no-break, ideographic and the other Unicode
 // spaces) collapsed to one space, dropped beside a Chinese, Japanese or Korean character or a
-// full-width sign ("(Joy of Life 2)" and "Tom & Jerry" keep their spaces, "庆余年 第二季" loses its). "这个作者很懒, 暂无此剧简介"
-// when nothing remains.
+// full-width sign ("(Joy of Life 2)" and "Tom & Jerry" keep their spaces, "庆余年 第二季" loses
+// its). "这个作者很懒, 暂无此剧简介" when nothing remains.
 std::string blurbText(const std::string& blurb, const std::string& content = {});
 
 // A cover address as the cover fetch needs it, absolute: "//host/x.jpg" takes the scheme of

@@ -21,9 +21,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -63,7 +63,8 @@ bool pauseUnlessAborted(int ms)
         if (abortRequested.load())
             return false;
         auto left = until - std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
     }
     return !abortRequested.load();
 }
@@ -95,9 +96,9 @@ bool claimRun()
 
 struct SegmentJob {
     std::string url;
-    std::string path;   // the segment file
-    std::string dir;    // the folder it lies in, whose sources record names it
-    int number = 0;     // its number within that folder
+    std::string path; // the segment file
+    std::string dir;  // the folder it lies in, whose sources record names it
+    int number = 0;   // its number within that folder
     TransferOptions options;
     std::string source; // what the file is made from, as the sources record names it
 };
@@ -111,11 +112,11 @@ struct EpisodeRun {
 
     std::mutex mutex;
     std::condition_variable changed;
-    int finished = 0;          // segments whose routine has ended, whatever the outcome
-    int running = 0;           // segments being fetched now
-    std::vector<int> failed;   // segment numbers that did not arrive
+    int finished = 0;               // segments whose routine has ended, whatever the outcome
+    int running = 0;                // segments being fetched now
+    std::vector<int> failed;        // segment numbers that did not arrive
     std::vector<int> undecryptable; // segment numbers whose answer would not decrypt
-    bool allSubmitted = false; // every segment has been handed out: what still runs is the tail
+    bool allSubmitted = false;  // every segment has been handed out: what still runs is the tail
     std::vector<double> tookMs; // how long each arrived transfer took
     // The most segments in flight, and transfers with the tail's second copies counted too.
     int cap = kBuiltInConcurrency;
@@ -178,7 +179,8 @@ struct EpisodeRun {
     {
         std::lock_guard lock(recordMutex);
         const SegmentJob& job = jobs[index - 1];
-        std::ofstream out(utf8Path(job.dir + pathSeparator() + kSegmentSourcesName), std::ios::binary | std::ios::app);
+        std::ofstream out(utf8Path(job.dir + pathSeparator() + kSegmentSourcesName),
+                          std::ios::binary | std::ios::app);
         out << job.number << '\t' << job.source << '\n';
     }
 };
@@ -393,21 +395,28 @@ SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::s
             // The stopped copies end at their next progress call; wait for them, so no file of
             // theirs is still being written when the merge starts.
             race->changed.wait(lock, [&] {
-                return std::all_of(race->results.begin(), race->results.end(), [](const auto& r) { return r.has_value(); });
+                return std::all_of(race->results.begin(), race->results.end(),
+                                   [](const auto& r) { return r.has_value(); });
             });
-            run.transferTook(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
+            run.transferTook(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
+                    .count());
             return *race->results[*winner];
         }
         if (allEnded)
             return *race->results[0];
         race->changed.wait_for(lock, std::chrono::milliseconds(100));
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
+                .count();
         if (race->results.size() == 1 && !abortRequested.load()) {
             lock.unlock();
             const bool slow = run.isSlowTail(ms) && run.claimExtraCopy();
             if (slow) {
                 copyClaim.held = true;
-                run.view->appendLog("重新提交 " + textAfterLast(path, pathSeparator()) + " (比其他分段慢)", kStatusLog);
+                run.view->appendLog("重新提交 " + textAfterLast(path, pathSeparator()) +
+                                        " (比其他分段慢)",
+                                    kStatusLog);
                 launch(1);
             }
             lock.lock();
@@ -417,8 +426,8 @@ SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::s
 
 } // namespace
 
-void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::string segmentUrl,
-                     std::string segmentIndex)
+void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& episode,
+                     const std::string& segmentUrl, const std::string& segmentIndex)
 {
     (void)episode;
     const int index = textToInt(segmentIndex);
@@ -455,13 +464,17 @@ void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::
     if (ok) {
         int done = downloadedCount.fetch_add(1) + 1;
         view.setProgressValue(2, done);
-        view.appendLog("已下载 " + std::to_string(done) + " / " + std::to_string(submittedCount.load()) + " = " + name,
+        view.appendLog("已下载 " + std::to_string(done) + " / " +
+                           std::to_string(submittedCount.load()) + " = " + name,
                        kMergeLog);
         view.setCellText(run->row, kColumnDownloaded, std::to_string(done));
     } else {
         // The file as the merge names it: "4.ts", or "audio/2.ts" for an audio rendition's.
-        const std::string file = path.substr(std::min(path.size(), run->folder.size() + pathSeparator().size()));
-        view.appendLog("下载失败 " + file + " (" + (reason.empty() ? "已中止" : reason) + ") = " + name, kMergeLog);
+        const std::string file =
+            path.substr(std::min(path.size(), run->folder.size() + pathSeparator().size()));
+        view.appendLog("下载失败 " + file + " (" + (reason.empty() ? "已中止" : reason) +
+                           ") = " + name,
+                       kMergeLog);
     }
     run->segmentEnded(index, ok, undecryptable);
 }
@@ -474,7 +487,8 @@ std::string segmentSource(const HlsSegment& seg, const HlsPlaylist& playlist)
 {
     std::string source = trimLineEnd(seg.uri);
     if (!seg.range.whole())
-        source += " range=" + std::to_string(seg.range.offset) + "@" + std::to_string(seg.range.length);
+        source +=
+            " range=" + std::to_string(seg.range.offset) + "@" + std::to_string(seg.range.length);
     if (seg.keyIndex >= 0) {
         static const char* hex = "0123456789abcdef";
         std::string iv;
@@ -557,8 +571,9 @@ namespace {
 // Reads the episode's playlist (following a master playlist to its best variant), fetches keys
 // and initialisation sections, hands the segments out and waits for them. False when the episode
 // could not be read, with its status cell set.
-bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings, int row,
-                     const std::string& episode, const std::string& folder, int& undecryptable)
+bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings,
+                     int row, const std::string& episode, const std::string& folder,
+                     int& undecryptable)
 {
     DownloadView& view = *viewPtr;
     const std::string address = view.cellText(row, kColumnAddress);
@@ -647,11 +662,13 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             playlist.unsupportedMethod = audio.unsupportedMethod;
         fs::create_directory(utf8Path(audioFolder), audioEc);
     } else {
-        // Audio segments of an earlier run whose variant had a separate rendition are not this one's.
+        // Audio segments of an earlier run whose variant had a separate rendition are not this
+        // one's.
         fs::remove_all(utf8Path(audioFolder), audioEc);
     }
     if (!playlist.unsupportedMethod.empty())
-        return fail("不支持加密", "第 " + episode + " 集的加密方式 " + playlist.unsupportedMethod + " 无法解密,已跳过");
+        return fail("不支持加密", "第 " + episode + " 集的加密方式 " + playlist.unsupportedMethod +
+                                      " 无法解密,已跳过");
     const int videoCount = static_cast<int>(playlist.segments.size());
     const int n = videoCount + static_cast<int>(audio.segments.size());
     if (videoCount == 0)
@@ -666,16 +683,16 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             const std::string& uri = list.keys[seg.keyIndex].uri;
             if (keys.count(uri))
                 continue;
-            FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs,
-                                         settings.stallTimeoutMs, &abortRequested, kKeyBodyLimit,
-                                         policy);
+            FetchResult key =
+                fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs,
+                           &abortRequested, kKeyBodyLimit, policy);
             if (key.limitHit)
                 return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" + key.error + ")");
             if (!key.ok)
                 return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
             if (key.body.size() != 16)
-                return fail("密钥错误",
-                            "密钥长度不是16字节: " + uri + " (" + std::to_string(key.body.size()) + " 字节)");
+                return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" +
+                                            std::to_string(key.body.size()) + " 字节)");
             keys[uri] = key.body;
         }
         return true;
@@ -683,22 +700,24 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     if (!fetchKeys(playlist) || !fetchKeys(audio))
         return false;
     // Initialisation sections, kept beside the segments they serve.
-    auto saveMaps = [&](const HlsPlaylist& list, const std::string& dir, std::vector<std::string>& mapFiles) {
+    auto saveMaps = [&](const HlsPlaylist& list, const std::string& dir,
+                        std::vector<std::string>& mapFiles) {
         mapFiles.assign(list.maps.size(), {});
         for (const auto& seg : list.segments) {
             if (seg.mapIndex < 0 || !mapFiles[seg.mapIndex].empty())
                 continue;
             const HlsMap& map = list.maps[seg.mapIndex];
             const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
-            FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs,
-                                          settings.stallTimeoutMs, &abortRequested, kMapBodyLimit,
-                                          policy);
+            FetchResult body =
+                fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
+                           &abortRequested, kMapBodyLimit, policy);
             if (!body.ok || body.body.empty())
                 return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
             const std::string path = dir + pathSeparator() + file;
-            FILE* f = openUtf8(path + ".part", "wb");
-            bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f) == body.body.size();
-            if (f && std::fclose(f) != 0)
+            UniqueFile f = openUtf8File(path + ".part", "wb");
+            bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f.get()) ==
+                                    body.body.size();
+            if (!closeFile(f))
                 written = false;
             std::error_code ec;
             if (written)
@@ -722,8 +741,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     // each list numbers its own files from 1. Each folder keeps only segment files of its own
     // sources: files of another route, or of another series under the same folder name, must not
     // be merged into this episode.
-    auto addJobs = [&](const HlsPlaylist& list, const std::string& dir, const std::vector<std::string>& maps,
-                       const std::string& playlistUrl) {
+    auto addJobs = [&](const HlsPlaylist& list, const std::string& dir,
+                       const std::vector<std::string>& maps, const std::string& playlistUrl) {
         std::vector<SegmentListEntry> entries;
         std::vector<SegmentJob> jobs;
         for (size_t i = 0; i < list.segments.size(); ++i) {
@@ -748,7 +767,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
                 job.options.iv = seg.iv;
             }
             jobs.push_back(job);
-            entries.push_back(SegmentListEntry{number, seg.duration, seg.mapIndex >= 0 ? maps[seg.mapIndex] : "",
+            entries.push_back(SegmentListEntry{number, seg.duration,
+                                               seg.mapIndex >= 0 ? maps[seg.mapIndex] : "",
                                                seg.discontinuity});
         }
         writeSegmentList(dir, entries);
@@ -821,14 +841,14 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
 
 void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings);
 
-void runThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+void runThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
 {
     runRows(view, settings);
     endRun();
     view->runEnded();
 }
 
-void remergeThread(std::shared_ptr<DownloadView> view, DownloadSettings settings)
+void remergeThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
 {
     remergeEpisodes(view, settings);
     endRun();
@@ -872,7 +892,9 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
                 // can act on: the key is wrong, not the network.
                 if (undecryptable > 0) {
                     view.setCellText(r, kColumnStatus, "密钥错误");
-                    view.appendLog("第 " + episode + " 集有 " + std::to_string(undecryptable) + " 个分段无法解密", kStatusLog);
+                    view.appendLog("第 " + episode + " 集有 " + std::to_string(undecryptable) +
+                                       " 个分段无法解密",
+                                   kStatusLog);
                 }
                 view.appendLog("执行下一条解析任务", kStatusLog);
             }
@@ -890,14 +912,14 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
 
 } // namespace
 
-void runDownloadJobs(std::shared_ptr<DownloadView> view, const DownloadSettings& settings)
+void runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
 {
     // An abort pressed while no run was going does not stop this one.
     abortRequested = 0;
     runRows(view, settings);
 }
 
-void remergeEpisodes(std::shared_ptr<DownloadView> viewPtr, const DownloadSettings& settings)
+void remergeEpisodes(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
 {
     DownloadView& view = *viewPtr;
     const std::string sep = pathSeparator();
@@ -917,7 +939,8 @@ bool startDownloadRun(std::shared_ptr<DownloadView> view, DownloadSettings setti
 {
     if (!view || !claimRun())
         return false;
-    // An abort pressed while no run was going does not stop this one; one pressed from here on does.
+    // An abort pressed while no run was going does not stop this one; one pressed from here on
+    // does.
     abortRequested = 0;
     view->setRunControlsEnabled(false);
     // Run thread: the whole download run; it ends the run when it returns.
@@ -957,7 +980,8 @@ bool downloadRunActive()
 bool waitForDownloadRun(int timeoutMs)
 {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    const bool gui = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    const bool gui = QCoreApplication::instance() &&
+                     QThread::currentThread() == QCoreApplication::instance()->thread();
     std::unique_lock lock(runMutex);
     while (runActive) {
         if (std::chrono::steady_clock::now() >= until)

@@ -12,7 +12,7 @@
 #include <string>
 
 // Run-wide values shared by the run thread, the segment threads and the window.
-extern std::atomic<int> abortRequested;  // 1 after 超级按钮_中止; cleared when a run starts and ends
+extern std::atomic<int> abortRequested; // 1 after 超级按钮_中止; cleared when a run starts and ends
 extern std::atomic<int> submittedCount;  // segments of the current episode handed out
 extern std::atomic<int> downloadedCount; // segments of the current episode that arrived whole
 
@@ -45,8 +45,8 @@ struct DownloadSettings {
     DownloadPace pace;
     int connectTimeoutMs = 30000;
     int stallTimeoutMs = 30000;
-    int retries = 3;           // further attempts of a failed segment
-    int retryPauseMs = 1000;   // the pause before retry k is k times this
+    int retries = 3;         // further attempts of a failed segment
+    int retryPauseMs = 1000; // the pause before retry k is k times this
     // A transfer slower than lowSpeedBytes per second for lowSpeedSeconds fails (and is retried).
     int lowSpeedBytes = 1024;
     int lowSpeedSeconds = 15;
@@ -100,10 +100,10 @@ bool downloadRunActive();
 bool waitForDownloadRun(int timeoutMs);
 
 // The run itself, on the calling thread (startDownloadRun calls it on its own thread).
-void runDownloadJobs(std::shared_ptr<DownloadView> view, const DownloadSettings& settings);
+void runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings);
 
 // The merge again of every row whose episode folder holds segment files, on the calling thread.
-void remergeEpisodes(std::shared_ptr<DownloadView> view, const DownloadSettings& settings);
+void remergeEpisodes(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings);
 
 // The record of where each segment file of an episode folder came from: the playlist, then one
 // line per file, "n<TAB>source", where source names the segment URI with its byte range and key.
@@ -114,5 +114,5 @@ inline constexpr const char* kSegmentSourcesName = "sources.txt";
 struct EpisodeRun;
 // One segment (index from 1) of the episode: fetched with retries unless its file is already
 // whole from an earlier run, then counted. Runs on its own thread.
-void downloadSegment(std::shared_ptr<EpisodeRun> run, std::string episode, std::string segmentUrl,
-                     std::string segmentIndex);
+void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& episode,
+                     const std::string& segmentUrl, const std::string& segmentIndex);

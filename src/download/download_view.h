@@ -38,7 +38,8 @@ public:
     // bar 1: 进度条1 (submission, merge), bar 2: 进度条2 (downloaded segments).
     virtual void setProgressMaximum(int bar, int maximum) = 0;
     virtual void setProgressValue(int bar, int value) = 0;
-    // 超级按钮_解析下载, 超级按钮_全选, 超级按钮_反选, 超级按钮_合并 and 超级列表框_剧列表 together.
+    // 超级按钮_解析下载, 超级按钮_全选, 超级按钮_反选, 超级按钮_合并 and 超级列表框_剧列表
+    // together.
     virtual void setRunControlsEnabled(bool enabled) = 0;
     // Whether 选择框_删除 is ticked now.
     virtual bool deleteSegmentsChecked() = 0;

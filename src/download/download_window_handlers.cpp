@@ -5,6 +5,7 @@
 #include "app/settings_store.h"
 #include "net/charset.h"
 #include "net/json_document.h"
+#include "util/gui_thread.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -30,7 +31,8 @@ void openDownloadList(std::shared_ptr<DownloadListView> view, const std::string&
 {
     view->setCaption("下载 " + title);
     setSeriesFolder(seriesFolderBaseName(title));
-    view->setDeleteSegmentsChecked(readFlag(kSettingsSection, kDeleteSegmentsKey, std::string("真")));
+    view->setDeleteSegmentsChecked(
+        readFlag(kSettingsSection, kDeleteSegmentsKey, std::string("真")));
     startDownloadListFill(std::move(view), std::move(addresses));
 }
 
@@ -77,7 +79,7 @@ void invertRowTicks(DownloadView& view)
     view.appendLog("已反选", kStatusLog);
 }
 
-bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings)
+bool startDownloads(const std::shared_ptr<DownloadListView>& view, const DownloadSettings& settings)
 {
     // A run (or re-merge) still going keeps its logs and controls; this start is refused.
     if (downloadRunActive()) {
@@ -106,7 +108,8 @@ void abortDownloads(DownloadView& view)
     view.appendLog("已执行中止任务", kStatusLog);
 }
 
-bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings)
+bool remergeDownloads(const std::shared_ptr<DownloadListView>& view,
+                      const DownloadSettings& settings)
 {
     if (startRemerge(view, settings))
         return true;
@@ -132,16 +135,20 @@ void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
         addresses += address + "\r\n";
     }
     const std::string folder = seriesPath(settings) + pathSeparator();
-    const bool iniWritten = writeIniValue(folder + kExportIniName, "集数详情", "集数", document.text());
+    const bool iniWritten =
+        writeIniValue(folder + kExportIniName, "集数详情", "集数", document.text());
     document.reset();
-    const bool textWritten = replaceFileAtomically(folder + kExportTextName, utf8ToGb18030(addresses));
+    const bool textWritten =
+        replaceFileAtomically(folder + kExportTextName, utf8ToGb18030(addresses));
     // A list that could not be written is said so, never reported as exported.
-    view.appendLog(iniWritten && textWritten ? "已导出完成" : "导出失败: 无法写入 " + folder, kStatusLog);
+    view.appendLog(iniWritten && textWritten ? "已导出完成" : "导出失败: 无法写入 " + folder,
+                   kStatusLog);
     document.destroy();
 }
 
 void copyRowAddress(DownloadListView& view, QWidget* owner)
 {
+    gui::assertGuiThread();
     const int row = view.currentRow();
     // A double-click beside every row leaves nothing to copy.
     if (row < 0)
@@ -162,4 +169,3 @@ void saveDeleteSegmentsSetting(bool ticked)
     ensureDataFolder();
     writeSetting(kSettingsSection, kDeleteSegmentsKey, ticked ? "真" : "假");
 }
-

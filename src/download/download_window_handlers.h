@@ -20,7 +20,8 @@ public:
     // Removes every row of 超级列表框_剧列表.
     virtual void clearRows() = 0;
     // Adds an unticked row at the end with 集数, 地址 and 状态 filled in.
-    virtual void addRow(const std::string& episode, const std::string& address, const std::string& status) = 0;
+    virtual void addRow(const std::string& episode, const std::string& address,
+                        const std::string& status) = 0;
     // The list's current row, or -1.
     virtual int currentRow() = 0;
     virtual void setCaption(const std::string& caption) = 0;
@@ -52,11 +53,14 @@ void invertRowTicks(DownloadView& view);
 // 超级按钮_解析下载: folders, both logs emptied, then the run with the settings given. False when
 // a run is already going, or when the series folder cannot be made (the failure stays on the
 // status log); the controls are enabled again then.
-bool startDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings);
+bool startDownloads(const std::shared_ptr<DownloadListView>& view,
+                    const DownloadSettings& settings);
 // 超级按钮_中止.
 void abortDownloads(DownloadView& view);
-// 超级按钮_合并. False, with "上一个任务仍在执行,请稍后再试" on the status log, while a run is going.
-bool remergeDownloads(std::shared_ptr<DownloadListView> view, const DownloadSettings& settings);
+// 超级按钮_合并. False, with "上一个任务仍在执行,请稍后再试" on the status log, while a run is
+// going.
+bool remergeDownloads(const std::shared_ptr<DownloadListView>& view,
+                      const DownloadSettings& settings);
 
 // The two export files in the series folder.
 inline constexpr const char* kExportIniName = "m3u8列表.ini";
@@ -72,4 +76,3 @@ void copyRowAddress(DownloadListView& view, QWidget* owner);
 
 // 选择框_删除 clicked: 删TS = "真" or "假".
 void saveDeleteSegmentsSetting(bool ticked);
-

@@ -8,7 +8,6 @@
 
 #include <curl/curl.h>
 
-
 std::string hostOf(const std::string& url, bool keepPort)
 {
     std::string u = lowerAscii(url);
@@ -82,7 +81,8 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
     const std::string address = std::string(https ? "https://" : "http://") + hostOf(url) + ":" +
                                 std::to_string(portOf(url)) + pathOf(url);
     applyCommonOptions(curl, address, proxy, !options.noRedirect, options.policy);
-    const long timeoutMs = static_cast<long>(options.timeoutSeconds > 0 ? options.timeoutSeconds : 60) * 1000;
+    const long timeoutMs =
+        static_cast<long>(options.timeoutSeconds > 0 ? options.timeoutSeconds : 60) * 1000;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     IdleTimeout idle(timeoutMs, options.cancelled);
     idle.install(curl);

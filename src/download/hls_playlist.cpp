@@ -13,9 +13,11 @@ namespace {
 
 std::string_view trimmed(std::string_view s)
 {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
+    while (!s.empty() &&
+           (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
         s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
         s.remove_suffix(1);
     return s;
 }
@@ -196,7 +198,8 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl, si
                 continue; // comment
             size_t colon = line.find(':');
             std::string_view tag = line.substr(0, colon);
-            std::string_view value = colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
+            std::string_view value =
+                colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
             if (tag == "#EXTINF") {
                 pendingDuration = toDouble(value.substr(0, value.find(',')));
             } else if (tag == "#EXT-X-BYTERANGE") {
@@ -335,7 +338,8 @@ HlsPlaylist parseHlsPlaylist(std::string_view text, std::string_view baseUrl, si
 int bestVariant(const HlsPlaylist& master)
 {
     auto rank = [](const HlsVariant& v) {
-        return std::make_pair(v.averageBandwidth > 0 ? v.averageBandwidth : v.bandwidth, v.bandwidth);
+        return std::make_pair(v.averageBandwidth > 0 ? v.averageBandwidth : v.bandwidth,
+                              v.bandwidth);
     };
     int best = -1;
     for (size_t i = 0; i < master.variants.size(); ++i) {

@@ -34,10 +34,10 @@ struct HlsSegment {
     std::string uri; // resolved
     double duration = 0;
     ByteRange range;
-    int64_t sequence = 0;    // media sequence number
-    int keyIndex = -1;       // into HlsPlaylist::keys, -1 when clear
+    int64_t sequence = 0;         // media sequence number
+    int keyIndex = -1;            // into HlsPlaylist::keys, -1 when clear
     std::array<uint8_t, 16> iv{}; // the key's IV, or the sequence number big-endian
-    int mapIndex = -1;       // into HlsPlaylist::maps
+    int mapIndex = -1;            // into HlsPlaylist::maps
     bool discontinuity = false;
 };
 
@@ -50,11 +50,11 @@ struct HlsVariant {
 
 // One EXT-X-MEDIA rendition of a master playlist.
 struct HlsRendition {
-    std::string type;    // "AUDIO", "SUBTITLES", ...
+    std::string type; // "AUDIO", "SUBTITLES", ...
     std::string groupId;
     std::string name;
     std::string language;
-    std::string uri;     // resolved; empty when the rendition is carried in the variant's own stream
+    std::string uri; // resolved; empty when the rendition is carried in the variant's own stream
     bool isDefault = false;
 };
 
@@ -71,7 +71,7 @@ enum class HlsError {
 };
 
 struct HlsPlaylist {
-    bool valid = false;  // the text began with #EXTM3U
+    bool valid = false; // the text began with #EXTM3U
     // The parse stopped here (the lists hold what came before); errorDetail names the line.
     HlsError error = HlsError::None;
     std::string errorDetail;

@@ -50,13 +50,7 @@ struct SequentialReader {
     std::function<void(int segment)> onFile;
     size_t next = 0;
     int segment = 0; // segment number of the file being read
-    FILE* current = nullptr;
-
-    ~SequentialReader()
-    {
-        if (current)
-            std::fclose(current);
-    }
+    UniqueFile current;
 
     static int read(void* opaque, uint8_t* buf, int size)
     {
@@ -66,7 +60,7 @@ struct SequentialReader {
                 if (r->next >= r->files->size())
                     return AVERROR_EOF;
                 const RemuxFile& file = (*r->files)[r->next++];
-                r->current = openUtf8(file.path, "rb");
+                r->current = openUtf8File(file.path, "rb");
                 if (file.segment > 0) {
                     r->segment = file.segment;
                     if (r->onFile)
@@ -75,11 +69,10 @@ struct SequentialReader {
                 if (r->current == nullptr)
                     continue;
             }
-            size_t got = std::fread(buf, 1, static_cast<size_t>(size), r->current);
+            size_t got = std::fread(buf, 1, static_cast<size_t>(size), r->current.get());
             if (got > 0)
                 return static_cast<int>(got);
-            std::fclose(r->current);
-            r->current = nullptr;
+            r->current.reset();
         }
     }
 };
@@ -102,7 +95,8 @@ struct Demuxer {
         }
     }
 
-    bool open(const std::vector<RemuxFile>& files, std::function<void(int)> onFile, std::string& error)
+    bool open(const std::vector<RemuxFile>& files, std::function<void(int)> onFile,
+              std::string& error)
     {
         reader.files = &files;
         reader.onFile = std::move(onFile);
@@ -112,7 +106,8 @@ struct Demuxer {
             error = "内存不足";
             return false;
         }
-        io = avio_alloc_context(buffer, kBufferSize, 0, &reader, &SequentialReader::read, nullptr, nullptr);
+        io = avio_alloc_context(buffer, kBufferSize, 0, &reader, &SequentialReader::read, nullptr,
+                                nullptr);
         ctx = avformat_alloc_context();
         if (io == nullptr || ctx == nullptr) {
             if (io == nullptr)
@@ -152,10 +147,10 @@ struct Track {
     AVStream* out = nullptr;
     int usedInRun = -1;
     bool started = false;
-    int epoch = -1;            // the timeline of its last packet
-    int64_t lastDts = 0;       // output time base
-    int64_t lastDuration = 0;  // output time base
-    int64_t skew = 0;          // output time base: nudges that keep its timestamps rising
+    int epoch = -1;           // the timeline of its last packet
+    int64_t lastDts = 0;      // output time base
+    int64_t lastDuration = 0; // output time base
+    int64_t skew = 0;         // output time base: nudges that keep its timestamps rising
     int64_t lastDtsUs = 0;
     int64_t lastEndUs = 0;
 };
@@ -175,7 +170,8 @@ bool usableForMp4(const AVCodecParameters* par)
 {
     if (par->codec_id == AV_CODEC_ID_NONE)
         return false;
-    if (avformat_query_codec(av_guess_format("mp4", nullptr, nullptr), par->codec_id, FF_COMPLIANCE_NORMAL) != 1)
+    if (avformat_query_codec(av_guess_format("mp4", nullptr, nullptr), par->codec_id,
+                             FF_COMPLIANCE_NORMAL) != 1)
         return false;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO)
         return par->width > 0 && par->height > 0;
@@ -206,24 +202,27 @@ std::string mediaKind(AVMediaType type)
 // the file does not start with one.
 int64_t packedAudioTimestamp(const std::string& path)
 {
-    FILE* f = openUtf8(path, "rb");
+    UniqueFile f = openUtf8File(path, "rb");
     if (f == nullptr)
         return AV_NOPTS_VALUE;
     unsigned char head[10];
     std::string tag;
-    if (std::fread(head, 1, 10, f) == 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
-        const size_t size = (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 | (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
+    if (std::fread(head, 1, 10, f.get()) == 10 && head[0] == 'I' && head[1] == 'D' &&
+        head[2] == '3') {
+        const size_t size = (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 |
+                            (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
         tag.resize(std::min<size_t>(size, 1 << 16));
-        tag.resize(std::fread(tag.data(), 1, tag.size(), f));
+        tag.resize(std::fread(tag.data(), 1, tag.size(), f.get()));
     }
-    std::fclose(f);
+    f.reset();
     const int version = tag.empty() ? 0 : head[3];
     static const std::string owner = "com.apple.streaming.transportStreamTimestamp";
     for (size_t at = 0; at + 10 <= tag.size();) {
         auto byte = [&](size_t i) { return static_cast<unsigned char>(tag[at + i]); };
-        const size_t length = version >= 4 ? (byte(4) & 0x7f) << 21 | (byte(5) & 0x7f) << 14 | (byte(6) & 0x7f) << 7 |
-                                                 (byte(7) & 0x7f)
-                                           : size_t(byte(4)) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7);
+        const size_t length = version >= 4
+                                  ? (byte(4) & 0x7f) << 21 | (byte(5) & 0x7f) << 14 |
+                                        (byte(6) & 0x7f) << 7 | (byte(7) & 0x7f)
+                                  : size_t(byte(4)) << 24 | byte(5) << 16 | byte(6) << 8 | byte(7);
         if (length == 0 || at + 10 + length > tag.size())
             break;
         if (tag.compare(at, 4, "PRIV") == 0 && length >= owner.size() + 1 + 8 &&
@@ -249,7 +248,7 @@ class Remuxer {
 public:
     Remuxer(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
             const std::function<void(size_t, int)>& onFile)
-        : runs_(runs), outPath_(outPath), outcome_(outcome), onFile_(onFile)
+            : runs_(runs), outPath_(outPath), outcome_(outcome), onFile_(onFile)
     {}
     ~Remuxer()
     {
@@ -286,9 +285,10 @@ private:
     bool headerWritten_ = false;
     std::vector<Track> tracks_;
     std::vector<std::vector<Plan>> plans_; // [run][input]
-    std::vector<std::vector<std::vector<bool>>> atStart_; // [run][input][stream]: in the first segment
+    std::vector<std::vector<std::vector<bool>>>
+        atStart_; // [run][input][stream]: in the first segment
     std::set<std::string> leftOutSeen_;
-    int64_t endUs_ = 0;  // where the output's timeline has got to
+    int64_t endUs_ = 0; // where the output's timeline has got to
     int epochs_ = 0;
     int64_t packets_ = 0;
 
@@ -307,8 +307,8 @@ private:
 
     // The track a stream goes to: one of its kind and codec that this run has not fed yet, else a
     // new one. A stream that turns up after the start of its run (a new program map without a
-    // discontinuity tag) takes over a track of its kind and codec when there is one. Once the header
-    // is written no track can be added.
+    // discontinuity tag) takes over a track of its kind and codec when there is one. Once the
+    // header is written no track can be added.
     int place(const AVCodecParameters* par, AVRational timeBase, int run, bool late)
     {
         if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO)
@@ -417,7 +417,8 @@ private:
     // "第 5 段" or "分离音轨第 5 段".
     static std::string segmentText(size_t input, int segment)
     {
-        return (input == 0 ? "" : "分离音轨") + std::string("第 ") + std::to_string(segment) + " 段";
+        return (input == 0 ? "" : "分离音轨") + std::string("第 ") + std::to_string(segment) +
+               " 段";
     }
     static std::string firstSegmentText(const RemuxInput& input, size_t index)
     {
@@ -472,8 +473,8 @@ private:
                 // turns up later from about where it was read.
                 const auto& atStart = atStart_[run][s.input];
                 const bool fromStart = index < static_cast<int>(atStart.size()) && atStart[index];
-                noteLeftOut(mediaKind(st->codecpar->codec_type) + "流 " + avcodec_get_name(st->codecpar->codec_id) +
-                            " (" +
+                noteLeftOut(mediaKind(st->codecpar->codec_type) + "流 " +
+                            avcodec_get_name(st->codecpar->codec_id) + " (" +
                             (fromStart ? firstSegmentText(runs_[run].inputs[s.input], s.input)
                                        : segmentText(s.input, s.d->reader.segment)) +
                             "起)");
@@ -502,7 +503,8 @@ private:
         int64_t ts = s.pkt->dts != AV_NOPTS_VALUE ? s.pkt->dts : s.pkt->pts;
         if (ts == AV_NOPTS_VALUE)
             return INT64_MIN;
-        return av_rescale_q(ts, st->time_base, kMicroseconds) + (s.clock.pending ? 0 : s.clock.offsetUs);
+        return av_rescale_q(ts, st->time_base, kMicroseconds) +
+               (s.clock.pending ? 0 : s.clock.offsetUs);
     }
 
     bool writeRun(size_t r)
@@ -626,7 +628,8 @@ private:
                     offsetUs = c.offsetUs;
                     epoch = c.epoch;
                 }
-            } else if (t.started && c.hasPrev && t.epoch == c.prevEpoch && !jumped(c.prevOffsetUs)) {
+            } else if (t.started && c.hasPrev && t.epoch == c.prevEpoch &&
+                       !jumped(c.prevOffsetUs)) {
                 // A late packet of the timeline before the jump.
                 offsetUs = c.prevOffsetUs;
                 epoch = c.prevEpoch;
@@ -698,7 +701,8 @@ bool writeFileAtomically(const std::string& path, const std::string& text)
 
 } // namespace
 
-bool writeSegmentList(const std::string& episodeFolder, const std::vector<SegmentListEntry>& entries)
+bool writeSegmentList(const std::string& episodeFolder,
+                      const std::vector<SegmentListEntry>& entries)
 {
     std::ostringstream out;
     out << "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-PLAYLIST-TYPE:VOD\n";
@@ -720,7 +724,8 @@ bool writeSegmentList(const std::string& episodeFolder, const std::vector<Segmen
 std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder)
 {
     std::vector<SegmentListEntry> entries;
-    std::ifstream in(utf8Path(episodeFolder + pathSeparator() + kSegmentListName), std::ios::binary);
+    std::ifstream in(utf8Path(episodeFolder + pathSeparator() + kSegmentListName),
+                     std::ios::binary);
     if (in) {
         std::stringstream text;
         text << in.rdbuf();
@@ -764,8 +769,8 @@ bool holdsSegmentFiles(const std::string& episodeFolder)
     return false;
 }
 
-bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
-                const std::function<void(size_t, int)>& onFile)
+bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath,
+                RemuxOutcome& outcome, const std::function<void(size_t, int)>& onFile)
 {
     // libavformat's notes (such as the faststart second pass) are not for the user's terminal.
     static std::once_flag quiet;
@@ -781,7 +786,7 @@ bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath, R
 bool joinFiles(const std::vector<std::string>& files, const std::string& outPath,
                const std::function<void(size_t)>& onFile)
 {
-    FILE* out = openUtf8(outPath, "wb");
+    UniqueFile out = openUtf8File(outPath, "wb");
     if (out == nullptr)
         return false;
     std::vector<char> buffer(1 << 20);
@@ -789,19 +794,21 @@ bool joinFiles(const std::vector<std::string>& files, const std::string& outPath
     for (size_t i = 0; i < files.size() && ok; ++i) {
         if (onFile)
             onFile(i);
-        FILE* in = openUtf8(files[i], "rb");
+        UniqueFile in = openUtf8File(files[i], "rb");
         if (in == nullptr)
             continue;
         size_t got;
-        while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
-            if (std::fwrite(buffer.data(), 1, got, out) != got) {
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+            if (std::fwrite(buffer.data(), 1, got, out.get()) != got) {
                 ok = false;
                 break;
             }
         }
-        std::fclose(in);
+        // A read that failed part-way would leave the joined file short.
+        if (std::ferror(in.get()))
+            ok = false;
     }
-    if (std::fclose(out) != 0)
+    if (!closeFile(out))
         ok = false;
     return ok;
 }
@@ -863,7 +870,8 @@ std::string namesOf(const std::vector<int>& numbers, const std::string& prefix, 
 
 } // namespace
 
-MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode, const std::string& seriesPath)
+MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode,
+                          const std::string& seriesPath)
 {
     const std::string sep = pathSeparator();
     const std::string episodeFolder = seriesPath + sep + episode;
@@ -905,7 +913,8 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         if (input != 0)
             return;
         ++position;
-        view.appendLog("正在合并 " + std::to_string(segment) + ".ts / " + std::to_string(n), kMergeLog);
+        view.appendLog("正在合并 " + std::to_string(segment) + ".ts / " + std::to_string(n),
+                       kMergeLog);
         view.setProgressValue(1, position);
     };
 
@@ -929,9 +938,10 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
                 if (segments[i] > 0)
                     onFile(0, segments[i]);
             });
-            view.appendLog("转换MP4失败(" + outcome.error + ")," +
-                               (report.written ? "已按字节顺序拼接TS分段" : "按字节拼接也未能写入文件"),
-                           kMergeLog);
+            view.appendLog(
+                "转换MP4失败(" + outcome.error + ")," +
+                    (report.written ? "已按字节顺序拼接TS分段" : "按字节拼接也未能写入文件"),
+                kMergeLog);
             if (report.written && audio.present > 0)
                 report.leftOut.push_back("分离音轨的 " + std::to_string(audio.present) + " 个分段");
         } else {
@@ -971,11 +981,9 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         if (complete) {
             fs::remove(utf8Path(markPath), ec);
         } else {
-            FILE* mark = openUtf8(markPath, "wb");
-            if (mark) {
+            if (UniqueFile mark = openUtf8File(markPath, "wb")) {
                 const std::string note = outName + " 不完整\n";
-                std::fwrite(note.data(), 1, note.size(), mark);
-                std::fclose(mark);
+                std::fwrite(note.data(), 1, note.size(), mark.get());
             }
         }
     }
@@ -988,8 +996,11 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         status = "缺" + std::to_string(missingCount) + "段";
         std::string names = namesOf(report.missing, "", 20);
         if (!audio.missing.empty())
-            names += (names.empty() ? "" : ", ") + namesOf(audio.missing, std::string(kAudioFolderName) + sep, 20);
-        view.appendLog("第 " + episode + " 集缺少 " + std::to_string(missingCount) + " 个分段: " + names, kMergeLog);
+            names += (names.empty() ? "" : ", ") +
+                     namesOf(audio.missing, std::string(kAudioFolderName) + sep, 20);
+        view.appendLog("第 " + episode + " 集缺少 " + std::to_string(missingCount) +
+                           " 个分段: " + names,
+                       kMergeLog);
     } else if (report.written && !report.leftOut.empty()) {
         // The row names the kind of media the file lacks: 缺音频, 缺视频, 缺音视频, or 缺部分内容
         // when a stretch of the segments could not be read at all.
@@ -1011,7 +1022,8 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         std::string what;
         for (size_t i = 0; i < report.leftOut.size(); ++i)
             what += (i ? "; " : "") + report.leftOut[i];
-        view.appendLog("第 " + episode + " 集有 " + std::to_string(report.leftOut.size()) + " 路流未能写入MP4: " + what,
+        view.appendLog("第 " + episode + " 集有 " + std::to_string(report.leftOut.size()) +
+                           " 路流未能写入MP4: " + what,
                        kMergeLog);
     }
     // Where the result went, and what became of the file that was there.

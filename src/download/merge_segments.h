@@ -14,14 +14,15 @@
 inline constexpr const char* kSegmentListName = "playlist.m3u8";
 
 struct SegmentListEntry {
-    int index = 0;            // segment number, from 1
+    int index = 0; // segment number, from 1
     double duration = 0;
-    std::string mapFile;      // initialisation section file in the same folder, or empty
+    std::string mapFile; // initialisation section file in the same folder, or empty
     bool discontinuity = false;
 };
 
 // Writes kSegmentListName into the episode folder (atomically). False on a write failure.
-bool writeSegmentList(const std::string& episodeFolder, const std::vector<SegmentListEntry>& entries);
+bool writeSegmentList(const std::string& episodeFolder,
+                      const std::vector<SegmentListEntry>& entries);
 // Reads it back; without one, the segments 1 … m where m is the highest number of a segment file.
 std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder);
 // True when the folder holds at least one numbered segment file (n.ts).
@@ -47,8 +48,8 @@ struct RemuxRun {
     std::vector<RemuxInput> inputs;
 };
 struct RemuxOutcome {
-    std::string error;                 // why nothing could be written
-    std::vector<std::string> leftOut;  // streams that carried media but could not go into the MP4
+    std::string error;                // why nothing could be written
+    std::vector<std::string> leftOut; // streams that carried media but could not go into the MP4
 };
 
 // Remuxes the runs, in order, into an MP4 at outPath (stream copy, moov in front). Every audio and
@@ -58,7 +59,8 @@ struct RemuxOutcome {
 // together onto the end of what came before, so audio and video stay aligned and no hole is left.
 // onFile(input, segment) is called as each file of an input is opened. False with outcome.error
 // when the input cannot be read or the output cannot be written.
-bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath, RemuxOutcome& outcome,
+bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath,
+                RemuxOutcome& outcome,
                 const std::function<void(size_t input, int segment)>& onFile = {});
 // Joins the files byte for byte into outPath. False when it cannot be written.
 bool joinFiles(const std::vector<std::string>& files, const std::string& outPath,
@@ -72,14 +74,14 @@ inline constexpr const char* kIncompleteMergeSuffix = ".缺段.mp4";
 inline constexpr const char* kIncompleteMarkName = "incomplete.txt";
 
 struct MergeReport {
-    int expected = 0;         // segments of the list
-    int merged = 0;           // segment files that went in
-    std::vector<int> missing; // segment numbers without a file
-    bool remuxed = false;     // a real MP4 was written
-    bool written = false;     // the merged file exists and is whole
+    int expected = 0;                 // segments of the list
+    int merged = 0;                   // segment files that went in
+    std::vector<int> missing;         // segment numbers without a file
+    bool remuxed = false;             // a real MP4 was written
+    bool written = false;             // the merged file exists and is whole
     std::vector<std::string> leftOut; // streams with media that the MP4 does not hold
-    int audioSegments = 0;    // segments of a separate audio rendition that went in
-    std::string file;         // where the merge went: the episode's file or the incomplete one
+    int audioSegments = 0;            // segments of a separate audio rendition that went in
+    std::string file;          // where the merge went: the episode's file or the incomplete one
     bool keptComplete = false; // an earlier complete file stayed in place of this incomplete merge
 };
 
@@ -93,4 +95,5 @@ struct MergeReport {
 // merge log, and the row says what kind of media the file lacks. Only a merge with nothing missing
 // (no segment, no stream) says "完成", clears the row's check mark and, when 选择框_删除 is ticked,
 // deletes the episode folder. Runs on the calling thread.
-MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode, const std::string& seriesPath);
+MergeReport mergeSegments(DownloadView& view, int row, const std::string& episode,
+                          const std::string& seriesPath);

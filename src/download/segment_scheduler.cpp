@@ -49,13 +49,13 @@ void workerEntry(HandOff* block)
     TransferOptions options = *block->options;
     SegmentDone onDone = *block->onDone;
     block->handedOver.set(); // from here on the block may be gone
-    runSegmentTask(url, filePath, taskId, serial, std::move(completion), options, onDone);
+    runSegmentTask(url, filePath, taskId, serial, completion, options, onDone);
 }
 
 } // namespace
 
 int submitSegment(const std::string& url, const std::string& filePath, int32_t taskId,
-                  const TransferOptions& options, SegmentDone onDone)
+                  const TransferOptions& options, const SegmentDone& onDone)
 {
     auto& s = SegmentScheduler::instance();
     auto completion = std::make_shared<CompletionEvent>();
@@ -94,9 +94,9 @@ int submitSegment(const std::string& url, const std::string& filePath, int32_t t
     return 1;
 }
 
-void runSegmentTask(const std::string& url, const std::string& filePath, int32_t taskId, uint64_t serial,
-                    std::shared_ptr<CompletionEvent> completion, const TransferOptions& options,
-                    const SegmentDone& onDone)
+void runSegmentTask(const std::string& url, const std::string& filePath, int32_t taskId,
+                    uint64_t serial, const std::shared_ptr<CompletionEvent>& completion,
+                    const TransferOptions& options, const SegmentDone& onDone)
 {
     (void)taskId;
     auto& s = SegmentScheduler::instance();

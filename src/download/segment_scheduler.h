@@ -38,7 +38,7 @@ struct SegmentResult {
 
 // One registry record.
 struct SegmentTask {
-    int32_t taskId = 0; // 0: anonymous
+    int32_t taskId = 0;  // 0: anonymous
     uint64_t serial = 0; // tells records apart, so a worker removes its own
     std::shared_ptr<CompletionEvent> completion;
     std::string filePath;
@@ -67,10 +67,10 @@ using SegmentDone = std::function<void(const SegmentResult&)>;
 // worker owns copies of its arguments (the download goes on), -1 when taskId is not 0 and already
 // registered (nothing is started). onDone runs on the worker thread when the transfer has ended.
 int submitSegment(const std::string& url, const std::string& filePath, int32_t taskId = 0,
-                  const TransferOptions& options = {}, SegmentDone onDone = {});
+                  const TransferOptions& options = {}, const SegmentDone& onDone = {});
 
 // The worker routine: runs the transfer, waits for its completion event, stops it, removes its
 // registry record and reports.
-void runSegmentTask(const std::string& url, const std::string& filePath, int32_t taskId, uint64_t serial,
-                    std::shared_ptr<CompletionEvent> completion, const TransferOptions& options,
-                    const SegmentDone& onDone);
+void runSegmentTask(const std::string& url, const std::string& filePath, int32_t taskId,
+                    uint64_t serial, const std::shared_ptr<CompletionEvent>& completion,
+                    const TransferOptions& options, const SegmentDone& onDone);

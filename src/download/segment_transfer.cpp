@@ -127,7 +127,8 @@ struct Watch {
 int xferInfo(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
 {
     auto* w = static_cast<Watch*>(p);
-    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load()) || (w->cancelFlag && w->cancelFlag->load())) {
+    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load()) ||
+        (w->cancelFlag && w->cancelFlag->load())) {
         w->stopped = true;
         return 1;
     }
@@ -192,7 +193,8 @@ std::string failureText(CURL* h, CURLcode rc, const Watch& w, long status, const
     if (w.stalled)
         return "接收超时";
     if (rc == CURLE_OPERATION_TIMEDOUT)
-        return std::string(errorBuffer).find("too slow") != std::string::npos ? "速度过慢" : "连接超时";
+        return std::string(errorBuffer).find("too slow") != std::string::npos ? "速度过慢"
+                                                                              : "连接超时";
     if (status != 0 && (status < 200 || status > 299))
         return "HTTP " + std::to_string(status);
     return curl_easy_strerror(rc);
@@ -200,7 +202,7 @@ std::string failureText(CURL* h, CURLcode rc, const Watch& w, long status, const
 
 std::string sizeText(int64_t bytes)
 {
-    constexpr int64_t mib = 1024 * 1024;
+    constexpr int64_t mib = int64_t{1024} * 1024;
     return bytes >= mib && bytes % mib == 0 ? std::to_string(bytes / mib) + " MiB"
                                             : std::to_string(bytes) + " 字节";
 }
@@ -337,7 +339,7 @@ struct Receiver {
     SegmentTransfer::State* st = nullptr;
     CURL* curl = nullptr;
     std::string tempPath;
-    FILE* file = nullptr;
+    UniqueFile file;
     EvpCtx cipher;
     bool cipherReady = false;
     long status = 0;
@@ -347,7 +349,7 @@ struct Receiver {
     BodyLimit limit{kSegmentBodyLimit};
     std::string plain;
     ChunkBuffer buffer{[this](const char* d, size_t n) {
-        if (std::fwrite(d, 1, n, file) != n)
+        if (std::fwrite(d, 1, n, file.get()) != n)
             return false;
         st->written += static_cast<int64_t>(n);
         return true;
@@ -360,14 +362,15 @@ struct Receiver {
             rejected = true;
             return false;
         }
-        file = openUtf8(tempPath, "wb");
+        file = openUtf8File(tempPath, "wb");
         if (file == nullptr) {
             writeFailed = true;
             return false;
         }
         if (st->options.decrypt) {
-            cipherReady = cipher.ctx && EVP_DecryptInit_ex(cipher.ctx, EVP_aes_128_cbc(), nullptr,
-                                                           st->options.key.data(), st->options.iv.data()) == 1;
+            cipherReady = cipher.ctx &&
+                          EVP_DecryptInit_ex(cipher.ctx, EVP_aes_128_cbc(), nullptr,
+                                             st->options.key.data(), st->options.iv.data()) == 1;
             if (!cipherReady) {
                 writeFailed = true;
                 return false;
@@ -383,7 +386,8 @@ struct Receiver {
         plain.resize(n + 16);
         int outLen = 0;
         if (EVP_DecryptUpdate(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen,
-                              reinterpret_cast<const unsigned char*>(data), static_cast<int>(n)) != 1) {
+                              reinterpret_cast<const unsigned char*>(data),
+                              static_cast<int>(n)) != 1) {
             decryptFailed = true;
             return false;
         }
@@ -396,7 +400,8 @@ struct Receiver {
         if (st->options.decrypt) {
             plain.resize(32);
             int outLen = 0;
-            if (EVP_DecryptFinal_ex(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLen) != 1) {
+            if (EVP_DecryptFinal_ex(cipher.ctx, reinterpret_cast<unsigned char*>(plain.data()),
+                                    &outLen) != 1) {
                 decryptFailed = true;
                 return false;
             }
@@ -427,7 +432,7 @@ struct Receiver {
 
 // The transfer body, on the transfer thread. Every path ends with finish(), which sets the
 // completion event.
-void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
+void runTransfer(const std::shared_ptr<SegmentTransfer::State>& st)
 {
     CrackedUrl cracked = crackUrl(st->url);
     if (!cracked.ok) {
@@ -460,13 +465,14 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     if (status == 0)
         curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &status);
 
-    bool ok = rc == CURLE_OK && rx.file != nullptr && !rx.rejected && !rx.writeFailed;
+    const bool opened = rx.file != nullptr;
+    bool ok = rc == CURLE_OK && opened && !rx.rejected && !rx.writeFailed;
     std::string why;
     if (ok && !rx.complete()) {
         ok = false;
         why = rx.decryptFailed ? "解密失败" : "写入失败";
     }
-    if (rx.file != nullptr && std::fclose(rx.file) != 0 && ok) {
+    if (!closeFile(rx.file) && ok) {
         ok = false;
         why = "写入失败";
     }
@@ -487,10 +493,11 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
     if (why.empty()) {
         if (rx.limit.hit())
             why = bodyLimitReason(rx.limit.hit());
-        else if (rc == CURLE_OK && rx.file == nullptr && !rx.rejected && !rx.writeFailed)
+        else if (rc == CURLE_OK && !opened && !rx.rejected && !rx.writeFailed)
             why = "空响应";
         else if (rx.rejected)
-            why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status) : "不支持分段请求";
+            why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status)
+                                                           : "不支持分段请求";
         else if (rx.writeFailed && !watch.stopped)
             why = rx.decryptFailed ? "解密失败" : "写入失败";
         else
@@ -503,7 +510,8 @@ void runTransfer(std::shared_ptr<SegmentTransfer::State> st)
 
 } // namespace
 
-SegmentTransfer::SegmentTransfer() : state_(std::make_shared<State>()) {}
+SegmentTransfer::SegmentTransfer() : state_(std::make_shared<State>())
+{}
 
 SegmentTransfer::~SegmentTransfer()
 {
@@ -541,7 +549,8 @@ void SegmentTransfer::stop()
     bool endedInTime;
     {
         std::unique_lock lock(state_->mutex);
-        endedInTime = state_->ended.wait_for(lock, std::chrono::milliseconds(2000), [this] { return state_->finished; });
+        endedInTime = state_->ended.wait_for(lock, std::chrono::milliseconds(2000),
+                                             [this] { return state_->finished; });
     }
     if (endedInTime)
         thread_.join();
@@ -614,7 +623,8 @@ FetchResult fetchBytes(const std::string& url, const ByteRange& range, int conne
     out.failure = transferErrorOf(c.h, rc, errorBuffer);
     curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
     out.limitHit = body.limitHit();
-    out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 && rangeAnswerOk(range, out.status);
+    out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 &&
+             rangeAnswerOk(range, out.status);
     if (!out.ok) {
         if (out.limitHit)
             out.error = bodyLimitReason(out.limitHit);

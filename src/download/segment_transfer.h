@@ -47,8 +47,8 @@ CrackedUrl crackUrl(const std::string& url);
 inline constexpr int64_t kPlaylistBodyLimit = kPageBodyLimit; // 16 MiB
 // A key is 16 bytes; an answer is refused as soon as more than 64 bytes of it have arrived.
 inline constexpr int64_t kKeyBodyLimit = 64;
-inline constexpr int64_t kMapBodyLimit = 16 * 1024 * 1024;
-inline constexpr int64_t kSegmentBodyLimit = 512 * 1024 * 1024;
+inline constexpr int64_t kMapBodyLimit = int64_t{16} * 1024 * 1024;
+inline constexpr int64_t kSegmentBodyLimit = int64_t{512} * 1024 * 1024;
 
 // The reason shown for an answer a body limit refused: "超过 16 MiB 上限", or
 // "超出 Content-Length 声明的 100 字节".
@@ -56,8 +56,8 @@ std::string bodyLimitReason(const BodyLimitHit& hit);
 
 // Request settings of one transfer beyond the URL.
 struct TransferOptions {
-    ByteRange range;              // whole resource by default
-    bool decrypt = false;         // AES-128-CBC with PKCS#7 padding
+    ByteRange range;      // whole resource by default
+    bool decrypt = false; // AES-128-CBC with PKCS#7 padding
     std::array<uint8_t, 16> key{};
     std::array<uint8_t, 16> iv{};
     int connectTimeoutMs = 30000; // no connection within this time ends the transfer
@@ -107,8 +107,8 @@ public:
 
     // Starts downloading url into filePath on a new thread; done is set when the transfer ends,
     // whatever the outcome. An empty URL or path sets done at once and starts nothing.
-    void start(const std::string& url, const std::string& filePath, std::shared_ptr<CompletionEvent> done,
-               const TransferOptions& options = {});
+    void start(const std::string& url, const std::string& filePath,
+               std::shared_ptr<CompletionEvent> done, const TransferOptions& options = {});
     // Asks a running transfer to end and returns at once (any thread).
     void requestStop();
     // Ends a running transfer: wakes it, waits up to 2 seconds for its thread, then lets the thread
@@ -135,11 +135,11 @@ private:
 };
 
 struct FetchResult {
-    bool ok = false;   // a 2xx answer arrived whole
+    bool ok = false; // a 2xx answer arrived whole
     long status = 0;
     std::string body;
     std::string error;
-    std::string url; // the address that answered, after redirects (empty when not known)
+    std::string url;       // the address that answered, after redirects (empty when not known)
     BodyLimitHit limitHit; // set when the answer went past the fetch's limit (ok is false)
     TransferError failure; // why no answer arrived (kind None when one did)
 };

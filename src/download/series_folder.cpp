@@ -90,13 +90,13 @@ FolderError errorOf(const std::error_code& ec)
 // file: anything longer than a title can be is not one.
 std::optional<std::string> readRecord(const std::string& folder)
 {
-    FILE* f = openUtf8(folder + pathSeparator() + kSeriesTitleName, "rb");
+    UniqueFile f = openUtf8File(folder + pathSeparator() + kSeriesTitleName, "rb");
     if (f == nullptr)
         return std::nullopt;
-    std::string text(64 * 1024, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), f));
-    const bool more = std::fgetc(f) != EOF;
-    std::fclose(f);
+    std::string text(std::size_t{64} * 1024, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), f.get()));
+    const bool more = std::fgetc(f.get()) != EOF;
+    f.reset();
     if (more)
         return std::string();
     if (text.rfind("\xEF\xBB\xBF", 0) == 0)
@@ -116,14 +116,14 @@ FolderOutcome writeRecord(const std::string& folder, const std::string& title)
     out.exists = true;
     const std::string path = folder + pathSeparator() + kSeriesTitleName;
     const std::string temp = path + ".part";
-    FILE* f = openUtf8(temp, "wb");
+    UniqueFile f = openUtf8File(temp, "wb");
     std::error_code ec;
     if (f == nullptr) {
         ec = std::error_code(errno, std::generic_category());
     } else {
-        const bool written = std::fwrite(title.data(), 1, title.size(), f) == title.size();
+        const bool written = std::fwrite(title.data(), 1, title.size(), f.get()) == title.size();
         const int writeErrno = errno;
-        if (std::fclose(f) != 0 || !written)
+        if (!closeFile(f) || !written)
             ec = std::error_code(written ? errno : writeErrno, std::generic_category());
         if (!ec)
             fs::rename(utf8Path(temp), utf8Path(path), ec);
@@ -176,7 +176,7 @@ bool isReservedDeviceName(const std::string& name)
 
 std::string seriesFolderBaseName(const std::string& title)
 {
-    const std::string kept = sanitizeFolderName(title);
+    std::string kept = sanitizeFolderName(title);
     if (usableName(kept))
         return kept;
     const std::string hash = titleHash(title);

@@ -19,7 +19,11 @@ public:
     }
     IconvHandle(const IconvHandle&) = delete;
     IconvHandle& operator=(const IconvHandle&) = delete;
-    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    // (iconv_t)-1 is iconv_open's documented failure value.
+    bool valid() const
+    {
+        return cd_ != reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
+    }
     iconv_t get() const { return cd_; }
 
 private:

@@ -84,7 +84,7 @@ void applyCommonOptions(CURL* curl, const std::string& url, const std::string& p
 
 // The most bytes of a page answer (catalogue and history pages, playlists, the update page) the
 // program reads; a longer answer is refused, never cut short.
-inline constexpr int64_t kPageBodyLimit = 16 * 1024 * 1024;
+inline constexpr int64_t kPageBodyLimit = int64_t{16} * 1024 * 1024;
 
 // Why a body limit ended a transfer.
 enum class BodyLimitError {

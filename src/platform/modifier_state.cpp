@@ -6,19 +6,14 @@ int modifierOfKey(int virtualKey)
 {
     switch (virtualKey) {
     case 160:
-    case 161:
-        return kVkShift;
+    case 161: return kVkShift;
     case 162:
-    case 163:
-        return kVkCtrl;
+    case 163: return kVkCtrl;
     case 164:
-    case 165:
-        return kVkAlt;
+    case 165: return kVkAlt;
     case 91:
-    case 92:
-        return kVkWin;
-    default:
-        return 0;
+    case 92: return kVkWin;
+    default: return 0;
     }
 }
 
@@ -37,8 +32,11 @@ int virtualKeyOfKeysym(unsigned long keysym)
     case XK_Shift_R: return 161;
     case XK_Control_L: return 162;
     case XK_Control_R: return 163;
-    case XK_Alt_L: case XK_Meta_L: return 164;
-    case XK_Alt_R: case XK_Meta_R: case XK_ISO_Level3_Shift: return 165;
+    case XK_Alt_L:
+    case XK_Meta_L: return 164;
+    case XK_Alt_R:
+    case XK_Meta_R:
+    case XK_ISO_Level3_Shift: return 165;
     case XK_Super_L: return 91;
     case XK_Super_R: return 92;
     case XK_Left: return 37;

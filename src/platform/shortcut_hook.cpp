@@ -1,6 +1,7 @@
 #include "platform/shortcut_hook.h"
 
 #include "platform/modifier_state.h"
+#include "util/gui_thread.h"
 
 #include <QSocketNotifier>
 
@@ -48,6 +49,7 @@ void readDisplay()
 
 void openDisplayReader()
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the program never changes its environment
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0')
         return;
@@ -72,7 +74,8 @@ void openDisplayReader()
     XFlush(display);
     g_display = display;
     g_xiOpcode = opcode;
-    g_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
+    g_notifier =
+        std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
     QObject::connect(g_notifier.get(), &QSocketNotifier::activated, [] { readDisplay(); });
     readDisplay();
 }
@@ -90,6 +93,7 @@ void closeDisplayReader()
 
 bool installKeyboardHook(KeyboardHandler handler)
 {
+    gui::assertGuiThread();
     if (g_installed)
         return false;
     g_installed = true;
@@ -101,6 +105,7 @@ bool installKeyboardHook(KeyboardHandler handler)
 
 void removeKeyboardHook()
 {
+    gui::assertGuiThread();
     closeDisplayReader();
     g_installed = false;
     g_handler = nullptr;

@@ -3,6 +3,7 @@
 #include "app/paths.h"
 #include "playback/bridge_image.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 #include "util/hash_table.h"
 
 #include <QCryptographicHash>
@@ -103,10 +104,9 @@ std::string bridgeLibraryName()
 BridgePreparation::BridgePreparation(std::string programFolder, std::string documentsFolder,
                                      std::string_view image, HashTable& preparedNames,
                                      HashTable& spareTable)
-    : programFolder_(std::move(programFolder)), documentsFolder_(std::move(documentsFolder)),
-      image_(image), preparedNames_(preparedNames), spareTable_(spareTable)
-{
-}
+        : programFolder_(std::move(programFolder)), documentsFolder_(std::move(documentsFolder)),
+          image_(image), preparedNames_(preparedNames), spareTable_(spareTable)
+{}
 
 // The loaded library stays loaded for the life of the process: browser instances and handlers
 // of it may outlive this object.
@@ -131,6 +131,7 @@ bool BridgePreparation::load(const std::string& path)
 
 std::string BridgePreparation::prepare(const std::string& folder)
 {
+    gui::assertGuiThread();
     if (started_)
         return path_;
     started_ = true;
@@ -142,7 +143,8 @@ std::string BridgePreparation::prepare(const std::string& folder)
         namesCreated_ = true;
     }
     if (!preparedNames_.contains(name)) {
-        const QByteArray imageMd5 = md5Hex(QByteArrayView(image_.data(), static_cast<qsizetype>(image_.size())));
+        const QByteArray imageMd5 =
+            md5Hex(QByteArrayView(image_.data(), static_cast<qsizetype>(image_.size())));
         const std::string inProgram = joinPath(programFolder_, name);
         if (QFileInfo(qs(inProgram)).isFile()) {
             // A copy in the program folder wins; it is brought up to date first.
@@ -154,7 +156,8 @@ std::string BridgePreparation::prepare(const std::string& folder)
             path_ = inProgram;
         } else {
             if (startFolder.empty())
-                startFolder = joinPath(documentsFolder_, "ee" + pathSeparator() + "Plugins" + pathSeparator());
+                startFolder = joinPath(documentsFolder_,
+                                       "ee" + pathSeparator() + "Plugins" + pathSeparator());
             if (!endsWithSeparator(startFolder))
                 startFolder += pathSeparator();
             if (!QFileInfo(qs(startFolder)).isDir())
@@ -199,7 +202,8 @@ BridgePreparation& bridgePreparation()
 {
     static BridgePreparation preparation(
         programFolder(),
-        QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        QDir::toNativeSeparators(
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
             .toStdString(),
         bridgeImage, firstProcessTable(), secondProcessTable());
     return preparation;
@@ -207,11 +211,13 @@ BridgePreparation& bridgePreparation()
 
 std::string prepareBridgeLibrary(const std::string& folder)
 {
+    gui::assertGuiThread();
     return bridgePreparation().prepare(folder);
 }
 
 int kovarwebview_has_edge()
 {
+    gui::assertGuiThread();
     auto hasEdge = reinterpret_cast<KovarHasEdgeFn>(bridgePreparation().resolve(kovarHasEdgeName));
     return hasEdge ? hasEdge() : 0;
 }
@@ -224,10 +230,12 @@ BrowserOptions& browserOptions()
 
 bool startBridge(const BrowserEventHandlers& handlers)
 {
+    gui::assertGuiThread();
     optionsDataFolder() = dataFolder();
     BrowserOptions& options = browserOptions();
     options = BrowserOptions{};
-    options.field(BrowserOptions::dataFolderField) = reinterpret_cast<std::intptr_t>(optionsDataFolder().c_str());
+    options.field(BrowserOptions::dataFolderField) =
+        reinterpret_cast<std::intptr_t>(optionsDataFolder().c_str());
     options.field(BrowserOptions::flagField) = 1;
 
     auto init = reinterpret_cast<KovarInitFn>(bridgePreparation().resolve(kovarInitName));
@@ -253,6 +261,7 @@ BrowserEvents* browserEvents()
 
 bool openBrowser(QWidget* parentWindow, const std::string& url)
 {
+    gui::assertGuiThread();
     if (!bridgePreparation().started())
         prepareBridgeLibrary(dataFolder());
     auto open = reinterpret_cast<KovarOpenFn>(bridgePreparation().resolve(kovarOpenName));

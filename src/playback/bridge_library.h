@@ -24,8 +24,8 @@ class BridgePreparation {
 public:
     // preparedNames becomes the set of prepared file names (text -> integer) on the first call;
     // spareTable is re-created as an integer -> integer table at the end of it.
-    BridgePreparation(std::string programFolder, std::string documentsFolder, std::string_view image,
-                      HashTable& preparedNames, HashTable& spareTable);
+    BridgePreparation(std::string programFolder, std::string documentsFolder,
+                      std::string_view image, HashTable& preparedNames, HashTable& spareTable);
     ~BridgePreparation();
     BridgePreparation(const BridgePreparation&) = delete;
     BridgePreparation& operator=(const BridgePreparation&) = delete;

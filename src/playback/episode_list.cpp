@@ -2,8 +2,8 @@
 
 #include "app/main_form.h"
 #include "app/status_log.h"
-#include "catalogue/catalogue_client.h"
 #include "app/transfer_settings.h"
+#include "catalogue/catalogue_client.h"
 #include "net/http_request.h"
 #include "util/gui_call.h"
 
@@ -38,7 +38,8 @@ std::atomic<int> g_runningCovers{0};
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
 {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
 }
 
@@ -107,6 +108,7 @@ void setSeriesRowHooks(SeriesRowHooks newHooks)
 
 bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes)
 {
+    gui::assertGuiThread();
     const LatestRequest::Ticket fill = form.gridFills.begin();
     QPointer<QTableWidget> grid = form.高级表格_剧集;
     grid->clearContents();
@@ -168,7 +170,8 @@ void startCoverFetch(MainForm& form, const std::string& url)
         }
         QImage image;
         if (!body.empty())
-            image.loadFromData(reinterpret_cast<const uchar*>(body.data()), static_cast<int>(body.size()));
+            image.loadFromData(reinterpret_cast<const uchar*>(body.data()),
+                               static_cast<int>(body.size()));
         gui::call([&] {
             if (!fetch.current())
                 return;
@@ -193,6 +196,7 @@ int runningCoverFetches()
 
 void openSeriesRow(MainForm& form)
 {
+    gui::assertGuiThread();
     QTreeWidgetItem* row = form.超级列表框_列表->currentItem();
     if (row == nullptr || row->text(1).isEmpty())
         return;

@@ -188,6 +188,7 @@ std::string playingSeries()
 
 void startHistorySave(int seconds)
 {
+    gui::assertGuiThread();
     const PlayingEpisode playing = playbackState.episode();
     HistoryEntry entry{playingSeries(), playing.currentLabel, episodeAddress(playing.currentUrl),
                        playing.currentM3u8, seconds};
@@ -202,6 +203,7 @@ void startHistorySave(int seconds)
 
 void startHistorySave(MainForm& form)
 {
+    gui::assertGuiThread();
     setPlayingSeries(form.透明标签_标题->text().toStdString());
     startHistorySave(0);
 }

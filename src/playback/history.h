@@ -10,11 +10,11 @@
 struct MainForm;
 
 struct HistoryEntry {
-    std::string name;   // 名: the series of the episode
-    std::string label;  // 集: the episode label
-    std::string url;    // URL: the episode's own address (no player-page prefix)
-    std::string m3u8;   // m3u8
-    int seconds = 0;    // 秒: the elapsed whole seconds of the episode when it was saved
+    std::string name;  // 名: the series of the episode
+    std::string label; // 集: the episode label
+    std::string url;   // URL: the episode's own address (no player-page prefix)
+    std::string m3u8;  // m3u8
+    int seconds = 0;   // 秒: the elapsed whole seconds of the episode when it was saved
 };
 
 // At most this many entries after a save.
@@ -37,7 +37,8 @@ inline constexpr const char* kDamagedHistoryKey = "数据.bak";
 
 // The stored position ("秒") of the entry named name in history, when its URL is url (any URL when
 // url is empty); 0 when there is no such entry or it has no position.
-int storedPosition(const std::string& history, const std::string& name, const std::string& url = {});
+int storedPosition(const std::string& history, const std::string& name,
+                   const std::string& url = {});
 
 // Saves entry: applies it to the latest historyText(), writes the result to the settings file and
 // makes it the new historyText(). A damaged historyText() (isDamagedHistory) is first kept under

@@ -7,6 +7,7 @@
 #include "playback/playback_state.h"
 #include "playback/player_endpoints.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,13 +26,17 @@ double mediaRate()
     const std::string state = webViewBridge().mediaState();
     if (state.empty())
         return 0;
-    return QJsonDocument::fromJson(QByteArray::fromStdString(state)).object().value(QLatin1String("playbackRate")).toDouble(0);
+    return QJsonDocument::fromJson(QByteArray::fromStdString(state))
+        .object()
+        .value(QLatin1String("playbackRate"))
+        .toDouble(0);
 }
 
 } // namespace
 
 void setSpeed(int n, const char* message)
 {
+    gui::assertGuiThread();
     webViewBridge().clickElement(kDplayerSpeedItem, n);
     webViewBridge().clickElement(kDplayerCurrentSetting, 1);
     // A page whose menu lacks this speed (Aliplayer has no 0.75 and other item positions) has its
@@ -47,6 +52,7 @@ void setSpeed(int n, const char* message)
 
 void setSpeedNumber(int speed)
 {
+    gui::assertGuiThread();
     if (speed < 1 || speed > 6)
         return;
     const SpeedCommand& command = kSpeedTable[speed - 1];
@@ -55,18 +61,21 @@ void setSpeedNumber(int speed)
 
 void toggleFullscreen()
 {
+    gui::assertGuiThread();
     webViewBridge().clickElement(kDplayerFullscreen, 1);
     webViewBridge().clickElement(kAliplayerFullscreen, 1);
 }
 
 void reloadPage()
 {
+    gui::assertGuiThread();
     playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
     webViewBridge().reload();
 }
 
 void clearBrowserCache(MainForm& form)
 {
+    gui::assertGuiThread();
     webViewBridge().clearCache();
     form.透明标签_简介->setText(QStringLiteral(" 缓 存 清 理 完 成"));
     logStatus("缓 存 清 理 完 成");
@@ -74,17 +83,13 @@ void clearBrowserCache(MainForm& form)
 
 void onShortcut(int modifier, int key, int keyState)
 {
+    gui::assertGuiThread();
     if (modifier != kVkAlt || keyState != kKeyPressed)
         return;
     switch (key) {
-    case 37:
-        webViewBridge().stepBack(1);
-        return;
-    case 39:
-        webViewBridge().stepForward(1);
-        return;
-    default:
-        break;
+    case 37: webViewBridge().stepBack(1); return;
+    case 39: webViewBridge().stepForward(1); return;
+    default: break;
     }
     int digit = -1;
     if (key >= 48 && key <= 54)
@@ -99,13 +104,16 @@ void onShortcut(int modifier, int key, int keyState)
 
 void installShortcutHook()
 {
+    gui::assertGuiThread();
     if (keyboardHookInstalled())
         return;
-    installKeyboardHook([](int modifier, int key, int keyState) { onShortcut(modifier, key, keyState); });
+    installKeyboardHook(
+        [](int modifier, int key, int keyState) { onShortcut(modifier, key, keyState); });
 }
 
 void removeShortcutHook()
 {
+    gui::assertGuiThread();
     removeKeyboardHook();
 }
 

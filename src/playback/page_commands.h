@@ -6,8 +6,8 @@ struct MainForm;
 
 // The speed buttons 按钮_05X … 按钮_2X are speeds 1 to 6.
 struct SpeedCommand {
-    int item;             // element of the DPlayer speed menu, from 1
-    const char* message;  // logged after the clicks
+    int item;            // element of the DPlayer speed menu, from 1
+    const char* message; // logged after the clicks
 };
 inline constexpr SpeedCommand kSpeedTable[6] = {
     {1, "切换到 0.5倍 慢播放模式"}, {2, "切换到 0.75倍 慢播放模式"}, {3, "切换到 正常 播放模式"},

@@ -8,9 +8,9 @@
 #include <string>
 
 enum class PendingAction : int {
-    None = 0,             // nothing pending
-    Starting = 1,         // a page was requested and its player has not been started yet
-    ResumeRequested = 3,  // a history row was clicked; the next series row opened resumes it
+    None = 0,            // nothing pending
+    Starting = 1,        // a page was requested and its player has not been started yet
+    ResumeRequested = 3, // a history row was clicked; the next series row opened resumes it
 };
 
 // The current episode: the address the browser was last told to load (with any player-page

@@ -11,6 +11,7 @@
 #include "playback/player_endpoints.h"
 #include "playback/watch_position.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 #include "util/window_title.h"
 
 #include <QCheckBox>
@@ -19,10 +20,10 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
@@ -39,7 +40,9 @@ PlayerServices defaultServices()
 {
     PlayerServices s;
     s.hasBrowserRuntime = [] { return kovarwebview_has_edge(); };
-    s.openBrowser = [](QWidget* parent, const std::string& url) { return ::openBrowser(parent, url); };
+    s.openBrowser = [](QWidget* parent, const std::string& url) {
+        return ::openBrowser(parent, url);
+    };
     s.openInDefaultBrowser = [](const std::string& url) {
         QDesktopServices::openUrl(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
     };
@@ -239,6 +242,7 @@ void resetPlayerServices()
 
 void setPlaybackMainForm(MainForm* form)
 {
+    gui::assertGuiThread();
     g_mainForm = form;
 }
 
@@ -249,6 +253,7 @@ MainForm* playbackMainForm()
 
 void setPlayerForm(PlayerForm* form)
 {
+    gui::assertGuiThread();
     g_playerForm = form;
 }
 
@@ -259,6 +264,7 @@ PlayerForm* playerForm()
 
 void openInDefaultBrowser(const std::string& url)
 {
+    gui::assertGuiThread();
     if (!acceptedAddress(url))
         return;
     if (g_services.openInDefaultBrowser)
@@ -267,6 +273,7 @@ void openInDefaultBrowser(const std::string& url)
 
 void waitPumping(int ms)
 {
+    gui::assertGuiThread();
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
@@ -274,6 +281,7 @@ void waitPumping(int ms)
 
 void showInPlayer(const std::string& url)
 {
+    gui::assertGuiThread();
     if (!acceptedAddress(url))
         return;
     if (playerForm() != nullptr)
@@ -284,6 +292,7 @@ void showInPlayer(const std::string& url)
 
 void playEpisodeCell(MainForm& form)
 {
+    gui::assertGuiThread();
     QTableWidget* grid = form.高级表格_剧集;
     const int row = grid->currentRow();
     const int column = grid->currentColumn();
@@ -328,6 +337,7 @@ void playEpisodeCell(MainForm& form)
 
 void watchPageStart()
 {
+    gui::assertGuiThread();
     const unsigned generation = ++g_watchGeneration;
     const auto stillWanted = [generation] {
         return generation == g_watchGeneration && pending() != PendingAction::None;
@@ -338,8 +348,8 @@ void watchPageStart()
     clock.start();
     PageKind kind = PageKind::Unknown;
     bool sawVideo = false;
-    double lastTime = -1;    // the video's time at the previous look, -1 when not known
-    int lastShown = -1;      // the elapsed time the page showed at the previous look
+    double lastTime = -1; // the video's time at the previous look, -1 when not known
+    int lastShown = -1;   // the elapsed time the page showed at the previous look
     int activations = 0;
     qint64 lastActivation = -1;
     bool started = false;
@@ -366,7 +376,8 @@ void watchPageStart()
             const int shown = shownElapsed(bridge, kind);
             if (media.present) {
                 sawVideo = true;
-                if (media.ended || (!media.paused && lastTime >= 0 && media.currentTime > lastTime)) {
+                if (media.ended ||
+                    (!media.paused && lastTime >= 0 && media.currentTime > lastTime)) {
                     started = true;
                     break;
                 }
@@ -381,14 +392,14 @@ void watchPageStart()
             // A paused video is started; a video that was asked to play (autoplay, or an earlier
             // activation) is left to start, so that a click never toggles it back into pause.
             // Where the video cannot be read, Aliplayer's big play button tells that it waits.
-            const bool waiting =
-                media.present ? media.paused
-                              : kind == PageKind::Aliplayer &&
-                                    contains(bridge.elementHtml(kAliplayerBigPlay, 1), kAliplayerBigPlayShown);
+            const bool waiting = media.present
+                                     ? media.paused
+                                     : kind == PageKind::Aliplayer &&
+                                           contains(bridge.elementHtml(kAliplayerBigPlay, 1),
+                                                    kAliplayerBigPlayShown);
             const qint64 now = clock.elapsed();
-            const bool due = lastActivation < 0
-                                 ? media.readyState >= 1 || now >= kStartGraceMs
-                                 : now - lastActivation >= kStartConfirmMs;
+            const bool due = lastActivation < 0 ? media.readyState >= 1 || now >= kStartGraceMs
+                                                : now - lastActivation >= kStartConfirmMs;
             // Every activation used and the last one did not start it either: give up now.
             if (waiting && due && activations >= kStartActivations)
                 break;
@@ -431,6 +442,7 @@ void watchPageStart()
 
 void showTitle(const std::string& title)
 {
+    gui::assertGuiThread();
     if (PlayerForm* player = playerForm()) {
         player->标签_剧集->setText(QString::fromStdString("正在播放: " + title));
         if (g_mainForm != nullptr)
@@ -480,6 +492,7 @@ const std::vector<std::string>& lastDurationParts()
 
 void pollPlayer(MainForm&)
 {
+    gui::assertGuiThread();
     // Every page query waits for the page's answer while events run, and an event can close the
     // player window, which deletes its form: the form is looked up again after each query.
     if (playerForm() == nullptr)

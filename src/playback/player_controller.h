@@ -18,14 +18,14 @@ struct PlayerForm;
 // check and browser open, the desktop's URL handler; the window layer fills in the player window
 // and the sponsor window. Tests replace any of them.
 struct PlayerServices {
-    std::function<int()> hasBrowserRuntime;                          // kovarwebview_has_edge
+    std::function<int()> hasBrowserRuntime; // kovarwebview_has_edge
     std::function<bool(QWidget* parent, const std::string& url)> openBrowser;
     std::function<void(const std::string& url)> openInDefaultBrowser;
     // Creates the player window (not modal) and shows it; its creation opens the browser on the
     // current address. Empty: no player window can be made.
     std::function<void()> createPlayerWindow;
     std::function<bool()> sponsorWindowOpen;
-    std::function<void(QWidget* owner)> openSponsorWindow;           // modal, returns when closed
+    std::function<void(QWidget* owner)> openSponsorWindow; // modal, returns when closed
     // The draw from 1 to 18 that decides whether the sponsor window is shown after a start.
     std::function<int()> drawSponsorChance;
 };

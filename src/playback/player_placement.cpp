@@ -9,6 +9,7 @@
 #include "playback/playback_state.h"
 #include "playback/player_controller.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 #include "util/text_number.h"
 
 #include <QCheckBox>
@@ -64,6 +65,7 @@ std::optional<QRect> lastSecondaryScreen(const std::vector<ScreenInfo>& screens)
 
 bool hasSecondScreen()
 {
+    gui::assertGuiThread();
     std::vector<ScreenInfo> screens;
     const QScreen* primary = QGuiApplication::primaryScreen();
     for (const QScreen* screen : QGuiApplication::screens())
@@ -81,6 +83,7 @@ QRect secondScreenRect()
 
 void onPlayerCreated(PlayerForm& form)
 {
+    gui::assertGuiThread();
     registerPlayerPageEvents();
     PlayerServices& services = playerServices();
     if (services.openBrowser)
@@ -93,7 +96,8 @@ void onPlayerCreated(PlayerForm& form)
     const bool topmost = readFlag(kSection, "置顶");
     form.选择框_置顶->setChecked(topmost);
     setAlwaysOnTop(form.window, topmost);
-    form.编辑框_尾->setText(QString::fromStdString(readSetting(kSection, "跳转", std::string("60"))));
+    form.编辑框_尾->setText(
+        QString::fromStdString(readSetting(kSection, "跳转", std::string("60"))));
 
     const QStringList size = QString::fromStdString(readSetting(kSection, "窗口大小"))
                                  .split(QLatin1Char('|'), Qt::SkipEmptyParts);
@@ -113,6 +117,7 @@ void onPlayerCreated(PlayerForm& form)
 
 void onPlayerShown(PlayerForm& form)
 {
+    gui::assertGuiThread();
     if (g_sizedWindow != form.window)
         return;
     g_sizedWindow = nullptr;
@@ -121,6 +126,7 @@ void onPlayerShown(PlayerForm& form)
 
 void onPlayerResized(PlayerForm& form)
 {
+    gui::assertGuiThread();
     const QSize client = form.window->size();
     form.外形框_播放->resize(client.width(), client.height() - kPlayerBarHeight);
     form.外形框_底部->move(form.外形框_底部->x(), client.height() - kPlayerBarHeight);
@@ -133,15 +139,18 @@ void onPlayerResized(PlayerForm& form)
 
 void onPlayerClosing(PlayerForm&)
 {
+    gui::assertGuiThread();
     removeShortcutHook();
     logStatus("播放器已关闭");
 }
 
 void onSecondScreenClicked(PlayerForm& form)
 {
+    gui::assertGuiThread();
     if (!hasSecondScreen()) {
         form.选择框_副屏->setChecked(false);
-        showMessageBox("未识别到扩展屏 , 无法开启此功能", "温暖提醒", kMessageOk | 0x10, form.window);
+        showMessageBox("未识别到扩展屏 , 无法开启此功能", "温暖提醒", kMessageOk | 0x10,
+                       form.window);
         return;
     }
     const bool on = form.选择框_副屏->isChecked();
@@ -152,6 +161,7 @@ void onSecondScreenClicked(PlayerForm& form)
 
 void onContinuousClicked(PlayerForm& form)
 {
+    gui::assertGuiThread();
     if (form.选择框_连播->isChecked()) {
         writeSetting(kSection, "连播", "真");
         logStatus("连播模式已开启, 请设置剩余 多少 时间跳转, 默认60秒");
@@ -162,6 +172,7 @@ void onContinuousClicked(PlayerForm& form)
 
 void onTopmostClicked(PlayerForm& form)
 {
+    gui::assertGuiThread();
     const bool on = form.选择框_置顶->isChecked();
     setAlwaysOnTop(form.window, on);
     writeSetting(kSection, "置顶", flagText(on));
@@ -169,11 +180,13 @@ void onTopmostClicked(PlayerForm& form)
 
 void onThresholdChanged(PlayerForm& form)
 {
+    gui::assertGuiThread();
     writeSetting(kSection, "跳转", form.编辑框_尾->text().toStdString());
 }
 
 void onFullscreenEntered()
 {
+    gui::assertGuiThread();
     PlayerForm* form = playerForm();
     if (form == nullptr)
         return;
@@ -188,6 +201,7 @@ void onFullscreenEntered()
 
 void onFullscreenLeft()
 {
+    gui::assertGuiThread();
     if (PlayerForm* form = playerForm())
         form->window->show();
 }
@@ -203,6 +217,7 @@ BrowserEventHandlers playerBrowserEventHandlers()
 
 void registerPlayerPageEvents()
 {
+    gui::assertGuiThread();
     BrowserEvents* events = browserEvents();
     if (events == nullptr)
         return;

@@ -8,6 +8,7 @@
 #include "playback/player_controller.h"
 #include "playback/player_endpoints.h"
 #include "playback/web_view_bridge.h"
+#include "util/gui_thread.h"
 #include "util/text_number.h"
 
 #include <QLineEdit>
@@ -46,7 +47,7 @@ bool g_looking = false; // a look is running (the page reads let other events ru
 QTimer* g_seekTimer = nullptr;
 
 // Position tracking of the playing episode.
-int g_lastElapsed = -1;                   // elapsed second of the previous poll, -1 for none
+int g_lastElapsed = -1; // elapsed second of the previous poll, -1 for none
 std::optional<Clock::time_point> g_lastSave;
 
 bool playerStarted()
@@ -124,6 +125,7 @@ int seekTarget(SeekKind kind, int seconds, int duration, int threshold)
 
 void armResumeSeek(int seconds)
 {
+    gui::assertGuiThread();
     arm(SeekKind::Resume, seconds);
     if (seconds <= 0)
         stopWatching(); // starts from the beginning, without an opening skip
@@ -131,6 +133,7 @@ void armResumeSeek(int seconds)
 
 void armOpeningSkip()
 {
+    gui::assertGuiThread();
     arm(SeekKind::Opening, 0);
 }
 
@@ -141,6 +144,7 @@ bool seekPending()
 
 void checkPendingSeek()
 {
+    gui::assertGuiThread();
     if (!g_seek.armed || g_looking)
         return;
     if (playerForm() == nullptr || ++g_seek.looks > kSeekWatchLooks) {
@@ -187,6 +191,7 @@ void checkPendingSeek()
 
 void noteWatchPosition(int elapsed, int duration)
 {
+    gui::assertGuiThread();
     if (g_seek.armed || playerForm() == nullptr || !playerStarted() || playingSeries().empty() ||
         duration <= 0) {
         g_lastElapsed = -1;
@@ -205,6 +210,7 @@ void noteWatchPosition(int elapsed, int duration)
 
 void notePagePosition()
 {
+    gui::assertGuiThread();
     int elapsed = 0;
     int duration = 0;
     if (g_seek.armed || playerForm() == nullptr || !playerStarted() || playingSeries().empty() ||
@@ -217,9 +223,10 @@ void notePagePosition()
 
 void saveWatchPosition(bool wait)
 {
+    gui::assertGuiThread();
     // Nothing is saved while a resume still waits for its seek: the stored position stays.
-    const bool usable = !g_seek.armed && playerForm() != nullptr && playerStarted() &&
-                        !playingSeries().empty();
+    const bool usable =
+        !g_seek.armed && playerForm() != nullptr && playerStarted() && !playingSeries().empty();
     int elapsed = g_lastElapsed;
     if (usable) {
         int read = 0;
@@ -255,23 +262,26 @@ void resetWatchPosition()
 
 int openingSeconds()
 {
-    if (const PlayerForm* player = playerForm(); player != nullptr && player->编辑框_片头 != nullptr)
+    if (const PlayerForm* player = playerForm();
+        player != nullptr && player->编辑框_片头 != nullptr)
         return textToInt(player->编辑框_片头->text().toStdString());
     return textToInt(readSetting("配置项", "片头", std::string("0")));
 }
 
 void loadOpeningSetting(PlayerForm& form)
 {
+    gui::assertGuiThread();
     if (form.编辑框_片头 == nullptr)
         return;
     // Putting the stored text back is no change to store.
     const QSignalBlocker quiet(form.编辑框_片头);
     form.编辑框_片头->setText(
-            QString::fromStdString(readSetting("配置项", "片头", std::string("0"))));
+        QString::fromStdString(readSetting("配置项", "片头", std::string("0"))));
 }
 
 void onOpeningChanged(PlayerForm& form)
 {
+    gui::assertGuiThread();
     if (form.编辑框_片头 != nullptr)
         writeSetting("配置项", "片头", form.编辑框_片头->text().toStdString());
 }

@@ -31,17 +31,19 @@ void deleteOnGuiThread(BrowserInstance* instance)
 {
     if (QCoreApplication::instance() == nullptr)
         return;
-    gui::post([instance] { delete instance; });
+    gui::post(QCoreApplication::instance(), [instance] { delete instance; });
 }
 
 } // namespace
 
-WebViewBridge::WebViewBridge() : instance_(std::make_shared<PlaceholderBrowser>()) {}
+WebViewBridge::WebViewBridge() : instance_(std::make_shared<PlaceholderBrowser>())
+{}
 
 WebViewBridge::~WebViewBridge() = default;
 
 void WebViewBridge::adopt(BrowserInstance* instance)
 {
+    gui::assertGuiThread();
     if (instance == nullptr)
         return;
     std::shared_ptr<BrowserInstance> adopted(instance, deleteOnGuiThread);
@@ -64,60 +66,106 @@ std::shared_ptr<BrowserInstance> WebViewBridge::current() const
     return instance_;
 }
 
-QWidget* WebViewBridge::windowHandle() { return current()->windowHandle(); }
+QWidget* WebViewBridge::windowHandle()
+{
+    gui::assertGuiThread();
+    return current()->windowHandle();
+}
 
 void WebViewBridge::setBounds(int x, int y, int width, int height)
 {
+    gui::assertGuiThread();
     current()->setBounds(x, y, width, height);
 }
 
-void WebViewBridge::clearCache() { current()->clearCache(); }
+void WebViewBridge::clearCache()
+{
+    gui::assertGuiThread();
+    current()->clearCache();
+}
 
-void WebViewBridge::reload() { current()->reload(); }
+void WebViewBridge::reload()
+{
+    gui::assertGuiThread();
+    current()->reload();
+}
 
-std::string WebViewBridge::navigate(const std::string& url) { return current()->navigate(url); }
+std::string WebViewBridge::navigate(const std::string& url)
+{
+    gui::assertGuiThread();
+    return current()->navigate(url);
+}
 
 std::string WebViewBridge::elementText(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->elementText(selector, index);
 }
 
 std::string WebViewBridge::elementHtml(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->elementHtml(selector, index);
 }
 
 bool WebViewBridge::clickElement(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->clickElement(selector, index);
 }
 
 bool WebViewBridge::pressElement(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->pressElement(selector, index);
 }
 
-void WebViewBridge::stepBack(int steps) { current()->stepBack(steps); }
+void WebViewBridge::stepBack(int steps)
+{
+    gui::assertGuiThread();
+    current()->stepBack(steps);
+}
 
-void WebViewBridge::stepForward(int steps) { current()->stepForward(steps); }
+void WebViewBridge::stepForward(int steps)
+{
+    gui::assertGuiThread();
+    current()->stepForward(steps);
+}
 
 bool WebViewBridge::elementExists(const std::string& selector, int index)
 {
+    gui::assertGuiThread();
     return current()->elementExists(selector, index);
 }
 
-std::string WebViewBridge::cookieText(int flag) { return current()->cookieText(flag); }
+std::string WebViewBridge::cookieText(int flag)
+{
+    return current()->cookieText(flag);
+}
 
 void WebViewBridge::onTitleChanged(std::function<void(const std::string&)> handler)
 {
+    gui::assertGuiThread();
     current()->onTitleChanged(std::move(handler));
 }
 
-bool WebViewBridge::seekMedia(double seconds) { return current()->seekMedia(seconds); }
+bool WebViewBridge::seekMedia(double seconds)
+{
+    gui::assertGuiThread();
+    return current()->seekMedia(seconds);
+}
 
-std::string WebViewBridge::mediaState() { return current()->mediaState(); }
+std::string WebViewBridge::mediaState()
+{
+    gui::assertGuiThread();
+    return current()->mediaState();
+}
 
-bool WebViewBridge::setMediaRate(double rate) { return current()->setMediaRate(rate); }
+bool WebViewBridge::setMediaRate(double rate)
+{
+    gui::assertGuiThread();
+    return current()->setMediaRate(rate);
+}
 
 WebViewBridge& webViewBridge()
 {

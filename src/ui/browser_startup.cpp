@@ -4,12 +4,14 @@
 #include "app/paths.h"
 #include "app/status_log.h"
 #include "playback/bridge_library.h"
+#include "util/gui_thread.h"
 
 #include <QDesktopServices>
 #include <QUrl>
 
 bool startBrowserAtStartup(QWidget* owner)
 {
+    gui::assertGuiThread();
     prepareBridgeLibrary(dataFolder());
     if (kovarwebview_has_edge() == 0) {
         const int answer = showMessageBox("点击 是 会打开浏览器下载 , 是否继续 ?",

@@ -35,8 +35,8 @@ struct ColumnDesign {
     Qt::Alignment alignment;
 };
 const ColumnDesign kColumns[kColumnCount] = {
-    {"#", 20, Qt::AlignRight},       {"集数", 40, Qt::AlignRight},   {"地址", 310, Qt::AlignLeft},
-    {"TS数量", 50, Qt::AlignRight},  {"已提交", 50, Qt::AlignLeft},  {"已下载", 50, Qt::AlignRight},
+    {"#", 20, Qt::AlignRight},      {"集数", 40, Qt::AlignRight},  {"地址", 310, Qt::AlignLeft},
+    {"TS数量", 50, Qt::AlignRight}, {"已提交", 50, Qt::AlignLeft}, {"已下载", 50, Qt::AlignRight},
     {"状态", 50, Qt::AlignRight},
 };
 
@@ -75,7 +75,8 @@ public:
     {
         return read(std::string(), [row, column](DownloadWindow& w) {
             QTreeWidgetItem* item = w.超级列表框_剧列表->topLevelItem(row);
-            return item && column >= 0 && column < kColumnCount ? item->text(column).toStdString() : std::string();
+            return item && column >= 0 && column < kColumnCount ? item->text(column).toStdString()
+                                                                : std::string();
         });
     }
     void setCellText(int row, int column, const std::string& text) override
@@ -128,8 +129,9 @@ public:
     void setRunControlsEnabled(bool enabled) override
     {
         write([enabled](DownloadWindow& w) {
-            for (QWidget* c : std::initializer_list<QWidget*>{w.超级按钮_解析下载, w.超级按钮_全选, w.超级按钮_反选,
-                                                              w.超级按钮_合并, w.超级列表框_剧列表})
+            for (QWidget* c : std::initializer_list<QWidget*>{w.超级按钮_解析下载, w.超级按钮_全选,
+                                                              w.超级按钮_反选, w.超级按钮_合并,
+                                                              w.超级列表框_剧列表})
                 c->setEnabled(enabled);
         });
     }
@@ -149,7 +151,8 @@ public:
     {
         write([](DownloadWindow& w) { w.超级列表框_剧列表->clear(); });
     }
-    void addRow(const std::string& episode, const std::string& address, const std::string& status) override
+    void addRow(const std::string& episode, const std::string& address,
+                const std::string& status) override
     {
         write([episode, address, status](DownloadWindow& w) {
             auto* item = new QTreeWidgetItem;
@@ -193,19 +196,23 @@ private:
     }
 
     // Both run fn on the GUI thread, where the pointer is read; the window is destroyed there too,
-    // so it is either whole or gone while fn runs.
+    // so it is either whole or gone while fn runs. The window cannot be the posts' context: a
+    // worker may post while the GUI thread destroys it, so the application object is.
     template <class F>
     void write(F&& fn)
     {
-        gui::post([window = window_, fn = std::forward<F>(fn)]() mutable {
-            if (window)
-                fn(*window);
-        });
+        gui::post(QCoreApplication::instance(),
+                  [window = window_, fn = std::forward<F>(fn)]() mutable {
+                      if (window)
+                          fn(*window);
+                  });
     }
     template <class R, class F>
     R read(R fallback, F&& fn)
     {
-        return gui::call([window = window_, fallback, &fn]() -> R { return window ? R(fn(*window)) : fallback; });
+        return gui::call([window = window_, fallback, &fn]() -> R {
+            return window ? R(fn(*window)) : fallback;
+        });
     }
 
     QPointer<DownloadWindow> window_;
@@ -271,8 +278,8 @@ bool runsHere(const DownloadWindow* window)
 } // namespace
 
 DownloadWindow::DownloadWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowMinimizeButtonHint)
+        : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint)
 {
     setObjectName(QStringLiteral("DownloadWindow"));
     setFixedSize(1000, 520);
@@ -313,7 +320,8 @@ void DownloadWindow::createComponents()
     超级列表框_剧列表->header()->setMinimumSectionSize(10);
     for (int c = 0; c < kColumnCount; ++c) {
         超级列表框_剧列表->setColumnWidth(c, kColumns[c].width);
-        超级列表框_剧列表->headerItem()->setTextAlignment(c, kColumns[c].alignment | Qt::AlignVCenter);
+        超级列表框_剧列表->headerItem()->setTextAlignment(c,
+                                                          kColumns[c].alignment | Qt::AlignVCenter);
     }
 
     分组框2 = groupBox(this, "分组框2", "正在解析", {607, 8, 379, 68});
@@ -329,9 +337,11 @@ void DownloadWindow::createComponents()
     分组框4 = groupBox(this, "分组框4", "执行结果", {607, 336, 379, 104});
     编辑框_转换 = logBox(分组框4, "编辑框_转换", {9, 20, 360, 75});
 
-    标签1 = new QLabel(QString::fromUtf8("注: 下载会非常耗时,请耐心等待,可导出列表到别的软件下载．\n"
-                                         "     可双击列表 复制单条地址 (在未勾选<下完删TS>时,可用<重新合并>TS成MP4)"),
-                       this);
+    标签1 =
+        new QLabel(QString::fromUtf8(
+                       "注: 下载会非常耗时,请耐心等待,可导出列表到别的软件下载．\n"
+                       "     可双击列表 复制单条地址 (在未勾选<下完删TS>时,可用<重新合并>TS成MP4)"),
+                   this);
     // Its "<下完删TS>" is text, not a tag.
     标签1->setTextFormat(Qt::PlainText);
     标签1->setObjectName(QStringLiteral("标签1"));
@@ -351,7 +361,8 @@ void DownloadWindow::createComponents()
     超级按钮_反选 = button(this, "超级按钮_反选", "反选", {653, 446, 60, 35});
     超级按钮_导出 = button(this, "超级按钮_导出", "导出列表", {717, 446, 60, 35});
     超级按钮_中止 = button(this, "超级按钮_中止", "中止执行", {781, 446, 60, 35});
-    超级按钮_解析下载 = button(this, "超级按钮_解析下载", "一键解析/下载/转换MP4", {848, 446, 138, 35});
+    超级按钮_解析下载 =
+        button(this, "超级按钮_解析下载", "一键解析/下载/转换MP4", {848, 446, 138, 35});
 }
 
 void DownloadWindow::wireEvents()
@@ -373,11 +384,13 @@ void DownloadWindow::wireEvents()
         if (remergeDownloads(view_, settings()))
             g_runWindow = this;
     });
-    connect(选择框_删除, &QCheckBox::clicked, this, [](bool checked) { saveDeleteSegmentsSetting(checked); });
+    connect(选择框_删除, &QCheckBox::clicked, this,
+            [](bool checked) { saveDeleteSegmentsSetting(checked); });
     connect(超级列表框_剧列表, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem*, int) { copyRowAddress(*view_, this); });
     // The surfaces that take no click of their own move the window when dragged.
-    for (QWidget* surface : std::initializer_list<QWidget*>{分组框1, 分组框2, 分组框3, 分组框4, 标签1, 进度条1, 进度条2})
+    for (QWidget* surface : std::initializer_list<QWidget*>{分组框1, 分组框2, 分组框3, 分组框4,
+                                                            标签1, 进度条1, 进度条2})
         surface->installEventFilter(this);
 }
 
@@ -391,12 +404,14 @@ DownloadSettings DownloadWindow::settings() const
 
 void DownloadWindow::useSeriesFolder()
 {
+    gui::assertGuiThread();
     if (opened_)
         setSeriesFolder(seriesFolderOf(settings()));
 }
 
 void DownloadWindow::openFor(const std::string& title, std::vector<std::string> addresses)
 {
+    gui::assertGuiThread();
     title_ = title;
     opened_ = true;
     openDownloadList(view_, title, std::move(addresses));
@@ -405,11 +420,13 @@ void DownloadWindow::openFor(const std::string& title, std::vector<std::string> 
 
 bool DownloadWindow::runIsGoing() const
 {
+    gui::assertGuiThread();
     return runsHere(this);
 }
 
 void DownloadWindow::onRunEnded()
 {
+    gui::assertGuiThread();
     if (g_runWindow == this)
         g_runWindow = nullptr;
     // The controls follow the run: it has ended, so another may start from here.
@@ -503,18 +520,17 @@ bool DownloadWindow::eventFilter(QObject* watched, QEvent* event)
         if (dragMove(static_cast<QMouseEvent*>(event)))
             return true;
         break;
-    case QEvent::MouseButtonRelease:
-        dragging_ = false;
-        break;
-    default:
-        break;
+    case QEvent::MouseButtonRelease: dragging_ = false; break;
+    default: break;
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void openDownloadWindow(MainForm& form)
 {
-    const std::string title = form.透明标签_标题 ? form.透明标签_标题->text().toStdString() : std::string();
+    gui::assertGuiThread();
+    const std::string title =
+        form.透明标签_标题 ? form.透明标签_标题->text().toStdString() : std::string();
     auto bringForward = [](DownloadWindow* window) {
         window->showNormal();
         window->raise();

@@ -49,7 +49,10 @@ public:
 
     // Where the runs, re-merges and exports of this window take their settings from (the settings
     // file by default).
-    void setSettingsSource(std::function<DownloadSettings()> source) { settingsSource_ = std::move(source); }
+    void setSettingsSource(std::function<DownloadSettings()> source)
+    {
+        settingsSource_ = std::move(source);
+    }
 
     QGroupBox* 分组框1 = nullptr;
     QTreeWidget* 超级列表框_剧列表 = nullptr;

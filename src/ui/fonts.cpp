@@ -25,9 +25,9 @@ QFont yaheiFont(int pixelSize, bool bold)
 
 QFont songtiFont(int pixelSize)
 {
-    return namedFont({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                      QStringLiteral("Noto Serif CJK SC")},
-                     pixelSize, false);
+    return namedFont(
+        {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC")},
+        pixelSize, false);
 }
 
 QFont defaultFont()

@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "ui/lunar_date.h"
+#include "util/gui_thread.h"
 
 #include <QLabel>
 
@@ -14,6 +15,7 @@ int secondsBarLeft(int seconds)
 
 void fillHeaderDates(const MainForm& form, const QDate& date)
 {
+    gui::assertGuiThread();
     if (form.标签_日期)
         form.标签_日期->setText(
             QString::fromStdString(lunarDateText(date, "%M") + lunarDateText(date, "%D")));
@@ -23,6 +25,7 @@ void fillHeaderDates(const MainForm& form, const QDate& date)
 
 void updateHeaderClock(const MainForm& form, const QDateTime& now)
 {
+    gui::assertGuiThread();
     const QString time = now.time().toString(QStringLiteral("HH:mm:ss"));
     if (form.标签_时间) {
         form.标签_时间->setText(time.left(2) + QLatin1Char(':') + time.mid(3, 2));
@@ -38,5 +41,6 @@ void updateHeaderClock(const MainForm& form, const QDateTime& now)
 
 void updateHeaderClock(const MainForm& form)
 {
+    gui::assertGuiThread();
     updateHeaderClock(form, QDateTime::currentDateTime());
 }

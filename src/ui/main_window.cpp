@@ -5,8 +5,8 @@
 #include "ui/fonts.h"
 #include "ui/header_clock.h"
 
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFrame>
 #include <QHeaderView>
 #include <QIntValidator>
@@ -44,7 +44,7 @@ protected:
 class PictureLabel : public QLabel {
 public:
     PictureLabel(const QString& text, const QString& picture, QWidget* parent)
-        : QLabel(text, parent), picture_(picture)
+            : QLabel(text, parent), picture_(picture)
     {
         setTextFormat(Qt::PlainText);
     }
@@ -93,8 +93,8 @@ W* named(W* widget, const char* name, QRect geometry)
     return widget;
 }
 
-QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometry, QFont font,
-              const QColor& colour)
+QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometry,
+              const QFont& font, const QColor& colour)
 {
     auto* widget = named(new QLabel(QString::fromUtf8(text), parent), name, geometry);
     // Titles, blurbs and notices come from catalogue servers: shown as written, never as markup.
@@ -105,7 +105,7 @@ QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometr
 }
 
 QPushButton* button(QWidget* parent, const char* name, const char* text, QRect geometry,
-                    QFont font)
+                    const QFont& font)
 {
     auto* widget = named(new QPushButton(QString::fromUtf8(text), parent), name, geometry);
     widget->setFont(font);
@@ -149,9 +149,9 @@ QTreeWidget* reportList(QWidget* parent, const char* name, QRect geometry)
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint)
+        : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint)
 {
     createComponents();
     wireEvents();
@@ -186,16 +186,18 @@ void MainWindow::createComponents()
 
     // Header strip.
     f.标签_时间 = label(this, "标签_时间", "00:00", {10, 1, 95, 33}, yaheiFont(33, true),
-                       QColor(255, 168, 255));
+                        QColor(255, 168, 255));
     f.标签_星期 = label(this, "标签_星期", "星期五", {109, 7, 40, 20}, bold, QColor(128, 224, 0));
-    f.标签_日期 = label(this, "标签_日期", "十二月廿九", {156, 7, 65, 20}, bold,
-                       QColor(128, 224, 0));
+    f.标签_日期 =
+        label(this, "标签_日期", "十二月廿九", {156, 7, 65, 20}, bold, QColor(128, 224, 0));
     f.图形按钮_历史 = pictureButton(this, "图形按钮_历史", QStringLiteral(":/pictures/history.png"),
-                                   {326, 9, 48, 18});
-    f.标签_历史 = label(this, "标签_历史", "历史", {344, 9, 30, 18}, defaultFont(), QColor(255, 128, 0));
+                                    {326, 9, 48, 18});
+    f.标签_历史 =
+        label(this, "标签_历史", "历史", {344, 9, 30, 18}, defaultFont(), QColor(255, 128, 0));
     f.图形按钮_关于 = pictureButton(this, "图形按钮_关于", QStringLiteral(":/pictures/sponsor.png"),
-                                   {388, 9, 48, 18});
-    f.标签_关于 = label(this, "标签_关于", "赞助", {406, 9, 30, 18}, defaultFont(), QColor(192, 96, 0));
+                                    {388, 9, 48, 18});
+    f.标签_关于 =
+        label(this, "标签_关于", "赞助", {406, 9, 30, 18}, defaultFont(), QColor(192, 96, 0));
     // A click on the text beside a picture button reaches the button below it.
     f.标签_历史->setAttribute(Qt::WA_TransparentForMouseEvents);
     f.标签_关于->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -221,17 +223,18 @@ void MainWindow::createComponents()
 
     // Title and blurb of the open series.
     f.透明标签_标题 = label(this, "透明标签_标题", "用户名：匿名用户 VIP用户", {1, 139, 255, 18},
-                          yaheiFont(16, true), QColor(96, 96, 96));
-    const std::string blurb = std::string("粉丝Q群：") + kGroupNumber +
-                              "\n更新请关注QQ群\n如有BUG请向群内反馈";
+                            yaheiFont(16, true), QColor(96, 96, 96));
+    const std::string blurb =
+        std::string("粉丝Q群：") + kGroupNumber + "\n更新请关注QQ群\n如有BUG请向群内反馈";
     f.透明标签_简介 = label(this, "透明标签_简介", blurb.c_str(), {9, 164, 425, 52}, normal,
-                          QColor(255, 168, 255));
+                            QColor(255, 168, 255));
     f.透明标签_简介->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     f.透明标签_简介->setWordWrap(true);
 
     // Episode grid: ten episodes of three cells per row; the two address cells stay zero wide.
     f.外形框_集 = frame(this, "外形框_集", {9, 224, 425, 109});
-    f.高级表格_剧集 = named(new QTableWidget(1, 30, f.外形框_集), "高级表格_剧集", {4, 2, 438, 104});
+    f.高级表格_剧集 =
+        named(new QTableWidget(1, 30, f.外形框_集), "高级表格_剧集", {4, 2, 438, 104});
     f.高级表格_剧集->horizontalHeader()->setVisible(false);
     f.高级表格_剧集->verticalHeader()->setVisible(false);
     f.高级表格_剧集->horizontalHeader()->setMinimumSectionSize(0);
@@ -243,20 +246,22 @@ void MainWindow::createComponents()
     // Search, cover, download button and series list.
     f.外形框_列表 = frame(this, "外形框_列表", {9, 343, 425, 330});
     f.编辑框_搜索 = named(new QLineEdit(QStringLiteral("请输入剧名搜索"), f.外形框_列表),
-                        "编辑框_搜索", {0, 0, 120, 30});
+                          "编辑框_搜索", {0, 0, 120, 30});
     f.编辑框_搜索->setAlignment(Qt::AlignCenter);
     f.编辑框_搜索->setFont(defaultFont());
-    f.超级按钮_搜索 = button(f.外形框_列表, "超级按钮_搜索", "搜索", {120, 0, 40, 30},
-                           yaheiFont(14));
+    f.超级按钮_搜索 =
+        button(f.外形框_列表, "超级按钮_搜索", "搜索", {120, 0, 40, 30}, yaheiFont(14));
     f.图片框_封面 = named(new QLabel(f.外形框_列表), "图片框_封面", {-2, 40, 160, 233});
     f.图片框_封面->setTextFormat(Qt::PlainText);
     f.图片框_封面->setPixmap(QPixmap(QStringLiteral(":/pictures/cover.png")));
     f.图片框_封面->setScaledContents(true);
-    f.超级按钮_下载 = button(f.外形框_列表, "超级按钮_下载", "下载此剧", {-1, 280, 160, 41}, normal);
+    f.超级按钮_下载 =
+        button(f.外形框_列表, "超级按钮_下载", "下载此剧", {-1, 280, 160, 41}, normal);
     f.超级按钮_下载->setVisible(false);
     f.超级列表框_列表 = reportList(f.外形框_列表, "超级列表框_列表", {165, 2, 300, 330});
     f.超级列表框_列表->setFont(normal);
-    const char* const columns[] = {"标题", "类型", "简介", "封面", "全剧地址", "历史URL", "历史m3u8"};
+    const char* const columns[] = {"标题",     "类型",    "简介",    "封面",
+                                   "全剧地址", "历史URL", "历史m3u8"};
     const int widths[] = {200, 60, 0, 0, 0, 0, 0};
     QStringList titles;
     for (const char* title : columns)
@@ -272,8 +277,8 @@ void MainWindow::createComponents()
 
     // Loading hint over the series list.
     f.标签提示 = named(new PictureLabel(QStringLiteral("正在加载 ..."),
-                                      QStringLiteral(":/pictures/loading.png"), this),
-                     "标签提示", {266, 472, 94, 64});
+                                        QStringLiteral(":/pictures/loading.png"), this),
+                       "标签提示", {266, 472, 94, 64});
     f.标签提示->setFont(yaheiFont(19));
     f.标签提示->setAlignment(Qt::AlignCenter);
     f.标签提示->setWordWrap(true);
@@ -286,11 +291,12 @@ void MainWindow::createComponents()
     f.标签_当前->setAlignment(Qt::AlignCenter);
     f.标签_当前->setFont(yaheiFont(11, true));
     f.标签_当前->setValidator(new QIntValidator(-32768, 32767, f.标签_当前));
-    f.标签_页数 = label(this, "标签_页数", "2680", {125, 682, 40, 19}, defaultFont(), QColor(144, 0, 255));
+    f.标签_页数 =
+        label(this, "标签_页数", "2680", {125, 682, 40, 19}, defaultFont(), QColor(144, 0, 255));
     f.按钮_下一页 = button(this, "按钮_下一页", "下页", {167, 682, 35, 19}, bold);
     f.按钮_尾页 = button(this, "按钮_尾页", "尾页", {204, 682, 35, 19}, bold);
     f.标签_共有记录数 = label(this, "标签_共有记录数", "98650", {241, 682, 45, 19}, defaultFont(),
-                            QColor(128, 128, 255));
+                              QColor(128, 128, 255));
     QPalette countPalette = f.标签_共有记录数->palette();
     countPalette.setColor(QPalette::Window, QColor(236, 236, 236));
     f.标签_共有记录数->setPalette(countPalette);

@@ -39,7 +39,8 @@ void MainWindow::wireCatalogueEvents()
             [this] { goToPage(form_, PageAction::Typed); });
     connect(f.超级列表框_列表, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem*, int) { openSeriesRow(form_); });
-    connect(f.图形按钮_关于, &QPushButton::clicked, this, [this] { onSponsorButtonClicked(form_); });
+    connect(f.图形按钮_关于, &QPushButton::clicked, this,
+            [this] { onSponsorButtonClicked(form_); });
     connect(f.超级按钮_下载, &QPushButton::clicked, this, [this] { openDownloadWindow(form_); });
 }
 
@@ -54,17 +55,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == form_.编辑框_搜索) {
         switch (event->type()) {
-        case QEvent::FocusIn:
-            onSearchBoxFocusIn(form_);
-            break;
-        case QEvent::FocusOut:
-            onSearchBoxFocusOut(form_);
-            break;
+        case QEvent::FocusIn: onSearchBoxFocusIn(form_); break;
+        case QEvent::FocusOut: onSearchBoxFocusOut(form_); break;
         case QEvent::KeyRelease:
             onSearchBoxKeyReleased(form_, static_cast<QKeyEvent*>(event)->key());
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return QWidget::eventFilter(watched, event);

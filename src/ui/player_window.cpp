@@ -136,7 +136,8 @@ void PlayerWindow::createComponents()
     QFrame* bar = f.外形框_底部;
 
     // The episode label leaves room at its right end for the opening box and its caption.
-    f.标签_剧集 = named(new QLabel(QStringLiteral("正在播放:"), bar), "标签_剧集", {15, 2, 270, 24});
+    f.标签_剧集 =
+        named(new QLabel(QStringLiteral("正在播放:"), bar), "标签_剧集", {15, 2, 270, 24});
     // It shows the page's title: as written, never as markup.
     f.标签_剧集->setTextFormat(Qt::PlainText);
     f.标签_剧集->setFont(defaultFont());
@@ -191,7 +192,8 @@ void PlayerWindow::wireEvents()
         if (MainForm* main = playbackMainForm())
             clearBrowserCache(*main);
     });
-    QPushButton* speeds[] = {f.按钮_05X, f.按钮_075X, f.按钮_1X, f.按钮_125X, f.按钮_15X, f.按钮_2X};
+    QPushButton* speeds[] = {f.按钮_05X,  f.按钮_075X, f.按钮_1X,
+                             f.按钮_125X, f.按钮_15X,  f.按钮_2X};
     for (int i = 0; i < 6; ++i)
         connect(speeds[i], &QPushButton::clicked, this, [i] { setSpeedNumber(i + 1); });
     connect(f.按钮_全屏, &QPushButton::clicked, this, [] { toggleFullscreen(); });

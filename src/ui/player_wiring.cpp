@@ -10,6 +10,7 @@
 #include "playback/watch_position.h"
 #include "ui/player_window.h"
 #include "ui/small_windows.h"
+#include "util/gui_thread.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 
 void wirePlayback(MainForm& form)
 {
+    gui::assertGuiThread();
     // Wired once per main window: a second call would run every handler twice.
     static const char* const wired = "qyPlaybackWired";
     if (form.window->property(wired).toBool())
@@ -62,6 +64,7 @@ void wirePlayback(MainForm& form)
 
 void destroyPlayerWindow()
 {
+    gui::assertGuiThread();
     PlayerForm* player = playerForm();
     if (player == nullptr)
         return;

@@ -2,6 +2,7 @@
 
 #include "app/program_values.h"
 #include "ui/fonts.h"
+#include "util/gui_thread.h"
 
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -111,8 +112,8 @@ std::string noticeText(const std::string& groupNumber)
 }
 
 NoticeWindow::NoticeWindow(QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint)
+        : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("NoticeWindow"));
     setWindowTitle(QStringLiteral("无视直接×掉"));
@@ -157,9 +158,9 @@ void NoticeWindow::keyPressEvent(QKeyEvent* event)
 }
 
 SponsorWindow::SponsorWindow(QWidget* owner)
-    : QDialog(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
-                         Qt::WindowStaysOnTopHint)
+        : QDialog(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
+                             Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("SponsorWindow"));
     setWindowTitle(QString());
@@ -178,6 +179,7 @@ SponsorWindow::SponsorWindow(QWidget* owner)
 
 void openSponsorWindow(QWidget* owner)
 {
+    gui::assertGuiThread();
     SponsorWindow window(owner);
     window.exec();
 }

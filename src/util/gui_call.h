@@ -2,9 +2,10 @@
 // The one way code off the GUI thread touches window components: writes are queued to the GUI
 // thread, reads wait for the GUI thread's answer. On the GUI thread both run the call directly.
 
+#include "util/gui_thread.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QThread>
 
 #include <future>
 #include <type_traits>
@@ -12,22 +13,20 @@
 
 namespace gui {
 
-inline bool onGuiThread()
-{
-    auto* app = QCoreApplication::instance();
-    return app == nullptr || QThread::currentThread() == app->thread();
-}
-
-// Runs fn on the GUI thread without waiting for it (direct when already there).
+// Runs fn on the GUI thread without waiting for it (direct when already there), on behalf of
+// context: a call still queued when context is destroyed is dropped, as is one whose context is
+// null or already gone. Pass the object fn works on (a window), or the application object for a
+// call that outlives every window.
 template <class F>
-void post(F&& fn)
+void post(QObject* context, F&& fn)
 {
+    if (context == nullptr)
+        return;
     if (onGuiThread()) {
         std::forward<F>(fn)();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(fn),
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context, std::forward<F>(fn), Qt::QueuedConnection);
 }
 
 // Runs fn on the GUI thread and returns its result; the calling worker waits for it. The wait is

@@ -121,17 +121,22 @@ struct HashTable::Core {
         buckets = allocateBuckets(count);
     }
 
+    // The buckets are an array of pointers, so the size of a pointer is meant.
+    static size_t bucketBytes(int32_t count)
+    {
+        return sizeof(Entry*) * static_cast<size_t>(count); // NOLINT(bugprone-sizeof-expression)
+    }
+
     Entry** allocateBuckets(int32_t count)
     {
-        auto** array = static_cast<Entry**>(
-            arena.allocate(sizeof(Entry*) * static_cast<size_t>(count), alignof(Entry*)));
+        auto** array = static_cast<Entry**>(arena.allocate(bucketBytes(count), alignof(Entry*)));
         std::fill_n(array, count, nullptr);
         return array;
     }
 
     void freeBuckets(Entry** array, int32_t count)
     {
-        arena.deallocate(array, sizeof(Entry*) * static_cast<size_t>(count), alignof(Entry*));
+        arena.deallocate(array, bucketBytes(count), alignof(Entry*));
     }
 
     int32_t indexOf(int32_t hash) const

@@ -153,8 +153,8 @@ bool RegexMatcher::match(const std::string& pattern, const std::string& subject,
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
         std::vector<Run::Span> spans(run->groups + 1);
         for (uint32_t g = 0; g <= run->groups && g < static_cast<uint32_t>(rc); ++g) {
-            if (ovector[2 * g] != PCRE2_UNSET)
-                spans[g] = {ovector[2 * g], ovector[2 * g + 1]};
+            if (ovector[std::size_t{2} * g] != PCRE2_UNSET)
+                spans[g] = {ovector[std::size_t{2} * g], ovector[std::size_t{2} * g + 1]};
         }
         const size_t begin = ovector[0];
         const size_t end = ovector[1];

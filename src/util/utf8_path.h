@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -28,4 +29,25 @@ inline std::FILE* openUtf8(const std::string& path, const char* mode)
 #else
     return std::fopen(utf8Path(path).c_str(), mode);
 #endif
+}
+
+// An open file that closes itself when it goes out of scope. A file that was written to is closed
+// with closeFile instead, so that an error the close reports (data the system could not write) is
+// seen.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// openUtf8 with an owner; empty when the file could not be opened (errno says why).
+inline UniqueFile openUtf8File(const std::string& path, const char* mode)
+{
+    return UniqueFile(openUtf8(path, mode));
+}
+
+// Closes file now and leaves it empty. False when the close fails; true for an empty one.
+inline bool closeFile(UniqueFile& file)
+{
+    std::FILE* f = file.release();
+    return f == nullptr || std::fclose(f) == 0;
 }

@@ -22,7 +22,8 @@ protected:
 
 TEST_F(PathsTest, ProgramFolderIsTheExecutablesFolder)
 {
-    EXPECT_EQ(programFolder(), QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString());
+    EXPECT_EQ(programFolder(),
+              QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString());
     EXPECT_EQ(pathSeparator(), QString(QDir::separator()).toStdString());
 }
 
@@ -52,7 +53,8 @@ TEST_F(PathsTest, UnwritableProgramFolderFallsBackToTheUsersDataFolder)
     // A folder that cannot be created or written, even by the superuser.
     setProgramFolderForTesting("/proc/qy-no-such-folder");
     const std::string appData =
-        QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).toStdString();
+        QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+            .toStdString();
     ASSERT_FALSE(appData.empty());
     EXPECT_EQ(programFolder(), "/proc/qy-no-such-folder");
     EXPECT_EQ(writableProgramFolder(), appData);

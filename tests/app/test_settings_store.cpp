@@ -51,7 +51,8 @@ protected:
     {
         QFile f(QString::fromStdString(settingsPath()));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(f.write(bytes.data(), static_cast<qint64>(bytes.size())), static_cast<qint64>(bytes.size()));
+        ASSERT_EQ(f.write(bytes.data(), static_cast<qint64>(bytes.size())),
+                  static_cast<qint64>(bytes.size()));
     }
 
     QTemporaryDir dir_;
@@ -93,12 +94,14 @@ TEST_F(SettingsStoreTest, FlagsAreTrueOnlyForTheExactWord)
     const struct {
         const char* stored;
         bool expected;
-    } cases[] = {{"真", true}, {"假", false}, {"true", false}, {"1", false}, {"", false},
-                 {"真真", false}, {"  真  ", true}}; // surrounding blanks are not part of a value
+    } cases[] = {{"真", true}, {"假", false},   {"true", false}, {"1", false},
+                 {"", false},  {"真真", false}, {"  真  ", true}}; // surrounding blanks are not
+                                                                   // part of a value
     for (const auto& c : cases) {
         ASSERT_TRUE(writeSetting("配置项", "副屏", c.stored));
         EXPECT_EQ(readFlag("配置项", "副屏"), c.expected) << '"' << c.stored << '"';
-        EXPECT_EQ(readFlag("配置项", "副屏", "真"), c.expected) << "the default is for a missing key only";
+        EXPECT_EQ(readFlag("配置项", "副屏", "真"), c.expected)
+            << "the default is for a missing key only";
     }
 }
 
@@ -114,8 +117,9 @@ TEST_F(SettingsStoreTest, WindowsIniRulesKeepEverythingElseAsItWas)
 {
     // Mixed line ends, a comment, blank lines, a file that does not end with a line end, a
     // duplicate key name in another section and a key line with spaces around "=".
-    const std::string before = utf8ToGb18030(
-        "; comment\r\n[Main]\r\nAlpha = one \r\nBeta=two\n\r\n\r\n[Other]\r\nalpha=other\r\nGamma=3");
+    const std::string before =
+        utf8ToGb18030("; comment\r\n[Main]\r\nAlpha = one "
+                      "\r\nBeta=two\n\r\n\r\n[Other]\r\nalpha=other\r\nGamma=3");
     writeBytes(before);
 
     EXPECT_EQ(readSetting("main", "ALPHA"), "one") << "names match without case, value trimmed";
@@ -128,9 +132,10 @@ TEST_F(SettingsStoreTest, WindowsIniRulesKeepEverythingElseAsItWas)
     ASSERT_TRUE(writeSetting("main", "Delta", "4"));
     ASSERT_TRUE(writeSetting("other", "Epsilon", "5"));
     ASSERT_TRUE(writeSetting("新节", "键", "值"));
-    EXPECT_EQ(fileBytes(), utf8ToGb18030("; comment\r\n[Main]\r\nAlpha = one \r\nbeta=2\nDelta=4\r\n\r\n\r\n"
-                                         "[Other]\r\nalpha=other\r\nGamma=3\r\nEpsilon=5\r\n\r\n"
-                                         "[新节]\r\n键=值\r\n"));
+    EXPECT_EQ(fileBytes(),
+              utf8ToGb18030("; comment\r\n[Main]\r\nAlpha = one \r\nbeta=2\nDelta=4\r\n\r\n\r\n"
+                            "[Other]\r\nalpha=other\r\nGamma=3\r\nEpsilon=5\r\n\r\n"
+                            "[新节]\r\n键=值\r\n"));
 }
 
 TEST_F(SettingsStoreTest, CreatesTheFileAndSectionsAsNeeded)
@@ -155,7 +160,8 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNotReplaced)
     // A folder where the file should be: it exists but cannot be read as a file.
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(settingsPath()) + QStringLiteral("/keep")));
     EXPECT_FALSE(writeSetting("配置项", "线路", "1"));
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(settingsPath()) + QStringLiteral("/keep")).isDir());
+    EXPECT_TRUE(
+        QFileInfo(QString::fromStdString(settingsPath()) + QStringLiteral("/keep")).isDir());
     EXPECT_EQ(readSetting("配置项", "线路", "d"), "d");
 }
 
@@ -195,7 +201,8 @@ TEST_F(SettingsStoreTest, LongValuesAreReadWhole)
     ASSERT_TRUE(ensureSettingsFile());
     std::string history = "{\"data\":[";
     while (history.size() < 30000)
-        history += "{\"名\":\"长篇剧集\",\"集\":\"第1集\",\"URL\":\"https://h/p.m3u8\",\"m3u8\":\"\"},";
+        history +=
+            "{\"名\":\"长篇剧集\",\"集\":\"第1集\",\"URL\":\"https://h/p.m3u8\",\"m3u8\":\"\"},";
     history.back() = ']';
     history += "}";
     ASSERT_TRUE(writeSetting("观看历史", "数据", history));
@@ -222,7 +229,8 @@ TEST_F(SettingsStoreTest, ConcurrentWritersOfDifferentKeysLoseNone)
     for (int t = 0; t < kThreads; ++t) {
         for (int k = 0; k < kKeys; ++k) {
             const std::string key = "键" + std::to_string(t) + "_" + std::to_string(k);
-            EXPECT_EQ(readSetting(t % 2 ? "配置项" : "观看历史", key), std::to_string(t * 100 + k)) << key;
+            EXPECT_EQ(readSetting(t % 2 ? "配置项" : "观看历史", key), std::to_string(t * 100 + k))
+                << key;
         }
     }
     EXPECT_TRUE(readFlag("配置项", "副屏"));
@@ -244,7 +252,8 @@ TEST(SettingsKillTest, DISABLED_ChildWriter)
         GTEST_SKIP() << "started only by KilledWriterLeavesACompleteFile";
     setProgramFolderForTesting(folder.toStdString());
     for (unsigned i = 0;; ++i) {
-        writeSetting("观看历史", "数据", std::string(kKillValueSize, static_cast<char>('a' + i % 26)));
+        writeSetting("观看历史", "数据",
+                     std::string(kKillValueSize, static_cast<char>('a' + i % 26)));
         if (i == 0) {
             printf("%s\n", kWriterReady);
             fflush(stdout);

@@ -215,9 +215,8 @@ TEST_F(MarkerTest, TenLaunchesAtOnceLeaveExactlyOne)
     for (auto& p : launches)
         ASSERT_TRUE(p->waitForStarted(30000));
     auto finished = [&] {
-        return std::count_if(launches.begin(), launches.end(), [](const auto& p) {
-            return p->state() == QProcess::NotRunning;
-        });
+        return std::count_if(launches.begin(), launches.end(),
+                             [](const auto& p) { return p->state() == QProcess::NotRunning; });
     };
     ASSERT_TRUE(waitUntil([&] { return finished() >= 9; }, 120000)) << finished() << " ended";
     // Give a second holder, if there were one, time to show itself.
@@ -257,10 +256,13 @@ TEST(MarkerName, PerUserPlace)
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    EXPECT_EQ(markerPath("tovarunmel"), runtime.filePath(QStringLiteral("tovarunmel")).toStdString());
+    EXPECT_EQ(markerPath("tovarunmel"),
+              runtime.filePath(QStringLiteral("tovarunmel")).toStdString());
     qunsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(markerPath("tovarunmel"),
-              QDir(QDir::tempPath()).filePath(QStringLiteral("tovarunmel-%1").arg(::getuid())).toStdString());
+              QDir(QDir::tempPath())
+                  .filePath(QStringLiteral("tovarunmel-%1").arg(::getuid()))
+                  .toStdString());
     EXPECT_EQ(markerPath("/some/where/m"), "/some/where/m");
     if (!saved.isEmpty())
         qputenv("XDG_RUNTIME_DIR", saved);

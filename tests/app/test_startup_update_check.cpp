@@ -43,7 +43,8 @@ TEST(UpdatePage, FetchedWithAPlainHttp10GetFollowingRedirects)
 {
     TestServer server;
     server.on("/moved", {302, {"Location: /version.txt"}, ""});
-    server.on("/version.txt", {200, {"Content-Type: text/plain; charset=utf-8"}, "[版本1]7.4[版本2]"});
+    server.on("/version.txt",
+              {200, {"Content-Type: text/plain; charset=utf-8"}, "[版本1]7.4[版本2]"});
     const UpdateCheck check = runUpdateCheck(server.url("/moved"));
     EXPECT_EQ(check.outcome, UpdateOutcome::UpToDate);
     ASSERT_EQ(server.count("/version.txt"), 1);

@@ -60,7 +60,8 @@ inline std::string replaceAll(std::string s, const std::string& from, const std:
 
 // A fixture folder, made once per build folder: built aside by build(folder), then moved into place
 // with its "done" mark, so that test programs running at the same time never see half of one.
-inline fs::path fixtureFolder(const std::string& name, const std::function<bool(const fs::path&)>& build)
+inline fs::path fixtureFolder(const std::string& name,
+                              const std::function<bool(const fs::path&)>& build)
 {
     fs::path dir = fs::path(QY_BINARY_DIR) / "download-fixtures" / name;
     if (fs::exists(dir / "done"))
@@ -92,11 +93,13 @@ inline fs::path hlsFixture(const std::string& kind, int seconds)
 {
     return fixtureFolder(kind + std::to_string(seconds), [&](const fs::path& dir) {
         std::string d = dir.string();
-        std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
-                          "sine=frequency=440:sample_rate=44100 -t " +
-                          std::to_string(seconds) +
-                          " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p "
-                          "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod ";
+        std::string cmd =
+            "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi "
+            "-i "
+            "sine=frequency=440:sample_rate=44100 -t " +
+            std::to_string(seconds) +
+            " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p "
+            "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod ";
         if (kind == "aes") {
             std::string key = "0123456789abcdef";
             writeFile(dir / "key.bin", key);
@@ -105,7 +108,9 @@ inline fs::path hlsFixture(const std::string& kind, int seconds)
         } else if (kind == "single") {
             cmd += "-hls_flags single_file ";
         } else if (kind == "fmp4") {
-            cmd += "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 -hls_segment_filename " + d + "/seg%d.m4s ";
+            cmd +=
+                "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 -hls_segment_filename " +
+                d + "/seg%d.m4s ";
         } else {
             cmd += "-hls_segment_filename " + d + "/seg%d.ts ";
         }
@@ -118,17 +123,19 @@ inline fs::path hlsFixture(const std::string& kind, int seconds)
 
 // Encodes seconds of test picture and tone with ffmpeg's HLS muxer into dir as name%d.ts (1 s
 // segments) and name.m3u8; extra holds further output options. False when ffmpeg fails.
-inline bool encodeHls(const fs::path& dir, const std::string& name, int seconds, const std::string& video,
-                      const std::string& audio, const std::string& extra)
+inline bool encodeHls(const fs::path& dir, const std::string& name, int seconds,
+                      const std::string& video, const std::string& audio, const std::string& extra)
 {
     std::string d = dir.string();
     std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i " + video;
     if (!audio.empty())
         cmd += " -f lavfi -i " + audio;
-    cmd += " -t " + std::to_string(seconds) +
-           " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p " + extra +
-           " -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " + d + "/" + name +
-           "%d.ts " + d + "/" + name + ".m3u8";
+    cmd +=
+        " -t " + std::to_string(seconds) +
+        " -c:v libx264 -preset ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p " +
+        extra +
+        " -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " + d +
+        "/" + name + "%d.ts " + d + "/" + name + ".m3u8";
     return std::system(cmd.c_str()) == 0;
 }
 
@@ -150,7 +157,8 @@ inline std::vector<std::pair<std::string, std::string>> segmentLines(const fs::p
 // Streams stitched from separate ffmpeg encodes between discontinuity tags, as servers that insert
 // advertisements or idents serve them. The main encode is 160x90 with stream ids 0x100/0x101 and
 // timestamps from 1.4 s, six 1 s segments (main0-5.ts).
-//   inserted.m3u8  main0-2, three segments of another encode (128x72, other picture and tone, stream
+//   inserted.m3u8  main0-2, three segments of another encode (128x72, other picture and tone,
+//   stream
 //                  ids 0x300/0x301, timestamps from 601.4 s), main3-5
 //   late-audio.m3u8  a 2 s ident without sound (128x72), then main0-5: audio first appears in the
 //                  third segment
@@ -159,18 +167,25 @@ inline std::vector<std::pair<std::string, std::string>> segmentLines(const fs::p
 inline fs::path stitchedFixture()
 {
     return fixtureFolder("stitched", [&](const fs::path& dir) {
-        bool ok = encodeHls(dir, "main", 6, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=44100",
-                            "-c:a aac -b:a 64k") &&
-                  encodeHls(dir, "ad", 3, "testsrc=size=128x72:rate=25", "sine=frequency=880:sample_rate=44100",
-                            "-c:a aac -b:a 48k -streamid 0:0x300 -streamid 1:0x301 -output_ts_offset 600") &&
-                  encodeHls(dir, "ident", 2, "rgbtestsrc=size=128x72:rate=25", "", "-an -streamid 0:0x200") &&
-                  encodeHls(dir, "broadcast", 2, "testsrc2=size=160x90:rate=25", "sine=frequency=440:sample_rate=48000",
-                            "-c:a s302m -strict -2 -ac 2 -output_ts_offset 100");
+        bool ok =
+            encodeHls(dir, "main", 6, "testsrc2=size=160x90:rate=25",
+                      "sine=frequency=440:sample_rate=44100", "-c:a aac -b:a 64k") &&
+            encodeHls(
+                dir, "ad", 3, "testsrc=size=128x72:rate=25", "sine=frequency=880:sample_rate=44100",
+                "-c:a aac -b:a 48k -streamid 0:0x300 -streamid 1:0x301 -output_ts_offset 600") &&
+            encodeHls(dir, "ident", 2, "rgbtestsrc=size=128x72:rate=25", "",
+                      "-an -streamid 0:0x200") &&
+            encodeHls(dir, "broadcast", 2, "testsrc2=size=160x90:rate=25",
+                      "sine=frequency=440:sample_rate=48000",
+                      "-c:a s302m -strict -2 -ac 2 -output_ts_offset 100");
         if (!ok)
             return false;
         auto main = segmentLines(dir / "main.m3u8");
-        auto stitch = [&](const std::string& name, const std::vector<std::vector<std::pair<std::string, std::string>>>& parts) {
-            std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+        auto stitch = [&](const std::string& name,
+                          const std::vector<std::vector<std::pair<std::string, std::string>>>&
+                              parts) {
+            std::string text =
+                "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
             for (size_t p = 0; p < parts.size(); ++p) {
                 if (p > 0)
                     text += "#EXT-X-DISCONTINUITY\n";
@@ -196,81 +211,100 @@ inline fs::path stitchedFixture()
 // peak and AVERAGE-BANDWIDTH the measured average of the segments, the audio's included.
 inline fs::path masterFixture(bool fragmented)
 {
-    return fixtureFolder(fragmented ? "master-audio-fmp4" : "master-audio-ts", [&](const fs::path& dir) {
-        std::string d = dir.string();
-        std::string cmd = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f lavfi -i "
-                          "sine=frequency=440:sample_rate=44100 -t 4 -map 0:v -map 0:v -map 1:a -c:v libx264 -preset "
-                          "ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -b:v:0 400k -b:v:1 100k "
-                          "-s:v:1 96x54 -c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod "
-                          "-var_stream_map \"v:0,agroup:aud v:1,agroup:aud a:0,agroup:aud,default:yes,name:audio\" "
-                          "-master_pl_name master.m3u8 " +
-                          std::string(fragmented ? "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 " : "") +
-                          "-hls_segment_filename \"" + d + "/v%v/seg%d." + (fragmented ? "m4s" : "ts") + "\" \"" + d +
-                          "/v%v/index.m3u8\"";
-        if (std::system(cmd.c_str()) != 0)
-            return false;
-        // Average and peak (the largest segment's) bit rates of a media playlist.
-        auto bitRates = [&](const std::string& list) {
-            double seconds = 0, bytes = 0, peak = 0;
-            for (const auto& [extinf, uri] : segmentLines(dir / list)) {
-                double length = std::atof(extinf.substr(extinf.find(':') + 1).c_str());
-                double size = static_cast<double>(fs::file_size((dir / list).parent_path() / uri));
-                seconds += length;
-                bytes += size;
-                if (length > 0.5)
-                    peak = std::max(peak, size * 8 / length);
-            }
-            return std::make_pair(static_cast<long>(seconds > 0 ? bytes * 8 / seconds : 0), static_cast<long>(peak));
-        };
-        const auto audio = bitRates("vaudio/index.m3u8");
-        std::istringstream in(readFile(dir / "master.m3u8"));
-        std::string line, master, pending;
-        static const std::regex bandwidth("BANDWIDTH=\\d+");
-        while (std::getline(in, line)) {
-            if (line.rfind("#EXT-X-STREAM-INF:", 0) == 0) {
-                pending = line;
-                continue;
-            }
-            if (!pending.empty() && !line.empty()) {
-                auto rates = bitRates(line);
-                master += std::regex_replace(pending, bandwidth,
-                                             "BANDWIDTH=" + std::to_string(rates.second + audio.second) +
-                                                 ",AVERAGE-BANDWIDTH=" + std::to_string(rates.first + audio.first),
-                                             std::regex_constants::format_first_only) +
-                          "\n";
-                pending.clear();
-            }
-            master += line + "\n";
-        }
-        writeFile(dir / "master.m3u8", master);
-        if (fragmented)
-            return true;
-        // The same tone as packed audio (ADTS segments, each encoded by itself, whose first
-        // sample's time on the transport clock is in an ID3 PRIV tag, 1.4 s as the TS media start
-        // plus the segment's place), in vpacked/, named by master-packed.m3u8.
-        fs::create_directories(dir / "vpacked");
-        std::string list = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
-        for (int k = 0; k < 4; ++k) {
-            const uint64_t ts = 126000 + 90000ull * k;
-            std::string priv;
-            for (int b = 7; b >= 0; --b) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>((ts >> (8 * b)) & 0xff));
-                priv += hex;
-            }
-            const std::string name = "seg" + std::to_string(k) + ".aac";
-            std::string packed = "ffmpeg -y -nostdin -loglevel error -f lavfi -i sine=frequency=440:sample_rate=44100 "
-                                 "-ss " + std::to_string(k) + " -t 1 -c:a aac -b:a 64k -f adts -write_id3v2 1 "
-                                 "-metadata 'id3v2_priv.com.apple.streaming.transportStreamTimestamp=" + priv + "' '" +
-                                 (dir / "vpacked" / name).string() + "'";
-            if (std::system(packed.c_str()) != 0)
+    return fixtureFolder(
+        fragmented ? "master-audio-fmp4" : "master-audio-ts", [&](const fs::path& dir) {
+            std::string d = dir.string();
+            std::string cmd =
+                "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=160x90:rate=25 -f "
+                "lavfi -i "
+                "sine=frequency=440:sample_rate=44100 -t 4 -map 0:v -map 0:v -map 1:a -c:v libx264 "
+                "-preset "
+                "ultrafast -g 25 -keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -b:v:0 400k "
+                "-b:v:1 100k "
+                "-s:v:1 96x54 -c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 "
+                "-hls_playlist_type vod "
+                "-var_stream_map \"v:0,agroup:aud v:1,agroup:aud "
+                "a:0,agroup:aud,default:yes,name:audio\" "
+                "-master_pl_name master.m3u8 " +
+                std::string(fragmented ? "-hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 "
+                                       : "") +
+                "-hls_segment_filename \"" + d + "/v%v/seg%d." + (fragmented ? "m4s" : "ts") +
+                "\" \"" + d + "/v%v/index.m3u8\"";
+            if (std::system(cmd.c_str()) != 0)
                 return false;
-            list += "#EXTINF:1.000000,\n" + name + "\n";
-        }
-        writeFile(dir / "vpacked" / "index.m3u8", list + "#EXT-X-ENDLIST\n");
-        writeFile(dir / "master-packed.m3u8", replaceAll(master, "vaudio/index.m3u8", "vpacked/index.m3u8"));
-        return true;
-    });
+            // Average and peak (the largest segment's) bit rates of a media playlist.
+            auto bitRates = [&](const std::string& list) {
+                double seconds = 0, bytes = 0, peak = 0;
+                for (const auto& [extinf, uri] : segmentLines(dir / list)) {
+                    double length = std::atof(extinf.substr(extinf.find(':') + 1).c_str());
+                    double size =
+                        static_cast<double>(fs::file_size((dir / list).parent_path() / uri));
+                    seconds += length;
+                    bytes += size;
+                    if (length > 0.5)
+                        peak = std::max(peak, size * 8 / length);
+                }
+                return std::make_pair(static_cast<long>(seconds > 0 ? bytes * 8 / seconds : 0),
+                                      static_cast<long>(peak));
+            };
+            const auto audio = bitRates("vaudio/index.m3u8");
+            std::istringstream in(readFile(dir / "master.m3u8"));
+            std::string line, master, pending;
+            static const std::regex bandwidth("BANDWIDTH=\\d+");
+            while (std::getline(in, line)) {
+                if (line.rfind("#EXT-X-STREAM-INF:", 0) == 0) {
+                    pending = line;
+                    continue;
+                }
+                if (!pending.empty() && !line.empty()) {
+                    auto rates = bitRates(line);
+                    master +=
+                        std::regex_replace(
+                            pending, bandwidth,
+                            "BANDWIDTH=" + std::to_string(rates.second + audio.second) +
+                                ",AVERAGE-BANDWIDTH=" + std::to_string(rates.first + audio.first),
+                            std::regex_constants::format_first_only) +
+                        "\n";
+                    pending.clear();
+                }
+                master += line + "\n";
+            }
+            writeFile(dir / "master.m3u8", master);
+            if (fragmented)
+                return true;
+            // The same tone as packed audio (ADTS segments, each encoded by itself, whose first
+            // sample's time on the transport clock is in an ID3 PRIV tag, 1.4 s as the TS media
+            // start plus the segment's place), in vpacked/, named by master-packed.m3u8.
+            fs::create_directories(dir / "vpacked");
+            std::string list =
+                "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+            for (int k = 0; k < 4; ++k) {
+                const uint64_t ts = 126000 + 90000ull * k;
+                std::string priv;
+                for (int b = 7; b >= 0; --b) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02x",
+                                  static_cast<unsigned>((ts >> (8 * b)) & 0xff));
+                    priv += hex;
+                }
+                const std::string name = "seg" + std::to_string(k) + ".aac";
+                std::string packed =
+                    "ffmpeg -y -nostdin -loglevel error -f lavfi -i "
+                    "sine=frequency=440:sample_rate=44100 "
+                    "-ss " +
+                    std::to_string(k) +
+                    " -t 1 -c:a aac -b:a 64k -f adts -write_id3v2 1 "
+                    "-metadata 'id3v2_priv.com.apple.streaming.transportStreamTimestamp=" +
+                    priv + "' '" + (dir / "vpacked" / name).string() + "'";
+                if (std::system(packed.c_str()) != 0)
+                    return false;
+                list += "#EXTINF:1.000000,\n" + name + "\n";
+            }
+            writeFile(dir / "vpacked" / "index.m3u8", list + "#EXT-X-ENDLIST\n");
+            writeFile(dir / "master-packed.m3u8",
+                      replaceAll(master, "vaudio/index.m3u8", "vpacked/index.m3u8"));
+            return true;
+        });
 }
 
 // The packets of each audio and video stream of a media file, in the order read (decoding order
@@ -344,12 +378,13 @@ inline CannedResponse rangedAnswer(const std::string& body, const RecordedReques
     static const std::regex form(R"(bytes=(\d+)-(\d*))");
     if (range && std::regex_match(r, m, form) && !(m[1] == "0" && m[2].str().empty())) {
         size_t from = std::stoul(m[1]);
-        size_t to = m[2].str().empty() ? body.size() - 1 : std::min(body.size() - 1, std::stoul(m[2]));
+        size_t to =
+            m[2].str().empty() ? body.size() - 1 : std::min(body.size() - 1, std::stoul(m[2]));
         if (from >= body.size())
             return CannedResponse{416};
         return CannedResponse{206,
-                              {"Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(to) + "/" +
-                               std::to_string(body.size())},
+                              {"Content-Range: bytes " + std::to_string(from) + "-" +
+                               std::to_string(to) + "/" + std::to_string(body.size())},
                               body.substr(from, to - from + 1)};
     }
     return CannedResponse{200, {}, body};
@@ -401,8 +436,8 @@ inline std::vector<std::string> mp4Boxes(const std::string& path)
     std::string data = readFile(u8(path));
     size_t at = 0;
     while (at + 8 <= data.size()) {
-        uint64_t size = (uint8_t(data[at]) << 24) | (uint8_t(data[at + 1]) << 16) | (uint8_t(data[at + 2]) << 8) |
-                        uint8_t(data[at + 3]);
+        uint64_t size = (uint8_t(data[at]) << 24) | (uint8_t(data[at + 1]) << 16) |
+                        (uint8_t(data[at + 2]) << 8) | uint8_t(data[at + 3]);
         boxes.push_back(data.substr(at + 4, 4));
         if (size == 1 && at + 16 <= data.size()) {
             size = 0;
@@ -524,8 +559,8 @@ public:
     int logCountPrefix(int channel, const std::string& prefix)
     {
         auto l = log(channel);
-        return static_cast<int>(
-            std::count_if(l.begin(), l.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
+        return static_cast<int>(std::count_if(
+            l.begin(), l.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
     }
 
     std::mutex mutex;

@@ -108,13 +108,16 @@ TEST_F(RunTest, AMasterPlaylistLeadsToItsBestVariantWhateverTheUriForm)
     fs::path fixture = hlsFixture("ts", 4);
     serveFolder(server, fixture, "/v");
     server.on("/m/master.m3u8",
-              CannedResponse{200, {}, "#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=500000\r\nlow/index.m3u8\r\n"
-                                      "#EXT-X-STREAM-INF:BANDWIDTH=3000000\r\nhigh/index.m3u8\r\n"
-                                      "#EXT-X-STREAM-INF:BANDWIDTH=1000000\r\nmid/index.m3u8\r\n"});
+              CannedResponse{200,
+                             {},
+                             "#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=500000\r\nlow/index.m3u8\r\n"
+                             "#EXT-X-STREAM-INF:BANDWIDTH=3000000\r\nhigh/index.m3u8\r\n"
+                             "#EXT-X-STREAM-INF:BANDWIDTH=1000000\r\nmid/index.m3u8\r\n"});
     // CR LF lines; relative, absolute-path and full addresses; no line feed after the last line.
-    std::string media = "#EXTM3U\r\n#EXT-X-TARGETDURATION:1\r\n#EXTINF:1,\r\n../../v/seg0.ts\r\n#EXTINF:1,\r\n"
-                        "/v/seg1.ts\r\n#EXTINF:1,\r\n" +
-                        server.url("/v/seg2.ts") + "\r\n#EXTINF:1,\r\n../../v/seg3.ts";
+    std::string media =
+        "#EXTM3U\r\n#EXT-X-TARGETDURATION:1\r\n#EXTINF:1,\r\n../../v/seg0.ts\r\n#EXTINF:1,\r\n"
+        "/v/seg1.ts\r\n#EXTINF:1,\r\n" +
+        server.url("/v/seg2.ts") + "\r\n#EXTINF:1,\r\n../../v/seg3.ts";
     server.on("/m/high/index.m3u8", CannedResponse{200, {}, media});
     view->addRow(server.url("/m/master.m3u8"), true);
     run();
@@ -162,9 +165,10 @@ TEST_F(RunTest, FailingSegmentsAreRetriedAndOneThatNeverComesIsReported)
     serveFolder(server, fixture, "/b");
     const std::string seg1 = readFile(fixture / "seg1.ts");
     const std::string seg2 = readFile(fixture / "seg2.ts");
-    server.on("/a/seg1.ts", std::vector<CannedResponse>{{404, {"Content-Type: text/html"}, "<html>404</html>"},
-                                                        {404, {"Content-Type: text/html"}, "<html>404</html>"},
-                                                        {200, {}, seg1}});
+    server.on("/a/seg1.ts",
+              std::vector<CannedResponse>{{404, {"Content-Type: text/html"}, "<html>404</html>"},
+                                          {404, {"Content-Type: text/html"}, "<html>404</html>"},
+                                          {200, {}, seg1}});
     server.on("/a/seg2.ts", std::vector<CannedResponse>{CannedResponse::stall(), {200, {}, seg2}});
     server.on("/b/seg3.ts", CannedResponse{500, {}, "server error"});
     view->addRow(server.url("/a/index.m3u8"), true);
@@ -340,7 +344,8 @@ TEST_F(RunTest, ASlowLastSegmentIsIssuedAgainAndTheFirstCopyToFinishWins)
     serveFolder(server, fixture, "/v");
     const std::string seg3 = readFile(fixture / "seg3.ts");
     // The first request of the last segment hangs for a minute; a second one is answered at once.
-    server.on("/v/seg3.ts", std::vector<CannedResponse>{CannedResponse{200, {}, seg3}.after(60s), {200, {}, seg3}});
+    server.on("/v/seg3.ts", std::vector<CannedResponse>{CannedResponse{200, {}, seg3}.after(60s),
+                                                        {200, {}, seg3}});
     settings.tailMinMs = 300;
     settings.stallTimeoutMs = 120000;
     view->addRow(server.url("/v/index.m3u8"), true);
@@ -357,16 +362,24 @@ TEST_F(RunTest, ASlowLastSegmentIsIssuedAgainAndTheFirstCopyToFinishWins)
 
 TEST_F(RunTest, PlaylistsThatCannotBeDownloadedEndTheirEpisodeClearly)
 {
-    server.on("/sample.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:1,\n"
-                                                      "s1.ts\n#EXT-X-ENDLIST\n"});
-    server.on("/badkey.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"/k\"\n#EXTINF:1,\n"
-                                                      "s1.ts\n#EXT-X-ENDLIST\n"});
+    server.on("/sample.m3u8",
+              CannedResponse{200,
+                             {},
+                             "#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:1,\n"
+                             "s1.ts\n#EXT-X-ENDLIST\n"});
+    server.on("/badkey.m3u8",
+              CannedResponse{200,
+                             {},
+                             "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"/k\"\n#EXTINF:1,\n"
+                             "s1.ts\n#EXT-X-ENDLIST\n"});
     server.on("/k", CannedResponse{200, {}, "Forbidden"});
-    server.on("/html.m3u8", CannedResponse{404, {"Content-Type: text/html"}, "<html>not here</html>\n/a/b.ts\n"});
+    server.on("/html.m3u8",
+              CannedResponse{404, {"Content-Type: text/html"}, "<html>not here</html>\n/a/b.ts\n"});
     struct Case {
         const char* path;
         const char* status;
-    } cases[] = {{"/sample.m3u8", "不支持加密"}, {"/badkey.m3u8", "密钥错误"}, {"/html.m3u8", "解析失败"}};
+    } cases[] = {
+        {"/sample.m3u8", "不支持加密"}, {"/badkey.m3u8", "密钥错误"}, {"/html.m3u8", "解析失败"}};
     for (const auto& c : cases)
         view->addRow(server.url(c.path), true);
     run();
@@ -626,7 +639,8 @@ TEST_F(RunTest, UncheckedRowsStayAsTheyAreAndAPendingAbortIsForgotten)
 
 TEST_F(RunTest, OneRunAtATimeAndAbortEndsARunningOne)
 {
-    server.on("/hang.m3u8", CannedResponse{200, {}, "#EXTM3U\n#EXTINF:1,\n/hang.ts\n#EXTINF:1,\n/hang.ts\n"});
+    server.on("/hang.m3u8",
+              CannedResponse{200, {}, "#EXTM3U\n#EXTINF:1,\n/hang.ts\n#EXTINF:1,\n/hang.ts\n"});
     server.on("/hang.ts", CannedResponse::stall());
     settings.stallTimeoutMs = 60000;
     view->addRow(server.url("/hang.m3u8"), true);
@@ -646,15 +660,21 @@ TEST_F(RunTest, OneRunAtATimeAndAbortEndsARunningOne)
 // A view like the window's: reads wait for the GUI thread, writes are queued to it.
 class GuiThreadView : public RecordingView {
 public:
-    int rowCount() override { return gui::call([this] { return RecordingView::rowCount(); }); }
-    bool rowChecked(int r) override { return gui::call([this, r] { return RecordingView::rowChecked(r); }); }
+    int rowCount() override
+    {
+        return gui::call([this] { return RecordingView::rowCount(); });
+    }
+    bool rowChecked(int r) override
+    {
+        return gui::call([this, r] { return RecordingView::rowChecked(r); });
+    }
     std::string cellText(int r, int c) override
     {
         return gui::call([this, r, c] { return RecordingView::cellText(r, c); });
     }
     void appendLog(const std::string& m, int ch) override
     {
-        gui::post([this, m, ch] { RecordingView::appendLog(m, ch); });
+        gui::post(QCoreApplication::instance(), [this, m, ch] { RecordingView::appendLog(m, ch); });
     }
 };
 
@@ -689,7 +709,8 @@ TEST_F(RunTest, RemergeTakesEveryRowWhoseFolderHoldsSegments)
     view->addRow("http://127.0.0.1:1/2.m3u8", false);
     fs::create_directories(episodeFolder(2));
     for (int i = 0; i < 4; ++i)
-        fs::copy_file(fixture / ("seg" + std::to_string(i) + ".ts"), episodeFolder(2) / (std::to_string(i + 1) + ".ts"));
+        fs::copy_file(fixture / ("seg" + std::to_string(i) + ".ts"),
+                      episodeFolder(2) / (std::to_string(i + 1) + ".ts"));
     ASSERT_TRUE(startRemerge(view, settings));
     ASSERT_TRUE(waitForDownloadRun(20000));
     EXPECT_TRUE(view->row(0).statuses.empty());
@@ -718,15 +739,16 @@ TEST_F(RunTest, PaceComesFromTheSettingsAndCapsTheTransfers)
     std::atomic<int> inFlight{0}, most{0};
     for (int i = 0; i < 4; ++i) {
         std::string body = readFile(fixture / ("seg" + std::to_string(i) + ".ts"));
-        server.onHandler("/c/seg" + std::to_string(i) + ".ts", [&, body](const RecordedRequest&, int) {
-            int now = ++inFlight;
-            int seen = most.load();
-            while (now > seen && !most.compare_exchange_weak(seen, now)) {
-            }
-            std::this_thread::sleep_for(200ms);
-            --inFlight;
-            return CannedResponse{200, {}, body};
-        });
+        server.onHandler("/c/seg" + std::to_string(i) + ".ts",
+                         [&, body](const RecordedRequest&, int) {
+                             int now = ++inFlight;
+                             int seen = most.load();
+                             while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                             }
+                             std::this_thread::sleep_for(200ms);
+                             --inFlight;
+                             return CannedResponse{200, {}, body};
+                         });
     }
     settings.pace = pace;
     view->addRow(server.url("/c/index.m3u8"), true);

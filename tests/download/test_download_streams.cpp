@@ -35,9 +35,11 @@ TEST_F(StreamRunTest, PlaylistsBehindRedirectsResolveAgainstTheAddressThatAnswer
     ASSERT_FALSE(fixture.empty());
     serveFolder(server, fixture, "/cdn/x");
     server.on("/show/1.m3u8", CannedResponse{302, {"Location: /cdn/x/index.m3u8"}});
-    server.on("/show/2.m3u8", CannedResponse{301, {"Location: " + server.url("/cdn/m/master.m3u8")}});
-    server.on("/cdn/m/master.m3u8",
-              CannedResponse{200, {}, "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000\nv/index.m3u8\n"});
+    server.on("/show/2.m3u8",
+              CannedResponse{301, {"Location: " + server.url("/cdn/m/master.m3u8")}});
+    server.on(
+        "/cdn/m/master.m3u8",
+        CannedResponse{200, {}, "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000\nv/index.m3u8\n"});
     server.on("/cdn/m/v/index.m3u8", CannedResponse{302, {"Location: ../../x/index.m3u8"}});
     view->addRow(server.url("/show/1.m3u8"), true);
     view->addRow(server.url("/show/2.m3u8"), true);
@@ -123,12 +125,16 @@ TEST_F(StreamRunTest, AMasterWithASeparateAudioRenditionGivesAFileWithBoth)
         const size_t audioSegments = segmentLines(audioFolder / "index.m3u8").size();
         EXPECT_EQ(row.cells[kColumnSegments], std::to_string(videoSegments + audioSegments));
         // The variant of highest average bandwidth, and its group's default rendition, once each.
-        EXPECT_TRUE(view->logHas(kStatusLog, "解析" + server.url(prefix + "/" + c.audioFolder + "/index.m3u8")));
+        EXPECT_TRUE(view->logHas(
+            kStatusLog, "解析" + server.url(prefix + "/" + c.audioFolder + "/index.m3u8")));
         EXPECT_EQ(server.count(prefix + "/v1/index.m3u8"), 0);
         for (size_t i = 0; i < videoSegments; ++i)
             EXPECT_EQ(server.count(prefix + "/v0/seg" + std::to_string(i) + c.ext), 1) << i;
         for (size_t i = 0; i < audioSegments; ++i)
-            EXPECT_EQ(server.count(prefix + "/" + c.audioFolder + "/seg" + std::to_string(i) + c.audioExt), 1) << i;
+            EXPECT_EQ(server.count(prefix + "/" + c.audioFolder + "/seg" + std::to_string(i) +
+                                   c.audioExt),
+                      1)
+                << i;
 
         // Both streams are in the file, whole, and start together as they do in the source.
         MediaInfo info = probeMedia(mp4(static_cast<int>(e) + 1));
@@ -164,7 +170,8 @@ TEST_F(StreamRunTest, AnAudioSegmentThatNeverComesIsNamedAndTheRestIsMerged)
     fs::path fixture = masterFixture(false);
     ASSERT_FALSE(fixture.empty());
     server.serveFolder("/m/", fixture.string());
-    server.on("/m/vaudio/seg1.ts", CannedResponse{404, {"Content-Type: text/html"}, "<html>404</html>"});
+    server.on("/m/vaudio/seg1.ts",
+              CannedResponse{404, {"Content-Type: text/html"}, "<html>404</html>"});
     settings.retries = 0;
     view->addRow(server.url("/m/master.m3u8"), true);
     run();

@@ -48,8 +48,9 @@ TEST(UrlHelpers, HostPortAndPath)
 TEST(FetchPage, DefaultsAndTheRawResponse)
 {
     TestServer server;
-    server.on("/list.m3u8", CannedResponse{200, {"Content-Type: application/vnd.apple.mpegurl",
-                                                 "Set-Cookie: s=9; Path=/"},
+    server.on("/list.m3u8", CannedResponse{200,
+                                           {"Content-Type: application/vnd.apple.mpegurl",
+                                            "Set-Cookie: s=9; Path=/"},
                                            "#EXTM3U\n"});
     const std::string url = server.url("/list.m3u8?t=1");
     std::string headers, cookies;
@@ -65,9 +66,9 @@ TEST(FetchPage, DefaultsAndTheRawResponse)
     ASSERT_TRUE(r);
     EXPECT_EQ(r->requestLine, "GET /list.m3u8?t=1 HTTP/1.1");
     EXPECT_EQ(r->headerLines[0], "Host: " + server.hostPort());
-    EXPECT_EQ(linesAfterHost(*r), (std::vector<std::string>{kAgent, "Accept: */*",
-                                                            "Referer: " + url,
-                                                            "Accept-Language: zh-cn"}));
+    EXPECT_EQ(linesAfterHost(*r),
+              (std::vector<std::string>{kAgent, "Accept: */*", "Referer: " + url,
+                                        "Accept-Language: zh-cn"}));
 }
 
 TEST(FetchPage, EveryMethodName)
@@ -77,8 +78,8 @@ TEST(FetchPage, EveryMethodName)
     struct Case {
         int method;
         std::string name;
-    } cases[] = {{0, "GET"},     {1, "POST"},   {2, "HEAD"},    {3, "PUT"},
-                 {4, "OPTIONS"}, {5, "DELETE"}, {6, "TRACE"},   {7, "CONNECT"},
+    } cases[] = {{0, "GET"},     {1, "POST"},   {2, "HEAD"},  {3, "PUT"},
+                 {4, "OPTIONS"}, {5, "DELETE"}, {6, "TRACE"}, {7, "CONNECT"},
                  {8, "PATCH"},   {9, "GET"},    {-1, "GET"}};
     for (const auto& c : cases) {
         FetchPageOptions o;
@@ -89,7 +90,8 @@ TEST(FetchPage, EveryMethodName)
         EXPECT_EQ(r->requestLine, c.name + " /m HTTP/1.1");
         // Every method but GET and HEAD carries a body, an empty one too.
         const bool body = c.name != "GET" && c.name != "HEAD";
-        EXPECT_EQ(r->header("Content-Length"), body ? std::optional<std::string>("0") : std::nullopt)
+        EXPECT_EQ(r->header("Content-Length"),
+                  body ? std::optional<std::string>("0") : std::nullopt)
             << c.name;
         EXPECT_EQ(r->header("Content-Type"),
                   c.name == "POST" ? std::optional<std::string>("application/x-www-form-urlencoded")
@@ -110,21 +112,48 @@ TEST(FetchPage, HeaderBlockForms)
         bool complete, normalise;
         std::vector<std::string> expected;
     } cases[] = {
-        {"a User-Agent line is the agent and stays a line", "user-agent: Agent/2", {}, true, true,
+        {"a User-Agent line is the agent and stays a line",
+         "user-agent: Agent/2",
+         {},
+         true,
+         true,
          {"User-Agent: Agent/2", "Accept: */*", "Referer: " + url, "Accept-Language: zh-cn"}},
-        {"names as written", "x-lower: v\r\nuser-agent: a", {}, false, false,
+        {"names as written",
+         "x-lower: v\r\nuser-agent: a",
+         {},
+         false,
+         false,
          {"x-lower: v", "user-agent: a"}},
-        {"names capitalised, lines without colon dropped", "x-lower: v\r\njunk", {}, false, true,
+        {"names capitalised, lines without colon dropped",
+         "x-lower: v\r\njunk",
+         {},
+         false,
+         true,
          {kAgent, "X-Lower: v"}},
         {"names as written, lines without a name or with a bare LF still dropped",
-         "x-lower: v\r\njunk\r\n: novalue\r\nx-a: 1\nX-Injected: 2", {}, false, false,
+         "x-lower: v\r\njunk\r\n: novalue\r\nx-a: 1\nX-Injected: 2",
+         {},
+         false,
+         false,
          {kAgent, "x-lower: v"}},
-        {"a cookie pair", "", "a=1; b=2", true, true,
+        {"a cookie pair",
+         "",
+         "a=1; b=2",
+         true,
+         true,
          {kAgent, "Accept: */*", "Referer: " + url, "Accept-Language: zh-cn", "Cookie: a=1; b=2"}},
-        {"a cookie text that is already a line", "", "Cookie: a=1", false, true,
+        {"a cookie text that is already a line",
+         "",
+         "Cookie: a=1",
+         false,
+         true,
          {kAgent, "Cookie: a=1"}},
         {"an empty cookie text adds nothing", "", "", false, true, {kAgent}},
-        {"given Accept and Referer", "Accept: text/html\r\nReferer: http://r/", {}, true, true,
+        {"given Accept and Referer",
+         "Accept: text/html\r\nReferer: http://r/",
+         {},
+         true,
+         true,
          {kAgent, "Accept: text/html", "Referer: http://r/", "Accept-Language: zh-cn"}},
     };
     for (const auto& c : cases) {
@@ -143,8 +172,9 @@ TEST(FetchPage, HeaderBlockForms)
 TEST(FetchPage, ReturnedCookiesMergeTheSentOnes)
 {
     TestServer server;
-    server.on("/c", CannedResponse{200, {"Set-Cookie: b=3; Path=/", "Set-Cookie: a=deleted; Max-Age=0",
-                                         "Set-Cookie: bare=1"}});
+    server.on("/c", CannedResponse{200,
+                                   {"Set-Cookie: b=3; Path=/", "Set-Cookie: a=deleted; Max-Age=0",
+                                    "Set-Cookie: bare=1"}});
     struct Case {
         std::optional<std::string> sent;
         bool merge;
@@ -280,7 +310,8 @@ TEST(FetchPage, ATricklingServerEndsTheCallUnderALowSpeedLimit)
 {
     // One byte every 200 ms never trips the idle limit; the low-speed limit ends it.
     TestServer server;
-    server.on("/trickle", CannedResponse{200, {}, std::string(4000, 't')}.slowly(1, std::chrono::milliseconds(200)));
+    server.on("/trickle", CannedResponse{200, {}, std::string(4000, 't')}.slowly(
+                              1, std::chrono::milliseconds(200)));
     std::string error;
     FetchPageOptions o;
     o.errorText = &error;

@@ -27,7 +27,8 @@ TEST(ResolveUrl, ResolvesAgainstThePlaylistAddress)
 
 TEST(AttributeList, QuotedValuesKeepCommasAndNamesAreUpperCase)
 {
-    auto attrs = parseAttributeList(R"(METHOD=AES-128,URI="k?a=1,b=2",iv=0x1F, CODECS="avc1.4d401f,mp4a.40.2")");
+    auto attrs = parseAttributeList(
+        R"(METHOD=AES-128,URI="k?a=1,b=2",iv=0x1F, CODECS="avc1.4d401f,mp4a.40.2")");
     ASSERT_EQ(attrs.size(), 4u);
     EXPECT_EQ(attrs[0], std::make_pair(std::string("METHOD"), std::string("AES-128")));
     EXPECT_EQ(attrs[1].second, "k?a=1,b=2");
@@ -65,16 +66,20 @@ TEST(MediaPlaylist, SegmentLinesOfEveryFormCountAndTagsNever)
         std::string text;
         std::vector<std::string> expected;
     } cases[] = {
-        {"bare names, LF", "#EXTM3U\n#EXTINF:1,\na.ts\n#EXTINF:1,\nb.ts\n",
+        {"bare names, LF",
+         "#EXTM3U\n#EXTINF:1,\na.ts\n#EXTINF:1,\nb.ts\n",
          {"http://h:8080/v/a.ts", "http://h:8080/v/b.ts"}},
-        {"CRLF and no final line feed", "#EXTM3U\r\n#EXTINF:1,\r\n/s/1.ts\r\n#EXTINF:1,\r\n/s/2.ts",
+        {"CRLF and no final line feed",
+         "#EXTM3U\r\n#EXTINF:1,\r\n/s/1.ts\r\n#EXTINF:1,\r\n/s/2.ts",
          {"http://h:8080/s/1.ts", "http://h:8080/s/2.ts"}},
-        {"full addresses", "#EXTM3U\n#EXTINF:1,\nhttps://cdn.example:444/x/1.ts\n",
+        {"full addresses",
+         "#EXTM3U\n#EXTINF:1,\nhttps://cdn.example:444/x/1.ts\n",
          {"https://cdn.example:444/x/1.ts"}},
         {"key tag with a path is no segment",
          "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"/k/key.bin\"\n#EXTINF:1,\nseg/1.ts\n",
          {"http://h:8080/v/seg/1.ts"}},
-        {"comments, blank lines and a BOM", "\xEF\xBB\xBF#EXTM3U\n# a comment\n\n#EXTINF:2.5,title, with comma\n1.ts\n",
+        {"comments, blank lines and a BOM",
+         "\xEF\xBB\xBF#EXTM3U\n# a comment\n\n#EXTINF:2.5,title, with comma\n1.ts\n",
          {"http://h:8080/v/1.ts"}},
         {"no #EXTM3U: not a playlist", "<html>404 not found</html>\nfoo/bar.ts\n", {}},
     };
@@ -192,11 +197,12 @@ TEST(MediaPlaylist, MoreEntriesThanTheLimitStopTheParse)
 
 TEST(MediaPlaylist, KeysGiveIvFromTagOrSequenceAndNoneClears)
 {
-    HlsPlaylist p = parseHlsPlaylist("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:258\n"
-                                     "#EXT-X-KEY:METHOD=AES-128,URI=\"key1\"\n#EXTINF:1,\n1.ts\n"
-                                     "#EXT-X-KEY:METHOD=AES-128,URI=\"key1\",IV=0xA\n#EXTINF:1,\n2.ts\n"
-                                     "#EXT-X-KEY:METHOD=NONE\n#EXTINF:1,\n3.ts\n",
-                                     "http://h/x/a.m3u8");
+    HlsPlaylist p =
+        parseHlsPlaylist("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:258\n"
+                         "#EXT-X-KEY:METHOD=AES-128,URI=\"key1\"\n#EXTINF:1,\n1.ts\n"
+                         "#EXT-X-KEY:METHOD=AES-128,URI=\"key1\",IV=0xA\n#EXTINF:1,\n2.ts\n"
+                         "#EXT-X-KEY:METHOD=NONE\n#EXTINF:1,\n3.ts\n",
+                         "http://h/x/a.m3u8");
     ASSERT_EQ(p.segments.size(), 3u);
     ASSERT_GE(p.segments[0].keyIndex, 0);
     EXPECT_EQ(p.keys[p.segments[0].keyIndex].uri, "http://h/x/key1");
@@ -210,19 +216,21 @@ TEST(MediaPlaylist, KeysGiveIvFromTagOrSequenceAndNoneClears)
 
 TEST(MediaPlaylist, MethodsThatCannotBeDecryptedAreNamed)
 {
-    HlsPlaylist p = parseHlsPlaylist("#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:1,\n1.ts\n",
-                                     "http://h/a.m3u8");
+    HlsPlaylist p = parseHlsPlaylist(
+        "#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:1,\n1.ts\n", "http://h/a.m3u8");
     EXPECT_EQ(p.unsupportedMethod, "SAMPLE-AES");
     // A key tag that no segment follows does not matter.
-    p = parseHlsPlaylist("#EXTM3U\n#EXTINF:1,\n1.ts\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n", "http://h/a.m3u8");
+    p = parseHlsPlaylist("#EXTM3U\n#EXTINF:1,\n1.ts\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n",
+                         "http://h/a.m3u8");
     EXPECT_TRUE(p.unsupportedMethod.empty());
 }
 
 TEST(MediaPlaylist, MapAppliesToTheSegmentsAfterIt)
 {
-    HlsPlaylist p = parseHlsPlaylist("#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\"\n#EXTINF:1,\n"
-                                     "s1.m4s\n#EXTINF:1,\ns2.m4s\n",
-                                     "http://h/f/a.m3u8");
+    HlsPlaylist p =
+        parseHlsPlaylist("#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\"\n#EXTINF:1,\n"
+                         "s1.m4s\n#EXTINF:1,\ns2.m4s\n",
+                         "http://h/f/a.m3u8");
     ASSERT_EQ(p.maps.size(), 1u);
     EXPECT_EQ(p.maps[0].uri, "http://h/f/init.mp4");
     EXPECT_EQ(p.maps[0].range.length, 720);
@@ -242,7 +250,8 @@ TEST(MasterPlaylist, HighestAverageThenPeakBandwidthWinsAndTheFirstOnATie)
          "#EXT-X-STREAM-INF:BANDWIDTH=2800000,CODECS=\"avc1.4d401f,mp4a.40.2\"\nhigh/index.m3u8\n"
          "#EXT-X-STREAM-INF:BANDWIDTH=1400000\nmid/index.m3u8\n",
          "http://h:81/m/high/index.m3u8"},
-        {"tie", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=5\na.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=5\nb.m3u8\n",
+        {"tie",
+         "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=5\na.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=5\nb.m3u8\n",
          "http://h:81/m/a.m3u8"},
         {"media groups and an I-frame list do not count",
          "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=\"audio/a.m3u8\"\n"
@@ -275,17 +284,20 @@ TEST(MasterPlaylist, HighestAverageThenPeakBandwidthWinsAndTheFirstOnATie)
 
 TEST(MasterPlaylist, AVariantPlaysWithTheDefaultOrFirstRenditionOfItsAudioGroup)
 {
-    const std::string media = "#EXTM3U\n"
-                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"lo\",NAME=\"English\",LANGUAGE=\"en\",URI=\"a/lo-en.m3u8\"\n"
-                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",NAME=\"English\",LANGUAGE=\"en\",URI=\"a/hi-en.m3u8\"\n"
-                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",NAME=\"中文\",DEFAULT=YES,URI=\"/a/hi-zh.m3u8\"\n"
-                              "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"hi\",NAME=\"s\",DEFAULT=YES,URI=\"s.m3u8\"\n"
-                              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"muxed\",NAME=\"main\",DEFAULT=YES\n"
-                              "#EXT-X-STREAM-INF:BANDWIDTH=100,AUDIO=\"lo\"\nv/lo.m3u8\n"
-                              "#EXT-X-STREAM-INF:BANDWIDTH=900,AUDIO=\"hi\"\nv/hi.m3u8\n"
-                              "#EXT-X-STREAM-INF:BANDWIDTH=50,AUDIO=\"muxed\"\nv/muxed.m3u8\n"
-                              "#EXT-X-STREAM-INF:BANDWIDTH=40\nv/plain.m3u8\n"
-                              "#EXT-X-STREAM-INF:BANDWIDTH=30,AUDIO=\"none\"\nv/none.m3u8\n";
+    const std::string media =
+        "#EXTM3U\n"
+        "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"lo\",NAME=\"English\",LANGUAGE=\"en\",URI=\"a/"
+        "lo-en.m3u8\"\n"
+        "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",NAME=\"English\",LANGUAGE=\"en\",URI=\"a/"
+        "hi-en.m3u8\"\n"
+        "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",NAME=\"中文\",DEFAULT=YES,URI=\"/a/hi-zh.m3u8\"\n"
+        "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"hi\",NAME=\"s\",DEFAULT=YES,URI=\"s.m3u8\"\n"
+        "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"muxed\",NAME=\"main\",DEFAULT=YES\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=100,AUDIO=\"lo\"\nv/lo.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=900,AUDIO=\"hi\"\nv/hi.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=50,AUDIO=\"muxed\"\nv/muxed.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=40\nv/plain.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=30,AUDIO=\"none\"\nv/none.m3u8\n";
     HlsPlaylist p = parseHlsPlaylist(media, "http://h/m/master.m3u8");
     ASSERT_EQ(p.variants.size(), 5u);
     ASSERT_EQ(p.renditions.size(), 5u);

@@ -32,12 +32,14 @@ protected:
     std::string mp4() const { return seriesText() + "/1.mp4"; }
 
     // Copies the fixture's segments (in playlist order) into the episode folder as first.ts …
-    std::vector<SegmentListEntry> copySegments(const fs::path& fixture, const std::string& ext, int count, int first,
-                                              bool discontinuity, const std::string& map = {})
+    std::vector<SegmentListEntry> copySegments(const fs::path& fixture, const std::string& ext,
+                                               int count, int first, bool discontinuity,
+                                               const std::string& map = {})
     {
         std::vector<SegmentListEntry> entries;
         for (int i = 0; i < count; ++i) {
-            fs::copy_file(fixture / ("seg" + std::to_string(i) + ext), episode / (std::to_string(first + i) + ".ts"),
+            fs::copy_file(fixture / ("seg" + std::to_string(i) + ext),
+                          episode / (std::to_string(first + i) + ".ts"),
                           fs::copy_options::overwrite_existing);
             entries.push_back(SegmentListEntry{first + i, 1.0, map, discontinuity && i == 0});
         }
@@ -48,7 +50,7 @@ protected:
     // listed, with the list's discontinuities when tagged; counts of each run's packets as
     // libavformat reads the run's segments.
     struct Stitched {
-        double seconds = 0; // the EXTINF sum
+        double seconds = 0;                          // the EXTINF sum
         std::vector<int> videoPackets, audioPackets; // per run
         // Where each run's first picture and first sound come in the order in which the remux
         // reads the packets (the runs one by one when tagged, else the files as one stream).
@@ -103,7 +105,8 @@ protected:
             fs::copy_file(fixture / seg.uri, episode / (std::to_string(number) + ".ts"));
             run += readFile(fixture / seg.uri);
             all += readFile(fixture / seg.uri);
-            entries.push_back(SegmentListEntry{number, seg.duration, {}, tagged && seg.discontinuity});
+            entries.push_back(
+                SegmentListEntry{number, seg.duration, {}, tagged && seg.discontinuity});
             out.seconds += seg.duration;
         }
         countRun();
@@ -262,7 +265,8 @@ TEST_F(MergeTest, AStreamTheMp4CannotHoldIsNamedAndTheEpisodeIsNotFinished)
     auto row = view.row(0);
     EXPECT_EQ(row.cells[kColumnStatus], "缺音频");
     EXPECT_TRUE(row.checked);
-    EXPECT_EQ(view.logCountPrefix(kMergeLog, "第 1 集有 1 路流未能写入MP4: " + report.leftOut[0]), 1);
+    EXPECT_EQ(view.logCountPrefix(kMergeLog, "第 1 集有 1 路流未能写入MP4: " + report.leftOut[0]),
+              1);
     MediaInfo info = probeMedia(mp4());
     EXPECT_EQ(info.video, 1);
     EXPECT_EQ(info.audio, 1);
@@ -282,7 +286,8 @@ TEST_F(MergeTest, ASegmentThatNeverCameLeavesNoFrozenHole)
     std::vector<SegmentListEntry> entries;
     for (int i = 1; i <= 6; ++i) {
         if (i != 3)
-            fs::copy_file(fixture / ("main" + std::to_string(i - 1) + ".ts"), episode / (std::to_string(i) + ".ts"));
+            fs::copy_file(fixture / ("main" + std::to_string(i - 1) + ".ts"),
+                          episode / (std::to_string(i) + ".ts"));
         entries.push_back(SegmentListEntry{i, 1.0, {}, false});
     }
     ASSERT_TRUE(writeSegmentList(episode.string(), entries));

@@ -14,7 +14,10 @@ class SchedulerTest : public ::testing::Test {
 protected:
     QTemporaryDir temp;
     TestServer server;
-    std::string file(const std::string& name) { return temp.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string file(const std::string& name)
+    {
+        return temp.filePath(QString::fromStdString(name)).toStdString();
+    }
 
     void waitForEmptyRegistry()
     {
@@ -32,7 +35,9 @@ TEST_F(SchedulerTest, SubmitReturnsBeforeTheTransferAndReportsWhenItEnds)
     {
         std::string url = server.url("/slow.ts");
         std::string path = file("1.ts");
-        EXPECT_EQ(submitSegment(url, path, 0, {}, [&](const SegmentResult& r) { result.set_value(r); }), 1);
+        EXPECT_EQ(
+            submitSegment(url, path, 0, {}, [&](const SegmentResult& r) { result.set_value(r); }),
+            1);
         url.assign(url.size(), '?');
         path.assign(path.size(), '?');
     }
@@ -73,7 +78,8 @@ TEST_F(SchedulerTest, AFailedTransferStillReleasesItsWorker)
 {
     server.on("/gone.ts", CannedResponse{404, {}, "nope"});
     std::promise<SegmentResult> result;
-    submitSegment(server.url("/gone.ts"), file("g.ts"), 0, {}, [&](const SegmentResult& r) { result.set_value(r); });
+    submitSegment(server.url("/gone.ts"), file("g.ts"), 0, {},
+                  [&](const SegmentResult& r) { result.set_value(r); });
     auto r = result.get_future().get();
     EXPECT_EQ(r.outcome, TransferOutcome::Failed);
     EXPECT_EQ(r.status, 404);
@@ -86,8 +92,9 @@ TEST_F(SchedulerTest, StartDetachedTaskCopiesItsArguments)
     std::promise<std::string> seen;
     {
         std::string text = "episode 3";
-        ASSERT_TRUE(startDetachedTask([&seen](std::string s, int n) { seen.set_value(s + "/" + std::to_string(n)); },
-                                      text, 7));
+        ASSERT_TRUE(startDetachedTask(
+            [&seen](std::string s, int n) { seen.set_value(s + "/" + std::to_string(n)); }, text,
+            7));
         text = "changed";
     }
     EXPECT_EQ(seen.get_future().get(), "episode 3/7");

@@ -19,8 +19,8 @@ struct Started {
 };
 
 // Starts a transfer and waits for its completion event (at most 20 s).
-TransferOutcome transferOnce(const std::string& url, const std::string& path, const TransferOptions& o = {},
-                             std::string* error = nullptr)
+TransferOutcome transferOnce(const std::string& url, const std::string& path,
+                             const TransferOptions& o = {}, std::string* error = nullptr)
 {
     Started r;
     r.transfer.start(url, path, r.done, o);
@@ -35,14 +35,18 @@ class SegmentTransferTest : public ::testing::Test {
 protected:
     QTemporaryDir temp;
     TestServer server;
-    std::string file(const std::string& name) { return temp.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string file(const std::string& name)
+    {
+        return temp.filePath(QString::fromStdString(name)).toStdString();
+    }
 };
 
 TEST_F(SegmentTransferTest, RequestCarriesTheAgentAndRangeAndNoCookieOrProxy)
 {
     server.on("/s/1.ts", CannedResponse{200, {"Set-Cookie: a=1"}, std::string(5000, 'x')});
     // The playlist line's CR LF is not part of the requested path.
-    EXPECT_EQ(transferOnce(server.url("/s/1.ts?k=v") + "\r\n", file("1.ts")), TransferOutcome::Completed);
+    EXPECT_EQ(transferOnce(server.url("/s/1.ts?k=v") + "\r\n", file("1.ts")),
+              TransferOutcome::Completed);
     EXPECT_EQ(transferOnce(server.url("/s/1.ts?k=v"), file("2.ts")), TransferOutcome::Completed);
     auto reqs = server.requestsFor("/s/1.ts");
     ASSERT_EQ(reqs.size(), 2u);
@@ -68,7 +72,8 @@ TEST_F(SegmentTransferTest, OnlyAWhole2xxAnswerBecomesTheFile)
         std::string target = file(std::string("x") + (c.path + 1) + ".ts");
         writeFile(target, "older content");
         std::string error;
-        EXPECT_EQ(transferOnce(server.url(c.path), target, {}, &error), TransferOutcome::Failed) << c.path;
+        EXPECT_EQ(transferOnce(server.url(c.path), target, {}, &error), TransferOutcome::Failed)
+            << c.path;
         EXPECT_NE(error.find(c.errorPart), std::string::npos) << c.path << ": " << error;
         // The earlier file stays as it was and no partial file is left behind.
         EXPECT_EQ(readFile(target), "older content") << c.path;
@@ -130,7 +135,8 @@ TEST_F(SegmentTransferTest, StalledAndDeadServersEndTheTransfer)
     o.stallTimeoutMs = 400;
     for (const char* path : {"/hang", "/midway"}) {
         std::string error;
-        EXPECT_EQ(transferOnce(server.url(path), file("h.ts"), o, &error), TransferOutcome::Failed) << path;
+        EXPECT_EQ(transferOnce(server.url(path), file("h.ts"), o, &error), TransferOutcome::Failed)
+            << path;
         EXPECT_EQ(error, "接收超时") << path;
         EXPECT_FALSE(fs::exists(file("h.ts"))) << path;
     }
@@ -147,7 +153,8 @@ TEST_F(SegmentTransferTest, ATrickleBelowTheLowSpeedLimitEndsTheTransfer)
     o.stallTimeoutMs = 60000;
     o.lowSpeedSeconds = 2;
     std::string error;
-    EXPECT_EQ(transferOnce(server.url("/trickle"), file("t.ts"), o, &error), TransferOutcome::Failed);
+    EXPECT_EQ(transferOnce(server.url("/trickle"), file("t.ts"), o, &error),
+              TransferOutcome::Failed);
     EXPECT_EQ(error, "速度过慢");
     EXPECT_FALSE(fs::exists(file("t.ts")));
 }
@@ -163,7 +170,8 @@ TEST_F(SegmentTransferTest, TransfersToOneServerReuseTheirConnections)
         for (int i = 0; i < 4; ++i) {
             SCOPED_TRACE(s.baseUrl() + " transfer " + std::to_string(i));
             // Each transfer on a thread of its own, one after the other.
-            ASSERT_EQ(transferOnce(s.url("/k.ts"), file("k" + std::to_string(i) + ".ts"), o), TransferOutcome::Completed);
+            ASSERT_EQ(transferOnce(s.url("/k.ts"), file("k" + std::to_string(i) + ".ts"), o),
+                      TransferOutcome::Completed);
             EXPECT_EQ(readFile(file("k" + std::to_string(i) + ".ts")), body);
         }
         // Without the shared connection cache every transfer opened a connection of its own.
@@ -246,14 +254,16 @@ TEST_F(SegmentTransferTest, EmptyUrlOrPathSignalsAtOnce)
     EXPECT_EQ(server.requests().size(), 0u);
 }
 
-std::string encrypt(const std::string& plain, const std::array<uint8_t, 16>& key, const std::array<uint8_t, 16>& iv)
+std::string encrypt(const std::string& plain, const std::array<uint8_t, 16>& key,
+                    const std::array<uint8_t, 16>& iv)
 {
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     std::string out(plain.size() + 16, '\0');
     int n1 = 0, n2 = 0;
     EVP_EncryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr, key.data(), iv.data());
     EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char*>(out.data()), &n1,
-                      reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()));
+                      reinterpret_cast<const unsigned char*>(plain.data()),
+                      static_cast<int>(plain.size()));
     EVP_EncryptFinal_ex(ctx, reinterpret_cast<unsigned char*>(out.data()) + n1, &n2);
     EVP_CIPHER_CTX_free(ctx);
     out.resize(n1 + n2);
@@ -278,7 +288,8 @@ TEST_F(SegmentTransferTest, Aes128SegmentsAreStoredDecrypted)
     // A wrong key leaves bad padding: the segment fails and no file is written.
     o.key[0] ^= 1;
     std::string error;
-    EXPECT_EQ(transferOnce(server.url("/enc.ts"), file("bad.ts"), o, &error), TransferOutcome::Failed);
+    EXPECT_EQ(transferOnce(server.url("/enc.ts"), file("bad.ts"), o, &error),
+              TransferOutcome::Failed);
     EXPECT_EQ(error, "解密失败");
     EXPECT_FALSE(fs::exists(file("bad.ts")));
     // Told apart from a network failure, and only for the wrong bytes, not for a cut answer.
@@ -302,7 +313,8 @@ TEST_F(SegmentTransferTest, ByteRangesAreRequestedAndMustBeAnsweredAsRanges)
     std::string body;
     for (int i = 0; i < 1000; ++i)
         body += static_cast<char>('a' + i % 26);
-    server.onHandler("/all.ts", [body](const RecordedRequest& r, int) { return rangedAnswer(body, r); });
+    server.onHandler("/all.ts",
+                     [body](const RecordedRequest& r, int) { return rangedAnswer(body, r); });
     server.on("/norange.ts", CannedResponse{200, {}, body});
     TransferOptions o;
     o.range = ByteRange{100, 250};
@@ -322,7 +334,10 @@ TEST(ChunkBuffer, CollectsChunksUntilTheNextWouldNotFitAndGrowsToTheLargest)
     } cases[] = {
         // The first chunk goes straight out; then ten 1000-byte chunks fit in 10240.
         {"small chunks", std::vector<size_t>(22, 1000), {1000, 10000, 10000, 1000}, 10240},
-        {"a large chunk after pending bytes", {100, 5000, 20000, 300}, {100, 5000, 20000, 300}, 20000},
+        {"a large chunk after pending bytes",
+         {100, 5000, 20000, 300},
+         {100, 5000, 20000, 300},
+         20000},
         {"a large first chunk sets the capacity", {30000, 30000, 1}, {30000, 30000, 1}, 30000},
     };
     for (const auto& c : cases) {

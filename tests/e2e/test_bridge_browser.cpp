@@ -134,8 +134,10 @@ protected:
         root = std::make_unique<QTemporaryDir>();
         setProgramFolderForTesting(root->path().toStdString());
         server = std::make_unique<TestServer>();
-        server->on("/one", {200, {"Content-Type: text/html; charset=utf-8", "Set-Cookie: session=abc; Path=/"},
-                            pageOne});
+        server->on("/one",
+                   {200,
+                    {"Content-Type: text/html; charset=utf-8", "Set-Cookie: session=abc; Path=/"},
+                    pageOne});
         server->on("/two", {200, {"Content-Type: text/html; charset=utf-8"}, pageTwo});
         server->on("/jar", {200,
                             {"Content-Type: text/html; charset=utf-8",
@@ -143,10 +145,14 @@ protected:
                              "Set-Cookie: kept=k; Path=/; Max-Age=3600"},
                             pageTwo});
         server->on("/full", {200, {"Content-Type: text/html; charset=utf-8"}, pageFull});
-        server->on("/cached", {200, {"Content-Type: text/html; charset=utf-8", "Cache-Control: no-store"},
-                               pageCached});
-        server->on("/cached.js", {200, {"Content-Type: text/javascript", "Cache-Control: max-age=3600"},
-                                  "document.getElementById('from').textContent = 'cached script';"});
+        server->on("/cached",
+                   {200,
+                    {"Content-Type: text/html; charset=utf-8", "Cache-Control: no-store"},
+                    pageCached});
+        server->on("/cached.js",
+                   {200,
+                    {"Content-Type: text/javascript", "Cache-Control: max-age=3600"},
+                    "document.getElementById('from').textContent = 'cached script';"});
         server->on("/tone.wav", {200, {"Content-Type: audio/wav"}, silentWav()});
         server->on("/video", {200, {"Content-Type: text/html; charset=utf-8"}, pageVideo});
 
@@ -157,8 +163,7 @@ protected:
                                    handlersOnGuiThread = handlersOnGuiThread && onGui();
                                    ++loads;
                                },
-                               [] { ++entered; },
-                               [] { ++left; }});
+                               [] { ++entered; }, [] { ++left; }});
         window = std::make_unique<QWidget>();
         window->resize(800, 600);
         window->show();
@@ -230,7 +235,8 @@ TEST_F(BridgeBrowser, ReadsElementsBySelectorAndIndexFromOne)
         {"li", 0, "", "", false},
         {"body pre", 1, "视频已经被移除", "<pre>视频已经被移除</pre>", true},
         // Quotes of both kinds reach the page as the selector, not as script.
-        {R"(a[title="it's \"q\""])", 1, "quoted", R"(<a title="it's &quot;q&quot;">quoted</a>)", true},
+        {R"(a[title="it's \"q\""])", 1, "quoted", R"(<a title="it's &quot;q&quot;">quoted</a>)",
+         true},
         {"li[", 1, "", "", false}, // not a valid selector
         {"')); document.body.remove(); ((' ", 1, "", "", false},
     };
@@ -260,7 +266,8 @@ TEST_F(BridgeBrowser, ClicksAndPressesElements)
 TEST_F(BridgeBrowser, MediaPlaysWithoutAUserGesture)
 {
     ASSERT_TRUE(load(server->url("/one")));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bridge.elementText("#play", 1) != "pending"; }, 10000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return bridge.elementText("#play", 1) != "pending"; }, 10000));
     EXPECT_EQ(bridge.elementText("#play", 1), "played");
 }
 
@@ -445,7 +452,8 @@ TEST_F(BridgeBrowser, SeeksThePagesFirstVideoToANumberOfSeconds)
     EXPECT_TRUE(QTest::qWaitFor([&] { return bridge.elementText("#pos", 1) == "0.25"; }, 20000))
         << bridge.elementText("#pos", 1);
     // Positions that are no number of seconds are refused before anything reaches the page.
-    for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
+    for (double bad :
+         {-1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
         EXPECT_FALSE(bridge.seekMedia(bad)) << bad;
     EXPECT_EQ(bridge.elementText("#pos", 1), "0.25");
     // A page without a video element.

@@ -30,8 +30,7 @@ using json = nlohmann::json;
 
 const QString kPlayerCheck = QStringLiteral(QY_BINARY_DIR "/bin/qy_demo_playercheck");
 
-class DemoServerTest : public ::testing::Test
-{
+class DemoServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -47,8 +46,14 @@ protected:
         server_ = nullptr;
     }
 
-    static std::string httpsBase() { return "https://127.0.0.1:" + std::to_string(server_->httpsPort); }
-    static std::string httpBase() { return "http://127.0.0.1:" + std::to_string(server_->httpPort); }
+    static std::string httpsBase()
+    {
+        return "https://127.0.0.1:" + std::to_string(server_->httpsPort);
+    }
+    static std::string httpBase()
+    {
+        return "http://127.0.0.1:" + std::to_string(server_->httpPort);
+    }
 
     static httplib::Result get(const std::string& base, const std::string& target,
                                const httplib::Headers& headers = {})
@@ -105,7 +110,8 @@ std::vector<std::string> split(const std::string& text, const std::string& sep)
     size_t start = 0;
     for (;;) {
         const size_t at = text.find(sep, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        parts.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos)
             return parts;
         start = at + sep.size();
@@ -123,9 +129,9 @@ std::vector<std::string> lines(const std::string& text)
 // Category ids whose listing includes an item of the given type (the type itself and, for the
 // sub-categories, their top category).
 const std::map<int, int> kTopCategory = {
-    {6, 1}, {8, 1}, {9, 1}, {10, 1}, {11, 1}, {20, 1}, {21, 1}, {38, 1}, {39, 1}, {40, 1}, {41, 1},
-    {22, 3}, {5, 3}, {30, 3}, {4, 3}, {23, 3}, {35, 3}, {36, 3}, {26, 25}, {27, 25}, {28, 25},
-    {29, 25}, {31, 24}, {32, 24}, {33, 24}, {34, 24},
+    {6, 1},   {8, 1},   {9, 1},   {10, 1},  {11, 1},  {20, 1},  {21, 1},  {38, 1},  {39, 1},
+    {40, 1},  {41, 1},  {22, 3},  {5, 3},   {30, 3},  {4, 3},   {23, 3},  {35, 3},  {36, 3},
+    {26, 25}, {27, 25}, {28, 25}, {29, 25}, {31, 24}, {32, 24}, {33, 24}, {34, 24},
 };
 
 TEST_F(DemoServerTest, ListingsHaveTheCatalogueShapeAndPageBy20)
@@ -137,28 +143,47 @@ TEST_F(DemoServerTest, ListingsHaveTheCatalogueShapeAndPageBy20)
     struct Case {
         const char* name;
         std::string query;
-        std::function<bool(const json&)> selects;  // which items of the catalogue the listing holds
+        std::function<bool(const json&)> selects; // which items of the catalogue the listing holds
         int page;
     };
-    const std::string mountain = "&wd=%E5%B1%B1%E6%B5%B7";  // 山海
+    const std::string mountain = "&wd=%E5%B1%B1%E6%B5%B7"; // 山海
     const std::vector<Case> cases = {
         {"latest page 1", "&pg=1", [](const json&) { return true; }, 1},
         {"latest page 2", "&pg=2", [](const json&) { return true; }, 2},
-        {"latest last page", "&pg=" + std::to_string((total + 19) / 20), [](const json&) { return true; },
-         (total + 19) / 20},
+        {"latest last page", "&pg=" + std::to_string((total + 19) / 20),
+         [](const json&) { return true; }, (total + 19) / 20},
         {"beyond the last page", "&pg=99", [](const json&) { return true; }, 99},
         {"film category with its sub-categories", "&t=1&pg=1",
-         [](const json& i) { return i["type_id"] == 1 || (kTopCategory.count(i["type_id"]) && kTopCategory.at(i["type_id"]) == 1); }, 1},
+         [](const json& i) {
+             return i["type_id"] == 1 ||
+                    (kTopCategory.count(i["type_id"]) && kTopCategory.at(i["type_id"]) == 1);
+         },
+         1},
         {"film category page 2", "&t=1&pg=2",
-         [](const json& i) { return i["type_id"] == 1 || (kTopCategory.count(i["type_id"]) && kTopCategory.at(i["type_id"]) == 1); }, 2},
+         [](const json& i) {
+             return i["type_id"] == 1 ||
+                    (kTopCategory.count(i["type_id"]) && kTopCategory.at(i["type_id"]) == 1);
+         },
+         2},
         {"sub-category 喜剧片", "&t=20&pg=1", [](const json& i) { return i["type_id"] == 20; }, 1},
         {"series category", "&t=3&pg=1",
-         [](const json& i) { return kTopCategory.count(i["type_id"]) && kTopCategory.at(i["type_id"]) == 3; }, 1},
+         [](const json& i) {
+             return kTopCategory.count(i["type_id"]) && kTopCategory.at(i["type_id"]) == 3;
+         },
+         1},
         {"keyword 山海", mountain + "&pg=1",
-         [](const json& i) { return i["vod_name"].get<std::string>().find("山海") != std::string::npos; }, 1},
+         [](const json& i) {
+             return i["vod_name"].get<std::string>().find("山海") != std::string::npos;
+         },
+         1},
         {"keyword and category", mountain + "&t=22&pg=1",
-         [](const json& i) { return i["type_id"] == 22 && i["vod_name"].get<std::string>().find("山海") != std::string::npos; }, 1},
-        {"the placeholder finds nothing", "&wd=%E8%AF%B7%E8%BE%93%E5%85%A5%E5%89%A7%E5%90%8D%E6%90%9C%E7%B4%A2&pg=1",
+         [](const json& i) {
+             return i["type_id"] == 22 &&
+                    i["vod_name"].get<std::string>().find("山海") != std::string::npos;
+         },
+         1},
+        {"the placeholder finds nothing",
+         "&wd=%E8%AF%B7%E8%BE%93%E5%85%A5%E5%89%A7%E5%90%8D%E6%90%9C%E7%B4%A2&pg=1",
          [](const json&) { return false; }, 1},
         {"unknown category", "&t=999&pg=1", [](const json&) { return false; }, 1},
         {"page 0 is page 1", "&pg=0", [](const json&) { return true; }, 1},
@@ -189,9 +214,9 @@ TEST_F(DemoServerTest, ListingsHaveTheCatalogueShapeAndPageBy20)
     // Newest first, and every item carries the fields of such servers in their order.
     for (size_t i = 1; i < all.size(); ++i)
         EXPECT_GT(all[i - 1]["vod_id"], all[i]["vod_id"]);
-    const std::vector<std::string> keys = {"vod_id", "type_id", "type_name", "vod_name", "vod_pic",
-                                           "vod_blurb", "vod_content", "vod_remarks", "vod_play_from",
-                                           "vod_play_url"};
+    const std::vector<std::string> keys = {
+        "vod_id",    "type_id",     "type_name",   "vod_name",      "vod_pic",
+        "vod_blurb", "vod_content", "vod_remarks", "vod_play_from", "vod_play_url"};
     auto raw = get(httpsBase(), "/api.php/provide/vod/?ac=detail&pg=1");
     ASSERT_TRUE(raw);
     const auto ordered = nlohmann::ordered_json::parse(raw->body);
@@ -199,7 +224,8 @@ TEST_F(DemoServerTest, ListingsHaveTheCatalogueShapeAndPageBy20)
     for (auto it = ordered["list"][0].begin(); it != ordered["list"][0].end(); ++it)
         firstKeys.push_back(it.key());
     EXPECT_EQ(firstKeys, keys);
-    EXPECT_NE(raw->body.find("http:\\/\\/127.0.0.1"), std::string::npos) << "slashes written as \\/";
+    EXPECT_NE(raw->body.find("http:\\/\\/127.0.0.1"), std::string::npos)
+        << "slashes written as \\/";
     EXPECT_NE(raw->get_header_value("Content-Type").find("application/json"), std::string::npos);
 }
 
@@ -278,9 +304,10 @@ struct Followed {
     std::vector<std::string> segments;
 };
 
-Followed follow(const std::string& base, const std::string& masterPath,
-                std::function<httplib::Result(const std::string&, const std::string&)> fetchPlaylist,
-                std::function<httplib::Result(const std::string&, const std::string&)> fetchSegment)
+Followed follow(
+    const std::string& base, const std::string& masterPath,
+    std::function<httplib::Result(const std::string&, const std::string&)> fetchPlaylist,
+    std::function<httplib::Result(const std::string&, const std::string&)> fetchSegment)
 {
     Followed f;
     auto master = fetchPlaylist(base, masterPath);
@@ -299,7 +326,8 @@ Followed follow(const std::string& base, const std::string& masterPath,
         if (line.empty() || line[0] == '#')
             continue;
         auto seg = fetchSegment(base, line);
-        f.segments.push_back(seg && (seg->status == 200 || seg->status == 206) ? seg->body : std::string());
+        f.segments.push_back(seg && (seg->status == 200 || seg->status == 206) ? seg->body
+                                                                               : std::string());
     }
     return f;
 }
@@ -385,11 +413,11 @@ TEST_F(DemoServerTest, EpisodeAddressesLeadToPlayableMedia)
 TEST_F(DemoServerTest, UnknownOrUnsafeAddressesAreNotFound)
 {
     const char* const paths[] = {
-        "/media/999/1/index.m3u8",               // no such item
-        "/media/24/1/index.m3u8",                // the item without a play text
-        "/media/22/121/index.m3u8",              // past the last episode
-        "/media/22/0/index.m3u8",                // episodes count from 1
-        "/media/5/1/lo/index.m3u8",              // a variant the episode does not have
+        "/media/999/1/index.m3u8",  // no such item
+        "/media/24/1/index.m3u8",   // the item without a play text
+        "/media/22/121/index.m3u8", // past the last episode
+        "/media/22/0/index.m3u8",   // episodes count from 1
+        "/media/5/1/lo/index.m3u8", // a variant the episode does not have
         "/media/5/1/hls/..%2F..%2Ftls%2Fserver.key",
         "/media/5/1/hls/.hidden",
         "/covers/..%2Ftls%2Fserver.key",
@@ -430,7 +458,8 @@ TEST_F(DemoServerTest, PagesCoversAndPlayerFilesAreServedLocally)
         // Every script and style sheet of the page is one the server has.
         static const std::regex ref(R"re((?:src|href)="(/[^"]+)")re");
         int refs = 0;
-        for (std::sregex_iterator it(res->body.begin(), res->body.end(), ref), end; it != end; ++it) {
+        for (std::sregex_iterator it(res->body.begin(), res->body.end(), ref), end; it != end;
+             ++it) {
             auto file = get(httpBase(), (*it)[1]);
             ASSERT_TRUE(file);
             EXPECT_EQ(file->status, 200) << (*it)[1];
@@ -468,7 +497,8 @@ TEST_F(DemoServerTest, PlayerFilesAreSentAsStoredToABrowserOfferingCompression)
         auto res = client.Get(c.path, {{"Accept-Encoding", "gzip, deflate, br"}});
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 200);
-        EXPECT_FALSE(res->has_header("Content-Encoding")) << res->get_header_value("Content-Encoding");
+        EXPECT_FALSE(res->has_header("Content-Encoding"))
+            << res->get_header_value("Content-Encoding");
         EXPECT_EQ(res->get_header_value("Content-Length"), std::to_string(bytes.size()));
         EXPECT_EQ(res->get_header_value("Content-Type"), "text/javascript");
         EXPECT_TRUE(res->body == bytes.toStdString());
@@ -492,21 +522,24 @@ TEST_F(DemoServerTest, PlayerPagesPlayOfflineWhenStartedByScript)
     const Case cases[] = {
         {"/player/jx.php?url=", "dplayer", 22, 3},
         {"/m3u8/?url=", "aliplayer", 22, 3},
-        {"/player/jx.php?url=", "dplayer", 14, 1},   // AES-128 clip
-        {"/m3u8/?url=", "aliplayer", 20, 1},         // two variants
+        {"/player/jx.php?url=", "dplayer", 14, 1}, // AES-128 clip
+        {"/m3u8/?url=", "aliplayer", 20, 1},       // two variants
     };
     for (const Case& c : cases) {
-        const std::string url = httpBase() + c.endpoint + httpBase() + "/media/" + std::to_string(c.id) +
-                                "/" + std::to_string(c.episode) + "/index.m3u8";
+        const std::string url = httpBase() + c.endpoint + httpBase() + "/media/" +
+                                std::to_string(c.id) + "/" + std::to_string(c.episode) +
+                                "/index.m3u8";
         SCOPED_TRACE(url);
         QProcess check;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         check.setProcessEnvironment(env);
-        check.start(kPlayerCheck, {QStringLiteral("--seconds"), QStringLiteral("6"), QString::fromStdString(url)});
+        check.start(kPlayerCheck, {QStringLiteral("--seconds"), QStringLiteral("6"),
+                                   QString::fromStdString(url)});
         ASSERT_TRUE(check.waitForFinished(90000));
         const QString out = QString::fromUtf8(check.readAllStandardOutput());
-        EXPECT_TRUE(out.contains(QStringLiteral("kind ") + QLatin1String(c.kind))) << out.toStdString();
+        EXPECT_TRUE(out.contains(QStringLiteral("kind ") + QLatin1String(c.kind)))
+            << out.toStdString();
         EXPECT_TRUE(out.contains(QStringLiteral("started 1"))) << out.toStdString();
         EXPECT_TRUE(out.contains(QStringLiteral("advanced 1"))) << out.toStdString();
         EXPECT_TRUE(out.contains(QStringLiteral("outside 0"))) << out.toStdString();
@@ -536,7 +569,8 @@ TEST(DemoServerProcess, LogsEachRequestAndStopsOnSignal)
         ASSERT_TRUE(server.process().waitForFinished(10000));
         EXPECT_EQ(server.process().exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(server.process().exitCode(), 0);
-        EXPECT_TRUE(server.log().contains(QStringLiteral("https GET /api.php/provide/vod/?ac=detail&pg=2 200")))
+        EXPECT_TRUE(server.log().contains(
+            QStringLiteral("https GET /api.php/provide/vod/?ac=detail&pg=2 200")))
             << server.log().toStdString();
     }
 }
@@ -564,4 +598,4 @@ TEST(DemoServerProcess, RefusesBadOptions)
     }
 }
 
-}  // namespace
+} // namespace

@@ -39,7 +39,6 @@ namespace {
 
 using json = nlohmann::json;
 
-
 httplib::Result get(const std::string& base, const std::string& target)
 {
     httplib::Client client(base);
@@ -114,7 +113,8 @@ Probe probe(const std::string& path)
 
 TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableFiles)
 {
-    if (!QFile::exists(kDemoServer) || !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")) ||
+    if (!QFile::exists(kDemoServer) ||
+        !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")) ||
         !QFile::exists(kDemoRoot + QStringLiteral("/media/tls/server.crt")))
         GTEST_SKIP() << "demo server or media missing (tools/demo/prepare.sh)";
     DemoProcess demo;
@@ -170,13 +170,16 @@ TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableF
     QTreeWidget* list = window->超级列表框_剧列表;
     // The fill thread adds the rows, then ticks all and inverts; ticks set before its last line
     // would be undone.
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return window->编辑框_状态->toPlainText().contains(QStringLiteral("剧集地址获取完成"));
-    }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return window->编辑框_状态->toPlainText().contains(QStringLiteral("剧集地址获取完成"));
+        },
+        10000));
     // The HLS source's episodes, one row each.
     ASSERT_EQ(list->topLevelItemCount(), static_cast<int>(openSeries()->episodes.size()));
     for (int r = 0; r < 2; ++r) {
-        EXPECT_EQ(list->topLevelItem(r)->text(kColumnAddress).toStdString(), masters[static_cast<size_t>(r)]);
+        EXPECT_EQ(list->topLevelItem(r)->text(kColumnAddress).toStdString(),
+                  masters[static_cast<size_t>(r)]);
         list->topLevelItem(r)->setCheckState(0, Qt::Checked);
     }
 
@@ -187,11 +190,14 @@ TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableF
     const std::string logs = "status log:\n" + window->编辑框_状态->toPlainText().toStdString() +
                              "\nmerge log:\n" + window->编辑框_转换->toPlainText().toStdString();
     for (int r = 0; r < 2; ++r)
-        ASSERT_EQ(list->topLevelItem(r)->text(kColumnStatus).toStdString(), "完成") << "row " << r << "\n" << logs;
+        ASSERT_EQ(list->topLevelItem(r)->text(kColumnStatus).toStdString(), "完成")
+            << "row " << r << "\n"
+            << logs;
     EXPECT_EQ(list->topLevelItem(2)->text(kColumnStatus).toStdString(), "待命");
 
     const std::string folder = downloadRootFolder() + "/" + seriesFolder();
-    EXPECT_EQ(folder.rfind(root.path().toStdString(), 0), 0u) << "downloads stay in the test's folder";
+    EXPECT_EQ(folder.rfind(root.path().toStdString(), 0), 0u)
+        << "downloads stay in the test's folder";
     for (int episode = 1; episode <= 2; ++episode) {
         SCOPED_TRACE(episode);
         const double expected = playlistSeconds(masters[static_cast<size_t>(episode - 1)]);

@@ -42,8 +42,9 @@ const std::string kDemoCertificate = QY_SOURCE_DIR "/tools/demo/media/tls/server
 int startDemo(QProcess& process, const QString& logPath)
 {
     process.setStandardOutputFile(logPath);
-    process.start(kServer, {QStringLiteral("--root"), kDemoRoot, QStringLiteral("--https-port"),
-                            QStringLiteral("0"), QStringLiteral("--http-port"), QStringLiteral("0")});
+    process.start(kServer,
+                  {QStringLiteral("--root"), kDemoRoot, QStringLiteral("--https-port"),
+                   QStringLiteral("0"), QStringLiteral("--http-port"), QStringLiteral("0")});
     static const QRegularExpression re(QStringLiteral("and http://127\\.0\\.0\\.1:(\\d+)"));
     for (int i = 0; i < 200; ++i) {
         QFile f(logPath);
@@ -76,7 +77,8 @@ bool pendingIs(PendingAction action)
 
 TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
 {
-    if (!QFile::exists(kServer) || !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")))
+    if (!QFile::exists(kServer) ||
+        !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")))
         GTEST_SKIP() << "demo server or media missing (tools/demo/prepare.sh)";
     QTemporaryDir root;
     QProcess demo;

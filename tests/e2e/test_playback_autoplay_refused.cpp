@@ -25,10 +25,12 @@ TEST_P(PlainPages, StartsAPageWhoseAutoplayTheBrowserRefuses)
     playbackState.pendingAction.store(static_cast<int>(PendingAction::None));
     showInPlayer(playerPageEndpoint() + ep1);
     ASSERT_NE(playerForm(), nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([] { return media().value(QStringLiteral("readyState")).toInt() >= 2; }, 30000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] { return media().value(QStringLiteral("readyState")).toInt() >= 2; }, 30000))
         << "the page's video did not get ready";
     waitPumping(3000);
-    EXPECT_TRUE(media().value(QStringLiteral("paused")).toBool(false)) << "the browser let the page start by itself";
+    EXPECT_TRUE(media().value(QStringLiteral("paused")).toBool(false))
+        << "the browser let the page start by itself";
     EXPECT_LT(mediaTime(), 0.1);
     delete playerForm()->window;
     QTest::qWait(300);
@@ -40,7 +42,8 @@ TEST_P(PlainPages, StartsAPageWhoseAutoplayTheBrowserRefuses)
 }
 
 INSTANTIATE_TEST_SUITE_P(AutoplayRefused, PlainPages,
-                         ::testing::Values(PageCase{"dplayer-autoplay"}, PageCase{"dplayer-customhls-autoplay"},
+                         ::testing::Values(PageCase{"dplayer-autoplay"},
+                                           PageCase{"dplayer-customhls-autoplay"},
                                            PageCase{"aliplayer-autoplay"}));
 
 } // namespace

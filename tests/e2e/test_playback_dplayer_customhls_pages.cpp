@@ -11,7 +11,8 @@ TEST_P(PlainPages, PlaysGoesFullScreenTakesTheRateAndMovesOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(DplayerCustomHls, PlainPages,
-                         ::testing::Values(PageCase{"dplayer-customhls"}, PageCase{"dplayer-customhls-autoplay"}));
+                         ::testing::Values(PageCase{"dplayer-customhls"},
+                                           PageCase{"dplayer-customhls-autoplay"}));
 
 } // namespace
 } // namespace playback_pages

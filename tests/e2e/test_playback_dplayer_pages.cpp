@@ -10,7 +10,8 @@ TEST_P(PlainPages, PlaysGoesFullScreenTakesTheRateAndMovesOn)
     run();
 }
 
-INSTANTIATE_TEST_SUITE_P(Dplayer, PlainPages, ::testing::Values(PageCase{"dplayer"}, PageCase{"dplayer-autoplay"}));
+INSTANTIATE_TEST_SUITE_P(Dplayer, PlainPages,
+                         ::testing::Values(PageCase{"dplayer"}, PageCase{"dplayer-autoplay"}));
 
 } // namespace
 } // namespace playback_pages

@@ -44,7 +44,7 @@
 namespace playback_pages {
 
 struct PageCase {
-    const char* page;  // a file of tools/demo/players without ".html"
+    const char* page; // a file of tools/demo/players without ".html"
 };
 
 inline std::ostream& operator<<(std::ostream& out, const PageCase& c)
@@ -75,7 +75,8 @@ inline bool pendingIs(PendingAction action)
 
 inline QJsonObject media()
 {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(webViewBridge().mediaState())).object();
+    return QJsonDocument::fromJson(QByteArray::fromStdString(webViewBridge().mediaState()))
+        .object();
 }
 
 inline double mediaTime()
@@ -88,7 +89,8 @@ class PlainPages : public ::testing::TestWithParam<PageCase> {
 protected:
     static void SetUpTestSuite()
     {
-        if (!QFile::exists(kDemoServer) || !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")))
+        if (!QFile::exists(kDemoServer) ||
+            !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/c1/index.m3u8")))
             return;
         root_ = new QTemporaryDir;
         demo_ = new DemoProcess;
@@ -140,7 +142,10 @@ protected:
         main_.reset();
     }
 
-    std::string episode(int n) const { return host_ + "/media/5/" + std::to_string(n) + "/index.m3u8"; }
+    std::string episode(int n) const
+    {
+        return host_ + "/media/5/" + std::to_string(n) + "/index.m3u8";
+    }
 
     // Opens a series of these episodes (labelled 01, 02, …) in the main window and double-clicks
     // its first episode, as the grid's own signal does.
@@ -166,7 +171,8 @@ protected:
     {
         ASSERT_TRUE(QTest::qWaitFor([] { return pendingIs(PendingAction::None); }, 90000))
             << what << ": the watcher did not finish";
-        EXPECT_EQ(main_->form().编辑框_状态->toPlainText().indexOf(QStringLiteral("播放未能开始")), -1)
+        EXPECT_EQ(main_->form().编辑框_状态->toPlainText().indexOf(QStringLiteral("播放未能开始")),
+                  -1)
             << what << ": " << main_->form().编辑框_状态->toPlainText().toStdString();
         const double before = mediaTime();
         bool advancing = false;
@@ -208,7 +214,8 @@ protected:
         QWidget* normalView = webViewBridge().windowHandle();
         onShortcut(kVkAlt, 48, kKeyPressed);
         onShortcut(kVkAlt, 48, kKeyReleased);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
             << "Alt+0 did not enter full screen";
         waitPumping(2000);
         EXPECT_EQ(visibility.hidden, 1);
@@ -216,7 +223,8 @@ protected:
         EXPECT_NE(webViewBridge().windowHandle(), normalView) << "left full screen by itself";
         onShortcut(kVkAlt, 48, kKeyPressed);
         onShortcut(kVkAlt, 48, kKeyReleased);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return webViewBridge().windowHandle() == normalView; }, 15000))
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return webViewBridge().windowHandle() == normalView; }, 15000))
             << "Alt+0 did not leave full screen";
         waitPumping(2000);
         EXPECT_EQ(visibility.hidden, 1);
@@ -236,7 +244,8 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor(
             [] { return media().value(QStringLiteral("playbackRate")).toDouble() == 2.0; }, 10000))
             << "rate " << media().value(QStringLiteral("playbackRate")).toDouble();
-        EXPECT_FALSE(media().value(QStringLiteral("paused")).toBool(true)) << "the speed change paused the video";
+        EXPECT_FALSE(media().value(QStringLiteral("paused")).toBool(true))
+            << "the speed change paused the video";
 
         ASSERT_TRUE(pollUntilEpisode("02")) << "no jump to 02";
         EXPECT_EQ(playbackState.episode().currentUrl, altPlayerEndpoint() + ep2);

@@ -45,7 +45,8 @@ TEST_P(PlainPages, FullScreenGoesToTheLastNonPrimaryMonitor)
 
     QWidget* normalView = webViewBridge().windowHandle();
     pressAlt0();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
         << "Alt+0 did not enter full screen";
     QWidget* full = webViewBridge().windowHandle();
     EXPECT_TRUE(QTest::qWaitFor([&] { return full->geometry() == kRightMonitor; }, 5000))
@@ -58,7 +59,8 @@ TEST_P(PlainPages, FullScreenGoesToTheLastNonPrimaryMonitor)
     EXPECT_EQ(webViewBridge().windowHandle(), full) << "left full screen after the move";
 
     pressAlt0();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return webViewBridge().windowHandle() == normalView; }, 15000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return webViewBridge().windowHandle() == normalView; }, 15000))
         << "Alt+0 did not leave full screen";
     EXPECT_TRUE(QTest::qWaitFor([&] { return player.window->isVisible(); }, 5000));
 
@@ -68,14 +70,16 @@ TEST_P(PlainPages, FullScreenGoesToTheLastNonPrimaryMonitor)
     EXPECT_EQ(readSetting("配置项", "副屏"), "假");
     QScreen* playerScreen = player.window->screen();
     pressAlt0();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
         << "Alt+0 did not enter full screen the second time";
     full = webViewBridge().windowHandle();
     waitPumping(1500);
     EXPECT_EQ(full->screen(), playerScreen);
     EXPECT_NE(full->geometry(), kRightMonitor);
     pressAlt0();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return webViewBridge().windowHandle() == normalView; }, 15000))
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return webViewBridge().windowHandle() == normalView; }, 15000))
         << "Alt+0 did not leave full screen the second time";
 }
 

@@ -68,9 +68,9 @@ TEST_F(DesktopKeys, AltDigitAndAltArrowActOncePerPress)
                       QStringLiteral("keyup"), QStringLiteral("alt"), QStringLiteral("key"),
                       QStringLiteral("4")}));
     QTest::qWait(500);
-    EXPECT_EQ(fake->pageCalls(), (std::vector<std::string>{"click .dplayer-full-icon 1",
-                                                           "click .prism-fullscreen-btn 1",
-                                                           "forward 1"}));
+    EXPECT_EQ(fake->pageCalls(),
+              (std::vector<std::string>{"click .dplayer-full-icon 1",
+                                        "click .prism-fullscreen-btn 1", "forward 1"}));
     removeShortcutHook();
     fake->calls.clear();
     ASSERT_TRUE(type({QStringLiteral("keydown"), QStringLiteral("alt"), QStringLiteral("key"),

@@ -137,7 +137,8 @@ protected:
         ASSERT_TRUE(ensureSettingsFile());
         const std::string http = "http://127.0.0.1:" + std::to_string(demo_->httpPort);
         ASSERT_TRUE(writeSetting("配置项", "证书文件", kDemoCertificate));
-        ASSERT_TRUE(writeSetting("配置项", "线路列表", "127.0.0.1:" + std::to_string(demo_->httpsPort)));
+        ASSERT_TRUE(
+            writeSetting("配置项", "线路列表", "127.0.0.1:" + std::to_string(demo_->httpsPort)));
         ASSERT_TRUE(writeSetting("配置项", "播放器地址", http + GetParam().page));
         ASSERT_TRUE(writeSetting("配置项", "备用播放器地址", http + GetParam().altPage));
         ASSERT_TRUE(writeSetting("配置项", "连播", "真"));
@@ -212,7 +213,8 @@ protected:
         return QTest::qWaitFor(
             [second] {
                 return playerForm() != nullptr &&
-                       playbackState.pendingAction.load() == static_cast<int>(PendingAction::None) &&
+                       playbackState.pendingAction.load() ==
+                           static_cast<int>(PendingAction::None) &&
                        pageSecond() >= second;
             },
             timeoutMs);
@@ -234,7 +236,8 @@ TEST_P(ResumeEndToEnd, AResumeFromTheHistoryLandsNearTheSecondTheEpisodeWasLeftA
 {
     searchAndOpenSeries();
     doubleClickFirstEpisode();
-    ASSERT_TRUE(waitForSecond(8)) << "the page did not play to second 8; last read " << pageSecond();
+    ASSERT_TRUE(waitForSecond(8)) << "the page did not play to second 8; last read "
+                                  << pageSecond();
     playerForm()->window->close();
     ASSERT_TRUE(waitForWorkers());
     ASSERT_EQ(playerForm(), nullptr);
@@ -294,9 +297,10 @@ TEST_P(ResumeEndToEnd, WithAnOpeningOfFourSecondsADoubleClickAndAJumpStartAtSeco
     EXPECT_EQ(log().find("已跳到上次观看位置"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(PageKinds, ResumeEndToEnd,
-                         ::testing::Values(PageKind{"DPlayer", "/player/jx.php?url=", "/m3u8/?url="},
-                                           PageKind{"Aliplayer", "/m3u8/?url=", "/player/jx.php?url="}),
-                         kindName);
+INSTANTIATE_TEST_SUITE_P(
+    PageKinds, ResumeEndToEnd,
+    ::testing::Values(PageKind{"DPlayer", "/player/jx.php?url=", "/m3u8/?url="},
+                      PageKind{"Aliplayer", "/m3u8/?url=", "/player/jx.php?url="}),
+    kindName);
 
 } // namespace

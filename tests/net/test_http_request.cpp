@@ -39,8 +39,7 @@ TEST(HttpRequest, DefaultsOnlySendsTheFourBrowserHeadersInOrder)
     EXPECT_EQ(req.send(url), "hello");
     EXPECT_EQ(req.statusCode(), 200);
     EXPECT_EQ(req.errorText(), "");
-    EXPECT_EQ(req.responseHeaders(),
-              "X-A: 1\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n");
+    EXPECT_EQ(req.responseHeaders(), "X-A: 1\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n");
     EXPECT_EQ(req.receivedCookies(), "");
 
     auto r = server.lastRequest();
@@ -59,7 +58,7 @@ TEST(HttpRequest, HeaderBlockComposition)
     struct Case {
         const char* what;
         RequestOptions options;
-        std::vector<std::string> expected;   // after Host
+        std::vector<std::string> expected; // after Host
     };
     auto opts = [](std::string extra, bool complete = true, bool capitalise = true) {
         RequestOptions o;
@@ -92,7 +91,8 @@ TEST(HttpRequest, HeaderBlockComposition)
         {"single line without completion", opts("x-token: abc", false), {"X-Token: abc"}},
         {"single line, names as written", opts("x-token: abc", false, false), {"x-token: abc"}},
         {"nothing at all", opts("", false), {}},
-        {"lines without a name are skipped", opts("\r\nnocolon\r\n: v\r\nA: 1", false, false),
+        {"lines without a name are skipped",
+         opts("\r\nnocolon\r\n: v\r\nA: 1", false, false),
          {"A: 1"}},
         {"cookies go before the header lines", withCookies("a=1; b=2"),
          defaultsAfter({"Cookie: a=1; b=2"})},
@@ -120,7 +120,7 @@ TEST(HttpRequest, EveryMethodIndexAndItsBody)
         int method;
         std::string name;
         std::string bodyText, bodyBytes;
-        std::optional<std::string> sentBody;   // nullopt: no Content-Length at all
+        std::optional<std::string> sentBody; // nullopt: no Content-Length at all
     } cases[] = {
         {0, "GET", "", "", std::nullopt},
         {1, "POST", "", "", ""},
@@ -194,7 +194,7 @@ TEST(HttpRequest, RedirectsFollowedUnlessDisabled)
     HttpRequest req;
     EXPECT_EQ(req.send(server.url("/from")), "arrived");
     EXPECT_EQ(req.statusCode(), 200);
-    EXPECT_EQ(req.receivedCookies(), "t=2");   // the headers of the final response only
+    EXPECT_EQ(req.receivedCookies(), "t=2"); // the headers of the final response only
     EXPECT_EQ(server.count("/to"), 1);
 
     RequestOptions o;
@@ -298,8 +298,9 @@ TEST(HttpRequest, FetchesWebAddressesOnlyAndNeverDowngradesAnHttpsRedirect)
 TEST(HttpRequest, CookiesReceivedAndMerged)
 {
     TestServer server;
-    server.on("/c", CannedResponse{200, {"Set-Cookie: b=3; Path=/", "Set-Cookie: c=4; HttpOnly",
-                                         "Set-Cookie: plain=ignored"}});
+    server.on("/c", CannedResponse{200,
+                                   {"Set-Cookie: b=3; Path=/", "Set-Cookie: c=4; HttpOnly",
+                                    "Set-Cookie: plain=ignored"}});
     struct Case {
         std::optional<std::string> sent;
         bool merge;

@@ -77,8 +77,12 @@ TEST(Base64, StandardAlphabetAndPadding)
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},
-        {"foo", "Zm9v"},    {"foobar", "Zm9vYmFy"}, {std::string("\xff\xfe\x00", 3), "//4A"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foobar", "Zm9vYmFy"},
+        {std::string("\xff\xfe\x00", 3), "//4A"},
         {"user:\xc3\xdc\xc2\xeb", "dXNlcjrD3MLr"},
     };
     for (const auto& c : cases)
@@ -94,7 +98,9 @@ TEST(Charset, ConvertsBetweenCharsetsAndSubstitutesWhatCannotBeRepresented)
     EXPECT_EQ(convertCharset(""), "");
     EXPECT_EQ(convertCharset("x", "UTF-8", "NO-SUCH-CHARSET"), "");
     // skip drops the byte-order mark that UTF-16 output starts with.
-    EXPECT_EQ(convertCharset("A", "UTF-8", "UTF-16"), std::string("\xff\xfe" "A\0", 4));
+    EXPECT_EQ(convertCharset("A", "UTF-8", "UTF-16"), std::string("\xff\xfe"
+                                                                  "A\0",
+                                                                  4));
     EXPECT_EQ(convertCharset("A", "UTF-8", "UTF-16", 2), std::string("A\0", 2));
     EXPECT_EQ(gb18030ToUtf8(utf8ToGb18030("数据 😀")), "数据 😀");
 }

@@ -58,8 +58,8 @@ TEST(TestServer, RecordsRequestsByteForByteAndAnswersPerAttempt)
     EXPECT_EQ(recs[0].raw, first);
     EXPECT_EQ(recs[0].requestLine, "POST /p?q=1 HTTP/1.1");
     EXPECT_EQ(recs[0].path, "/p");
-    EXPECT_EQ(recs[0].headerLines, (std::vector<std::string>{"host: x", "user-AGENT:  v ",
-                                                             "Content-Length: 3"}));
+    EXPECT_EQ(recs[0].headerLines,
+              (std::vector<std::string>{"host: x", "user-AGENT:  v ", "Content-Length: 3"}));
     EXPECT_EQ(recs[0].header("User-Agent"), "v");
     EXPECT_EQ(recs[0].body, "abc");
     EXPECT_EQ(recs[1].raw, second);
@@ -84,7 +84,8 @@ TEST(TestServer, HeadCutAndUnknownPaths)
     EXPECT_NE(cut.find("Content-Length: 5000\r\n"), std::string::npos);
     EXPECT_EQ(cut.substr(cut.find("\r\n\r\n") + 4), std::string(100, 'y'));
 
-    std::string missing = exchange(server.port(), "GET /nope HTTP/1.1\r\nConnection: close\r\n\r\n");
+    std::string missing =
+        exchange(server.port(), "GET /nope HTTP/1.1\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(missing.rfind("HTTP/1.1 404", 0), 0u);
 }
 
@@ -101,7 +102,8 @@ TEST(TestServer, ServesAFolderUnderAPrefix)
     server.on("/media/fixed", CannedResponse{200, {}, "own route"});
 
     auto bodyOf = [&](const std::string& path) {
-        std::string a = exchange(server.port(), "GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+        std::string a =
+            exchange(server.port(), "GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n");
         return a.substr(0, a.find("\r\n")) + "|" + a.substr(a.find("\r\n\r\n") + 4);
     };
     EXPECT_EQ(bodyOf("/media/ep1/0.ts"), "HTTP/1.1 200 OK|" + std::string("\x47\0seg", 5));

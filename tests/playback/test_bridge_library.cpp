@@ -26,7 +26,10 @@
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
 std::string readFile(const std::string& path)
 {
@@ -54,7 +57,8 @@ bool loadedFrom(const std::string& path)
     return true;
 }
 
-const QDateTime oldTime = QDateTime::fromString(QStringLiteral("2001-02-03T04:05:06Z"), Qt::ISODate);
+const QDateTime oldTime =
+    QDateTime::fromString(QStringLiteral("2001-02-03T04:05:06Z"), Qt::ISODate);
 
 struct PrepareFixture : ::testing::Test {
     QTemporaryDir root;
@@ -76,7 +80,8 @@ struct PrepareFixture : ::testing::Test {
     // The folder the loaded library's start call was given.
     static std::string startFolder(BridgePreparation& preparation)
     {
-        auto folder = reinterpret_cast<WebView2PluginFolderFn>(preparation.resolve(webview2PluginFolderName));
+        auto folder =
+            reinterpret_cast<WebView2PluginFolderFn>(preparation.resolve(webview2PluginFolderName));
         return folder ? folder() : "<no export>";
     }
 };
@@ -210,9 +215,10 @@ TEST(BridgeImage, IsTheBuiltLibrary)
 {
     const std::string built = readFile(std::string(QY_BINARY_DIR) + "/lib/" + bridgeLibraryName());
     ASSERT_FALSE(built.empty());
-    EXPECT_EQ(QCryptographicHash::hash(QByteArray::fromStdString(built), QCryptographicHash::Md5),
-              QCryptographicHash::hash(QByteArray(bridgeImage.data(), qsizetype(bridgeImage.size())),
-                                       QCryptographicHash::Md5));
+    EXPECT_EQ(
+        QCryptographicHash::hash(QByteArray::fromStdString(built), QCryptographicHash::Md5),
+        QCryptographicHash::hash(QByteArray(bridgeImage.data(), qsizetype(bridgeImage.size())),
+                                 QCryptographicHash::Md5));
 }
 
 // The program's own preparation, in a process without a widget application: it runs once, and a
@@ -251,9 +257,8 @@ TEST(ProgramBridge, PreparesOncePerProcessAndStaysAPlaceholderWithoutABrowser)
 class SlowBrowser final : public BrowserInstance {
 public:
     SlowBrowser(std::string cookies, std::atomic<int>& deleted, std::atomic<int>& deletedOffGui)
-        : cookies_(std::move(cookies)), deleted_(deleted), deletedOffGui_(deletedOffGui)
-    {
-    }
+            : cookies_(std::move(cookies)), deleted_(deleted), deletedOffGui_(deletedOffGui)
+    {}
     ~SlowBrowser() override
     {
         if (QThread::currentThread() != QCoreApplication::instance()->thread())

@@ -15,7 +15,8 @@ std::string source(const std::string& prefix, int count)
     for (int i = 1; i <= count; ++i) {
         if (i > 1)
             text += "#";
-        text += "第" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "集$" + prefix + std::to_string(i);
+        text += "第" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "集$" + prefix +
+                std::to_string(i);
     }
     return text;
 }
@@ -37,7 +38,8 @@ TEST(SplitPlayText, RewritesAndSplitsIntoFields)
         TextList fields;
     };
     const Case cases[] = {
-        {"第01集$A1#第02集$A2$$$第01集$B1#第02集$B2", {"01", "A1", "02", "A2", "01", "B1", "02", "B2"}},
+        {"第01集$A1#第02集$A2$$$第01集$B1#第02集$B2",
+         {"01", "A1", "02", "A2", "01", "B1", "02", "B2"}},
         {"第1季第2集$https:\\/\\/v.example\\/a.m3u8", {"1季2", "https://v.example/a.m3u8"}},
         {"第01集$A1##第02集$A2#", {"01", "A1", "02", "A2"}},
         {"noseparators", {"noseparators"}},
@@ -58,7 +60,8 @@ TEST(PairEpisodes, FollowsTheStructureOfThePlayText)
         {"two equal sources", source("A", 2) + "$$$" + source("B", 2), "01|A1|B1;02|A2|B2;"},
         {"one source of five keeps all five", source("A", 5),
          "01|A1|A1;02|A2|A2;03|A3|A3;04|A4|A4;05|A5|A5;"},
-        {"second source shorter", source("A", 3) + "$$$" + source("B", 2), "01|A1|B1;02|A2|B2;03|A3|A3;"},
+        {"second source shorter", source("A", 3) + "$$$" + source("B", 2),
+         "01|A1|B1;02|A2|B2;03|A3|A3;"},
         {"second source longer", source("A", 1) + "$$$" + source("B", 3), "01|A1|B1;"},
         {"third source ignored", source("A", 1) + "$$$" + source("B", 1) + "$$$" + source("C", 1),
          "01|A1|B1;"},

@@ -41,8 +41,9 @@ std::vector<std::string> namesIn(const std::string& history)
 
 TEST(HistoryWithEntry, WritesTheCompactFormWithMembersInOrder)
 {
-    EXPECT_EQ(*historyWithEntry("", {"甲剧", "01", "http://a/1/index.m3u8", "http://b/1.m3u8", 1234}),
-              R"({"data":[{"名":"甲剧","集":"01","URL":"http://a/1/index.m3u8","m3u8":"http://b/1.m3u8","秒":1234}]})");
+    EXPECT_EQ(
+        *historyWithEntry("", {"甲剧", "01", "http://a/1/index.m3u8", "http://b/1.m3u8", 1234}),
+        R"({"data":[{"名":"甲剧","集":"01","URL":"http://a/1/index.m3u8","m3u8":"http://b/1.m3u8","秒":1234}]})");
     EXPECT_EQ(*historyWithEntry("", {"乙", "02", "u", "m"}),
               R"({"data":[{"名":"乙","集":"02","URL":"u","m3u8":"m","秒":0}]})");
 }
@@ -89,8 +90,9 @@ TEST(HistoryWithEntry, AHundredEntriesKeepTheirPositions)
 
 TEST(MinutesSeconds, CountsMinutesBeyondAnHour)
 {
-    const std::pair<int, const char*> cases[] = {
-        {0, "00:00"}, {8, "00:08"}, {59, "00:59"}, {60, "01:00"}, {605, "10:05"}, {4503, "75:03"}, {-4, "00:00"}};
+    const std::pair<int, const char*> cases[] = {{0, "00:00"},  {8, "00:08"},   {59, "00:59"},
+                                                 {60, "01:00"}, {605, "10:05"}, {4503, "75:03"},
+                                                 {-4, "00:00"}};
     for (const auto& [secs, text] : cases)
         EXPECT_EQ(minutesSeconds(secs), text) << secs;
 }
@@ -119,12 +121,14 @@ TEST(HistoryWithEntry, AFullHistoryDropsItsOldestEntry)
         entries.push_back({"剧" + std::to_string(i), "1", "u", "m"});
     const std::string full = historyOf(entries);
     ASSERT_EQ(namesIn(full).size(), 100u);
-    const std::vector<std::string> names = namesIn(*historyWithEntry(full, {"新剧", "1", "u", "m"}));
+    const std::vector<std::string> names =
+        namesIn(*historyWithEntry(full, {"新剧", "1", "u", "m"}));
     ASSERT_EQ(names.size(), 100u);
     EXPECT_EQ(names.front(), "剧1");
     EXPECT_EQ(names.back(), "新剧");
     // A series already in a full history is moved, nothing else is dropped.
-    const std::vector<std::string> moved = namesIn(*historyWithEntry(full, {"剧50", "2", "u", "m"}));
+    const std::vector<std::string> moved =
+        namesIn(*historyWithEntry(full, {"剧50", "2", "u", "m"}));
     ASSERT_EQ(moved.size(), 100u);
     EXPECT_EQ(moved.front(), "剧0");
     EXPECT_EQ(moved.back(), "剧50");
@@ -132,7 +136,8 @@ TEST(HistoryWithEntry, AFullHistoryDropsItsOldestEntry)
 
 TEST(HistoryWithEntry, AnUnreadableHistoryStartsANewList)
 {
-    for (const char* damaged : {"", "{\"data\":[{\"名\":\"甲\"", "not json", "{\"data\":\"x\"}", "{}"}) {
+    for (const char* damaged :
+         {"", "{\"data\":[{\"名\":\"甲\"", "not json", "{\"data\":\"x\"}", "{}"}) {
         SCOPED_TRACE(damaged);
         EXPECT_EQ(namesIn(*historyWithEntry(damaged, {"乙", "1", "u", "m"})),
                   (std::vector<std::string>{"乙"}));

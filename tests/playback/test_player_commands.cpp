@@ -29,8 +29,9 @@ TEST_F(PageCommands, SpeedsClickTheirMenuItemThenTheCurrentSetting)
     for (int speed = 1; speed <= 6; ++speed) {
         fake->calls.clear();
         setSpeedNumber(speed);
-        EXPECT_EQ(fake->pageCalls(), (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
-                                            "click .current-setting 1"}));
+        EXPECT_EQ(fake->pageCalls(),
+                  (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
+                         "click .current-setting 1"}));
     }
     EXPECT_STREQ(kSpeedTable[3].message, "切换到 1.25倍 播放模式");
     fake->calls.clear();
@@ -47,8 +48,9 @@ TEST_F(PageCommands, ASpeedTheMenuDidNotSetIsSetOnTheVideo)
         SCOPED_TRACE(speed);
         fake->calls.clear();
         setSpeedNumber(speed);
-        EXPECT_EQ(fake->pageCalls(), (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
-                                            "click .current-setting 1", "rate " + std::to_string(rate).substr(0, 4)}));
+        EXPECT_EQ(fake->pageCalls(),
+                  (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
+                         "click .current-setting 1", "rate " + std::to_string(rate).substr(0, 4)}));
         EXPECT_DOUBLE_EQ(fake->rate, rate);
     }
     // A menu click that set the rate already: nothing more.
@@ -58,13 +60,15 @@ TEST_F(PageCommands, ASpeedTheMenuDidNotSetIsSetOnTheVideo)
     };
     fake->calls.clear();
     setSpeedNumber(5);
-    EXPECT_EQ(fake->pageCalls(), (Calls{"click .dplayer-setting-speed-item 5", "click .current-setting 1"}));
+    EXPECT_EQ(fake->pageCalls(),
+              (Calls{"click .dplayer-setting-speed-item 5", "click .current-setting 1"}));
 }
 
 TEST_F(PageCommands, FullScreenAndReloadAndCache)
 {
     toggleFullscreen();
-    EXPECT_EQ(fake->pageCalls(), (Calls{"click .dplayer-full-icon 1", "click .prism-fullscreen-btn 1"}));
+    EXPECT_EQ(fake->pageCalls(),
+              (Calls{"click .dplayer-full-icon 1", "click .prism-fullscreen-btn 1"}));
     fake->calls.clear();
     playbackState.pendingAction = static_cast<int>(PendingAction::None);
     reloadPage();
@@ -108,12 +112,21 @@ TEST_F(PageCommands, KeySequencesThroughTheHook)
 {
     const Calls speed4{"click .dplayer-setting-speed-item 4", "click .current-setting 1"};
     const Sequence sequences[] = {
-        {"Alt held, 4 pressed and released: once", {{164, true}, {52, true}, {52, false}, {164, false}}, speed4},
+        {"Alt held, 4 pressed and released: once",
+         {{164, true}, {52, true}, {52, false}, {164, false}},
+         speed4},
         {"right Alt counts as Alt", {{165, true}, {100, true}, {100, false}, {165, false}}, speed4},
-        {"Alt released before 4: nothing on the release", {{164, true}, {164, false}, {52, true}, {52, false}}, {}},
-        {"Shift pressed while Alt is down takes over", {{164, true}, {160, true}, {52, true}, {52, false}}, {}},
-        {"Alt pressed again after Shift acts again", {{164, true}, {160, true}, {164, true}, {52, true}}, speed4},
-        {"Alt+0 switches full screen once", {{164, true}, {48, true}, {48, false}, {164, false}},
+        {"Alt released before 4: nothing on the release",
+         {{164, true}, {164, false}, {52, true}, {52, false}},
+         {}},
+        {"Shift pressed while Alt is down takes over",
+         {{164, true}, {160, true}, {52, true}, {52, false}},
+         {}},
+        {"Alt pressed again after Shift acts again",
+         {{164, true}, {160, true}, {164, true}, {52, true}},
+         speed4},
+        {"Alt+0 switches full screen once",
+         {{164, true}, {48, true}, {48, false}, {164, false}},
          {"click .dplayer-full-icon 1", "click .prism-fullscreen-btn 1"}},
         {"Alt+right steps once", {{164, true}, {39, true}, {39, false}}, {"forward 1"}},
     };
@@ -142,8 +155,8 @@ TEST(ModifierState, FollowsTheLastModifierPressed)
         int next;
     };
     const Step steps[] = {
-        {0, 164, true, 18},  {0, 165, true, 18},  {0, 160, true, 16}, {0, 163, true, 17},
-        {0, 91, true, 91},   {0, 92, true, 91},   {18, 52, true, 18}, {18, 52, false, 18},
+        {0, 164, true, 18},  {0, 165, true, 18},  {0, 160, true, 16},  {0, 163, true, 17},
+        {0, 91, true, 91},   {0, 92, true, 91},   {18, 52, true, 18},  {18, 52, false, 18},
         {18, 160, true, 16}, {16, 164, false, 0}, {18, 162, false, 0}, {0, 52, false, 0},
     };
     for (const Step& s : steps)
@@ -154,9 +167,9 @@ TEST(ModifierState, FollowsTheLastModifierPressed)
 TEST(ModifierState, KeysymsMapToTheShortcutKeys)
 {
     const std::pair<unsigned long, int> cases[] = {
-        {0xffe9, 164}, {0xffea, 165}, {0xffe1, 160}, {0xffe3, 162}, {0xffeb, 91}, {0xff51, 37},
-        {0xff53, 39},  {0x30, 48},    {0x36, 54},    {0xffb0, 96},  {0xff9e, 96}, {0xffb6, 102},
-        {0x61, 65},    {0xffff, 0},
+        {0xffe9, 164}, {0xffea, 165}, {0xffe1, 160}, {0xffe3, 162}, {0xffeb, 91},
+        {0xff51, 37},  {0xff53, 39},  {0x30, 48},    {0x36, 54},    {0xffb0, 96},
+        {0xff9e, 96},  {0xffb6, 102}, {0x61, 65},    {0xffff, 0},
     };
     for (const auto& [keysym, vk] : cases)
         EXPECT_EQ(virtualKeyOfKeysym(keysym), vk) << std::hex << keysym;

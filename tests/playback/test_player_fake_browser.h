@@ -13,12 +13,12 @@
 
 class FakeBrowser : public BrowserInstance {
 public:
-    std::map<std::string, std::string> texts;   // "selector#index" -> text content
-    std::map<std::string, std::string> markup;  // "selector#index" -> markup
+    std::map<std::string, std::string> texts;  // "selector#index" -> text content
+    std::map<std::string, std::string> markup; // "selector#index" -> markup
     std::vector<std::string> calls;
     std::function<void(const std::string&)> titleHandler;
     QWidget* view = nullptr;
-    bool hasVideo = true;  // whether seekMedia finds a video element
+    bool hasVideo = true; // whether seekMedia finds a video element
 
     // The page's first <video>: absent until the test sets video = true. While it is not paused,
     // each read of its state finds it half a second further on.
@@ -35,8 +35,14 @@ public:
     {
         return selector + "#" + std::to_string(index);
     }
-    void setText(const std::string& selector, const std::string& text) { texts[key(selector, 1)] = text; }
-    void setMarkup(const std::string& selector, const std::string& html) { markup[key(selector, 1)] = html; }
+    void setText(const std::string& selector, const std::string& text)
+    {
+        texts[key(selector, 1)] = text;
+    }
+    void setMarkup(const std::string& selector, const std::string& html)
+    {
+        markup[key(selector, 1)] = html;
+    }
 
     QWidget* windowHandle() override { return view; }
     void setBounds(int x, int y, int width, int height) override
@@ -111,8 +117,9 @@ public:
         ++mediaReads;
         if (!paused)
             time += 0.5;
-        return "{\"paused\":" + std::string(paused ? "true" : "false") + ",\"currentTime\":" +
-               std::to_string(time) + ",\"duration\":24,\"readyState\":4,\"ended\":false,\"playbackRate\":" +
+        return "{\"paused\":" + std::string(paused ? "true" : "false") +
+               ",\"currentTime\":" + std::to_string(time) +
+               ",\"duration\":24,\"readyState\":4,\"ended\":false,\"playbackRate\":" +
                std::to_string(rate) + "}";
     }
     bool setMediaRate(double r) override

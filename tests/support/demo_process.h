@@ -18,8 +18,7 @@ inline const QString kDemoRoot = QStringLiteral(QY_SOURCE_DIR "/tools/demo");
 inline const std::string kDemoCertificate = QY_SOURCE_DIR "/tools/demo/media/tls/server.crt";
 
 // One running demo server; its stdout goes to a file so the request log can never block it.
-class DemoProcess
-{
+class DemoProcess {
 public:
     explicit DemoProcess(QStringList args = {})
     {
@@ -27,8 +26,9 @@ public:
         process_.setStandardOutputFile(logPath_);
         process_.setStandardErrorFile(dir_.filePath(QStringLiteral("server.err")));
         if (args.isEmpty())
-            args = {QStringLiteral("--root"), kDemoRoot, QStringLiteral("--https-port"),
-                    QStringLiteral("0"), QStringLiteral("--http-port"), QStringLiteral("0")};
+            args = {QStringLiteral("--root"),       kDemoRoot,
+                    QStringLiteral("--https-port"), QStringLiteral("0"),
+                    QStringLiteral("--http-port"),  QStringLiteral("0")};
         process_.start(kDemoServer, args);
     }
     ~DemoProcess()
@@ -42,8 +42,8 @@ public:
     // Waits for the "listening" line and reads the two ports from it.
     bool waitListening()
     {
-        static const QRegularExpression re(
-            QStringLiteral("listening on https://127\\.0\\.0\\.1:(\\d+) and http://127\\.0\\.0\\.1:(\\d+)"));
+        static const QRegularExpression re(QStringLiteral(
+            "listening on https://127\\.0\\.0\\.1:(\\d+) and http://127\\.0\\.0\\.1:(\\d+)"));
         for (int i = 0; i < 200; ++i) {
             const auto m = re.match(log());
             if (m.hasMatch()) {

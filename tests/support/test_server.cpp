@@ -44,9 +44,9 @@ char lowerAscii(char c)
 
 bool equalsNoCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return lowerAscii(x) == lowerAscii(y);
+           });
 }
 
 std::string trimSpaces(const std::string& s)
@@ -209,7 +209,8 @@ int listenLoopback(int& port, const std::string& address)
     if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1)
         throw std::runtime_error("not an IPv4 address: " + address);
     addr.sin_port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 128) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, 128) != 0) {
         ::close(fd);
         throw std::runtime_error("bind/listen failed");
     }
@@ -521,7 +522,7 @@ bool readRequest(Stream& s, std::string& pending, RecordedRequest& req)
             req.body.append(pending, e + 2, size);
             pending.erase(0, e + 2 + size + 2);
             if (size == 0)
-                break;   // trailers are not supported; curl sends none
+                break; // trailers are not supported; curl sends none
         }
     } else if (auto cl = req.header("Content-Length")) {
         size_t n = std::strtoul(cl->c_str(), nullptr, 10);
@@ -759,14 +760,20 @@ TestServer::TestServer(Scheme scheme, const std::string& address, Certificate ce
 {}
 TestServer::~TestServer() = default;
 
-int TestServer::port() const { return impl_->listener->port(); }
+int TestServer::port() const
+{
+    return impl_->listener->port();
+}
 
 std::string TestServer::baseUrl() const
 {
     return std::string(impl_->scheme == Scheme::Https ? "https" : "http") + "://" + hostPort();
 }
 
-std::string TestServer::url(const std::string& path) const { return baseUrl() + path; }
+std::string TestServer::url(const std::string& path) const
+{
+    return baseUrl() + path;
+}
 
 std::string TestServer::hostPort() const
 {
@@ -853,7 +860,10 @@ int TestServer::count(const std::string& path) const
     return static_cast<int>(requestsFor(path).size());
 }
 
-int TestServer::connectionCount() const { return impl_->listener->connections(); }
+int TestServer::connectionCount() const
+{
+    return impl_->listener->connections();
+}
 
 void TestServer::clearRecords()
 {
@@ -872,7 +882,10 @@ std::string TestServer::certificateFile()
 {
     return certificates().ca;
 }
-std::string TestServer::keyFile() { return certificates().key; }
+std::string TestServer::keyFile()
+{
+    return certificates().key;
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -921,7 +934,7 @@ struct SocksProxy::Impl {
             if (!readZ(user))
                 return;
             if (h[3] == 0 && h[4] == 0 && h[5] == 0 && h[6] != 0) {
-                if (!readZ(host))   // SOCKS4a: the name follows the user id
+                if (!readZ(host)) // SOCKS4a: the name follows the user id
                     return;
             } else {
                 host = std::to_string(h[3]) + "." + std::to_string(h[4]) + "." +
@@ -929,8 +942,8 @@ struct SocksProxy::Impl {
             }
             note(4, host + ":" + std::to_string(port));
             int target = resolveAndConnect(host, port);
-            unsigned char reply[8] = {0, static_cast<unsigned char>(target >= 0 ? 0x5A : 0x5B),
-                                      h[1], h[2], 127, 0, 0, 1};
+            unsigned char reply[8] = {
+                0, static_cast<unsigned char>(target >= 0 ? 0x5A : 0x5B), h[1], h[2], 127, 0, 0, 1};
             if (sendAllFd(fd, reinterpret_cast<char*>(reply), 8) && target >= 0)
                 relay(fd, target, listener->stopping());
             if (target >= 0)
@@ -970,8 +983,8 @@ struct SocksProxy::Impl {
             port = p[0] << 8 | p[1];
             note(5, host + ":" + std::to_string(port));
             int target = req[1] == 1 ? resolveAndConnect(host, port) : -1;
-            unsigned char reply[10] = {5, static_cast<unsigned char>(target >= 0 ? 0 : 5), 0, 1,
-                                       127, 0, 0, 1, 0, 0};
+            unsigned char reply[10] = {
+                5, static_cast<unsigned char>(target >= 0 ? 0 : 5), 0, 1, 127, 0, 0, 1, 0, 0};
             if (sendAllFd(fd, reinterpret_cast<char*>(reply), 10) && target >= 0)
                 relay(fd, target, listener->stopping());
             if (target >= 0)
@@ -988,10 +1001,17 @@ struct SocksProxy::Impl {
     }
 };
 
-SocksProxy::SocksProxy() : impl_(std::make_unique<Impl>()) {}
+SocksProxy::SocksProxy() : impl_(std::make_unique<Impl>())
+{}
 SocksProxy::~SocksProxy() = default;
-int SocksProxy::port() const { return impl_->listener->port(); }
-std::string SocksProxy::hostPort() const { return "127.0.0.1:" + std::to_string(port()); }
+int SocksProxy::port() const
+{
+    return impl_->listener->port();
+}
+std::string SocksProxy::hostPort() const
+{
+    return "127.0.0.1:" + std::to_string(port());
+}
 
 std::vector<std::string> SocksProxy::targets() const
 {

@@ -45,9 +45,9 @@
 
 struct CannedResponse {
     int status = 200;
-    std::vector<std::string> headers;   // whole header lines without CR LF, "Name: value"
+    std::vector<std::string> headers; // whole header lines without CR LF, "Name: value"
     std::string body;
-    std::string reason;                 // status text; empty: the usual one for the status
+    std::string reason; // status text; empty: the usual one for the status
 
     // Wait this long before answering (ends early when the server stops).
     std::chrono::milliseconds delay{0};
@@ -64,11 +64,11 @@ struct CannedResponse {
     };
     Behaviour behaviour = Behaviour::Normal;
     std::size_t partBytes = 0;
-    bool closeToEnd = false;            // no Content-Length: the body ends when the connection closes
+    bool closeToEnd = false; // no Content-Length: the body ends when the connection closes
 
     CannedResponse() = default;
     CannedResponse(int status, std::vector<std::string> headers = {}, std::string body = {})
-        : status(status), headers(std::move(headers)), body(std::move(body))
+            : status(status), headers(std::move(headers)), body(std::move(body))
     {}
 
     static CannedResponse stall()
@@ -117,12 +117,12 @@ struct CannedResponse {
 
 // One request as it came over the wire.
 struct RecordedRequest {
-    std::string raw;                      // the exact bytes: request line, headers, blank line, body
-    std::string requestLine;              // "GET /a?b=1 HTTP/1.1"
-    std::string method;                   // "GET"
-    std::string target;                   // "/a?b=1" (or the absolute form sent to a proxy)
-    std::string path;                     // "/a"
-    std::string version;                  // "HTTP/1.1"
+    std::string raw;         // the exact bytes: request line, headers, blank line, body
+    std::string requestLine; // "GET /a?b=1 HTTP/1.1"
+    std::string method;      // "GET"
+    std::string target;      // "/a?b=1" (or the absolute form sent to a proxy)
+    std::string path;        // "/a"
+    std::string version;     // "HTTP/1.1"
     std::vector<std::string> headerLines; // in the order sent, exactly as sent, without CR LF
     std::string body;                     // decoded body (chunked coding removed)
     int attempt = 0;                      // 1 for the first request of its route, 2 for the next...
@@ -177,8 +177,8 @@ public:
     std::vector<RecordedRequest> requestsFor(const std::string& path) const;
     std::optional<RecordedRequest> lastRequest() const;
     int count(const std::string& path) const;
-    int connectionCount() const;   // connections accepted so far
-    void clearRecords();           // forget recorded requests and restart attempt numbers
+    int connectionCount() const; // connections accepted so far
+    void clearRecords();         // forget recorded requests and restart attempt numbers
     // Waits until at least n requests have arrived; false on time-out.
     bool waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
 
@@ -204,9 +204,9 @@ public:
     SocksProxy& operator=(const SocksProxy&) = delete;
 
     int port() const;
-    std::string hostPort() const;              // "127.0.0.1:<port>"
-    std::vector<std::string> targets() const;  // in arrival order
-    std::vector<int> versions() const;         // 4 or 5 per connection
+    std::string hostPort() const;             // "127.0.0.1:<port>"
+    std::vector<std::string> targets() const; // in arrival order
+    std::vector<int> versions() const;        // 4 or 5 per connection
 
 private:
     struct Impl;

@@ -98,7 +98,8 @@ TEST_F(CatalogueBrowsing, NothingFoundKeepsThePreviousList)
     EXPECT_EQ(ui.rowTitles().size(), 20u);
     EXPECT_EQ(ui.rowTitles().front(), "A:latest:p1:1");
     EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "45");
-    EXPECT_EQ(ui.text(ui.form.透明标签_简介), "未 有 找 到 剧集 任 何 信 息\r\n\r\n请更换关键词, 或稍后再试");
+    EXPECT_EQ(ui.text(ui.form.透明标签_简介),
+              "未 有 找 到 剧集 任 何 信 息\r\n\r\n请更换关键词, 或稍后再试");
     EXPECT_EQ(ui.text(ui.form.标签提示), "抱歉!没有找到剧集!");
     EXPECT_TRUE(ui.form.标签提示->isVisible());
     EXPECT_EQ(ui.pagingState(), "0000");
@@ -151,7 +152,7 @@ TEST_F(CatalogueBrowsing, FailedLoadsSaySoAndClaimNoSuccess)
         // The ended load releases a pending start as a successful one does.
         EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
     }
-    EXPECT_TRUE(server.targets().empty()); // no selection sends nothing
+    EXPECT_TRUE(server.targets().empty());     // no selection sends nothing
     EXPECT_TRUE(wrongName.requests().empty()); // a route that does not verify gets no request
 }
 
@@ -325,7 +326,7 @@ TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
         {PageAction::Next, "2", "3", "3", 3},
         {PageAction::Last, "1", "3", "3", 3},
         {PageAction::Typed, "2", "3", "2", 2},
-        {PageAction::Typed, "99", "7", "7", 7},  // clamped to the page count
+        {PageAction::Typed, "99", "7", "7", 7},    // clamped to the page count
         {PageAction::Typed, "abc", "3", "abc", 0}, // not a number: page 0 as it is
         {PageAction::Typed, "-2", "3", "-2", -2},  // below 1: sent as typed
     };

@@ -191,7 +191,8 @@ TEST_F(EpisodeList, APlayTextWithoutSeparatorsStillOpensTheSeries)
 
 TEST_F(EpisodeList, TheLatestCoverWinsAndAFailedOneClearsThePicture)
 {
-    images.on("/slow.png", CannedResponse{200, {}, pngOf(Qt::red)}.after(std::chrono::milliseconds(400)));
+    images.on("/slow.png",
+              CannedResponse{200, {}, pngOf(Qt::red)}.after(std::chrono::milliseconds(400)));
     images.on("/fast.png", CannedResponse{200, {}, pngOf(Qt::blue)});
     images.on("/notapicture", CannedResponse{200, {}, "<html></html>"});
     addRow({"甲", "动漫", "", images.url("/slow.png"), playText({"A"}, 1)});
@@ -273,9 +274,9 @@ TEST_F(EpisodeList, AFillStartedMeanwhileTakesOver)
 {
     // While the long series is being laid out, the user opens another row.
     addRow({"长剧", "动漫", "", "", playText({"L"}, 600)});
-    QTreeWidgetItem* shortRow = new QTreeWidgetItem(
-        QStringList{QStringLiteral("短剧"), QStringLiteral("动漫"), QString(), QString(),
-                    QString::fromStdString(playText({"S"}, 3))});
+    QTreeWidgetItem* shortRow =
+        new QTreeWidgetItem(QStringList{QStringLiteral("短剧"), QStringLiteral("动漫"), QString(),
+                                        QString(), QString::fromStdString(playText({"S"}, 3))});
     ui.form.超级列表框_列表->addTopLevelItem(shortRow);
     QTimer::singleShot(0, &ui.window, [&] {
         ui.form.超级列表框_列表->setCurrentItem(shortRow);

@@ -77,7 +77,8 @@ class FakeCatalogue {
 public:
     explicit FakeCatalogue(std::string tag) : tag_(std::move(tag))
     {
-        server.onHandler("/api.php/provide/vod/", [this](const RecordedRequest& r, int) { return answer(r); });
+        server.onHandler("/api.php/provide/vod/",
+                         [this](const RecordedRequest& r, int) { return answer(r); });
     }
 
     std::string host() const { return server.hostPort(); }
@@ -107,12 +108,13 @@ private:
         const auto question = r.target.find('?');
         const QUrlQuery query(QString::fromStdString(
             question == std::string::npos ? std::string() : r.target.substr(question + 1)));
-        const std::string wd = query.queryItemValue(QStringLiteral("wd"), QUrl::FullyDecoded).toStdString();
+        const std::string wd =
+            query.queryItemValue(QStringLiteral("wd"), QUrl::FullyDecoded).toStdString();
         const std::string t = query.queryItemValue(QStringLiteral("t")).toStdString();
         const int pg = query.queryItemValue(QStringLiteral("pg")).toInt();
-        std::string selector = query.hasQueryItem(QStringLiteral("wd")) ? "wd=" + wd
+        std::string selector = query.hasQueryItem(QStringLiteral("wd"))  ? "wd=" + wd
                                : query.hasQueryItem(QStringLiteral("t")) ? "t" + t
-                                                                          : "latest";
+                                                                         : "latest";
         std::string body;
         if (wd == "nothing") {
             body = cp::page(0, 0, {});
@@ -120,7 +122,8 @@ private:
             const int count = pg == 3 ? 5 : 20;
             std::vector<cp::Json> list;
             for (int i = 1; i <= count; ++i)
-                list.push_back(cp::item(tag_ + ":" + selector + ":p" + std::to_string(pg) + ":" + std::to_string(i)));
+                list.push_back(cp::item(tag_ + ":" + selector + ":p" + std::to_string(pg) + ":" +
+                                        std::to_string(i)));
             body = cp::page(45, 3, list);
         }
         CannedResponse response{200, {"Content-Type: application/json; charset=utf-8"}, body};

@@ -13,7 +13,6 @@
 
 #include <QApplication>
 
-
 #include <thread>
 
 using namespace catalogue_testing;
@@ -35,7 +34,9 @@ public:
         StartupSteps steps;
         steps.fillRouteBox = [&form] { fillRouteBox(form); };
         steps.selectRoute = [&form](int value) { selectRouteEntry(form, value); };
-        steps.startCatalogueLoad = [&form](int mode, int page) { startCatalogueLoad(form, mode, page); };
+        steps.startCatalogueLoad = [&form](int mode, int page) {
+            startCatalogueLoad(form, mode, page);
+        };
         steps.bootstrapFinished = [this] { booted = true; };
         // Bootstrap thread, as at start-up; it reaches the window through gui::call.
         std::thread([steps] { bootstrapSettings(steps); }).detach();
@@ -63,7 +64,8 @@ public:
     std::string paging()
     {
         std::string s;
-        for (QPushButton* b : {form().按钮_首页, form().按钮_上一页, form().按钮_下一页, form().按钮_尾页})
+        for (QPushButton* b :
+             {form().按钮_首页, form().按钮_上一页, form().按钮_下一页, form().按钮_尾页})
             s += b->isEnabled() ? '1' : '0';
         return s;
     }
@@ -256,7 +258,8 @@ TEST_F(CatalogueMainWindow, SwitchingRouteAndRestarting)
 
 TEST_F(CatalogueMainWindow, AnUnreachableServer)
 {
-    ASSERT_TRUE(writeSetting("配置项", "线路列表", "127.0.0.1:" + std::to_string(closedLoopbackPort())));
+    ASSERT_TRUE(
+        writeSetting("配置项", "线路列表", "127.0.0.1:" + std::to_string(closedLoopbackPort())));
     StartedWindow w;
     EXPECT_TRUE(w.titles().empty());
     const std::string notice = w.text(w.form().透明标签_简介);

@@ -5,6 +5,7 @@
 // closed window that opens again as the run has it, and beside a window for another series.
 #include "ui/download_window.h"
 
+#include "../download/download_fixtures.h"
 #include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
@@ -12,7 +13,6 @@
 #include "download/download_run.h"
 #include "net/charset.h"
 #include "playback/episode_list.h"
-#include "../download/download_fixtures.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -94,10 +94,12 @@ protected:
     void openAndFill(const std::string& title, const std::vector<std::string>& addresses)
     {
         window->openFor(title, addresses);
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            auto s = status();
-            return !s.empty() && s.front() == "剧集地址获取完成";
-        }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                auto s = status();
+                return !s.empty() && s.front() == "剧集地址获取完成";
+            },
+            5000));
     }
 
     QTreeWidgetItem* row(int r) const { return window->超级列表框_剧列表->topLevelItem(r); }
@@ -140,7 +142,9 @@ TEST_F(DownloadWindowTest, LayoutHasItsComponentsTextsAndColumns)
         {"编辑框_状态", "分组框3", {9, 19, 360, 211}, ""},
         {"分组框4", "DownloadWindow", {607, 336, 379, 104}, "执行结果"},
         {"编辑框_转换", "分组框4", {9, 20, 360, 75}, ""},
-        {"标签1", "DownloadWindow", {7, 446, 441, 35},
+        {"标签1",
+         "DownloadWindow",
+         {7, 446, 441, 35},
          "注: 下载会非常耗时,请耐心等待,可导出列表到别的软件下载．\n"
          "     可双击列表 复制单条地址 (在未勾选<下完删TS>时,可用<重新合并>TS成MP4)"},
         {"选择框_删除", "DownloadWindow", {451, 446, 70, 35}, "下完删TS"},
@@ -185,9 +189,9 @@ TEST_F(DownloadWindowTest, LayoutHasItsComponentsTextsAndColumns)
         int width;
         Qt::Alignment alignment;
     };
-    const Column columns[] = {{"#", 20, Qt::AlignRight},      {"集数", 40, Qt::AlignRight},
-                              {"地址", 310, Qt::AlignLeft},   {"TS数量", 50, Qt::AlignRight},
-                              {"已提交", 50, Qt::AlignLeft},  {"已下载", 50, Qt::AlignRight},
+    const Column columns[] = {{"#", 20, Qt::AlignRight},     {"集数", 40, Qt::AlignRight},
+                              {"地址", 310, Qt::AlignLeft},  {"TS数量", 50, Qt::AlignRight},
+                              {"已提交", 50, Qt::AlignLeft}, {"已下载", 50, Qt::AlignRight},
                               {"状态", 50, Qt::AlignRight}};
     QTreeWidget* list = window->超级列表框_剧列表;
     ASSERT_EQ(list->columnCount(), 7);
@@ -276,7 +280,8 @@ TEST_F(DownloadWindowTest, ExportWritesTheTickedRowsToBothFiles)
     const fs::path folder = u8(downloadRoot() + "/导出测试");
     fs::create_directories(folder);
     // An existing list keeps its other sections and keys.
-    writeFile(folder / "m3u8列表.ini", utf8ToGb18030("[备注]\r\n说明=旧\r\n[集数详情]\r\n其他=1\r\n集数=旧值\r\n"));
+    writeFile(folder / "m3u8列表.ini",
+              utf8ToGb18030("[备注]\r\n说明=旧\r\n[集数详情]\r\n其他=1\r\n集数=旧值\r\n"));
 
     struct Case {
         std::vector<bool> ticked;
@@ -296,7 +301,8 @@ TEST_F(DownloadWindowTest, ExportWritesTheTickedRowsToBothFiles)
         window->超级按钮_导出->click();
         EXPECT_EQ(status().front(), "已导出完成");
         const std::string ini = readFile(folder / "m3u8列表.ini");
-        EXPECT_EQ(gb18030ToUtf8(ini), "[备注]\r\n说明=旧\r\n[集数详情]\r\n其他=1\r\n集数=" + c.value + "\r\n");
+        EXPECT_EQ(gb18030ToUtf8(ini),
+                  "[备注]\r\n说明=旧\r\n[集数详情]\r\n其他=1\r\n集数=" + c.value + "\r\n");
         EXPECT_EQ(ini, utf8ToGb18030(gb18030ToUtf8(ini))); // stored as GB18030, not UTF-8
         EXPECT_EQ(readFile(folder / "m3u8列表.txt"), utf8ToGb18030(c.text));
         EXPECT_EQ(ticks(), c.ticked);
@@ -308,8 +314,8 @@ TEST_F(DownloadWindowTest, ExportIntoNewFoldersCreatesThemAndLogsIt)
     openAndFill("新剧", {"http://h/1.m3u8"});
     tick({true});
     window->超级按钮_导出->click();
-    EXPECT_EQ(status(), (std::vector<std::string>{"已导出完成", "创建目录: 新剧", "创建下载目录", "剧集地址获取完成",
-                                                  "已反选", "已全选"}));
+    EXPECT_EQ(status(), (std::vector<std::string>{"已导出完成", "创建目录: 新剧", "创建下载目录",
+                                                  "剧集地址获取完成", "已反选", "已全选"}));
     const fs::path folder = u8(downloadRoot() + "/新剧");
     EXPECT_EQ(gb18030ToUtf8(readFile(folder / "m3u8列表.ini")),
               "[集数详情]\r\n集数={\"集\":[\"1\"],\"地址\":[\"http://h/1.m3u8\"]}\r\n");
@@ -376,8 +382,9 @@ TEST_F(DownloadWindowTest, NoRunCanStartWhileTheListFills)
 {
     std::vector<bool> startEnabledAsRowsArrive;
     openAndFill("剧", {"a.m3u8"});
-    QObject::connect(window->超级列表框_剧列表->model(), &QAbstractItemModel::rowsInserted, window.get(),
-                     [&] { startEnabledAsRowsArrive.push_back(window->超级按钮_解析下载->isEnabled()); });
+    QObject::connect(
+        window->超级列表框_剧列表->model(), &QAbstractItemModel::rowsInserted, window.get(),
+        [&] { startEnabledAsRowsArrive.push_back(window->超级按钮_解析下载->isEnabled()); });
     window->编辑框_状态->clear();
     openAndFill("剧", {"a.m3u8", "b.m3u8", "c.m3u8"});
     EXPECT_EQ(startEnabledAsRowsArrive, std::vector<bool>(3, false));
@@ -448,10 +455,12 @@ TEST_F(DownloadWindowTest, LogsAndCellsWrittenFromManyThreadsLoseNothing)
             }
         });
     // The GUI thread keeps serving the threads' writes and reads while they run.
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return messages(window->编辑框_转换).size() == size_t(kThreads / 2 * kLines) &&
-               status().size() == size_t(kThreads / 2 * kLines + 3);
-    }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return messages(window->编辑框_转换).size() == size_t(kThreads / 2 * kLines) &&
+                   status().size() == size_t(kThreads / 2 * kLines + 3);
+        },
+        10000));
     for (auto& t : threads)
         t.join();
     QCoreApplication::processEvents();
@@ -487,7 +496,8 @@ TEST_F(DownloadWindowTest, TenThousandLogLinesAreAllKeptNewestOnTop)
         for (int i = 0; i < kLines; ++i)
             view->appendLog("行 " + std::to_string(i), i % 2 ? kMergeLog : kStatusLog);
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->编辑框_转换->document()->blockCount() > kLines / 2; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->编辑框_转换->document()->blockCount() > kLines / 2; }, 60000));
     writer.join();
     QCoreApplication::processEvents();
     const auto status = this->status();
@@ -502,7 +512,8 @@ TEST_F(DownloadWindowTest, TenThousandLogLinesAreAllKeptNewestOnTop)
 
 TEST_F(DownloadWindowTest, DraggingTheGroupBoxesAndTheNoteMovesTheWindow)
 {
-    for (QWidget* surface : std::initializer_list<QWidget*>{window->分组框1, window->分组框3, window->标签1}) {
+    for (QWidget* surface :
+         std::initializer_list<QWidget*>{window->分组框1, window->分组框3, window->标签1}) {
         SCOPED_TRACE(surface->objectName().toStdString());
         const QPoint before = window->pos();
         QTest::mousePress(surface, Qt::LeftButton, {}, QPoint(5, 5));
@@ -541,7 +552,8 @@ TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
     EXPECT_TRUE(opened->isWindow());
     EXPECT_EQ(opened->windowTitle().toStdString(), "下载 西游 记");
     EXPECT_EQ(seriesFolder(), "西游记");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return opened->超级列表框_剧列表->topLevelItemCount() == 2; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return opened->超级列表框_剧列表->topLevelItemCount() == 2; }, 5000));
 
     // A second click, with another series on screen, opens the window for that series: caption,
     // folder and list come from it, not from the first.
@@ -557,8 +569,10 @@ TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
     EXPECT_TRUE(opened->isVisible());
     EXPECT_EQ(opened->windowTitle().toStdString(), "下载 东游 记");
     EXPECT_EQ(seriesFolder(), "东游记");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return opened->超级列表框_剧列表->topLevelItemCount() == 3; }, 5000));
-    EXPECT_EQ(opened->超级列表框_剧列表->topLevelItem(0)->text(kColumnAddress).toStdString(), "http://h/e1.m3u8");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return opened->超级列表框_剧列表->topLevelItemCount() == 3; }, 5000));
+    EXPECT_EQ(opened->超级列表框_剧列表->topLevelItem(0)->text(kColumnAddress).toStdString(),
+              "http://h/e1.m3u8");
 
     // Esc closes it, and a closed window is gone.
     QTest::keyClick(opened.data(), Qt::Key_Escape);
@@ -643,8 +657,10 @@ TEST_F(DownloadWindowRunTest, AbortStopsARunningDownload)
     ASSERT_FALSE(fixture.empty());
     serveFolder(server, fixture, "/t");
     for (int i = 0; i < 10; ++i)
-        server.on("/t/seg" + std::to_string(i) + ".ts",
-                  CannedResponse{200, {}, readFile(fixture / ("seg" + std::to_string(i) + ".ts"))}.after(300ms));
+        server.on(
+            "/t/seg" + std::to_string(i) + ".ts",
+            CannedResponse{200, {}, readFile(fixture / ("seg" + std::to_string(i) + ".ts"))}.after(
+                300ms));
     window->setSettingsSource([root = downloadRoot()] {
         DownloadSettings s;
         s.downloadRoot = root;
@@ -654,7 +670,8 @@ TEST_F(DownloadWindowRunTest, AbortStopsARunningDownload)
     openAndFill("中止", {server.url("/t/index.m3u8")});
     tick({true});
     window->超级按钮_解析下载->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0)->text(kColumnSubmitted) == QStringLiteral("2"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return row(0)->text(kColumnSubmitted) == QStringLiteral("2"); }, 10000));
     window->超级按钮_中止->click();
     EXPECT_EQ(status().front(), "已执行中止任务");
     ASSERT_TRUE(waitForRunEnd());
@@ -723,7 +740,8 @@ protected:
                 shown = w;
         EXPECT_TRUE(shown);
         if (shown) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return shown->超级列表框_剧列表->topLevelItemCount() == rows; }, 5000));
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return shown->超级列表框_剧列表->topLevelItemCount() == rows; }, 5000));
         }
         return shown;
     }
@@ -741,8 +759,9 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return w->超级按钮_解析下载->isEnabled(); }, 5000));
         w->超级列表框_剧列表->topLevelItem(0)->setCheckState(0, Qt::Checked);
         w->超级按钮_解析下载->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return server.count("/v/seg3.ts") == 1 && server.count("/v/seg2.ts") == 1; },
-                                    20000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return server.count("/v/seg3.ts") == 1 && server.count("/v/seg2.ts") == 1; },
+            20000));
         ASSERT_TRUE(downloadRunActive());
     }
 };

@@ -24,7 +24,7 @@ namespace {
 
 // Font of a component: the program's own face at a pixel size, or the application's default.
 struct FontSpec {
-    int pixelSize = 0;  // 0: the default font
+    int pixelSize = 0; // 0: the default font
     bool bold = false;
     const char* family = "微软雅黑";
 };
@@ -34,11 +34,11 @@ constexpr FontSpec kBold{12, true};
 
 struct Component {
     const char* name;
-    const char* container;  // objectName of the parent widget
+    const char* container; // objectName of the parent widget
     QRect geometry;
-    const char* text;       // nullptr: no text to check
+    const char* text; // nullptr: no text to check
     FontSpec font;
-    QColor colour;          // invalid: not checked
+    QColor colour; // invalid: not checked
     bool visible = true;
 };
 
@@ -54,7 +54,11 @@ const Component kComponents[] = {
     {"进度条", "外形框_进度", {-249, 0, 330, 6}, nullptr, kNormal, {}},
     {"外形框_分类", "MainWindow", {8, 34, 425, 110}, nullptr, kNormal, {}},
     {"超级列表框_分类", "外形框_分类", {-2, 6, 430, 94}, nullptr, kNormal, {}},
-    {"透明标签_标题", "MainWindow", {1, 139, 255, 18}, "用户名：匿名用户 VIP用户", {16, true},
+    {"透明标签_标题",
+     "MainWindow",
+     {1, 139, 255, 18},
+     "用户名：匿名用户 VIP用户",
+     {16, true},
      QColor(96, 96, 96)},
     {"透明标签_简介", "MainWindow", {9, 164, 425, 52}, nullptr, kNormal, QColor(255, 168, 255)},
     {"外形框_集", "MainWindow", {9, 224, 425, 109}, nullptr, kNormal, {}},
@@ -72,7 +76,12 @@ const Component kComponents[] = {
     {"标签_页数", "MainWindow", {125, 682, 40, 19}, "2680", kDefaultFont, QColor(144, 0, 255)},
     {"按钮_下一页", "MainWindow", {167, 682, 35, 19}, "下页", kBold, {}},
     {"按钮_尾页", "MainWindow", {204, 682, 35, 19}, "尾页", kBold, {}},
-    {"标签_共有记录数", "MainWindow", {241, 682, 45, 19}, "98650", kDefaultFont, QColor(128, 128, 255)},
+    {"标签_共有记录数",
+     "MainWindow",
+     {241, 682, 45, 19},
+     "98650",
+     kDefaultFont,
+     QColor(128, 128, 255)},
     {"标签2", "MainWindow", {288, 682, 22, 19}, "部", kBold, QColor(192, 192, 192)},
     {"标签1", "MainWindow", {316, 682, 118, 19}, " 切换线路", kBold, QColor(128, 128, 255)},
     {"组合框_线路", "MainWindow", {373, 683, 60, 19}, nullptr, {9, false, "宋体"}, {}},
@@ -163,20 +172,39 @@ TEST_F(MainWindowTest, EveryComponentInPlaceWithItsLook)
 TEST_F(MainWindowTest, TheRecordPointsAtTheNamedComponents)
 {
     const std::pair<QObject*, const char*> members[] = {
-        {form.标签_时间, "标签_时间"}, {form.标签_星期, "标签_星期"}, {form.标签_日期, "标签_日期"},
-        {form.图形按钮_历史, "图形按钮_历史"}, {form.标签_历史, "标签_历史"},
-        {form.图形按钮_关于, "图形按钮_关于"}, {form.标签_关于, "标签_关于"},
-        {form.外形框_进度, "外形框_进度"}, {form.进度条, "进度条"}, {form.外形框_分类, "外形框_分类"},
-        {form.超级列表框_分类, "超级列表框_分类"}, {form.透明标签_标题, "透明标签_标题"},
-        {form.透明标签_简介, "透明标签_简介"}, {form.外形框_集, "外形框_集"},
-        {form.高级表格_剧集, "高级表格_剧集"}, {form.外形框_列表, "外形框_列表"},
-        {form.编辑框_搜索, "编辑框_搜索"}, {form.超级按钮_搜索, "超级按钮_搜索"},
-        {form.图片框_封面, "图片框_封面"}, {form.超级按钮_下载, "超级按钮_下载"},
-        {form.超级列表框_列表, "超级列表框_列表"}, {form.标签提示, "标签提示"},
-        {form.按钮_首页, "按钮_首页"}, {form.按钮_上一页, "按钮_上一页"}, {form.标签_当前, "标签_当前"},
-        {form.标签_页数, "标签_页数"}, {form.按钮_下一页, "按钮_下一页"}, {form.按钮_尾页, "按钮_尾页"},
-        {form.标签_共有记录数, "标签_共有记录数"}, {form.标签2, "标签2"}, {form.标签1, "标签1"},
-        {form.组合框_线路, "组合框_线路"}, {form.编辑框_状态, "编辑框_状态"},
+        {form.标签_时间, "标签_时间"},
+        {form.标签_星期, "标签_星期"},
+        {form.标签_日期, "标签_日期"},
+        {form.图形按钮_历史, "图形按钮_历史"},
+        {form.标签_历史, "标签_历史"},
+        {form.图形按钮_关于, "图形按钮_关于"},
+        {form.标签_关于, "标签_关于"},
+        {form.外形框_进度, "外形框_进度"},
+        {form.进度条, "进度条"},
+        {form.外形框_分类, "外形框_分类"},
+        {form.超级列表框_分类, "超级列表框_分类"},
+        {form.透明标签_标题, "透明标签_标题"},
+        {form.透明标签_简介, "透明标签_简介"},
+        {form.外形框_集, "外形框_集"},
+        {form.高级表格_剧集, "高级表格_剧集"},
+        {form.外形框_列表, "外形框_列表"},
+        {form.编辑框_搜索, "编辑框_搜索"},
+        {form.超级按钮_搜索, "超级按钮_搜索"},
+        {form.图片框_封面, "图片框_封面"},
+        {form.超级按钮_下载, "超级按钮_下载"},
+        {form.超级列表框_列表, "超级列表框_列表"},
+        {form.标签提示, "标签提示"},
+        {form.按钮_首页, "按钮_首页"},
+        {form.按钮_上一页, "按钮_上一页"},
+        {form.标签_当前, "标签_当前"},
+        {form.标签_页数, "标签_页数"},
+        {form.按钮_下一页, "按钮_下一页"},
+        {form.按钮_尾页, "按钮_尾页"},
+        {form.标签_共有记录数, "标签_共有记录数"},
+        {form.标签2, "标签2"},
+        {form.标签1, "标签1"},
+        {form.组合框_线路, "组合框_线路"},
+        {form.编辑框_状态, "编辑框_状态"},
         {form.时钟_实时, "时钟_实时"},
     };
     for (const auto& [member, name] : members) {
@@ -227,8 +255,9 @@ TEST_F(MainWindowTest, SeriesListColumns)
         int width;
         Qt::Alignment alignment;
     } columns[] = {
-        {"标题", 200, Qt::AlignLeft},   {"类型", 60, Qt::AlignHCenter}, {"简介", 0, Qt::AlignLeft},
-        {"封面", 0, Qt::AlignLeft},     {"全剧地址", 0, Qt::AlignLeft}, {"历史URL", 0, Qt::AlignLeft},
+        {"标题", 200, Qt::AlignLeft},   {"类型", 60, Qt::AlignHCenter},
+        {"简介", 0, Qt::AlignLeft},     {"封面", 0, Qt::AlignLeft},
+        {"全剧地址", 0, Qt::AlignLeft}, {"历史URL", 0, Qt::AlignLeft},
         {"历史m3u8", 0, Qt::AlignLeft},
     };
     ASSERT_EQ(list->columnCount(), 7);
@@ -236,14 +265,16 @@ TEST_F(MainWindowTest, SeriesListColumns)
         SCOPED_TRACE(columns[column].title);
         EXPECT_EQ(list->headerItem()->text(column), QString::fromUtf8(columns[column].title));
         EXPECT_EQ(list->columnWidth(column), columns[column].width);
-        EXPECT_EQ(Qt::Alignment(list->headerItem()->textAlignment(column)) & Qt::AlignHorizontal_Mask,
+        EXPECT_EQ(Qt::Alignment(list->headerItem()->textAlignment(column)) &
+                      Qt::AlignHorizontal_Mask,
                   columns[column].alignment);
     }
     // A row filled the way the catalogue fills it, with no alignment of its own: the painted text
     // of 类型 sits in the middle of its column, the title at the left of its own.
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    auto* row = new QTreeWidgetItem(list, QStringList{QStringLiteral("剧"), QStringLiteral("动作")});
+    auto* row =
+        new QTreeWidgetItem(list, QStringList{QStringLiteral("剧"), QStringLiteral("动作")});
     QCoreApplication::processEvents();
     const QImage shot = list->viewport()->grab().toImage();
     auto inkSpan = [&](const QRect& cell) {
@@ -323,8 +354,9 @@ TEST_F(MainWindowTest, SearchBoxFocusAndPagingAreWired)
     EXPECT_TRUE(waitUntil([&] { return form.编辑框_搜索->text().isEmpty(); }))
         << "focus in empties the box";
     form.标签_当前->setFocus();
-    EXPECT_TRUE(waitUntil([&] { return form.编辑框_搜索->text() == QStringLiteral("请输入剧名搜索"); }))
-        << "focus out restores the placeholder";
+    EXPECT_TRUE(waitUntil([&] {
+        return form.编辑框_搜索->text() == QStringLiteral("请输入剧名搜索");
+    })) << "focus out restores the placeholder";
 
     form.标签_当前->setText(QStringLiteral("3"));
     QTest::mouseClick(form.按钮_下一页, Qt::LeftButton);
@@ -342,7 +374,9 @@ TEST_F(MainWindowTest, CategoryClickIsWired)
     const QRect cell = grid->visualRect(grid->model()->index(1, 2));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_EQ(form.标签_当前->text(), QStringLiteral("1"));
-    EXPECT_TRUE(waitUntil([&] { return form.编辑框_状态->toPlainText().contains(QStringLiteral("获取分类剧集列表")); }));
+    EXPECT_TRUE(waitUntil([&] {
+        return form.编辑框_状态->toPlainText().contains(QStringLiteral("获取分类剧集列表"));
+    }));
 }
 
 TEST_F(MainWindowTest, SponsorButtonOpensTheSponsorWindowModallyOverTheWindow)

@@ -185,13 +185,15 @@ TEST_F(StartupTest, FirstStartWritesTheDefaultsAndEndsReady)
     const auto bridge = std::find(bootstrap.begin(), bootstrap.end(), "bridge");
     ASSERT_NE(bridge, bootstrap.end());
     bootstrap.erase(bridge);
-    EXPECT_EQ(bootstrap, (std::vector<std::string>{"notice", "routes", "select 0", "load -2,1", "dates"}));
+    EXPECT_EQ(bootstrap,
+              (std::vector<std::string>{"notice", "routes", "select 0", "load -2,1", "dates"}));
     EXPECT_EQ(readFile(dataPath(QStringLiteral("数据.ini"))), defaultSettingsText());
     EXPECT_EQ(defaultSettingsText().size(), 57u);
     EXPECT_EQ(form.组合框_线路->currentIndex(), 0);
     EXPECT_EQ(historyText(), "");
     const QDate today = QDate::currentDate();
-    EXPECT_EQ(form.标签_日期->text().toStdString(), lunarDateText(today, "%M") + lunarDateText(today, "%D"));
+    EXPECT_EQ(form.标签_日期->text().toStdString(),
+              lunarDateText(today, "%M") + lunarDateText(today, "%D"));
     EXPECT_EQ(form.标签_星期->text().toStdString(), weekdayName(today));
     EXPECT_EQ(window.pos(), QPoint(10, 10));
     EXPECT_NE(designed, QPoint(10, 10));
@@ -201,7 +203,8 @@ TEST_F(StartupTest, FirstStartWritesTheDefaultsAndEndsReady)
                                   QString::fromUtf8(kGroupNumber) + QStringLiteral("！")))
         << lines[0].toStdString();
     EXPECT_FALSE(status().contains(QStringLiteral("未检查更新")))
-        << "no update link: nothing to check is not news\n" << status().toStdString();
+        << "no update link: nothing to check is not news\n"
+        << status().toStdString();
 }
 
 TEST_F(StartupTest, StoredRouteAndHistoryAreRestored)
@@ -222,8 +225,10 @@ TEST_F(StartupTest, OlderSystemShowsTheMessageAndSkipsTheBridge)
     runStartup();
     ASSERT_EQ(answerer.seen.size(), 1u);
     EXPECT_EQ(answerer.seen[0].caption, QStringLiteral("此系统可能不支持新 webview2 组件"));
-    EXPECT_EQ(answerer.seen[0].text,
-              QStringLiteral("本程序需要 WIN10/11系统 才能完美运行\n\n根据您系统情况 将会以弹出浏览器方式播放视频"));
+    EXPECT_EQ(
+        answerer.seen[0].text,
+        QStringLiteral(
+            "本程序需要 WIN10/11系统 才能完美运行\n\n根据您系统情况 将会以弹出浏览器方式播放视频"));
     EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Information);
     EXPECT_EQ(answerer.seen[0].buttons, QMessageBox::Ok);
     const auto events = recorded();
@@ -260,7 +265,8 @@ protected:
     }
     bool updaterRan()
     {
-        return waitUntil([this] { return QFile::exists(folder.path() + QStringLiteral("/updater-ran")); }, 3000);
+        return waitUntil(
+            [this] { return QFile::exists(folder.path() + QStringLiteral("/updater-ran")); }, 3000);
     }
     TestServer server;
 };
@@ -343,7 +349,8 @@ TEST(ClosingTest, NewerSystemsEndAtOnceOlderOnesSayGoodbye)
     onMainWindowClosing([&] { order.push_back("others"); }, [&] { order.push_back("exit"); });
     EXPECT_EQ(order, std::vector<std::string>{"others"});
     QCoreApplication::processEvents();
-    EXPECT_TRUE(window.form().编辑框_状态->toPlainText().contains(QStringLiteral("] 欢迎下次使用,再见")));
+    EXPECT_TRUE(
+        window.form().编辑框_状态->toPlainText().contains(QStringLiteral("] 欢迎下次使用,再见")));
     setOsVersion(kOsVersionWithBrowser);
 }
 

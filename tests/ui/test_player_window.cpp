@@ -22,7 +22,7 @@ struct Component {
     const char* name;
     const char* container;
     QRect geometry;
-    const char* text;  // nullptr: no text
+    const char* text; // nullptr: no text
 };
 
 const Component kComponents[] = {
@@ -106,14 +106,16 @@ TEST_F(PlayerWindowTest, NothingInTheBarOverlapsAndAllOfItFitsTheDesignedWidth)
 {
     PlayerWindow* window = openPlayer();
     QFrame* bar = window->form().外形框_底部;
-    const QList<QWidget*> parts = bar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<QWidget*> parts =
+        bar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
     ASSERT_EQ(parts.size(), 17);
     for (int i = 0; i < parts.size(); ++i) {
         const QRect a = parts[i]->geometry();
         EXPECT_TRUE(QRect(0, 0, 1005 - 2, 28).contains(a)) << parts[i]->objectName().toStdString();
         for (int j = i + 1; j < parts.size(); ++j)
             EXPECT_FALSE(a.intersects(parts[j]->geometry()))
-                << parts[i]->objectName().toStdString() << " / " << parts[j]->objectName().toStdString();
+                << parts[i]->objectName().toStdString() << " / "
+                << parts[j]->objectName().toStdString();
     }
 }
 
@@ -214,8 +216,9 @@ TEST_F(PlayerWindowTest, ResizingLaysOutTheFrameAndBarAndStoresTheSize)
     ASSERT_FALSE(browser->calls.empty());
     EXPECT_EQ(browser->calls.back(), "bounds 0 0 800 472");
     const QRect outer = window->frameGeometry();
-    const std::string stored = std::to_string(outer.width()) + "|" + std::to_string(outer.height()) +
-                               "|" + std::to_string(outer.x()) + "|" + std::to_string(outer.y());
+    const std::string stored = std::to_string(outer.width()) + "|" +
+                               std::to_string(outer.height()) + "|" + std::to_string(outer.x()) +
+                               "|" + std::to_string(outer.y());
     EXPECT_EQ(readSetting("配置项", "窗口大小"), stored);
     EXPECT_EQ(outer.topLeft(), QPoint(30, 40));
     // A move alone does not store the position.
@@ -303,9 +306,9 @@ TEST_F(PlayerWindowTest, ButtonsRunTheirCommands)
     f.按钮_全屏->click();
     f.按钮_缓存->click();
     EXPECT_EQ(browser->pageCalls(),
-              (std::vector<std::string>{"click .dplayer-setting-speed-item 4", "click .current-setting 1",
-                                        "click .dplayer-full-icon 1", "click .prism-fullscreen-btn 1",
-                                        "clearCache"}));
+              (std::vector<std::string>{"click .dplayer-setting-speed-item 4",
+                                        "click .current-setting 1", "click .dplayer-full-icon 1",
+                                        "click .prism-fullscreen-btn 1", "clearCache"}));
     EXPECT_EQ(main->form().透明标签_简介->text(), QStringLiteral(" 缓 存 清 理 完 成"));
     EXPECT_NE(log().find("切换到 1.25倍 播放模式"), std::string::npos);
     EXPECT_NE(log().find("缓 存 清 理 完 成"), std::string::npos);

@@ -70,8 +70,8 @@ TEST_F(Poll, JumpsToTheNextEpisodeBeforeTheEndThroughThePrefix)
     play(playerPageEndpoint() + "http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("44:10", "45:00");
     pollPlayer(main->form());
-    EXPECT_EQ(browser->pageCalls(),
-              (std::vector<std::string>{"navigate " + altPlayerEndpoint() + "http://v/2/index.m3u8"}));
+    EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"navigate " + altPlayerEndpoint() +
+                                                              "http://v/2/index.m3u8"}));
     const PlayingEpisode now = playbackState.episode();
     EXPECT_EQ(now.currentLabel, "02");
     EXPECT_EQ(now.currentM3u8, "http://m/2.m3u8");
@@ -85,8 +85,8 @@ TEST_F(Poll, JumpsToTheNextEpisodeBeforeTheEndThroughThePrefix)
     playbackState.pendingAction = static_cast<int>(PendingAction::None);
     browser->calls.clear();
     pollPlayer(main->form());
-    EXPECT_EQ(browser->pageCalls(),
-              (std::vector<std::string>{"navigate " + altPlayerEndpoint() + "http://v/3/index.m3u8"}));
+    EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"navigate " + altPlayerEndpoint() +
+                                                              "http://v/3/index.m3u8"}));
 }
 
 TEST_F(Poll, NoJumpOutsideTheZoneOrWhileStartingOrAfterTheLastEpisode)
@@ -114,8 +114,8 @@ TEST_F(Poll, AnEpisodeThatPlayedToItsEndStillMovesOn)
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("45:00", "45:00");
     pollPlayer(main->form());
-    EXPECT_EQ(browser->pageCalls(),
-              (std::vector<std::string>{"navigate " + altPlayerEndpoint() + "http://v/2/index.m3u8"}));
+    EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"navigate " + altPlayerEndpoint() +
+                                                              "http://v/2/index.m3u8"}));
 
     // Times not read yet (both zero) are no end.
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
@@ -140,15 +140,15 @@ TEST_F(Poll, ThresholdsTheClipCannotHoldBecomeATenth)
     struct Case {
         const char* elapsed;
         const char* total;
-        const char* threshold;   // after the tick
+        const char* threshold; // after the tick
         bool jumps;
     };
     const Case cases[] = {
-        {"0:40", "1:30", "60", true},     // 60 is neither above 90 nor above 72
-        {"0:01", "1:00", "6", false},     // 60 is above 48: a tenth, and 59 s are left
+        {"0:40", "1:30", "60", true}, // 60 is neither above 90 nor above 72
+        {"0:01", "1:00", "6", false}, // 60 is above 48: a tenth, and 59 s are left
         {"0:55", "1:00", "6", true},
-        {"1:00", "1:03", "6.3", true},    // 60 is above 50: 6.3, read as 6
-        {"0:01", "0:30", "3", false},     // above the duration
+        {"1:00", "1:03", "6.3", true}, // 60 is above 50: 6.3, read as 6
+        {"0:01", "0:30", "3", false},  // above the duration
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.elapsed) + " of " + c.total);
@@ -179,7 +179,8 @@ TEST_F(Poll, AliplayerTimesWinAndMissingTimesKeepTheLastOnes)
     window->form().选择框_连播->setChecked(false);
     browser->setText(".current-time", "01:04:30");
     pollPlayer(main->form());
-    EXPECT_EQ(lastTimeParts(), (std::vector<std::string>{"01", "02", "03"})) << "continuous play off";
+    EXPECT_EQ(lastTimeParts(), (std::vector<std::string>{"01", "02", "03"}))
+        << "continuous play off";
 }
 
 // Every page query pumps events, and an event can close the player window: the poll must not
@@ -188,7 +189,8 @@ TEST_F(Poll, AWindowClosedDuringAPageQueryIsNotUsedAfterwards)
 {
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("00:20", "00:50");
-    for (const std::string read : {"read .dplayer-ptime", "read .dplayer-dtime", "read .current-time"}) {
+    for (const std::string read :
+         {"read .dplayer-ptime", "read .dplayer-dtime", "read .current-time"}) {
         SCOPED_TRACE(read);
         if (playerForm() == nullptr) {
             window = openPlayer();
@@ -211,9 +213,8 @@ TEST_F(Poll, AWindowClosedDuringAPageQueryIsNotUsedAfterwards)
 TEST(Seconds, TimeTexts)
 {
     const std::pair<const char*, int> cases[] = {
-        {"01:02:03", 3723}, {"1:05:00", 3900}, {"62:10", 3730}, {"00:00", 0},
-        {"45:00", 2700},    {"7", 0},          {"", 0},         {"1::30", 90},
-        {"1:2:3:4", 62},    {"x1:20", 20},
+        {"01:02:03", 3723}, {"1:05:00", 3900}, {"62:10", 3730}, {"00:00", 0},    {"45:00", 2700},
+        {"7", 0},           {"", 0},           {"1::30", 90},   {"1:2:3:4", 62}, {"x1:20", 20},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(seconds(splitTime(text)), expected) << text;
@@ -239,7 +240,8 @@ protected:
     std::string statusLog() const { return main->form().编辑框_状态->toPlainText().toStdString(); }
 };
 
-const char* const kBezelPlayIcon = "<span class=\"dplayer-bezel-icon\"><svg viewBox=\"0 0 16 32\"></svg></span>";
+const char* const kBezelPlayIcon =
+    "<span class=\"dplayer-bezel-icon\"><svg viewBox=\"0 0 16 32\"></svg></span>";
 
 TEST_F(PageWatch, AVideoThatPlaysByItselfIsNeverActivated)
 {
@@ -247,7 +249,8 @@ TEST_F(PageWatch, AVideoThatPlaysByItselfIsNeverActivated)
     // it would pause the video.
     browser->setMarkup(".dplayer-bezel-icon", kBezelPlayIcon);
     browser->setMarkup(".dplayer-video-wrap", "<div class=\"dplayer-video-wrap\"></div>");
-    browser->setMarkup(".dplayer-play-icon", "<button class=\"dplayer-icon dplayer-play-icon\"></button>");
+    browser->setMarkup(".dplayer-play-icon",
+                       "<button class=\"dplayer-icon dplayer-play-icon\"></button>");
     browser->paused = false;
     playerServices().drawSponsorChance = [] { return 8; };
     watchPageStart();
@@ -277,11 +280,13 @@ TEST_F(PageWatch, APausedVideoIsStartedByItsPlayersControlOnce)
          {{".dplayer-video-wrap", "<div></div>"}},
          "press .dplayer-bezel 1"},
         {"Aliplayer showing its big play button",
-         {{".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>"}},
+         {{".prism-big-play-btn",
+           "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>"}},
          "click .prism-big-play-btn 1"},
         {"Aliplayer with the big play button hidden",
          {{".prism-player", "<div></div>"},
-          {".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: none;\"></div>"}},
+          {".prism-big-play-btn",
+           "<div class=\"prism-big-play-btn\" style=\"display: none;\"></div>"}},
          "click .prism-play-btn 1"},
     };
     for (const Case& c : cases) {
@@ -305,12 +310,14 @@ TEST_F(PageWatch, WithoutAReadableVideoTheBigPlayButtonAndTheElapsedTimeDecide)
 {
     // The page's time text moves once the big play button was clicked.
     browser->video = false;
-    browser->setMarkup(".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>");
+    browser->setMarkup(".prism-big-play-btn",
+                       "<div class=\"prism-big-play-btn\" style=\"display: block;\"></div>");
     browser->setText(".current-time", "00:00");
     int played = -1; // seconds shown once playing
     browser->onCall = [this, &played](const std::string& call) {
         if (call == "click .prism-big-play-btn 1") {
-            browser->setMarkup(".prism-big-play-btn", "<div class=\"prism-big-play-btn\" style=\"display: none;\"></div>");
+            browser->setMarkup(".prism-big-play-btn",
+                               "<div class=\"prism-big-play-btn\" style=\"display: none;\"></div>");
             played = 0;
         } else if (call == "read .current-time" && played >= 0 && played < 9) {
             browser->setText(".current-time", "00:0" + std::to_string(++played));
@@ -328,7 +335,8 @@ TEST_F(PageWatch, AVideoThatNeverStartsIsActivatedABoundedNumberOfTimesAndReport
     browser->setMarkup(".dplayer-play-icon", "<button></button>");
     watchPageStart();
     EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>(3, "click .dplayer-play-icon 1")));
-    EXPECT_NE(statusLog().find("播放未能开始: 点击播放 3 次后视频仍未前进"), std::string::npos) << statusLog();
+    EXPECT_NE(statusLog().find("播放未能开始: 点击播放 3 次后视频仍未前进"), std::string::npos)
+        << statusLog();
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
 }
 
@@ -358,8 +366,9 @@ protected:
     {
         PlayerFixture::SetUp();
         main->form().透明标签_标题->setText(QStringLiteral("双击剧"));
-        publishOpenSeries({{}, {{"01", "http://v/1/index.m3u8", "http://m/1.m3u8"},
-                                {"02", "http://v/2/play.html", "http://m/2.m3u8"}}});
+        publishOpenSeries({{},
+                           {{"01", "http://v/1/index.m3u8", "http://m/1.m3u8"},
+                            {"02", "http://v/2/play.html", "http://m/2.m3u8"}}});
         ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
     }
     void doubleClick(int row, int column)
@@ -461,7 +470,8 @@ TEST_F(Resume, AHistoryRowSearchesThenTheNextSeriesRowPlaysTheStoredEpisodeWithO
     };
     const Case cases[] = {
         {"http://v/5/index.m3u8", playerPageEndpoint() + "http://v/5/index.m3u8"},
-        {playerPageEndpoint() + "http://v/5/index.m3u8", playerPageEndpoint() + "http://v/5/index.m3u8"},
+        {playerPageEndpoint() + "http://v/5/index.m3u8",
+         playerPageEndpoint() + "http://v/5/index.m3u8"},
         {"http://v/5/play.html", "http://v/5/play.html"},
     };
     for (const Case& c : cases) {
@@ -487,7 +497,8 @@ TEST_F(Resume, TheHistoryButtonListsNewestFirst)
 {
     std::string text;
     for (const char* name : {"甲", "乙", "丙"})
-        text = *historyWithEntry(text, {name, "02", std::string("u-") + name, std::string("m-") + name});
+        text = *historyWithEntry(text,
+                                 {name, "02", std::string("u-") + name, std::string("m-") + name});
     ASSERT_TRUE(writeSetting("观看历史", "数据", text));
     showHistory(main->form());
     QTreeWidget* list = main->form().超级列表框_列表;

@@ -35,21 +35,23 @@ TEST_F(Wiring, DoubleClickOnAnEpisodeOpensThePlayerOnce)
     waitForSaves();
     ASSERT_NE(playerForm(), nullptr);
     EXPECT_EQ(openedOn, (std::vector<std::string>{playerPageEndpoint() + "http://v/1/index.m3u8"}));
-    EXPECT_EQ(main->form().编辑框_状态->toPlainText().count(QStringLiteral("开始准备播放第 01 集")), 1);
+    EXPECT_EQ(main->form().编辑框_状态->toPlainText().count(QStringLiteral("开始准备播放第 01 集")),
+              1);
 
     // The timer's tick runs the poll: the countdown is written.
     playerForm()->选择框_连播->setChecked(true);
     playerForm()->标签_跳转->setText(QStringLiteral("x"));
-    ASSERT_TRUE(QTest::qWaitFor([] { return playerForm()->标签_跳转->text() != QStringLiteral("x"); },
-                                5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] { return playerForm()->标签_跳转->text() != QStringLiteral("x"); }, 5000));
     EXPECT_EQ(playerForm()->标签_跳转->text(), QStringLiteral("-60"));
 }
 
 TEST_F(Wiring, HistoryButtonThenAHistoryRowThenASeriesRowResumes)
 {
     wirePlayback(main->form());
-    ASSERT_TRUE(writeSetting("观看历史", "数据",
-                             *historyWithEntry("", {"续播剧", "07", "http://v/7/index.m3u8", "http://m/7.m3u8"})));
+    ASSERT_TRUE(writeSetting(
+        "观看历史", "数据",
+        *historyWithEntry("", {"续播剧", "07", "http://v/7/index.m3u8", "http://m/7.m3u8"})));
     main->show();
     main->form().图形按钮_历史->click();
     QTreeWidget* list = main->form().超级列表框_列表;
@@ -74,7 +76,9 @@ TEST_F(Wiring, HistoryButtonThenAHistoryRowThenASeriesRowResumes)
     waitForSaves();
     ASSERT_NE(playerForm(), nullptr);
     EXPECT_EQ(openedOn, (std::vector<std::string>{playerPageEndpoint() + "http://v/7/index.m3u8"}));
-    EXPECT_NE(main->form().编辑框_状态->toPlainText().indexOf(QStringLiteral("正在自动续播上次视频")), -1);
+    EXPECT_NE(
+        main->form().编辑框_状态->toPlainText().indexOf(QStringLiteral("正在自动续播上次视频")),
+        -1);
 }
 
 } // namespace

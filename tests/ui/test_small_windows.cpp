@@ -17,7 +17,8 @@ std::vector<std::string> linesOf(const std::string& text)
 {
     std::vector<std::string> lines;
     std::size_t from = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", from)) {
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+         at = text.find("\r\n", from)) {
         lines.push_back(text.substr(from, at - from));
         from = at + 2;
     }
@@ -26,9 +27,12 @@ std::vector<std::string> linesOf(const std::string& text)
 }
 
 const char* const kHeadings[] = {
-    "2025.2.18",        "20252.23",          "2024/02/03更新",      "2024-1-9更新",
-    "2024/1/2更新",     "2023/12/19 更新",   "2023/11/31 更新",     "2023/11/30 更新",
-    "2023/11/29 更新",  "2023/11/28 0:18更新", "2023/11/27 0:25更新", "2023/11/26 0:08更新:",
+    "2025.2.18",           "20252.23",
+    "2024/02/03更新",      "2024-1-9更新",
+    "2024/1/2更新",        "2023/12/19 更新",
+    "2023/11/31 更新",     "2023/11/30 更新",
+    "2023/11/29 更新",     "2023/11/28 0:18更新",
+    "2023/11/27 0:25更新", "2023/11/26 0:08更新:",
 };
 
 TEST(NoticeText, SectionsInOrderWithTheirNotesAndSeparators)
@@ -69,14 +73,16 @@ TEST(NoticeText, SectionsInOrderWithTheirNotesAndSeparators)
     };
     EXPECT_EQ(notesOf(1), (std::vector<std::string>{"1.更新更多接口", notesOf(1)[1]}));
     EXPECT_NE(notesOf(1)[1].find("12345"), std::string::npos) << "the group line names the group";
-    EXPECT_EQ(notesOf(2), (std::vector<std::string>{"1, 更改成: 下载完一集就立即合并一集", "2, 小细节修改"}));
+    EXPECT_EQ(notesOf(2),
+              (std::vector<std::string>{"1, 更改成: 下载完一集就立即合并一集", "2, 小细节修改"}));
     EXPECT_EQ(notesOf(3),
-              (std::vector<std::string>{"1, 更换下载器, 更改线程数",
-                                        "2, 重新开启 <合并TS> 功能, 中途崩溃导致没有合并的视频,可以选择一键重新合并"}));
-    EXPECT_EQ(notesOf(4), (std::vector<std::string>{"1, 重写下载功能(完善)",
-                                                    "2, 下载完后可开启自动删除TS文件,只留下已合并的mp4",
-                                                    "3, 更换下载方式,更稳定更快速",
-                                                    "4, 其它一些细节修改完善,请自行体验"}));
+              (std::vector<std::string>{
+                  "1, 更换下载器, 更改线程数",
+                  "2, 重新开启 <合并TS> 功能, 中途崩溃导致没有合并的视频,可以选择一键重新合并"}));
+    EXPECT_EQ(notesOf(4),
+              (std::vector<std::string>{
+                  "1, 重写下载功能(完善)", "2, 下载完后可开启自动删除TS文件,只留下已合并的mp4",
+                  "3, 更换下载方式,更稳定更快速", "4, 其它一些细节修改完善,请自行体验"}));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "修复  搜索剧集没有结果时的提醒"), lines.end());
 }
 
@@ -111,7 +117,8 @@ TEST(NoticeWindow, LayoutAndContent)
     EXPECT_EQ(text->geometry(), QRect(-8, 0, 344, 126));
     EXPECT_TRUE(text->isReadOnly());
     EXPECT_EQ(text->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(text->document()->defaultTextOption().alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    EXPECT_EQ(text->document()->defaultTextOption().alignment() & Qt::AlignHCenter,
+              Qt::AlignHCenter);
     QString expected = QString::fromStdString(noticeText(kGroupNumber));
     expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     EXPECT_EQ(text->toPlainText() + QLatin1Char('\n'), expected);

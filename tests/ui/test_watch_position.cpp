@@ -43,7 +43,7 @@ TEST(SeekTarget, ResumesThreeSecondsEarlierAndSkipsOpeningsOutsideTheJumpZone)
         {SeekKind::Resume, 120, 0, 60, -1},       // no duration known yet
         {SeekKind::Opening, 4, 24, 5, 4},
         {SeekKind::Opening, 0, 2700, 60, -1},
-        {SeekKind::Opening, 2690, 2700, 60, -1},  // would move straight on to the next episode
+        {SeekKind::Opening, 2690, 2700, 60, -1}, // would move straight on to the next episode
         // A threshold the clip cannot hold counts as a tenth of the clip, as in the poll.
         {SeekKind::Opening, 23, 24, 60, -1},
         {SeekKind::Opening, 20, 24, 60, 20},
@@ -103,7 +103,10 @@ protected:
         pollPlayer(main->form());
         waitForSaves();
     }
-    int stored(const std::string& name) { return storedPosition(readSetting("观看历史", "数据"), name); }
+    int stored(const std::string& name)
+    {
+        return storedPosition(readSetting("观看历史", "数据"), name);
+    }
     std::vector<std::string> storedNames()
     {
         JsonDocument doc;
@@ -222,13 +225,15 @@ TEST_F(WatchPosition, TheProgramEndingWritesThePositionBeforeItReturns)
 TEST_F(WatchPosition, AResumeSeeksThreeSecondsBeforeTheStoredPositionOnceItPlays)
 {
     // The history row of an episode left at 02:00.
-    ASSERT_TRUE(writeSetting("观看历史", "数据",
-                             *historyWithEntry("", {"续播剧", "05", "http://v/5/index.m3u8", "http://m/5.m3u8", 120})));
+    ASSERT_TRUE(writeSetting(
+        "观看历史", "数据",
+        *historyWithEntry("", {"续播剧", "05", "http://v/5/index.m3u8", "http://m/5.m3u8", 120})));
     delete window;
     showHistory(main->form());
     ASSERT_EQ(main->form().超级列表框_列表->topLevelItemCount(), 1);
     EXPECT_EQ(main->form().超级列表框_列表->topLevelItem(0)->text(2), QStringLiteral("看到 02:00"));
-    requestResume(main->form(), "续播剧", "http://v/5/index.m3u8", "http://m/5.m3u8", [](MainForm&) {});
+    requestResume(main->form(), "续播剧", "http://v/5/index.m3u8", "http://m/5.m3u8",
+                  [](MainForm&) {});
     main->form().透明标签_标题->setText(QStringLiteral("别的剧")); // the series row opened
     EXPECT_FALSE(startResume(main->form()));
     ASSERT_NE(playerForm(), nullptr);
@@ -269,8 +274,9 @@ TEST_F(WatchPosition, AResumeFromZeroOrFromTheJumpZoneStartsAtTheBeginning)
     delete window;
     for (int position : {0, 2680}) {
         SCOPED_TRACE(position);
-        ASSERT_TRUE(writeSetting("观看历史", "数据",
-                                 *historyWithEntry("", {"续播剧", "05", "http://v/5/play.html", "m", position})));
+        ASSERT_TRUE(writeSetting(
+            "观看历史", "数据",
+            *historyWithEntry("", {"续播剧", "05", "http://v/5/play.html", "m", position})));
         showHistory(main->form());
         EXPECT_EQ(main->form().超级列表框_列表->topLevelItem(0)->text(2),
                   position == 0 ? QString() : QStringLiteral("看到 44:40"));

@@ -233,8 +233,8 @@ TEST(HashTableSerialiseTest, SaveWritesTheSerialisedFormByteForByte)
 {
     HashTable table;
     ASSERT_TRUE(table.createTextInteger());
-    table.put("abc", 7);  // 96354 % 11 = 5
-    table.put("b", -1);   // 98 % 11 = 10
+    table.put("abc", 7); // 96354 % 11 = 5
+    table.put("b", -1);  // 98 % 11 = 10
     const std::string expected = "hash"s + word(10) + word(3) + word(2) +
                                  // entries in bucket order: "abc" (bucket 5), then "b" (bucket 10)
                                  word(32) + word(7) + word(36) + word(-1) +
@@ -246,8 +246,9 @@ TEST(HashTableSerialiseTest, SaveWritesTheSerialisedFormByteForByte)
     ASSERT_TRUE(mixed.createIntegerBytes());
     mixed.put(2, "\xff\0"s);
     mixed.put(1, ""s);
-    const std::string bytes = "hash"s + word(3) + word(11) + word(2) + word(1) + word(32) + word(2) +
-                              word(40) + word(1) + word(0) + word(1) + word(2) + "\xff\0"s;
+    const std::string bytes = "hash"s + word(3) + word(11) + word(2) + word(1) + word(32) +
+                              word(2) + word(40) + word(1) + word(0) + word(1) + word(2) +
+                              "\xff\0"s;
     EXPECT_EQ(mixed.save(), bytes);
 }
 
@@ -287,8 +288,16 @@ TEST(HashTableSerialiseTest, LoadRefusesMalformedInputAndKeepsTheTable)
     lengthOutside.replace(good.size() - 5 - 4, 4, word(999));
     std::string unterminated = good.substr(0, 24) + "k"; // text without its zero
 
-    const std::string inputs[] = {"", "hash", "hush"s + good.substr(4), good.substr(0, 15), badKind,
-                                  hugeCount, negativeCount, offsetOutside, lengthOutside, unterminated};
+    const std::string inputs[] = {"",
+                                  "hash",
+                                  "hush"s + good.substr(4),
+                                  good.substr(0, 15),
+                                  badKind,
+                                  hugeCount,
+                                  negativeCount,
+                                  offsetOutside,
+                                  lengthOutside,
+                                  unterminated};
     HashTable table;
     ASSERT_TRUE(table.createTextInteger());
     table.put("kept", 1);
@@ -318,11 +327,11 @@ TEST(HashTableSerialiseTest, LoadRefusesEntriesSharingOneLargeItem)
     EXPECT_TRUE(table.contains(1));
 
     // Two entries may not share an item either, but each may have its own copy.
-    const std::string twoShared = "hash"s + word(3) + word(10) + word(2) + word(1) + word(32) +
-                                  word(2) + word(32) + "abc\0"s;
+    const std::string twoShared =
+        "hash"s + word(3) + word(10) + word(2) + word(1) + word(32) + word(2) + word(32) + "abc\0"s;
     EXPECT_FALSE(table.load(twoShared));
-    const std::string twoOwn = "hash"s + word(3) + word(10) + word(2) + word(1) + word(32) + word(2) +
-                               word(36) + "abc\0"s + "abc\0"s;
+    const std::string twoOwn = "hash"s + word(3) + word(10) + word(2) + word(1) + word(32) +
+                               word(2) + word(36) + "abc\0"s + "abc\0"s;
     ASSERT_TRUE(table.load(twoOwn));
     EXPECT_EQ(table.getText(2), "abc");
 

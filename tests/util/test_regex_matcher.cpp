@@ -8,7 +8,8 @@ namespace {
 
 // A playlist as the downloader sees it: segment lines hold a "/", the last line has no line feed
 // and the lines end with CR LF.
-const std::string kPlaylist = "#EXTM3U\r\n#EXTINF:10,\r\n/seg/a0.ts\r\n#EXTINF:10,\r\n/seg/a1.ts\r\n/seg/a2.ts";
+const std::string kPlaylist =
+    "#EXTM3U\r\n#EXTINF:10,\r\n/seg/a0.ts\r\n#EXTINF:10,\r\n/seg/a1.ts\r\n/seg/a2.ts";
 
 TEST(RegexMatcherTest, PlaylistLinesIncludingTheCarriageReturnButNotAnUnterminatedLastLine)
 {
@@ -174,7 +175,8 @@ TEST(RegexMatcherTest, QuoteSubstitution)
     EXPECT_EQ(m.getPattern(), "a\"b");
     ASSERT_TRUE(m.match("a#引号b", "a\"b"));
     EXPECT_EQ(m.matchCount(), 0) << "only when asked";
-    ASSERT_TRUE(m.match("src=#引号(.*?)#引号", "<a src=\"1.ts\"> <a src=\"2.ts\">", false, true, true, true));
+    ASSERT_TRUE(m.match("src=#引号(.*?)#引号", "<a src=\"1.ts\"> <a src=\"2.ts\">", false, true,
+                        true, true));
     EXPECT_EQ(m.submatchText(2, 1), "2.ts");
 }
 
@@ -209,17 +211,20 @@ TEST(IsChineseTextTest, Cases)
         bool withEngine;
         bool withoutEngine;
     } cases[] = {
+        // One case a line, each with its note.
+        // clang-format off
         {"中", true, true},
         {"a", false, false},
         {"中a", false, false},
         {"\u3000", false, false}, // the full-width space alone
         {"中文", true, true},
-        {"中 文", false, false}, // the space is gone for the length test only
-        {"é", false, true},      // two UTF-8 bytes, but not an ideograph
-        {"龥", true, true},      // U+9FA5, the last one
-        {"龦", false, true},     // U+9FA6
+        {"中 文", false, false},  // the space is gone for the length test only
+        {"é", false, true},       // two UTF-8 bytes, but not an ideograph
+        {"龥", true, true},       // U+9FA5, the last one
+        {"龦", false, true},      // U+9FA6
         {"中\n", false, false},
         {"", false, false},
+        // clang-format on
     };
     for (const auto& c : cases) {
         EXPECT_EQ(isChineseText(c.text), c.withEngine) << c.text;

@@ -11,12 +11,14 @@ namespace {
 // Asks from a second thread whether the lock can be taken; a taken lock is given back at once.
 bool freeForOtherThread(SectionLock& lock)
 {
-    return std::async(std::launch::async, [&lock] {
-               if (!lock.tryEnter())
-                   return false;
-               lock.leave();
-               return true;
-           }).get();
+    return std::async(std::launch::async,
+                      [&lock] {
+                          if (!lock.tryEnter())
+                              return false;
+                          lock.leave();
+                          return true;
+                      })
+        .get();
 }
 
 class SectionLockTest : public ::testing::TestWithParam<int> {};

@@ -56,18 +56,21 @@ int main(int argc, char** argv)
 
     const fs::path media = fs::path(temp.path().toStdString()) / "media";
     fs::create_directories(media);
-    const std::string make = "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=320x180:rate=25 -f lavfi "
-                             "-i sine=frequency=440:sample_rate=44100 -t 40 -c:v libx264 -preset ultrafast -g 25 "
-                             "-c:a aac -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " +
-                             (media / "seg%d.ts").string() + " " + (media / "index.m3u8").string();
+    const std::string make =
+        "ffmpeg -y -nostdin -loglevel error -f lavfi -i testsrc2=size=320x180:rate=25 -f lavfi "
+        "-i sine=frequency=440:sample_rate=44100 -t 40 -c:v libx264 -preset ultrafast -g 25 "
+        "-c:a aac -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod "
+        "-hls_segment_filename " +
+        (media / "seg%d.ts").string() + " " + (media / "index.m3u8").string();
     if (std::system(make.c_str()) != 0) {
         std::printf("ffmpeg could not make the stream\n");
         return 1;
     }
     TestServer server;
     for (const auto& f : fs::directory_iterator(media))
-        server.on("/ep/" + f.path().filename().string(),
-                  CannedResponse{200, {}, readFile(f.path())}.after(std::chrono::milliseconds(400)));
+        server.on(
+            "/ep/" + f.path().filename().string(),
+            CannedResponse{200, {}, readFile(f.path())}.after(std::chrono::milliseconds(400)));
 
     DownloadWindow window;
     window.setSettingsSource([root = temp.path().toStdString() + "/下载目录"] {
@@ -78,7 +81,8 @@ int main(int argc, char** argv)
     });
     std::vector<std::string> addresses;
     for (int e = 1; e <= 12; ++e)
-        addresses.push_back(server.url("/ep/index.m3u8") + (e == 1 ? "" : "?e=" + std::to_string(e)));
+        addresses.push_back(server.url("/ep/index.m3u8") +
+                            (e == 1 ? "" : "?e=" + std::to_string(e)));
     window.move(0, 0);
     window.show();
     window.openFor("山海 第1季", addresses);
@@ -89,7 +93,8 @@ int main(int argc, char** argv)
     window.超级按钮_解析下载->click();
     settle(3500);
     const QString file = folder + QStringLiteral("/download_window.png");
-    const int rc = QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+    const int rc = QProcess::execute(QStringLiteral("import"),
+                                     {QStringLiteral("-window"), QStringLiteral("root"), file});
     std::printf("%s: %s\n", qPrintable(file), rc == 0 ? "saved" : "failed");
     requestAbort();
     waitForDownloadRun(20000);

@@ -57,7 +57,8 @@ bool shoot(QWidget* window, const QString& file)
 // saves the player window a few seconds into the video.
 bool shootPlayer(const std::string& page, const QString& file)
 {
-    if (!writeSetting("配置项", "播放器地址", page) || !writeSetting("配置项", "备用播放器地址", page))
+    if (!writeSetting("配置项", "播放器地址", page) ||
+        !writeSetting("配置项", "备用播放器地址", page))
         return false;
     MainWindow main;
     MainForm& form = main.form();
@@ -127,8 +128,11 @@ int main(int argc, char** argv)
             return 1;
         }
         const std::string host = argv[2];
-        ok = shootPlayer(host + "/player/jx.php?url=", folder + QStringLiteral("/player_dplayer.png")) && ok;
-        ok = shootPlayer(host + "/m3u8/?url=", folder + QStringLiteral("/player_aliplayer.png")) && ok;
+        ok = shootPlayer(host + "/player/jx.php?url=",
+                         folder + QStringLiteral("/player_dplayer.png")) &&
+             ok;
+        ok = shootPlayer(host + "/m3u8/?url=", folder + QStringLiteral("/player_aliplayer.png")) &&
+             ok;
         setProgramFolderForTesting("");
     }
     return ok ? 0 : 1;

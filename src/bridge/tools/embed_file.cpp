@@ -46,7 +46,8 @@ int main(int argc, char** argv)
     }
     out += "\";\n} // namespace\n\n";
     out += "extern const std::string_view " + name + ";\n";
-    out += "const std::string_view " + name + "(" + name + "Bytes, sizeof(" + name + "Bytes) - 1);\n";
+    out +=
+        "const std::string_view " + name + "(" + name + "Bytes, sizeof(" + name + "Bytes) - 1);\n";
 
     const std::string tmp = std::string(argv[2]) + ".tmp";
     {

@@ -10,27 +10,27 @@ namespace demo {
 
 // How an item's play text is made (column "style" of catalogue.tsv).
 enum class PlayStyle {
-  TwoSources,  // share-page addresses, then .m3u8 addresses
-  OneSource,   // .m3u8 addresses only
-  None,        // empty play text: the item is shown as taken down
-  Removed,     // two sources; the share pages say the video was removed
-  Encrypted,   // two sources on the AES-128 clip
-  Variants,    // two sources on a master playlist with two variants
+    TwoSources, // share-page addresses, then .m3u8 addresses
+    OneSource,  // .m3u8 addresses only
+    None,       // empty play text: the item is shown as taken down
+    Removed,    // two sources; the share pages say the video was removed
+    Encrypted,  // two sources on the AES-128 clip
+    Variants,   // two sources on a master playlist with two variants
 };
 
 struct CatalogueItem {
-  int id = 0;
-  int typeId = 0;
-  std::string name;
-  std::string remarks;
-  int episodes = 0;
-  PlayStyle style = PlayStyle::TwoSources;
-  std::string blurb;
+    int id = 0;
+    int typeId = 0;
+    std::string name;
+    std::string remarks;
+    int episodes = 0;
+    PlayStyle style = PlayStyle::TwoSources;
+    std::string blurb;
 };
 
 struct Catalogue {
-  std::vector<CatalogueItem> items;  // newest (highest id) first
-  const CatalogueItem* find(int id) const;
+    std::vector<CatalogueItem> items; // newest (highest id) first
+    const CatalogueItem* find(int id) const;
 };
 
 // Reads catalogue.tsv; on failure returns nullopt and sets error.
@@ -55,9 +55,9 @@ std::string playFrom(const CatalogueItem& item);
 std::string playText(const CatalogueItem& item, const std::string& httpBase);
 
 struct ListingQuery {
-  std::optional<std::string> keyword;  // wd: substring of vod_name (UTF-8)
-  std::optional<int> typeId;           // t
-  int page = 1;                        // pg
+    std::optional<std::string> keyword; // wd: substring of vod_name (UTF-8)
+    std::optional<int> typeId;          // t
+    int page = 1;                       // pg
 };
 
 inline constexpr int kPageSize = 20;
@@ -66,4 +66,4 @@ inline constexpr int kPageSize = 20;
 std::string listingJson(const Catalogue& catalogue, const ListingQuery& query,
                         const std::string& httpBase);
 
-}  // namespace demo
+} // namespace demo

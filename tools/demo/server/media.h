@@ -13,8 +13,8 @@
 namespace demo {
 
 struct MediaReply {
-  std::string body;
-  std::string contentType;
+    std::string body;
+    std::string contentType;
 };
 
 // The master playlist of an episode, or nullopt when the catalogue has no such episode.
@@ -29,4 +29,4 @@ std::optional<MediaReply> variantFile(const Catalogue& catalogue, const std::str
 // Name of the clip folder that plays for an episode variant, or "" when there is none.
 std::string clipFor(const CatalogueItem& item, int episode, const std::string& variant);
 
-}  // namespace demo
+} // namespace demo
