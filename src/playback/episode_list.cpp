@@ -6,6 +6,7 @@
 #include "catalogue/catalogue_client.h"
 #include "net/http_request.h"
 #include "util/gui_call.h"
+#include "util/marker_text.h"
 
 #include <QApplication>
 #include <QColor>
@@ -36,29 +37,6 @@ SeriesRowHooks g_hooks;
 
 std::atomic<int> g_runningCovers{0};
 
-void replaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
-// Splits at every occurrence of separator, keeping empty pieces.
-std::vector<std::string> split(const std::string& text, const std::string& separator)
-{
-    std::vector<std::string> pieces;
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, from);
-        if (at == std::string::npos) {
-            pieces.push_back(text.substr(from));
-            return pieces;
-        }
-        pieces.push_back(text.substr(from, at - from));
-        from = at + separator.size();
-    }
-}
-
 SeriesRowHooks hooks()
 {
     std::lock_guard<std::mutex> lock(g_hooksLock);
@@ -76,7 +54,7 @@ TextList splitPlayText(const std::string& playText)
     replaceAll(text, "第", "");
     replaceAll(text, "集", "");
     TextList fields;
-    for (std::string& piece : split(text, "#"))
+    for (std::string& piece : splitText(text, "#"))
         if (!piece.empty())
             fields.push_back(std::move(piece));
     return fields;

@@ -1,34 +1,13 @@
 #include "playback/play_sources.h"
 
+#include "util/marker_text.h"
+
 #include <cstddef>
 #include <iterator>
 #include <list>
 #include <unordered_map>
 
 namespace {
-
-void replaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
-// Splits at every occurrence of separator, keeping empty pieces.
-std::vector<std::string> split(const std::string& text, const std::string& separator)
-{
-    std::vector<std::string> pieces;
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, from);
-        if (at == std::string::npos) {
-            pieces.push_back(text.substr(from));
-            return pieces;
-        }
-        pieces.push_back(text.substr(from, at - from));
-        from = at + separator.size();
-    }
-}
 
 bool isSpace(char c)
 {
@@ -76,7 +55,7 @@ struct SourceEntry {
 std::vector<SourceEntry> sourceEntries(const std::string& source)
 {
     std::vector<SourceEntry> entries;
-    for (const std::string& piece : split(source, "#")) {
+    for (const std::string& piece : splitText(source, "#")) {
         if (piece.empty())
             continue;
         SourceEntry entry;
@@ -161,8 +140,8 @@ std::vector<Episode> selectEpisodes(const std::string& playFrom, const std::stri
 
     std::string text = playText;
     replaceAll(text, "\\/", "/");
-    const std::vector<std::string> names = split(playFrom, "$$$");
-    const std::vector<std::string> groups = split(text, "$$$");
+    const std::vector<std::string> names = splitText(playFrom, "$$$");
+    const std::vector<std::string> groups = splitText(text, "$$$");
     std::vector<std::vector<SourceEntry>> sources;
     sources.reserve(groups.size());
     int first = -1;
@@ -237,7 +216,7 @@ std::vector<Episode> pairEpisodes(const std::string& playText)
     std::string text = playText;
     replaceAll(text, "\\/", "/");
     std::vector<std::vector<SourceEntry>> sources;
-    for (const std::string& source : split(text, "$$$")) {
+    for (const std::string& source : splitText(text, "$$$")) {
         std::vector<SourceEntry> entries = sourceEntries(source);
         if (!entries.empty())
             sources.push_back(std::move(entries));

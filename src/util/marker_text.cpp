@@ -69,3 +69,25 @@ std::string textAfterLast(const std::string& text, const std::string& marker)
         return {};
     return text.substr(at + marker.size());
 }
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+std::vector<std::string> splitText(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> pieces;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, from);
+        if (at == std::string::npos) {
+            pieces.push_back(text.substr(from));
+            return pieces;
+        }
+        pieces.push_back(text.substr(from, at - from));
+        from = at + separator.size();
+    }
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 // Cutting pieces out of a text by the marker texts around them. Positions count bytes from 1 and
 // every search is a byte search. In both markers of textBetween the text "#引号" stands for one
@@ -17,3 +18,9 @@ std::string textAfterLast(const std::string& text, const std::string& marker);
 // The text with every "#引号" replaced by one double quote (markers here, regular-expression
 // patterns in RegexMatcher).
 std::string substituteQuotes(const std::string& text);
+
+// Every occurrence of from replaced by to, left to right; replaced text is not searched again.
+void replaceAll(std::string& text, const std::string& from, const std::string& to);
+
+// The pieces of text between the occurrences of separator, empty pieces kept.
+std::vector<std::string> splitText(const std::string& text, const std::string& separator);
