@@ -265,7 +265,11 @@ std::optional<CategoryMapping> parseMappingText(const std::string& text)
             semicolon = rest.size();
         const std::string_view entry = rest.substr(from, semicolon - from);
         const std::size_t eq = entry.find('=');
-        if (eq != std::string_view::npos && categoryIndexOf(entry.substr(0, eq)))
+        // Only cells that list a category carry ids; 最新 and the order cells are never mapped,
+        // so an entry for them is ignored, as writing the mapping back would drop it.
+        const std::optional<int> index =
+            eq == std::string_view::npos ? std::nullopt : categoryIndexOf(entry.substr(0, eq));
+        if (index && categoryCell(*index).id > 0)
             mapping.types[std::string(entry.substr(0, eq))] = parseIds(entry.substr(eq + 1));
         from = semicolon + 1;
     }

@@ -155,6 +155,12 @@ TEST(CategoryMappingText, StoredFormReadsBack)
     ASSERT_TRUE(odd.has_value());
     EXPECT_EQ(typeIdsFor(*odd, indexOf("电影")), (Ids{1, 7}));
     EXPECT_EQ(odd->types.count("别的"), 0u);
+    // The latest cell lists no category: ids stored for it are ignored, so the text that is
+    // written back reads as the same mapping.
+    const std::optional<CategoryMapping> latest = parseMappingText("5|最新=1,6;电影=1");
+    ASSERT_TRUE(latest.has_value());
+    EXPECT_EQ(latest->types.count("最新"), 0u);
+    EXPECT_EQ(parseMappingText(mappingText(*latest))->types, latest->types);
 }
 
 TEST(CategoryMappingText, ADayOldMappingIsReadAgain)
