@@ -1,12 +1,12 @@
 #include "playback/page_commands.h"
 
-#include "app/main_form.h"
 #include "app/status_log.h"
 #include "platform/modifier_state.h"
 #include "platform/shortcut_hook.h"
 #include "playback/playback_state.h"
 #include "playback/player_endpoints.h"
 #include "playback/web_view_bridge.h"
+#include "ui/main_form.h"
 #include "util/gui_thread.h"
 
 #include <QJsonDocument>

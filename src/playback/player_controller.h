@@ -13,6 +13,8 @@
 class QWidget;
 struct MainForm;
 struct PlayerForm;
+struct Episode;
+class SeriesView;
 
 // What the controller needs from the layers around it. Defaults: the bridge library's runtime
 // check and browser open, the desktop's URL handler; the window layer fills in the player window
@@ -41,8 +43,9 @@ MainForm* playbackMainForm();
 void setPlayerForm(PlayerForm* form);
 PlayerForm* playerForm();
 
-// Handler of a double-click on 高级表格_剧集 (works on the grid's current cell).
-void playEpisodeCell(MainForm& form);
+// Plays episode, a cell of the episode grid of the series seriesTitle shown in view (the grid's
+// double-click, through SeriesBrowser::playCell).
+void playEpisodeCell(const Episode& episode, const std::string& seriesTitle, SeriesView& view);
 
 // Loads url in the player window, creating the window when there is none.
 void showInPlayer(const std::string& url);

@@ -1,9 +1,9 @@
 #include "ui/download_window.h"
 
-#include "app/main_form.h"
 #include "playback/episode_list.h"
 #include "playback/web_view_bridge.h"
 #include "ui/fonts.h"
+#include "ui/main_form.h"
 #include "util/gui_call.h"
 #include "util/window_title.h"
 

@@ -1,11 +1,11 @@
 #include "ui/player_window.h"
 
-#include "app/main_form.h"
 #include "playback/page_commands.h"
 #include "playback/player_controller.h"
 #include "playback/player_placement.h"
 #include "playback/watch_position.h"
 #include "ui/fonts.h"
+#include "ui/main_form.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "download/download_run.h"
 #include "download/download_view.h"
 #include "playback/episode_list.h"
 #include "ui/download_window.h"
+#include "ui/main_form.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

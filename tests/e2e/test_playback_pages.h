@@ -159,9 +159,8 @@ protected:
             series.episodes.push_back({label, addresses[i], addresses[i]});
         }
         publishOpenSeries(std::move(series));
-        ASSERT_TRUE(fillEpisodeGrid(form, openSeries()->episodes));
-        form.高级表格_剧集->setCurrentCell(0, 0);
-        playEpisodeCell(form);
+        main_->series().showSeries("山海长歌", *openSeries());
+        main_->series().playCell(0, 0);
         ASSERT_NE(playerForm(), nullptr);
     }
 

@@ -6,13 +6,13 @@
 #include "ui/download_window.h"
 
 #include "../download/download_fixtures.h"
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "app/status_log.h"
 #include "download/download_run.h"
 #include "net/charset.h"
 #include "playback/episode_list.h"
+#include "ui/main_form.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -159,10 +159,10 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     MainForm& f = window.form();
-    fillRouteBox(f);
-    selectRouteEntry(f, 0);
-    startCatalogueLoad(f, -2, 1);
-    ASSERT_TRUE(waitForWorkers());
+    window.catalogue().fillRouteBox();
+    window.catalogue().selectRouteEntry(0);
+    window.catalogue().startLoad(-2, 1);
+    ASSERT_TRUE(waitForWorkers(window));
     ASSERT_EQ(f.超级列表框_列表->topLevelItemCount(), 1) << f.透明标签_简介->text().toStdString();
     QTreeWidgetItem* row = f.超级列表框_列表->topLevelItem(0);
     EXPECT_EQ(row->text(0).toStdString(), text.name);
@@ -174,7 +174,7 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
     f.超级列表框_列表->setCurrentItem(row);
     const QRect cell = f.超级列表框_列表->visualItemRect(row);
     QTest::mouseClick(f.超级列表框_列表->viewport(), Qt::LeftButton, {}, cell.center());
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(window));
     for (QLabel* label :
          {f.透明标签_标题, f.透明标签_简介, f.标签提示, f.标签_页数, f.标签_共有记录数})
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
@@ -187,7 +187,7 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
     render(f.编辑框_状态);
     QTest::qWait(100);
     EXPECT_FALSE(fifo.opened());
-    EXPECT_TRUE(waitForWorkers());
+    EXPECT_TRUE(waitForWorkers(window));
 }
 
 TEST_F(OutsideTextMainWindow, MessageBoxesShowTheirTextAsWritten)
