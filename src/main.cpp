@@ -21,10 +21,12 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     MainWindow window;
-    MainForm& form = window.form();
 
     window.setClosingHandler([&window] {
         onMainWindowClosing([&window] {
+            // Shutdown: the main window's loads and cover fetch end first (their threads are
+            // told to stop and finish), then the other windows go.
+            window.stop();
             destroyPlayerWindow();
             // The download window is owned by the main window.
             qDeleteAll(window.findChildren<DownloadWindow*>(Qt::FindDirectChildrenOnly));
@@ -53,7 +55,7 @@ int main(int argc, char** argv)
     steps.startCatalogueLoad = [&catalogue](int mode, int page) {
         catalogue.startLoad(mode, page);
     };
-    steps.fillDateLabels = [&form](const QDate& today) { fillHeaderDates(form, today); };
+    steps.fillDateLabels = [&window](const QDate& today) { fillHeaderDates(window.form(), today); };
     steps.startBrowserBridge = [&window] { return startBrowserAtStartup(&window); };
 
     steps.placeMainWindow = [&window] { window.move(10, 10); };

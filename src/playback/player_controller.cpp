@@ -11,7 +11,6 @@
 #include "playback/player_endpoints.h"
 #include "playback/watch_position.h"
 #include "playback/web_view_bridge.h"
-#include "ui/main_form.h"
 #include "util/gui_thread.h"
 #include "util/window_title.h"
 
@@ -58,7 +57,6 @@ PlayerServices defaultServices()
 }
 
 PlayerServices g_services = defaultServices();
-MainForm* g_mainForm = nullptr;
 PlayerForm* g_playerForm = nullptr;
 std::vector<std::string> g_timeParts;
 std::vector<std::string> g_durationParts;
@@ -230,17 +228,6 @@ PlayerServices& playerServices()
 void resetPlayerServices()
 {
     g_services = defaultServices();
-}
-
-void setPlaybackMainForm(MainForm* form)
-{
-    gui::assertGuiThread();
-    g_mainForm = form;
-}
-
-MainForm* playbackMainForm()
-{
-    return g_mainForm;
 }
 
 void setPlayerForm(PlayerForm* form)
@@ -431,8 +418,7 @@ void showTitle(const std::string& title)
     gui::assertGuiThread();
     if (PlayerForm* player = playerForm()) {
         player->标签_剧集->setText(QString::fromStdString("正在播放: " + title));
-        if (g_mainForm != nullptr)
-            player->window->setWindowTitle(literalWindowTitle(g_mainForm->透明标签_标题->text()));
+        player->window->setWindowTitle(literalWindowTitle(QString::fromStdString(playingSeries())));
     }
     logStatus("正在播放: " + title);
 }

@@ -24,6 +24,7 @@
 #include <QWindow>
 
 #include "app/status_log.h"
+#include "ui/status_log_box.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "playback/history.h"
 #include "ui/fonts.h"
 #include "ui/header_clock.h"
+#include "ui/status_log_box.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

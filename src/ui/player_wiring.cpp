@@ -10,6 +10,8 @@
 #include "util/gui_thread.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QPointer>
 #include <QTimer>
 #include <QVariant>
 
@@ -21,8 +23,12 @@ void wirePlayback(MainForm& form)
     if (form.window->property(wired).toBool())
         return;
     form.window->setProperty(wired, true);
-    setPlaybackMainForm(&form);
     PlayerServices& services = playerServices();
+    QLabel* blurb = form.透明标签_简介;
+    services.showMainNotice = [blurb = QPointer<QLabel>(blurb)](const std::string& text) {
+        if (blurb)
+            blurb->setText(QString::fromStdString(text));
+    };
     services.createPlayerWindow = [] {
         auto* window = new PlayerWindow;
         window->show();

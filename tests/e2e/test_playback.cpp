@@ -104,7 +104,6 @@ TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
     MainWindow main;
     main.show();
     MainForm& form = main.form();
-    setPlaybackMainForm(&form);
     playerServices().createPlayerWindow = [] { (new PlayerWindow)->show(); };
     playerServices().drawSponsorChance = [] { return 1; };
     form.透明标签_标题->setText(QStringLiteral("山海长歌"));
@@ -157,7 +156,6 @@ TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
     delete player.window;
     QTest::qWait(200);
     resetPlayerServices();
-    setPlaybackMainForm(nullptr);
     setProgramFolderForTesting("");
 }
 

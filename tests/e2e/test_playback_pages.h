@@ -127,7 +127,6 @@ protected:
         setHistoryText("");
         main_ = std::make_unique<MainWindow>();
         main_->show();
-        setPlaybackMainForm(&main_->form());
         playerServices().createPlayerWindow = [] { (new PlayerWindow)->show(); };
         playerServices().drawSponsorChance = [] { return 1; };
     }
@@ -138,7 +137,6 @@ protected:
             delete player->window;
         QTest::qWait(200);
         resetPlayerServices();
-        setPlaybackMainForm(nullptr);
         main_.reset();
     }
 

@@ -164,7 +164,6 @@ protected:
         waitForWorkers(*main_);
         main_.reset();
         resetPlayerServices();
-        setPlaybackMainForm(nullptr);
         resetWatchPosition();
     }
 

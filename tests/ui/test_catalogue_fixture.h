@@ -13,6 +13,7 @@
 #include "support/test_server.h"
 #include "ui/main_form.h"
 #include "ui/main_window_views.h"
+#include "ui/status_log_box.h"
 
 #include <QComboBox>
 #include <QFrame>

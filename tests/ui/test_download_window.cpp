@@ -13,6 +13,7 @@
 #include "net/charset.h"
 #include "playback/episode_list.h"
 #include "ui/main_form.h"
+#include "ui/status_log_box.h"
 
 #include <QApplication>
 #include <QCheckBox>

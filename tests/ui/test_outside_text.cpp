@@ -10,6 +10,7 @@
 #include "app/message_box.h"
 #include "catalogue/catalogue_sources.h"
 #include "catalogue/catalogue_text.h"
+#include "playback/history.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -225,7 +226,7 @@ TEST_F(OutsideTextPlayer, ThePageTitleAndTheSeriesNameShowAsWritten)
     PlayerForm& f = window->form();
     // A series name with the window title's placeholder "[*]", which Qt would otherwise drop.
     const std::string series = text.name + " [*] 第二季";
-    main->form().透明标签_标题->setText(QString::fromStdString(series));
+    setPlayingSeries(series);
     ASSERT_TRUE(browser->titleHandler);
     const std::string title = "<b>第1集</b><img src=\"" + fifo.path() + "\">";
     browser->titleHandler(title);

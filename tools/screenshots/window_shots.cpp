@@ -102,6 +102,27 @@ int main(int argc, char** argv)
         ok = shoot(&window, folder + QStringLiteral("/main_window.png")) && ok;
     }
     {
+        // A listing in the series list and an open series in the grid, as the views show them.
+        MainWindow window;
+        updateHeaderClock(window.form());
+        fillHeaderDates(window.form(), QDate::currentDate());
+        std::vector<CatalogueItem> rows;
+        for (int i = 1; i <= 16; ++i)
+            rows.push_back({"小龙历险记 第" + std::to_string(i) + "季", i % 3 ? "动漫" : "已下架",
+                            "", "", "", "", ""});
+        window.catalogue().showListing(rows, "16", "1");
+        OpenSeries series;
+        for (int i = 1; i <= 24; ++i) {
+            const std::string label = (i < 10 ? "0" : "") + std::to_string(i);
+            series.episodes.push_back({label, "https://v.example/" + label + "/index.m3u8",
+                                       "https://v.example/" + label + "/index.m3u8"});
+        }
+        window.series().showSeries("小龙历险记 第1季", std::move(series));
+        window.views().setBlurb("一条小龙的冒险故事");
+        window.views().showDownloadButton();
+        ok = shoot(&window, folder + QStringLiteral("/main_window_series.png")) && ok;
+    }
+    {
         NoticeWindow notice;
         ok = shoot(&notice, folder + QStringLiteral("/notice_window.png")) && ok;
     }
