@@ -44,7 +44,8 @@ void MainWindow::wireCatalogueEvents()
     });
     connect(f.图形按钮_关于, &QPushButton::clicked, this,
             [this] { catalogue_.openSponsorWindow(); });
-    connect(f.超级按钮_下载, &QPushButton::clicked, this, [this] { openDownloadWindow(form_); });
+    connect(f.超级按钮_下载, &QPushButton::clicked, this,
+            [this] { openDownloadWindow(this, series_.title()); });
 }
 
 void MainWindow::wirePlaybackEvents()

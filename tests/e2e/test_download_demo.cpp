@@ -164,7 +164,7 @@ TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableF
     MainForm form;
     form.window = &mainWindow;
     form.透明标签_标题 = &titleLabel;
-    openDownloadWindow(form);
+    openDownloadWindow(&mainWindow, title);
     QPointer<DownloadWindow> window = mainWindow.findChild<DownloadWindow*>();
     ASSERT_TRUE(window);
     QTreeWidget* list = window->超级列表框_剧列表;

@@ -129,7 +129,7 @@ protected:
     // 下载此剧: the download window of the open series, once its list is filled.
     QTreeWidget* openDownloads()
     {
-        openDownloadWindow(main->form());
+        openDownloadWindow(main.get(), main->series().title());
         download = main->form().window->findChild<DownloadWindow*>();
         EXPECT_TRUE(download);
         if (!download)
