@@ -32,9 +32,9 @@ void BM_SearchPageClickToList(benchmark::State& state)
     MainWindow window;
     window.show();
     MainForm& form = window.form();
-    form.组合框_线路->clear();
-    form.组合框_线路->addItem(QString::fromStdString(server.host()), 0);
-    form.组合框_线路->setCurrentIndex(0);
+    writeSetting("配置项", "线路列表", server.host());
+    window.catalogue().fillRouteBox();
+    window.catalogue().selectRouteEntry(0);
     int round = 0;
     for (auto _ : state) {
         // A different keyword each time, so every round's rows are new.
@@ -47,7 +47,7 @@ void BM_SearchPageClickToList(benchmark::State& state)
             return row != nullptr && row->text(0) == first && !form.标签提示->isVisible();
         });
     }
-    waitForWorkers();
+    waitForWorkers(window);
     state.counters["rows"] = form.超级列表框_列表->topLevelItemCount();
 }
 BENCHMARK(BM_SearchPageClickToList)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

@@ -46,7 +46,7 @@ void BM_FillEpisodeGrid(benchmark::State& state)
         clock.start();
         lastTurn = 0;
         probe.start();
-        fillEpisodeGrid(window.form(), list);
+        window.views().showEpisodes(list);
         probe.stop();
         longestGap = std::max(longestGap, clock.nsecsElapsed() - lastTurn);
     }

@@ -252,7 +252,8 @@ bool setUp(QTemporaryDir& root)
     const std::string ep1 = g_host + "/media/5/1/index.m3u8";
     const std::string ep2 = g_host + "/media/5/2/index.m3u8";
     publishOpenSeries({{}, {{"01", ep1, ep1}, {"02", ep2, ep2}}});
-    return fillEpisodeGrid(form, openSeries()->episodes);
+    g_main->series().showSeries("山海长歌", *openSeries());
+    return true;
 }
 
 // The player page configurations of the demo server (/page/<name>?url=), each as the player's

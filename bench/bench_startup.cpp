@@ -3,11 +3,11 @@
 // started, position and ready line). The browser bridge is left out: it loads the browser engine,
 // which is measured where the bridge is.
 
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/startup.h"
 #include "catalogue/catalogue_sources.h"
 #include "ui/header_clock.h"
+#include "ui/main_form.h"
 #include "ui/main_window.h"
 #include "ui/small_windows.h"
 
@@ -34,11 +34,12 @@ void BM_StartupToReadyLine(benchmark::State& state)
             QTimer::singleShot(0, &notice, &QDialog::accept);
             notice.exec();
         };
-        steps.fillRouteBox = [&form] { fillRouteBox(form); };
-        steps.selectRoute = [&form](int value) { selectRouteEntry(form, value); };
+        steps.fillRouteBox = [&window] { window.catalogue().fillRouteBox(); };
+        steps.selectRoute = [&window](int value) { window.catalogue().selectRouteEntry(value); };
+        steps.placeMainWindow = [&window] { window.move(10, 10); };
         steps.fillDateLabels = [&form](const QDate& today) { fillHeaderDates(form, today); };
         steps.bootstrapFinished = [&bootstrapDone] { bootstrapDone = true; };
-        onMainWindowCreated(form, steps);
+        onMainWindowCreated(steps);
         if (!form.编辑框_状态->toPlainText().contains(QStringLiteral("准备就绪")))
             state.SkipWithError("no ready line");
 

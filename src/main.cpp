@@ -1,9 +1,6 @@
 // The composition root: the application object, the main window and the start-up sequence.
 
-#include "app/main_form.h"
 #include "app/startup.h"
-#include "catalogue/catalogue_client.h"
-#include "catalogue/catalogue_sources.h"
 #include "platform/os_version.h"
 #include "ui/browser_startup.h"
 #include "ui/download_window.h"
@@ -24,10 +21,12 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     MainWindow window;
-    MainForm& form = window.form();
 
     window.setClosingHandler([&window] {
         onMainWindowClosing([&window] {
+            // Shutdown: the main window's loads and cover fetch end first (their threads are
+            // told to stop and finish), then the other windows go.
+            window.stop();
             destroyPlayerWindow();
             // The download window is owned by the main window.
             qDeleteAll(window.findChildren<DownloadWindow*>(Qt::FindDirectChildrenOnly));
@@ -50,15 +49,18 @@ int main(int argc, char** argv)
         NoticeWindow notice;
         notice.exec();
     };
-    steps.fillRouteBox = [&form] { fillRouteBox(form); };
-    steps.selectRoute = [&form](int value) { selectRouteEntry(form, value); };
-    steps.startCatalogueLoad = [&form](int mode, int page) {
-        startCatalogueLoad(form, mode, page);
+    CatalogueBrowser& catalogue = window.catalogue();
+    steps.fillRouteBox = [&catalogue] { catalogue.fillRouteBox(); };
+    steps.selectRoute = [&catalogue](int value) { catalogue.selectRouteEntry(value); };
+    steps.startCatalogueLoad = [&catalogue](int mode, int page) {
+        catalogue.startLoad(mode, page);
     };
-    steps.fillDateLabels = [&form](const QDate& today) { fillHeaderDates(form, today); };
+    steps.fillDateLabels = [&window](const QDate& today) { fillHeaderDates(window.form(), today); };
     steps.startBrowserBridge = [&window] { return startBrowserAtStartup(&window); };
 
-    onMainWindowCreated(form, steps);
+    steps.placeMainWindow = [&window] { window.move(10, 10); };
+
+    onMainWindowCreated(steps);
     window.show();
     return app.exec();
 }

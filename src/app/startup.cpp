@@ -1,6 +1,5 @@
 #include "app/startup.h"
 
-#include "app/main_form.h"
 #include "app/message_box.h"
 #include "app/paths.h"
 #include "app/program_values.h"
@@ -11,8 +10,6 @@
 #include "platform/os_version.h"
 #include "util/gui_call.h"
 #include "util/text_number.h"
-
-#include <QWidget>
 
 #include <cstdlib>
 #include <thread>
@@ -44,8 +41,10 @@ void bootstrapSettings(const StartupSteps& steps)
         if (steps.selectRoute)
             steps.selectRoute(route);
     });
-    if (steps.startCatalogueLoad)
-        steps.startCatalogueLoad(-2, 1);
+    gui::call([&steps] {
+        if (steps.startCatalogueLoad)
+            steps.startCatalogueLoad(-2, 1);
+    });
     setHistoryText(readSetting("观看历史", "数据"));
     const QDate today = QDate::currentDate();
     gui::call([&steps, today] {
@@ -56,7 +55,7 @@ void bootstrapSettings(const StartupSteps& steps)
         steps.bootstrapFinished();
 }
 
-void onMainWindowCreated(MainForm& form, const StartupSteps& steps)
+void onMainWindowCreated(const StartupSteps& steps)
 {
     gui::assertGuiThread();
     setDataFolderName("DaTa");
@@ -85,8 +84,8 @@ void onMainWindowCreated(MainForm& form, const StartupSteps& steps)
     } else if (steps.startBrowserBridge && !steps.startBrowserBridge()) {
         return;
     }
-    if (form.window)
-        form.window->move(10, 10);
+    if (steps.placeMainWindow)
+        steps.placeMainWindow();
     logStatus(readyMessage());
 }
 

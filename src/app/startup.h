@@ -6,8 +6,6 @@
 #include <functional>
 #include <string>
 
-struct MainForm;
-
 // The start-up marker name of the single-instance check.
 inline constexpr const char* kInstanceMarker = "tovarunmel";
 
@@ -22,7 +20,7 @@ struct StartupSteps {
     std::function<void()> fillRouteBox;
     // Selects the route entry of the given value without switching routes (GUI thread).
     std::function<void(int value)> selectRoute;
-    // Starts a catalogue load on a worker thread of its own (called from the bootstrap thread).
+    // Starts a catalogue load on a worker thread of its own (GUI thread).
     std::function<void(int mode, int page)> startCatalogueLoad;
     // Fills the header date labels for the given day (GUI thread).
     std::function<void(const QDate& today)> fillDateLabels;
@@ -30,6 +28,8 @@ struct StartupSteps {
     // runtime (start-up then ends without moving the window or the ready line). Empty: the bridge
     // counts as started.
     std::function<bool()> startBrowserBridge;
+    // Moves the main window to its start position, 10,10 (GUI thread).
+    std::function<void()> placeMainWindow;
     // Ends the process with exit code 0 (a second instance, the updater started). Empty: exit(0).
     std::function<void()> endProcess;
     // The bootstrap thread reports here when it is done (tests and benchmarks wait for it).
@@ -39,7 +39,7 @@ struct StartupSteps {
 // The start-up sequence, run once the main window exists and before it is shown: data-folder
 // name, single instance, update check, notice window, settings bootstrap on a worker thread,
 // older-system message, browser bridge, position 10,10 and the ready line. GUI thread.
-void onMainWindowCreated(MainForm& form, const StartupSteps& steps);
+void onMainWindowCreated(const StartupSteps& steps);
 
 // Worker-thread routine: the default settings file, the route selection, the first latest-items
 // load, historyText and the date labels. The data folder must exist.

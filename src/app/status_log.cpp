@@ -2,15 +2,11 @@
 
 #include "util/gui_call.h"
 
-#include <QDateTime>
-#include <QPlainTextEdit>
-#include <QPointer>
-#include <QTextCursor>
-#include <QTextDocument>
+#include <QTime>
 
 namespace {
 // Written and read on the GUI thread only.
-QPointer<QPlainTextEdit> g_statusBox;
+StatusLogSink g_sink;
 } // namespace
 
 std::string statusLine(const std::string& message)
@@ -23,27 +19,13 @@ void logStatus(const std::string& message)
 {
     const std::string line = statusLine(message);
     gui::post(QCoreApplication::instance(), [line] {
-        if (!g_statusBox)
-            return;
-        prependLogLine(g_statusBox, line);
+        if (g_sink)
+            g_sink(line);
     });
 }
 
-void prependLogLine(QPlainTextEdit* box, const std::string& line)
+void setStatusLogSink(StatusLogSink sink)
 {
     gui::assertGuiThread();
-    // The box keeps one paragraph per line; the "\r\n" of the line form becomes its break.
-    QString text = QString::fromStdString(line);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (!text.endsWith(QLatin1Char('\n')))
-        text += QLatin1Char('\n');
-    QTextCursor cursor(box->document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.insertText(text);
-}
-
-void setStatusLogBox(QPlainTextEdit* box)
-{
-    gui::assertGuiThread();
-    g_statusBox = box;
+    g_sink = std::move(sink);
 }

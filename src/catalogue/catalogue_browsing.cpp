@@ -1,27 +1,30 @@
 #include "catalogue/catalogue_browsing.h"
 
-#include "app/main_form.h"
+#include "app/settings_store.h"
 #include "app/status_log.h"
-#include "catalogue/catalogue_client.h"
-#include "util/gui_thread.h"
+#include "app/transfer_settings.h"
+#include "catalogue/catalogue_sources.h"
+#include "util/gui_call.h"
 #include "util/text_number.h"
 
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTreeWidget>
+#include <QtCore/qnamespace.h>
 
-#include <mutex>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <thread>
 
 namespace {
 
-std::mutex g_openerLock;
-std::function<void(QWidget*)> g_sponsorOpener;
-
-int textValue(const QString& text)
+bool validMode(int mode)
 {
-    return textToInt(text.toStdString());
+    return mode == kSearchMode || mode == kLatestMode || mode > 0 || categoryIndexOfMode(mode);
+}
+
+std::int64_t nowSeconds()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
 }
 
 bool isEnter(int qtKey)
@@ -29,101 +32,312 @@ bool isEnter(int qtKey)
     return qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
 }
 
+// A page of the server types ids: one type is the server's own listing, several are one
+// listing made of them.
+CataloguePage fetchTypesPage(const std::string& host, const std::vector<int>& ids, int page,
+                             const std::function<bool()>& cancelled, const TransferPolicy& policy)
+{
+    if (ids.size() == 1)
+        return fetchCataloguePage(typePageUrl(host, ids.front(), page), cancelled, policy);
+    return combinedTypePage(ids, page, [&](int typeId, int serverPage) {
+        return fetchCataloguePage(typePageUrl(host, typeId, serverPage), cancelled, policy);
+    });
+}
+
+// What a load works from: taken on the GUI thread when it starts.
+struct LoadInputs {
+    int mode = kLatestMode;
+    int page = 1;
+    std::string host;
+    std::string keyword;
+    bool hasRoute = false;
+};
+
+// The load itself, on its worker thread: no view, no model, only values.
+CatalogueBrowser::LoadResult fetchListing(const LoadInputs& inputs,
+                                          const LatestRequest::Ticket& ticket,
+                                          const TransferPolicy& policy)
+{
+    CatalogueBrowser::LoadResult out;
+    const std::optional<int> category = categoryIndexOfMode(inputs.mode);
+    const std::string url = catalogueUrl(inputs.host, inputs.mode, inputs.keyword, inputs.page);
+    const bool routed = inputs.hasRoute && !inputs.host.empty();
+    if (url.empty() && !category) {
+        out.page.failure = "无效的列表 (" + std::to_string(inputs.mode) + ")";
+    } else if (!routed) {
+        out.page.failure = "未选择线路";
+    } else if (category) {
+        // The label's types on this route: read from the route's type list (on this worker)
+        // when none is stored or it is a day old.
+        const CategoryMapping mapping =
+            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck(), policy);
+        const std::vector<int> ids = typeIdsFor(mapping, *category);
+        if (ids.empty())
+            out.missingCategory = categoryCell(*category).label;
+        else
+            out.page = fetchTypesPage(inputs.host, ids, inputs.page, ticket.cancelCheck(), policy);
+    } else {
+        out.page = fetchCataloguePage(url, ticket.cancelCheck(), policy);
+    }
+    return out;
+}
+
 } // namespace
 
-void onSearchBoxFocusIn(MainForm& form)
+PagingButtons pagingButtons(int pages, int current)
 {
-    gui::assertGuiThread();
-    form.编辑框_搜索->clear();
+    if (pages == current && current == 1)
+        return {false, false, false, false};
+    if (pages > current && current == 1)
+        return {false, false, true, true};
+    if (pages == current && current != 1)
+        return {true, true, false, false};
+    if (pages != current && current != 1)
+        return {true, true, true, true};
+    PagingButtons same;
+    same.unchanged = true;
+    return same;
 }
 
-void onSearchBoxFocusOut(MainForm& form)
+CatalogueBrowser::CatalogueBrowser(CatalogueView& view, Events events)
+        : view_(view), events_(std::move(events))
+{}
+
+CatalogueBrowser::~CatalogueBrowser()
 {
-    gui::assertGuiThread();
-    if (form.编辑框_搜索->text().isEmpty())
-        form.编辑框_搜索->setText(QString::fromUtf8(kSearchPlaceholder));
+    stop();
 }
 
-void onSearchBoxKeyReleased(MainForm& form, int qtKey)
+void CatalogueBrowser::stop()
+{
+    requests_.cancelAll();
+    // A cancelled load's transfer ends at its next progress call; its thread then only posts a
+    // result that is dropped.
+    while (running_->load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+const CatalogueItem* CatalogueBrowser::row(int index) const
+{
+    if (index < 0 || index >= static_cast<int>(rows_.size()))
+        return nullptr;
+    return &rows_[static_cast<std::size_t>(index)];
+}
+
+void CatalogueBrowser::startLoad(int mode, int page)
+{
+    gui::assertGuiThread();
+    if (validMode(mode))
+        currentMode_ = mode;
+    const LatestRequest::Ticket ticket = requests_.begin();
+    // The loading hint and the paging buttons change once the click that started the load has
+    // been handled, as a load's first step (a superseded load's step does nothing).
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [this, ticket] {
+            if (!ticket.current())
+                return;
+            view_.showLoadingHint("正在加载 ...");
+            view_.setPagingEnabled(false, false, false, false);
+        },
+        Qt::QueuedConnection);
+
+    LoadInputs inputs;
+    inputs.mode = mode;
+    inputs.page = page;
+    const int route = view_.selectedRoute();
+    inputs.hasRoute = route >= 0 && route < static_cast<int>(routes_.size());
+    if (inputs.hasRoute)
+        inputs.host = routes_[static_cast<std::size_t>(route)];
+    inputs.keyword = view_.searchText();
+    const TransferPolicy policy = transferPolicyFromSettings();
+
+    ++*running_;
+    // Worker thread: the exchange; the result is posted to the GUI thread as a value, where the
+    // ticket is checked, so a superseded load shows nothing and logs nothing. The counter is
+    // shared so the thread may end after this object.
+    std::thread([this, ticket, inputs, policy, running = running_] {
+        LoadResult result = fetchListing(inputs, ticket, policy);
+        const bool listed =
+            result.missingCategory.empty() && result.page.outcome != CataloguePage::Outcome::Failed;
+        gui::post(QCoreApplication::instance(), [this, ticket, result = std::move(result)] {
+            // stop() cancels every ticket before this object goes, on this same thread.
+            if (ticket.current())
+                showResult(result);
+        });
+        // A route used for the first time (or a day after its last read) has its type list read
+        // once its listing is shown, so the first category click finds the mapping stored.
+        const bool routed = inputs.hasRoute && !inputs.host.empty();
+        if (listed && !categoryIndexOfMode(inputs.mode) && routed && ticket.current() &&
+            categoryMappingDue(inputs.host, nowSeconds()))
+            categoryMappingFor(inputs.host, nowSeconds(), true, ticket.cancelCheck(), policy);
+        --*running;
+    }).detach();
+}
+
+void CatalogueBrowser::showResult(const LoadResult& result)
+{
+    gui::assertGuiThread();
+    const CataloguePage& page = result.page;
+    if (!result.missingCategory.empty()) {
+        const std::string notice = "该线路没有此分类: " + result.missingCategory;
+        view_.setBlurb(notice);
+        view_.showLoadingHint(notice);
+        view_.setSearchEnabled(true);
+        logStatus(notice);
+        return;
+    }
+    if (page.outcome == CataloguePage::Outcome::NothingFound) {
+        view_.setBlurb("未 有 找 到 剧集 任 何 信 息\r\n\r\n请更换关键词, 或稍后再试");
+        view_.showLoadingHint("抱歉!没有找到剧集!");
+        view_.setSearchEnabled(true);
+        return;
+    }
+    if (page.outcome == CataloguePage::Outcome::Failed) {
+        rows_.clear();
+        pageCount_.clear();
+        view_.showSeriesRows(rows_);
+        view_.setRecordCounts({}, {});
+        view_.setBlurb("剧集列表加载失败\r\n\r\n" + page.failure);
+        view_.showLoadingHint("加载失败!");
+        updatePagingButtons();
+        // A load that ended, failed or not, no longer holds the player back.
+        if (events_.loadEnded)
+            events_.loadEnded(false);
+        logStatus("剧集列表获取失败: " + page.failure);
+        return;
+    }
+    rows_ = page.items;
+    pageCount_ = page.pageCount;
+    view_.showSeriesRows(rows_);
+    view_.setRecordCounts(page.total, page.pageCount);
+    if (events_.loadEnded && events_.loadEnded(true))
+        view_.setBlurb("恭喜 ! 线路切换成功 !  欢迎使用");
+    view_.hideLoadingHint();
+    updatePagingButtons();
+    logStatus("剧集列表获取完成");
+}
+
+void CatalogueBrowser::showListing(std::vector<CatalogueItem> rows, const std::string& total,
+                                   const std::string& pageCount)
+{
+    gui::assertGuiThread();
+    requests_.begin();
+    rows_ = std::move(rows);
+    pageCount_ = pageCount;
+    view_.showSeriesRows(rows_);
+    view_.setRecordCounts(total, pageCount);
+    view_.setCurrentPageText("1");
+    updatePagingButtons();
+}
+
+void CatalogueBrowser::updatePagingButtons()
+{
+    gui::assertGuiThread();
+    const PagingButtons buttons =
+        pagingButtons(textToInt(pageCount_), textToInt(view_.currentPageText()));
+    if (!buttons.unchanged)
+        view_.setPagingEnabled(buttons.first, buttons.previous, buttons.next, buttons.last);
+    view_.setSearchEnabled(true);
+}
+
+void CatalogueBrowser::searchBoxFocusIn()
+{
+    gui::assertGuiThread();
+    view_.setSearchText({});
+}
+
+void CatalogueBrowser::searchBoxFocusOut()
+{
+    gui::assertGuiThread();
+    if (view_.searchText().empty())
+        view_.setSearchText(kSearchPlaceholder);
+}
+
+void CatalogueBrowser::searchBoxKeyReleased(int qtKey)
 {
     gui::assertGuiThread();
     if (!isEnter(qtKey))
         return;
     logStatus("正在提交搜索");
-    startSearch(form);
+    startSearch();
 }
 
-void startSearch(MainForm& form)
-{
-    form.超级按钮_搜索->setEnabled(false);
-    form.标签_当前->setText(QStringLiteral("1"));
-    startCatalogueLoad(form, kSearchMode, 1);
-}
-
-void goToPage(MainForm& form, PageAction action)
-{
-    QLineEdit* box = form.标签_当前;
-    const int current = textValue(box->text());
-    const int pages = textValue(form.标签_页数->text());
-    switch (action) {
-    case PageAction::First: box->setText(QStringLiteral("1")); break;
-    case PageAction::Previous: box->setText(QString::number(current - 1)); break;
-    case PageAction::Next: box->setText(QString::number(current + 1)); break;
-    case PageAction::Last: box->setText(form.标签_页数->text()); break;
-    case PageAction::Typed:
-        if (pages < current)
-            box->setText(form.标签_页数->text());
-        break;
-    }
-    startCatalogueLoad(form, currentMode.load(), textValue(box->text()));
-}
-
-void selectCategory(MainForm& form, int column)
-{
-    QTreeWidgetItem* row = form.超级列表框_分类->currentItem();
-    if (row == nullptr || row->text(1).isEmpty())
-        return;
-    logStatus("获取分类剧集列表");
-    // Ids sit in the odd column right of each label; a click on an id column counts for its label.
-    const int labelColumn = column - column % 2;
-    const int id = textValue(row->text(labelColumn + 1));
-    const std::optional<int> label = categoryIndexOf(row->text(labelColumn).toStdString());
-    const bool category = label && categoryCell(*label).id > 0;
-    startCatalogueLoad(form, category ? categoryMode(*label) : id, 1);
-    form.标签_当前->setText(QStringLiteral("1"));
-}
-
-void fillCategoryList(QTreeWidget* list)
+void CatalogueBrowser::startSearch()
 {
     gui::assertGuiThread();
-    list->clear();
-    list->setColumnCount(14);
-    list->setHeaderHidden(true);
-    for (int column = 0; column < 14; ++column)
-        list->setColumnWidth(column, column % 2 == 0 ? 60 : 0);
-    for (const auto& cells : CategoryTable) {
-        auto* row = new QTreeWidgetItem;
-        for (int pair = 0; pair < 7; ++pair) {
-            row->setText(2 * pair, QString::fromUtf8(cells[pair].label));
-            row->setText(2 * pair + 1, QString::number(cells[pair].id));
-        }
-        list->addTopLevelItem(row);
-    }
+    view_.setSearchEnabled(false);
+    view_.setCurrentPageText("1");
+    startLoad(kSearchMode, 1);
 }
 
-void setSponsorWindowOpener(std::function<void(QWidget*)> opener)
+void CatalogueBrowser::searchFor(const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(g_openerLock);
-    g_sponsorOpener = std::move(opener);
+    gui::assertGuiThread();
+    view_.setSearchText(text);
+    startSearch();
 }
 
-void onSponsorButtonClicked(MainForm& form)
+void CatalogueBrowser::goToPage(PageAction action)
 {
-    std::function<void(QWidget*)> opener;
-    {
-        std::lock_guard<std::mutex> lock(g_openerLock);
-        opener = g_sponsorOpener;
+    gui::assertGuiThread();
+    const int current = textToInt(view_.currentPageText());
+    const int pages = textToInt(pageCount_);
+    switch (action) {
+    case PageAction::First: view_.setCurrentPageText("1"); break;
+    case PageAction::Previous: view_.setCurrentPageText(std::to_string(current - 1)); break;
+    case PageAction::Next: view_.setCurrentPageText(std::to_string(current + 1)); break;
+    case PageAction::Last:
+        if (!pageCount_.empty())
+            view_.setCurrentPageText(pageCount_);
+        break;
+    case PageAction::Typed:
+        if (!pageCount_.empty() && pages < current)
+            view_.setCurrentPageText(pageCount_);
+        break;
     }
-    if (opener)
-        opener(form.window);
+    startLoad(currentMode_, textToInt(view_.currentPageText()));
+}
+
+void CatalogueBrowser::selectCategory(int row, int column)
+{
+    gui::assertGuiThread();
+    if (row < 0 || row >= static_cast<int>(std::size(CategoryTable)) || column < 0 || column >= 14)
+        return;
+    // Ids sit in the odd column right of each label; a click on an id column counts for its label.
+    const CategoryCell& cell =
+        CategoryTable[static_cast<std::size_t>(row)][static_cast<std::size_t>(column / 2)];
+    logStatus("获取分类剧集列表");
+    const std::optional<int> label = categoryIndexOf(cell.label);
+    const bool category = label && categoryCell(*label).id > 0;
+    startLoad(category ? categoryMode(*label) : cell.id, 1);
+    view_.setCurrentPageText("1");
+}
+
+void CatalogueBrowser::fillRouteBox()
+{
+    gui::assertGuiThread();
+    routes_ = routeHosts();
+    view_.setRouteEntries(routes_);
+}
+
+void CatalogueBrowser::selectRouteEntry(int value)
+{
+    gui::assertGuiThread();
+    view_.selectRoute(value >= 0 && value < static_cast<int>(routes_.size()) ? value : -1);
+}
+
+void CatalogueBrowser::switchRoute()
+{
+    gui::assertGuiThread();
+    if (events_.routeSwitchStarted)
+        events_.routeSwitchStarted();
+    view_.setBlurb("请稍等 ! 线路正在切换中...");
+    logStatus("正在切换线路");
+    const int index = view_.selectedRoute();
+    const int value = index >= 0 && index < static_cast<int>(routes_.size()) ? index : -1;
+    writeSetting("配置项", "线路", std::to_string(value));
+    // The new route's listing starts at page 1, so the page box must say so as well.
+    view_.setCurrentPageText("1");
+    startLoad(kLatestMode, 1);
 }

@@ -1,12 +1,10 @@
 #pragma once
-// Fetching one page of a catalogue listing and showing it in the main window's series list.
+// Fetching and reading one page of a catalogue listing (the URLs, the answer, combined type pages).
 
 #include "catalogue/catalogue_text.h"
 
 #include "net/curl_easy.h"
-#include <QtCore/qnamespace.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,10 +21,8 @@ inline constexpr int kCatalogueRowsPerPage = 20;
 // The most rows read from one answer (a server may ignore "pagesize" and send more).
 inline constexpr int kMaxRowsPerAnswer = 200;
 
-// The mode of the last load that was started; the paging handlers reuse it.
-extern std::atomic<int> currentMode;
-
-// One row of 超级列表框_列表, columns 0..6 in this order.
+// One row of the series list 超级列表框_列表: a catalogue item, or an entry of the watch history.
+// The list shows title, type and blurb; the rest is what opening the row works from.
 struct CatalogueItem {
     std::string title;       // 标题
     std::string typeName;    // 类型 ("已下架" when the series has no play text)
@@ -36,12 +32,9 @@ struct CatalogueItem {
     std::string historyUrl;  // 历史URL (history rows only)
     std::string historyM3u8; // 历史m3u8 (history rows only)
     // vod_play_from: the names of the play sources, "$$$" between them, in the order of the play
-    // text's sources. Kept on the row's 全剧地址 cell under kPlayFromRole.
+    // text's sources.
     std::string playFrom{};
 };
-
-// The item data role of the 全剧地址 cell that holds CatalogueItem::playFrom.
-inline constexpr int kPlayFromRole = Qt::UserRole + 1;
 
 // The request URL of one page, or the empty text for a mode that names no listing by itself (0,
 // below -2, a grid label, which needs the route's types). The keyword is sent percent-encoded as a
@@ -92,21 +85,3 @@ CataloguePage fetchCataloguePage(const std::string& url, std::function<bool()> c
 using TypePageFetch = std::function<CataloguePage(int typeId, int serverPage)>;
 CataloguePage combinedTypePage(const std::vector<int>& typeIds, int page,
                                const TypePageFetch& fetch);
-
-// Fills the series list with one page of the listing, on the calling (worker) thread; widgets are
-// written through the GUI thread. Reads the host from 组合框_线路 and, for a search, the keyword
-// from 编辑框_搜索 when it builds the URL. A newer load supersedes it: from then on it writes
-// nothing, neither widgets nor log lines. Loads and the history list are requests of one
-// consumer, the series list (MainForm::seriesListRequests).
-void loadCatalogue(MainForm& form, int mode, int page);
-
-// Starts loadCatalogue on a new detached worker thread. The load counts as started (for
-// superseding and currentMode) at this call, so the last click wins whatever thread runs first.
-void startCatalogueLoad(MainForm& form, int mode, int page);
-
-// Enables the four paging buttons from 标签_页数 and 标签_当前 and enables the search button.
-// GUI thread.
-void updatePagingButtons(MainForm& form);
-
-// Loads started and not yet finished (tests and benchmarks wait for 0 before tearing down).
-int runningCatalogueLoads();

@@ -1,16 +1,7 @@
 #include "catalogue/catalogue_sources.h"
 
 #include "app/builtin_config.h"
-#include "app/main_form.h"
 #include "app/settings_store.h"
-#include "app/status_log.h"
-#include "catalogue/catalogue_client.h"
-#include "playback/playback_state.h"
-#include "util/gui_thread.h"
-
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 
 namespace {
 
@@ -47,37 +38,4 @@ std::vector<std::string> routeHosts()
     if (hosts.empty())
         hosts = splitHosts(kBuiltinRouteList);
     return hosts;
-}
-
-void fillRouteBox(MainForm& form)
-{
-    gui::assertGuiThread();
-    QComboBox* box = form.组合框_线路;
-    box->clear();
-    const std::vector<std::string> hosts = routeHosts();
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        box->addItem(QString::fromStdString(hosts[i]), static_cast<int>(i));
-    box->setCurrentIndex(-1);
-}
-
-void selectRouteEntry(MainForm& form, int value)
-{
-    gui::assertGuiThread();
-    QComboBox* box = form.组合框_线路;
-    box->setCurrentIndex(box->findData(value));
-}
-
-void switchRoute(MainForm& form)
-{
-    gui::assertGuiThread();
-    playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
-    form.透明标签_简介->setText(QStringLiteral("请稍等 ! 线路正在切换中..."));
-    logStatus("正在切换线路");
-    QComboBox* box = form.组合框_线路;
-    const int index = box->currentIndex();
-    const int value = index >= 0 ? box->itemData(index).toInt() : -1;
-    writeSetting("配置项", "线路", std::to_string(value));
-    // The new route's listing starts at page 1, so the page box must say so as well.
-    form.标签_当前->setText(QStringLiteral("1"));
-    startCatalogueLoad(form, kLatestMode, 1);
 }

@@ -1,47 +1,22 @@
 #include "playback/episode_list.h"
 
-#include "app/main_form.h"
 #include "app/status_log.h"
 #include "app/transfer_settings.h"
-#include "catalogue/catalogue_client.h"
 #include "net/http_request.h"
+#include "playback/player_controller.h"
 #include "util/gui_call.h"
 #include "util/marker_text.h"
 
-#include <QApplication>
-#include <QColor>
-#include <QImage>
-#include <QLabel>
-#include <QPixmap>
-#include <QPointer>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QTreeWidget>
-
-#include <atomic>
-#include <cstdint>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
 namespace {
 
 constexpr int kEpisodesPerGridRow = 10;
-constexpr int kGridColumns = kEpisodesPerGridRow * 3;
-constexpr int kLabelColumnWidth = 42;
 
 std::mutex g_seriesLock;
 std::shared_ptr<const OpenSeries> g_openSeries = std::make_shared<const OpenSeries>();
-
-std::mutex g_hooksLock;
-SeriesRowHooks g_hooks;
-
-std::atomic<int> g_runningCovers{0};
-
-SeriesRowHooks hooks()
-{
-    std::lock_guard<std::mutex> lock(g_hooksLock);
-    return g_hooks;
-}
 
 } // namespace
 
@@ -78,62 +53,41 @@ TextList episodeFields()
     return openSeries()->episodeFields;
 }
 
-void setSeriesRowHooks(SeriesRowHooks newHooks)
+int episodeIndexOfCell(int row, int column, std::size_t episodeCount)
 {
-    std::lock_guard<std::mutex> lock(g_hooksLock);
-    g_hooks = std::move(newHooks);
+    if (row < 0 || column < 0 || column >= kEpisodesPerGridRow * 3 || column % 3 != 0)
+        return -1;
+    const std::size_t index =
+        static_cast<std::size_t>(row) * kEpisodesPerGridRow + static_cast<std::size_t>(column / 3);
+    return index < episodeCount ? static_cast<int>(index) : -1;
 }
 
-bool fillEpisodeGrid(MainForm& form, const std::vector<Episode>& episodes)
+SeriesBrowser::SeriesBrowser(SeriesView& view, const CatalogueBrowser& listing, Events events)
+        : view_(view), listing_(listing), events_(std::move(events))
+{}
+
+SeriesBrowser::~SeriesBrowser()
+{
+    stop();
+}
+
+void SeriesBrowser::stop()
+{
+    coverRequests_.cancelAll();
+    while (runningCovers_->load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+void SeriesBrowser::startCoverFetch(const std::string& url)
 {
     gui::assertGuiThread();
-    const LatestRequest::Ticket fill = form.gridFills.begin();
-    QPointer<QTableWidget> grid = form.高级表格_剧集;
-    grid->clearContents();
-    grid->setColumnCount(kGridColumns);
-    grid->setRowCount(1);
-    for (int column = 0; column < kGridColumns; ++column)
-        grid->setColumnWidth(column, column % 3 == 0 ? kLabelColumnWidth : 0);
-    grid->setWordWrap(true);
-    grid->hide();
-
-    const QColor labelColour(255, 168, 255);
-    int column = -3;
-    int inRow = 0;
-    int gridRow = 0;
-    for (const Episode& episode : episodes) {
-        if (inRow == kEpisodesPerGridRow) {
-            ++gridRow;
-            inRow = 0;
-            column = -3;
-            grid->setRowCount(gridRow + 1);
-        }
-        column += 3;
-        const std::string* texts[3] = {&episode.label, &episode.url, &episode.m3u8};
-        for (int i = 0; i < 3; ++i) {
-            auto* cell = new QTableWidgetItem(QString::fromStdString(*texts[i]));
-            cell->setTextAlignment(Qt::AlignCenter);
-            grid->setItem(gridRow, column + i, cell);
-        }
-        grid->item(gridRow, column)->setBackground(labelColour);
-        ++inRow;
-        // Keep the window responsive; a newer fill (or the window going away) ends this one.
-        QCoreApplication::processEvents();
-        if (grid.isNull() || !fill.current())
-            return false;
-    }
-    grid->show();
-    return true;
-}
-
-void startCoverFetch(MainForm& form, const std::string& url)
-{
     // A newer cover fetch supersedes this one: its download ends and it shows nothing.
-    const LatestRequest::Ticket fetch = form.coverRequests.begin();
-    ++g_runningCovers;
+    const LatestRequest::Ticket fetch = coverRequests_.begin();
+    ++*runningCovers_;
     const TransferPolicy policy = transferPolicyFromSettings();
-    // Worker thread: the download and the decoding; the picture is set on the GUI thread.
-    std::thread([&form, fetch, url, policy] {
+    // Worker thread: the download; the bytes are posted to the GUI thread, where the ticket is
+    // checked (stop() cancels every ticket before this object goes).
+    std::thread([this, fetch, url, policy, running = runningCovers_] {
         std::string body;
         TransferError failure;
         if (!url.empty()) {
@@ -146,67 +100,60 @@ void startCoverFetch(MainForm& form, const std::string& url)
             if (request.statusCode() < 200 || request.statusCode() >= 300)
                 body.clear();
         }
-        QImage image;
-        if (!body.empty())
-            image.loadFromData(reinterpret_cast<const uchar*>(body.data()),
-                               static_cast<int>(body.size()));
-        gui::call([&] {
-            if (!fetch.current())
-                return;
-            // A cover whose server's certificate did not verify is not shown; the log says why.
-            if (failure.kind == TransferFailure::Certificate)
-                logStatus(certificateFailureText(failure));
-            QLabel* box = form.图片框_封面;
-            if (image.isNull())
-                box->setPixmap(QPixmap());
-            else
-                box->setPixmap(QPixmap::fromImage(
-                    image.scaled(box->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
-        });
-        --g_runningCovers;
+        gui::post(QCoreApplication::instance(),
+                  [this, fetch, failure = std::move(failure), body = std::move(body)] {
+                      if (!fetch.current())
+                          return;
+                      // A cover whose server's certificate did not verify is not shown; the log
+                      // says why.
+                      if (failure.kind == TransferFailure::Certificate)
+                          logStatus(certificateFailureText(failure));
+                      view_.showCover(body);
+                  });
+        --*running;
     }).detach();
 }
 
-int runningCoverFetches()
-{
-    return g_runningCovers.load();
-}
-
-void openSeriesRow(MainForm& form)
+void SeriesBrowser::openRow(int index)
 {
     gui::assertGuiThread();
-    QTreeWidgetItem* row = form.超级列表框_列表->currentItem();
-    if (row == nullptr || row->text(1).isEmpty())
+    const CatalogueItem* found = listing_.row(index);
+    if (found == nullptr || found->typeName.empty())
         return;
-    // Copies: the row may be gone once pending events have run.
-    const std::string name = row->text(0).toStdString();
-    const std::string blurb = row->text(2).toStdString();
-    const std::string cover = row->text(3).toStdString();
-    const std::string playText = row->text(4).toStdString();
-    const std::string playFrom = row->data(4, kPlayFromRole).toString().toStdString();
-    const std::string historyUrl = row->text(5).toStdString();
-    const std::string historyM3u8 = row->text(6).toStdString();
-
-    const SeriesRowHooks seriesHooks = hooks();
-    if (playText.empty()) {
-        if (!historyUrl.empty() && seriesHooks.historyRowOpened)
-            seriesHooks.historyRowOpened(form, name, historyUrl, historyM3u8);
+    const CatalogueItem row = *found;
+    if (row.playText.empty()) {
+        if (!row.historyUrl.empty() && events_.historyRowOpened)
+            events_.historyRowOpened(row);
         return;
     }
 
-    startCoverFetch(form, cover);
+    startCoverFetch(row.cover);
     OpenSeries series;
-    series.episodeFields = splitPlayText(playText);
-    series.episodes = selectEpisodes(playFrom, playText);
-    const std::vector<Episode> episodes = series.episodes;
-    publishOpenSeries(std::move(series));
-    if (!fillEpisodeGrid(form, episodes))
-        return; // another series row was opened meanwhile and is being laid out
-    form.透明标签_标题->setText(QString::fromStdString(name));
-    form.透明标签_简介->setText(QString::fromStdString(blurb));
-    form.超级按钮_下载->setVisible(true);
-    if (seriesHooks.resumePending && seriesHooks.resumePending() && seriesHooks.startResume &&
-        seriesHooks.startResume(form))
+    series.episodeFields = splitPlayText(row.playText);
+    series.episodes = selectEpisodes(row.playFrom, row.playText);
+    showSeries(row.title, std::move(series));
+    view_.setBlurb(row.blurb);
+    view_.showDownloadButton();
+    if (events_.seriesShown && events_.seriesShown(title_))
         return;
-    logStatus("获取 " + form.透明标签_标题->text().toStdString() + " 详细完成");
+    logStatus("获取 " + title_ + " 详细完成");
+}
+
+void SeriesBrowser::showSeries(const std::string& title, OpenSeries series)
+{
+    gui::assertGuiThread();
+    episodes_ = series.episodes;
+    publishOpenSeries(std::move(series));
+    view_.showEpisodes(episodes_);
+    title_ = title;
+    view_.setSeriesTitle(title);
+}
+
+void SeriesBrowser::playCell(int row, int column)
+{
+    gui::assertGuiThread();
+    const int index = episodeIndexOfCell(row, column, episodes_.size());
+    if (index < 0)
+        return;
+    playEpisodeCell(episodes_[static_cast<std::size_t>(index)], title_, view_);
 }

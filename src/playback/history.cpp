@@ -1,13 +1,12 @@
 #include "playback/history.h"
 
-#include "app/main_form.h"
-#include "app/message_box.h"
 #include "app/program_values.h"
 #include "app/settings_store.h"
 #include "app/status_log.h"
-#include "catalogue/catalogue_client.h"
+#include "catalogue/catalogue_browsing.h"
 #include "net/json_document.h"
 #include "platform/os_version.h"
+#include "playback/episode_list.h"
 #include "playback/play_list.h"
 #include "playback/playback_state.h"
 #include "playback/player_controller.h"
@@ -15,13 +14,6 @@
 #include "playback/watch_position.h"
 #include "util/gui_call.h"
 #include "util/text_number.h"
-
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTreeWidget>
 
 #include <atomic>
 #include <condition_variable>
@@ -201,10 +193,10 @@ void startHistorySave(int seconds)
     }).detach();
 }
 
-void startHistorySave(MainForm& form)
+void startSeriesHistorySave(const std::string& seriesTitle)
 {
     gui::assertGuiThread();
-    setPlayingSeries(form.透明标签_标题->text().toStdString());
+    setPlayingSeries(seriesTitle);
     startHistorySave(0);
 }
 
@@ -213,44 +205,41 @@ int runningHistorySaves()
     return g_runningSaves.load();
 }
 
-void showHistory(MainForm& form)
+std::vector<CatalogueItem> historyRows()
 {
-    // The history list is the newest request of the series list: a catalogue load still in
-    // flight writes nothing more, and a newer click (or load) ends this fill.
-    const LatestRequest::Ticket ticket = form.seriesListRequests.begin();
-    form.超级列表框_列表->clear();
-    for (QPushButton* button : {form.按钮_首页, form.按钮_尾页, form.按钮_上一页, form.按钮_下一页})
-        button->setEnabled(false);
-    const std::string text = readSetting("观看历史", "数据");
+    const std::string text = readSetting(kHistorySection, kHistoryKey);
     setHistoryText(text);
     JsonDocument doc;
     doc.parse(text);
     const int n = doc.count("data");
-    for (int i = 0; i < n; ++i) {
+    std::vector<CatalogueItem> rows;
+    rows.reserve(static_cast<std::size_t>(n > 0 ? n : 0));
+    for (int i = n - 1; i >= 0; --i) {
         const std::string at = "data[" + index(i) + "].";
-        auto* row = new QTreeWidgetItem;
-        row->setText(0, QString::fromStdString(doc.getText(at + "名")));
-        row->setText(1, QString::fromStdString(doc.getText(at + "集") + "集"));
+        CatalogueItem row;
+        row.title = doc.getText(at + "名");
+        row.typeName = doc.getText(at + "集") + "集";
         if (const int position = positionAt(doc, i); position > 0)
-            row->setText(2, QString::fromStdString("看到 " + minutesSeconds(position)));
-        row->setText(5, QString::fromStdString(doc.getText(at + "URL")));
-        row->setText(6, QString::fromStdString(doc.getText(at + "m3u8")));
-        form.超级列表框_列表->insertTopLevelItem(0, row);
-        QCoreApplication::processEvents();
-        if (!ticket.current())
-            return;
+            row.blurb = "看到 " + minutesSeconds(position);
+        row.historyUrl = doc.getText(at + "URL");
+        row.historyM3u8 = doc.getText(at + "m3u8");
+        rows.push_back(std::move(row));
     }
-    form.标签_页数->setText(QStringLiteral("1"));
-    form.标签_当前->setText(QStringLiteral("1"));
-    form.标签_共有记录数->setText(QString::number(n));
-    updatePagingButtons(form);
+    return rows;
+}
+
+void showHistory(CatalogueBrowser& listing)
+{
+    gui::assertGuiThread();
+    std::vector<CatalogueItem> rows = historyRows();
+    const std::string count = std::to_string(rows.size());
+    listing.showListing(std::move(rows), count, "1");
     logStatus("载入播放历史记录完成,点击列表可自动续播");
 }
 
-void requestResume(MainForm& form, const std::string& name, const std::string& url,
-                   const std::string& m3u8, const std::function<void(MainForm&)>& search)
+void requestResume(const std::string& name, const std::string& url, const std::string& m3u8,
+                   const std::function<void(const std::string& name)>& search)
 {
-    form.编辑框_搜索->setText(QString::fromStdString(name));
     // The entry the row was made from (the list was filled from historyText): its episode label
     // and position.
     JsonDocument doc;
@@ -265,7 +254,7 @@ void requestResume(MainForm& form, const std::string& name, const std::string& u
         g_resumeSeconds = positionAt(doc, entry);
     }
     if (search)
-        search(form);
+        search(name);
     playbackState.pendingAction = static_cast<int>(PendingAction::ResumeRequested);
 }
 
@@ -297,7 +286,7 @@ bool resumePending()
            playbackState.pendingAction.load() == static_cast<int>(PendingAction::ResumeRequested);
 }
 
-bool startResume(MainForm& form)
+bool startResume(SeriesView& view, const std::string& seriesTitle)
 {
     std::string url;
     std::string m3u8;
@@ -312,8 +301,8 @@ bool startResume(MainForm& form)
         label = g_resumeLabel;
         position = g_resumeSeconds;
     }
-    form.编辑框_状态->clear();
-    startPlayListBuild(form);
+    view.clearStatusLog();
+    startPlayListBuild(seriesTitle);
     playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
     logStatus("正在自动续播上次视频");
     const std::string endpoint = playerPageEndpoint();
@@ -323,7 +312,7 @@ bool startResume(MainForm& form)
     }
     PlayerServices& services = playerServices();
     if (!services.hasBrowserRuntime || services.hasBrowserRuntime() == 0) {
-        form.透明标签_简介->setText(QStringLiteral("未安装 webview2组件 , 将以默认浏览器方式打开"));
+        view.setBlurb("未安装 webview2组件 , 将以默认浏览器方式打开");
         openInDefaultBrowser(playsOnPlayerPage(url) && !m3u8.empty() ? endpoint + m3u8 : url);
         return true;
     }
@@ -336,14 +325,4 @@ bool startResume(MainForm& form)
     armResumeSeek(position);
     showInPlayer(current);
     return false;
-}
-
-void explainFavourites(MainForm& form)
-{
-    const QTreeWidgetItem* row = form.超级列表框_列表->currentItem();
-    if (row == nullptr || row->text(1).isEmpty())
-        return;
-    showMessageBox("原本想做 右键收藏 功能 , 现在是直接 自动收藏 看过的剧集",
-                   "温暖提醒:  点击右上角 小时钟图标 查看", kMessageOk | kMessageInformation,
-                   form.window);
 }

@@ -6,8 +6,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
-struct MainForm;
+#include "catalogue/catalogue_client.h"
+
+class CatalogueBrowser;
+class SeriesView;
 
 struct HistoryEntry {
     std::string name;  // 名: the series of the episode
@@ -56,28 +60,32 @@ std::string playingSeries();
 // Saves the playing episode (one consistent copy of the playback state, taken now) under the
 // playing series, with the given position, on a new detached worker thread. GUI thread.
 void startHistorySave(int seconds = 0);
-// An episode starts from the grid: the series shown (透明标签_标题) becomes the playing series,
-// and the episode is saved under it (position 0).
-void startHistorySave(MainForm& form);
+// An episode starts from the grid: the series shown becomes the playing series, and the episode
+// is saved under it (position 0). GUI thread.
+void startSeriesHistorySave(const std::string& seriesTitle);
 // History saves started and not yet finished.
 int runningHistorySaves();
 
-// Handler of 图形按钮_历史: the history, newest first, in 超级列表框_列表.
-void showHistory(MainForm& form);
+// The stored history (the key 数据 of section 观看历史, read now and made the new historyText()) as
+// rows of the series list, newest first: name, episode label + "集", "看到 mm:ss" when a
+// position is stored, and the two addresses.
+std::vector<CatalogueItem> historyRows();
 
-// A history row was opened: searches the catalogue for its series (search runs the search button's
-// action) and marks the resume as requested. The entry's stored position is kept for the resume.
-void requestResume(MainForm& form, const std::string& name, const std::string& url,
-                   const std::string& m3u8, const std::function<void(MainForm&)>& search);
+// Handler of 图形按钮_历史: historyRows() in the series list, through the catalogue's listing
+// (the newest request of the series list), then the log line. GUI thread.
+void showHistory(CatalogueBrowser& listing);
+
+// A history row was opened: searches the catalogue for its series (search(name) fills the search
+// box and runs the search button's action) and marks the resume as requested. The entry's stored
+// position is kept for the resume.
+void requestResume(const std::string& name, const std::string& url, const std::string& m3u8,
+                   const std::function<void(const std::string& name)>& search);
 // Whether a resume waits for the next series row (resume address set, ResumeRequested).
 bool resumePending();
-// After a catalogue series is laid out: plays the stored episode. Returns true when it ended the
-// series-row handler early (default-browser fallbacks).
-bool startResume(MainForm& form);
+// After a catalogue series (seriesTitle) is laid out in view: plays the stored episode. Returns
+// true when it ended the series-row handler early (default-browser fallbacks).
+bool startResume(SeriesView& view, const std::string& seriesTitle);
 std::string resumeUrl();
 std::string resumeM3u8();
 // "mm:ss" for a number of seconds (minutes beyond 59 stay minutes: 75:03).
 std::string minutesSeconds(int seconds);
-
-// Handler of a right click on 超级列表框_列表.
-void explainFavourites(MainForm& form);

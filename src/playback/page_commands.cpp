@@ -1,17 +1,16 @@
 #include "playback/page_commands.h"
 
-#include "app/main_form.h"
 #include "app/status_log.h"
 #include "platform/modifier_state.h"
 #include "platform/shortcut_hook.h"
 #include "playback/playback_state.h"
+#include "playback/player_controller.h"
 #include "playback/player_endpoints.h"
 #include "playback/web_view_bridge.h"
 #include "util/gui_thread.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
 
 #include <cmath>
 
@@ -73,11 +72,12 @@ void reloadPage()
     webViewBridge().reload();
 }
 
-void clearBrowserCache(MainForm& form)
+void clearBrowserCache()
 {
     gui::assertGuiThread();
     webViewBridge().clearCache();
-    form.透明标签_简介->setText(QStringLiteral(" 缓 存 清 理 完 成"));
+    if (playerServices().showMainNotice)
+        playerServices().showMainNotice(" 缓 存 清 理 完 成");
     logStatus("缓 存 清 理 完 成");
 }
 

@@ -2,8 +2,6 @@
 // The player window's commands on the player page (speeds, full screen, reload, cache) and the
 // desktop-wide Alt shortcuts bound to them. GUI thread.
 
-struct MainForm;
-
 // The speed buttons 按钮_05X … 按钮_2X are speeds 1 to 6.
 struct SpeedCommand {
     int item;            // element of the DPlayer speed menu, from 1
@@ -23,7 +21,7 @@ void toggleFullscreen();
 // Marks the player as starting and reloads the page; the page watcher starts the player again.
 void reloadPage();
 // Clears the browser cache and tells the user in the blurb and the log.
-void clearBrowserCache(MainForm& form);
+void clearBrowserCache();
 
 // The Alt shortcuts: modifier and key are virtual-key codes (18 Alt; 37/39 arrows, 48-54 and
 // 96-102 digits), keyState 1 for a press and 2 for a release. Acts on presses only, so a held

@@ -1,11 +1,7 @@
 #include "playback/play_list.h"
 
-#include "app/main_form.h"
 #include "app/status_log.h"
 #include "playback/episode_list.h"
-#include "util/gui_call.h"
-
-#include <QLabel>
 
 #include <atomic>
 #include <mutex>
@@ -33,7 +29,7 @@ void publishPlayList(TextList entries)
     g_playList = std::move(list);
 }
 
-void buildPlayList(MainForm& form)
+void buildPlayList(const std::string& seriesTitle)
 {
     const std::shared_ptr<const OpenSeries> series = openSeries();
     TextList entries;
@@ -48,16 +44,15 @@ void buildPlayList(MainForm& form)
         entries.push_back(episode.m3u8);
     }
     publishPlayList(std::move(entries));
-    const std::string title = gui::call([&] { return form.透明标签_标题->text().toStdString(); });
-    logStatus("获取 " + title + " 播放列表成功");
+    logStatus("获取 " + seriesTitle + " 播放列表成功");
 }
 
-void startPlayListBuild(MainForm& form)
+void startPlayListBuild(const std::string& seriesTitle)
 {
     ++g_runningBuilds;
-    // Worker thread: builds and publishes the play list; the title is read through gui::call.
-    std::thread([&form] {
-        buildPlayList(form);
+    // Worker thread: builds and publishes the play list.
+    std::thread([seriesTitle] {
+        buildPlayList(seriesTitle);
         --g_runningBuilds;
     }).detach();
 }

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-struct MainForm;
-
 using TextList = std::vector<std::string>;
 
 // The play list: consecutive triples of label, url and m3u8 in episode order (length a multiple
@@ -17,11 +15,11 @@ std::shared_ptr<const TextList> playList();
 void publishPlayList(TextList entries);
 
 // Rebuilds the play list from the open series' episodes that have a play address, then logs
-// "获取 " + 透明标签_标题 + " 播放列表成功". Runs on the calling (worker) thread.
-void buildPlayList(MainForm& form);
+// "获取 " + seriesTitle + " 播放列表成功" (the series shown). Runs on the calling (worker) thread.
+void buildPlayList(const std::string& seriesTitle);
 
 // Starts buildPlayList on a new detached worker thread.
-void startPlayListBuild(MainForm& form);
+void startPlayListBuild(const std::string& seriesTitle);
 
 // Play-list builds started and not yet finished.
 int runningPlayListBuilds();

@@ -1,10 +1,10 @@
 #include "playback/player_controller.h"
 
-#include "app/main_form.h"
 #include "app/player_form.h"
 #include "app/status_log.h"
 #include "platform/os_version.h"
 #include "playback/bridge_library.h"
+#include "playback/episode_list.h"
 #include "playback/history.h"
 #include "playback/play_list.h"
 #include "playback/playback_state.h"
@@ -24,7 +24,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
 
@@ -58,7 +57,6 @@ PlayerServices defaultServices()
 }
 
 PlayerServices g_services = defaultServices();
-MainForm* g_mainForm = nullptr;
 PlayerForm* g_playerForm = nullptr;
 std::vector<std::string> g_timeParts;
 std::vector<std::string> g_durationParts;
@@ -76,14 +74,6 @@ PendingAction pending()
 void setPending(PendingAction action)
 {
     playbackState.pendingAction = static_cast<int>(action);
-}
-
-std::string cellText(QTableWidget* grid, int row, int column)
-{
-    if (column < 0 || column >= grid->columnCount())
-        return {};
-    const QTableWidgetItem* item = grid->item(row, column);
-    return item ? item->text().toStdString() : std::string();
 }
 
 int threshold(const PlayerForm& player)
@@ -240,17 +230,6 @@ void resetPlayerServices()
     g_services = defaultServices();
 }
 
-void setPlaybackMainForm(MainForm* form)
-{
-    gui::assertGuiThread();
-    g_mainForm = form;
-}
-
-MainForm* playbackMainForm()
-{
-    return g_mainForm;
-}
-
 void setPlayerForm(PlayerForm* form)
 {
     gui::assertGuiThread();
@@ -290,16 +269,10 @@ void showInPlayer(const std::string& url)
         g_services.createPlayerWindow();
 }
 
-void playEpisodeCell(MainForm& form)
+void playEpisodeCell(const Episode& cell, const std::string& seriesTitle, SeriesView& view)
 {
     gui::assertGuiThread();
-    QTableWidget* grid = form.高级表格_剧集;
-    const int row = grid->currentRow();
-    const int column = grid->currentColumn();
-    if (row < 0 || column < 0 || cellText(grid, row, column).empty())
-        return;
-    PlayingEpisode episode{cellText(grid, row, column + 1), cellText(grid, row, column + 2),
-                           cellText(grid, row, column)};
+    PlayingEpisode episode{cell.url, cell.m3u8, cell.label};
     // An episode that only another source lists: nothing is started or recorded for it.
     if (episode.currentUrl.empty()) {
         logStatus("第 " + episode.currentLabel + " 集没有可播放的地址");
@@ -307,9 +280,9 @@ void playEpisodeCell(MainForm& form)
     }
     playbackState.setEpisode(episode);
     setPending(PendingAction::Starting);
-    form.编辑框_状态->clear();
-    startHistorySave(form);
-    startPlayListBuild(form);
+    view.clearStatusLog();
+    startSeriesHistorySave(seriesTitle);
+    startPlayListBuild(seriesTitle);
     logStatus("开始准备播放第 " + episode.currentLabel + " 集");
 
     // An episode without a stream address (a series with no HLS source) is opened as it is.
@@ -320,7 +293,7 @@ void playEpisodeCell(MainForm& form)
         return;
     }
     if (!g_services.hasBrowserRuntime || g_services.hasBrowserRuntime() == 0) {
-        form.透明标签_简介->setText(QStringLiteral("未安装 webview2组件 , 将以默认浏览器方式打开"));
+        view.setBlurb("未安装 webview2组件 , 将以默认浏览器方式打开");
         if (playsOnPlayerPage(episode.currentUrl) && !episode.currentM3u8.empty())
             openInDefaultBrowser(playerPageEndpoint() + episode.currentM3u8);
         else
@@ -445,8 +418,7 @@ void showTitle(const std::string& title)
     gui::assertGuiThread();
     if (PlayerForm* player = playerForm()) {
         player->标签_剧集->setText(QString::fromStdString("正在播放: " + title));
-        if (g_mainForm != nullptr)
-            player->window->setWindowTitle(literalWindowTitle(g_mainForm->透明标签_标题->text()));
+        player->window->setWindowTitle(literalWindowTitle(QString::fromStdString(playingSeries())));
     }
     logStatus("正在播放: " + title);
 }

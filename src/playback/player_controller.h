@@ -13,6 +13,8 @@
 class QWidget;
 struct MainForm;
 struct PlayerForm;
+struct Episode;
+class SeriesView;
 
 // What the controller needs from the layers around it. Defaults: the bridge library's runtime
 // check and browser open, the desktop's URL handler; the window layer fills in the player window
@@ -28,21 +30,20 @@ struct PlayerServices {
     std::function<void(QWidget* owner)> openSponsorWindow; // modal, returns when closed
     // The draw from 1 to 18 that decides whether the sponsor window is shown after a start.
     std::function<int()> drawSponsorChance;
+    // Shows a notice in the main window's blurb (透明标签_简介). Empty: nothing is shown.
+    std::function<void(const std::string& text)> showMainNotice;
 };
 PlayerServices& playerServices();
 // Puts the defaults back (tests).
 void resetPlayerServices();
 
-// The main window the controller writes to (status log, blurb, title); set by the wiring.
-void setPlaybackMainForm(MainForm* form);
-MainForm* playbackMainForm();
-
 // The player window while it exists (set when it is created, cleared when it is destroyed).
 void setPlayerForm(PlayerForm* form);
 PlayerForm* playerForm();
 
-// Handler of a double-click on 高级表格_剧集 (works on the grid's current cell).
-void playEpisodeCell(MainForm& form);
+// Plays episode, a cell of the episode grid of the series seriesTitle shown in view (the grid's
+// double-click, through SeriesBrowser::playCell).
+void playEpisodeCell(const Episode& episode, const std::string& seriesTitle, SeriesView& view);
 
 // Loads url in the player window, creating the window when there is none.
 void showInPlayer(const std::string& url);
@@ -51,7 +52,7 @@ void showInPlayer(const std::string& url);
 // shows, at most 60 attempts a second apart.
 void watchPageStart();
 
-// Handler of the page title: 标签_剧集, the player caption and the log.
+// Handler of the page title: 标签_剧集, the player caption (the playing series) and the log.
 void showTitle(const std::string& title);
 
 // A time text split at ":" (empty pieces dropped) in seconds: h:m:s with 3 parts, otherwise

@@ -1,6 +1,5 @@
 #include "ui/download_window.h"
 
-#include "app/main_form.h"
 #include "playback/episode_list.h"
 #include "playback/web_view_bridge.h"
 #include "ui/fonts.h"
@@ -24,6 +23,7 @@
 #include <QWindow>
 
 #include "app/status_log.h"
+#include "ui/status_log_box.h"
 
 namespace {
 
@@ -526,11 +526,10 @@ bool DownloadWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void openDownloadWindow(MainForm& form)
+void openDownloadWindow(QWidget* owner, const std::string& seriesTitle)
 {
     gui::assertGuiThread();
-    const std::string title =
-        form.透明标签_标题 ? form.透明标签_标题->text().toStdString() : std::string();
+    const std::string& title = seriesTitle;
     auto bringForward = [](DownloadWindow* window) {
         window->showNormal();
         window->raise();
@@ -553,7 +552,7 @@ void openDownloadWindow(MainForm& form)
         window = nullptr;
     }
     if (!window) {
-        window = new DownloadWindow(form.window);
+        window = new DownloadWindow(owner);
         window->setAttribute(Qt::WA_DeleteOnClose);
         g_openWindow = window;
     }

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-struct MainForm;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -98,8 +97,9 @@ private:
     QPoint dragOffset_;
 };
 
-// 超级按钮_下载 of the main window: opens the download window for the series shown there (not
-// modal, owned by the main window), with the series folder recomputed and the list refilled.
+// 超级按钮_下载 of the main window: opens the download window for the series shown there,
+// seriesTitle (not modal, owned by owner, the main window), with the series folder recomputed and
+// the list refilled.
 // When the run that is going belongs to that series, its window is shown as the run has it
 // instead. GUI thread.
-void openDownloadWindow(MainForm& form);
+void openDownloadWindow(QWidget* owner, const std::string& seriesTitle);

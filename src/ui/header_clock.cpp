@@ -1,7 +1,7 @@
 #include "ui/header_clock.h"
 
-#include "app/main_form.h"
 #include "ui/lunar_date.h"
+#include "ui/main_form.h"
 #include "util/gui_thread.h"
 
 #include <QLabel>

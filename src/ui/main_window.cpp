@@ -2,8 +2,10 @@
 
 #include "app/program_values.h"
 #include "app/status_log.h"
+#include "playback/history.h"
 #include "ui/fonts.h"
 #include "ui/header_clock.h"
+#include "ui/status_log_box.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -151,7 +153,8 @@ QTreeWidget* reportList(QWidget* parent, const char* name, QRect geometry)
 MainWindow::MainWindow(QWidget* parent)
         : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                              Qt::WindowCloseButtonHint)
+                              Qt::WindowCloseButtonHint),
+          catalogue_(views_, playbackCatalogueEvents()), series_(views_, catalogue_, seriesEvents())
 {
     createComponents();
     wireEvents();
@@ -160,7 +163,28 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    stop();
     setStatusLogBox(nullptr);
+}
+
+void MainWindow::stop()
+{
+    catalogue_.stop();
+    series_.stop();
+}
+
+SeriesBrowser::Events MainWindow::seriesEvents()
+{
+    SeriesBrowser::Events events;
+    // A history row searches the catalogue for its series; the series row opened next resumes.
+    events.historyRowOpened = [this](const CatalogueItem& row) {
+        requestResume(row.title, row.historyUrl, row.historyM3u8,
+                      [this](const std::string& name) { catalogue_.searchFor(name); });
+    };
+    events.seriesShown = [this](const std::string& title) {
+        return resumePending() && startResume(views_, title);
+    };
+    return events;
 }
 
 void MainWindow::createComponents()

@@ -1,31 +1,33 @@
-// The main window's events wired to the handlers of the catalogue and episode layers.
+// The main window's events wired to its controllers: the catalogue's listing (search, categories,
+// paging, routes, sponsor button), the open series (row click, episode double-click) and the
+// watch history (history button, right click on the series list).
 
 #include "ui/main_window.h"
 
-#include "catalogue/catalogue_browsing.h"
-#include "catalogue/catalogue_sources.h"
-#include "playback/episode_list.h"
+#include "app/message_box.h"
+#include "playback/history.h"
 #include "ui/download_window.h"
 #include "ui/player_wiring.h"
-#include "ui/small_windows.h"
 
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTreeWidget>
 
 void MainWindow::wireCatalogueEvents()
 {
     MainForm& f = form_;
     fillCategoryList(f.超级列表框_分类);
-    setSponsorWindowOpener(&openSponsorWindow);
 
-    connect(f.超级按钮_搜索, &QPushButton::clicked, this, [this] { startSearch(form_); });
+    connect(f.超级按钮_搜索, &QPushButton::clicked, this, [this] { catalogue_.startSearch(); });
     connect(f.超级列表框_分类, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem*, int column) { selectCategory(form_, column); });
+            [this](QTreeWidgetItem* item, int column) {
+                catalogue_.selectCategory(form_.超级列表框_分类->indexOfTopLevelItem(item), column);
+            });
     // activated: only a pick by the user switches the route, not the selection made at start-up.
-    connect(f.组合框_线路, &QComboBox::activated, this, [this](int) { switchRoute(form_); });
+    connect(f.组合框_线路, &QComboBox::activated, this, [this](int) { catalogue_.switchRoute(); });
     const std::pair<QPushButton*, PageAction> paging[] = {
         {f.按钮_首页, PageAction::First},
         {f.按钮_上一页, PageAction::Previous},
@@ -34,31 +36,47 @@ void MainWindow::wireCatalogueEvents()
     };
     for (const auto& [pagingButton, action] : paging)
         connect(pagingButton, &QPushButton::clicked, this,
-                [this, action = action] { goToPage(form_, action); });
+                [this, action = action] { catalogue_.goToPage(action); });
     connect(f.标签_当前, &QLineEdit::returnPressed, this,
-            [this] { goToPage(form_, PageAction::Typed); });
-    connect(f.超级列表框_列表, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem*, int) { openSeriesRow(form_); });
+            [this] { catalogue_.goToPage(PageAction::Typed); });
+    connect(f.超级列表框_列表, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
+        series_.openRow(form_.超级列表框_列表->indexOfTopLevelItem(item));
+    });
     connect(f.图形按钮_关于, &QPushButton::clicked, this,
-            [this] { onSponsorButtonClicked(form_); });
-    connect(f.超级按钮_下载, &QPushButton::clicked, this, [this] { openDownloadWindow(form_); });
+            [this] { catalogue_.openSponsorWindow(); });
+    connect(f.超级按钮_下载, &QPushButton::clicked, this,
+            [this] { openDownloadWindow(this, series_.title()); });
 }
 
 void MainWindow::wirePlaybackEvents()
 {
-    // 图形按钮_历史, the right click on 超级列表框_列表, the double click on 高级表格_剧集 and the
-    // player poll on 时钟_实时.
+    // The player poll on 时钟_实时 and the player window.
     wirePlayback(form_);
+
+    MainForm& f = form_;
+    connect(f.图形按钮_历史, &QPushButton::clicked, this, [this] { showHistory(catalogue_); });
+    f.超级列表框_列表->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(f.超级列表框_列表, &QTreeWidget::customContextMenuRequested, this, [this] {
+        const CatalogueItem* row = catalogue_.row(
+            form_.超级列表框_列表->indexOfTopLevelItem(form_.超级列表框_列表->currentItem()));
+        if (row == nullptr || row->typeName.empty())
+            return;
+        showMessageBox("原本想做 右键收藏 功能 , 现在是直接 自动收藏 看过的剧集",
+                       "温暖提醒:  点击右上角 小时钟图标 查看", kMessageOk | kMessageInformation,
+                       this);
+    });
+    connect(f.高级表格_剧集, &QTableWidget::cellDoubleClicked, this,
+            [this](int row, int column) { series_.playCell(row, column); });
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == form_.编辑框_搜索) {
         switch (event->type()) {
-        case QEvent::FocusIn: onSearchBoxFocusIn(form_); break;
-        case QEvent::FocusOut: onSearchBoxFocusOut(form_); break;
+        case QEvent::FocusIn: catalogue_.searchBoxFocusIn(); break;
+        case QEvent::FocusOut: catalogue_.searchBoxFocusOut(); break;
         case QEvent::KeyRelease:
-            onSearchBoxKeyReleased(form_, static_cast<QKeyEvent*>(event)->key());
+            catalogue_.searchBoxKeyReleased(static_cast<QKeyEvent*>(event)->key());
             break;
         default: break;
         }

@@ -1,11 +1,11 @@
 #include "ui/player_window.h"
 
-#include "app/main_form.h"
 #include "playback/page_commands.h"
 #include "playback/player_controller.h"
 #include "playback/player_placement.h"
 #include "playback/watch_position.h"
 #include "ui/fonts.h"
+#include "ui/main_form.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -188,10 +188,7 @@ void PlayerWindow::wireEvents()
     connect(f.选择框_置顶, &QCheckBox::clicked, this, [this] { onTopmostClicked(form_); });
     connect(f.选择框_副屏, &QCheckBox::clicked, this, [this] { onSecondScreenClicked(form_); });
     connect(f.按钮_重新加载, &QPushButton::clicked, this, [] { reloadPage(); });
-    connect(f.按钮_缓存, &QPushButton::clicked, this, [] {
-        if (MainForm* main = playbackMainForm())
-            clearBrowserCache(*main);
-    });
+    connect(f.按钮_缓存, &QPushButton::clicked, this, [] { clearBrowserCache(); });
     QPushButton* speeds[] = {f.按钮_05X,  f.按钮_075X, f.按钮_1X,
                              f.按钮_125X, f.按钮_15X,  f.按钮_2X};
     for (int i = 0; i < 6; ++i)

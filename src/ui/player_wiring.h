@@ -1,7 +1,5 @@
 #pragma once
-// The main window's playback events (history button, series-list right click, episode
-// double-click, the timer's player poll, the history resume of a series row) and the player
-// window's creation, wired to the playback handlers.
+// The timer's player poll and the player window's creation, wired to the playback handlers.
 
 class QWidget;
 struct MainForm;

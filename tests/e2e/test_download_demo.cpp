@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "download/download_run.h"
 #include "download/download_view.h"
 #include "playback/episode_list.h"
 #include "ui/download_window.h"
+#include "ui/main_form.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -164,7 +164,7 @@ TEST(DownloadDemoEndToEnd, TwoTickedEpisodesOfATwoSourceSeriesBecomeTwoPlayableF
     MainForm form;
     form.window = &mainWindow;
     form.透明标签_标题 = &titleLabel;
-    openDownloadWindow(form);
+    openDownloadWindow(&mainWindow, title);
     QPointer<DownloadWindow> window = mainWindow.findChild<DownloadWindow*>();
     ASSERT_TRUE(window);
     QTreeWidget* list = window->超级列表框_剧列表;

@@ -104,17 +104,14 @@ TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
     MainWindow main;
     main.show();
     MainForm& form = main.form();
-    setPlaybackMainForm(&form);
     playerServices().createPlayerWindow = [] { (new PlayerWindow)->show(); };
     playerServices().drawSponsorChance = [] { return 1; };
     form.透明标签_标题->setText(QStringLiteral("山海长歌"));
     const std::string ep1 = host + "/media/5/1/index.m3u8";
     const std::string ep2 = host + "/media/5/2/index.m3u8";
     publishOpenSeries({{}, {{"01", ep1, ep1}, {"02", ep2, ep2}}});
-    ASSERT_TRUE(fillEpisodeGrid(form, openSeries()->episodes));
-
-    form.高级表格_剧集->setCurrentCell(0, 0);
-    playEpisodeCell(form);
+    main.series().showSeries("山海长歌", *openSeries());
+    main.series().playCell(0, 0);
     ASSERT_NE(playerForm(), nullptr);
     PlayerForm& player = *playerForm();
     EXPECT_TRUE(player.选择框_连播->isChecked());
@@ -159,7 +156,6 @@ TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
     delete player.window;
     QTest::qWait(200);
     resetPlayerServices();
-    setPlaybackMainForm(nullptr);
     setProgramFolderForTesting("");
 }
 

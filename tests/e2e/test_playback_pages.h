@@ -127,7 +127,6 @@ protected:
         setHistoryText("");
         main_ = std::make_unique<MainWindow>();
         main_->show();
-        setPlaybackMainForm(&main_->form());
         playerServices().createPlayerWindow = [] { (new PlayerWindow)->show(); };
         playerServices().drawSponsorChance = [] { return 1; };
     }
@@ -138,7 +137,6 @@ protected:
             delete player->window;
         QTest::qWait(200);
         resetPlayerServices();
-        setPlaybackMainForm(nullptr);
         main_.reset();
     }
 
@@ -159,9 +157,8 @@ protected:
             series.episodes.push_back({label, addresses[i], addresses[i]});
         }
         publishOpenSeries(std::move(series));
-        ASSERT_TRUE(fillEpisodeGrid(form, openSeries()->episodes));
-        form.高级表格_剧集->setCurrentCell(0, 0);
-        playEpisodeCell(form);
+        main_->series().showSeries("山海长歌", *openSeries());
+        main_->series().playCell(0, 0);
         ASSERT_NE(playerForm(), nullptr);
     }
 

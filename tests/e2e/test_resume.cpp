@@ -60,12 +60,13 @@ std::string kindName(const ::testing::TestParamInfo<PageKind>& info)
 
 // Runs events until the catalogue loads, cover fetches, play-list builds and history saves that
 // run on worker threads have finished.
-bool waitForWorkers()
+bool waitForWorkers(MainWindow& main)
 {
     const bool idle = QTest::qWaitFor(
-        [] {
-            return runningCatalogueLoads() == 0 && runningCoverFetches() == 0 &&
-                   runningPlayListBuilds() == 0 && runningHistorySaves() == 0;
+        [&main] {
+            return main.catalogue().runningLoads() == 0 &&
+                   main.series().runningCoverFetches() == 0 && runningPlayListBuilds() == 0 &&
+                   runningHistorySaves() == 0;
         },
         30000);
     QCoreApplication::processEvents();
@@ -152,18 +153,17 @@ protected:
         main_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(main_.get()));
         playerServices().drawSponsorChance = [] { return 1; };
-        fillRouteBox(form());
-        selectRouteEntry(form(), 0);
+        main_->catalogue().fillRouteBox();
+        main_->catalogue().selectRouteEntry(0);
     }
 
     void TearDown() override
     {
         if (PlayerForm* player = playerForm())
             delete player->window;
-        waitForWorkers();
+        waitForWorkers(*main_);
         main_.reset();
         resetPlayerServices();
-        setPlaybackMainForm(nullptr);
         resetWatchPosition();
     }
 
@@ -177,7 +177,7 @@ protected:
         const QRect rect = list->visualRect(list->model()->index(row, 0));
         ASSERT_TRUE(rect.isValid());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-        ASSERT_TRUE(waitForWorkers());
+        ASSERT_TRUE(waitForWorkers(*main_));
     }
     int rowOf(const std::string& title)
     {
@@ -190,7 +190,7 @@ protected:
     // The series row of kSeries in the list the search left.
     void openSeriesFromSearchResults()
     {
-        ASSERT_TRUE(waitForWorkers());
+        ASSERT_TRUE(waitForWorkers(*main_));
         ASSERT_TRUE(QTest::qWaitFor([this] { return rowOf(kSeries) >= 0; }, 30000)) << log();
         clickRow(rowOf(kSeries));
         ASSERT_EQ(form().透明标签_标题->text().toStdString(), kSeries);
@@ -203,8 +203,7 @@ protected:
     }
     void doubleClickFirstEpisode()
     {
-        form().高级表格_剧集->setCurrentCell(0, 0);
-        playEpisodeCell(form());
+        main_->series().playCell(0, 0);
         ASSERT_NE(playerForm(), nullptr);
     }
     // Waits until the page's player has been started and its elapsed time reached second.
@@ -239,7 +238,7 @@ TEST_P(ResumeEndToEnd, AResumeFromTheHistoryLandsNearTheSecondTheEpisodeWasLeftA
     ASSERT_TRUE(waitForSecond(8)) << "the page did not play to second 8; last read "
                                   << pageSecond();
     playerForm()->window->close();
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(*main_));
     ASSERT_EQ(playerForm(), nullptr);
     const int stored = storedPosition(readSetting("观看历史", "数据"), kSeries);
     EXPECT_GE(stored, 8);
@@ -247,7 +246,7 @@ TEST_P(ResumeEndToEnd, AResumeFromTheHistoryLandsNearTheSecondTheEpisodeWasLeftA
 
     // The history row shows the position.
     QTest::mouseClick(form().图形按钮_历史, Qt::LeftButton);
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(*main_));
     ASSERT_EQ(form().超级列表框_列表->topLevelItemCount(), 1);
     EXPECT_EQ(form().超级列表框_列表->topLevelItem(0)->text(2).toStdString(),
               "看到 " + minutesSeconds(stored));

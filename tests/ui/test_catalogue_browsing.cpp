@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 #include <ctime>
 
 using namespace catalogue_testing;
@@ -27,14 +29,14 @@ protected:
         playbackState.pendingAction = 0;
         ui.setRoutes({server.host()});
     }
-    void TearDown() override { ASSERT_TRUE(waitForWorkers()); }
+    void TearDown() override { ASSERT_TRUE(waitForWorkers(ui)); }
 
     void load(int mode, int page)
     {
-        startCatalogueLoad(ui.form, mode, page);
-        ASSERT_TRUE(waitForWorkers());
+        ui.catalogue().startLoad(mode, page);
+        ASSERT_TRUE(waitForWorkers(ui));
     }
-    void settle() { ASSERT_TRUE(waitForWorkers()); }
+    void settle() { ASSERT_TRUE(waitForWorkers(ui)); }
 
     TempProgramFolder folder;
     FakeCatalogue server{"A"};
@@ -53,7 +55,7 @@ TEST_F(CatalogueBrowsing, EachModeRequestsItsListingOncePerPage)
               (std::vector<std::string>{
                   kApi + "&wd=%E6%B5%B7%E8%B4%BC%20%E7%8E%8B%26t%3D9&pg=1&pagesize=20",
                   kApi + "&pg=2&pagesize=20", kApi + "&t=9&pg=3&pagesize=20"}));
-    EXPECT_EQ(currentMode.load(), 9);
+    EXPECT_EQ(ui.catalogue().currentMode(), 9);
 }
 
 TEST_F(CatalogueBrowsing, ALoadFillsTheListAndTheCounts)
@@ -93,7 +95,7 @@ TEST_F(CatalogueBrowsing, NothingFoundKeepsThePreviousList)
     load(-2, 1);
     ui.form.编辑框_搜索->setText(QStringLiteral("nothing"));
     playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
-    startSearch(ui.form);
+    ui.catalogue().startSearch();
     settle();
     EXPECT_EQ(ui.rowTitles().size(), 20u);
     EXPECT_EQ(ui.rowTitles().front(), "A:latest:p1:1");
@@ -164,14 +166,14 @@ TEST_F(CatalogueBrowsing, TheLastStartedLoadWins)
         ui.form.编辑框_状态->clear();
         server.delay(1, firstIsSlow ? 400 : 0);
         server.delay(2, firstIsSlow ? 0 : 400);
-        startCatalogueLoad(ui.form, 9, 1);
-        startCatalogueLoad(ui.form, 24, 2);
+        ui.catalogue().startLoad(9, 1);
+        ui.catalogue().startLoad(24, 2);
         settle();
         ASSERT_EQ(ui.rowTitles().size(), 20u);
         for (const std::string& title : ui.rowTitles())
             EXPECT_EQ(title.rfind("A:t24:p2:", 0), 0u) << title;
         EXPECT_EQ(ui.logCount("剧集列表获取完成"), 1);
-        EXPECT_EQ(currentMode.load(), 24);
+        EXPECT_EQ(ui.catalogue().currentMode(), 24);
     }
 }
 
@@ -198,10 +200,10 @@ TEST_F(CatalogueBrowsing, HistoryClickedDuringALoadShowsOnlyTheHistory)
     storeHistory(3);
     server.delay(2, 1500);
     ui.form.标签_当前->setText(QStringLiteral("2"));
-    startCatalogueLoad(ui.form, kLatestMode, 2);
+    ui.catalogue().startLoad(kLatestMode, 2);
     ASSERT_TRUE(QTest::qWaitFor([this] { return !server.server.requests().empty(); }, 20000));
     ui.form.超级按钮_搜索->setEnabled(false);
-    showHistory(ui.form);
+    showHistory(ui.catalogue());
     settle();
     EXPECT_EQ(ui.rowTitles(), (std::vector<std::string>{"H3", "H2", "H1"}));
     EXPECT_EQ(ui.pagingState(), "0000");
@@ -218,23 +220,24 @@ TEST_F(CatalogueBrowsing, HistoryClickedDuringALoadShowsOnlyTheHistory)
     EXPECT_EQ(ui.rowTitles()[0], "A:latest:p2:1");
 }
 
-// A second click on 历史 while the first still fills the list: the list holds each entry once.
-TEST_F(CatalogueBrowsing, ASecondHistoryClickWhileFillingDoesNotDuplicateRows)
+// A second click on 历史 right after the first: the list holds each entry once, each click
+// filling it whole in one go.
+TEST_F(CatalogueBrowsing, ASecondHistoryClickDoesNotDuplicateRows)
 {
     storeHistory(40);
     int second = 0;
     QTimer::singleShot(0, ui.form.超级列表框_列表, [&] {
         ++second;
-        showHistory(ui.form);
+        showHistory(ui.catalogue());
     });
-    showHistory(ui.form);
+    showHistory(ui.catalogue());
     settle();
     EXPECT_EQ(second, 1);
     const std::vector<std::string> titles = ui.rowTitles();
     ASSERT_EQ(titles.size(), 40u);
     for (int i = 0; i < 40; ++i)
         EXPECT_EQ(titles[static_cast<std::size_t>(i)], "H" + std::to_string(40 - i));
-    EXPECT_EQ(ui.logCount("载入播放历史记录完成,点击列表可自动续播"), 1);
+    EXPECT_EQ(ui.logCount("载入播放历史记录完成,点击列表可自动续播"), 2);
     EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "40");
 }
 
@@ -262,32 +265,30 @@ TEST(UpdatePagingButtons, EveryCaseOfTheTable)
                                   ui.form.按钮_尾页};
         for (int i = 0; i < 4; ++i)
             buttons[i]->setEnabled(c.before[i] == '1');
-        ui.form.超级按钮_搜索->setEnabled(false);
-        ui.form.标签_页数->setText(QString::fromUtf8(c.pages));
-        ui.form.标签_当前->setText(QString::fromUtf8(c.current));
-        updatePagingButtons(ui.form);
+        const PagingButtons enabled = pagingButtons(textToInt(c.pages), textToInt(c.current));
+        if (!enabled.unchanged)
+            ui.views.setPagingEnabled(enabled.first, enabled.previous, enabled.next, enabled.last);
         EXPECT_EQ(ui.pagingState(), c.after) << c.pages << "/" << c.current;
-        EXPECT_TRUE(ui.form.超级按钮_搜索->isEnabled());
     }
 }
 
 TEST_F(CatalogueBrowsing, SearchBoxFocusAndEnter)
 {
-    onSearchBoxFocusIn(ui.form);
+    ui.catalogue().searchBoxFocusIn();
     EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "");
-    onSearchBoxFocusOut(ui.form);
+    ui.catalogue().searchBoxFocusOut();
     EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "请输入剧名搜索");
     ui.form.编辑框_搜索->setText(QStringLiteral("火影"));
-    onSearchBoxFocusOut(ui.form);
+    ui.catalogue().searchBoxFocusOut();
     EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "火影");
-    onSearchBoxFocusIn(ui.form);
+    ui.catalogue().searchBoxFocusIn();
     EXPECT_EQ(ui.text(ui.form.编辑框_搜索), "");
 
     ui.form.编辑框_搜索->setText(QStringLiteral("100% a#b"));
     ui.form.标签_当前->setText(QStringLiteral("3"));
-    onSearchBoxKeyReleased(ui.form, Qt::Key_A);
+    ui.catalogue().searchBoxKeyReleased(Qt::Key_A);
     EXPECT_EQ(ui.logCount("正在提交搜索"), 0);
-    onSearchBoxKeyReleased(ui.form, Qt::Key_Return);
+    ui.catalogue().searchBoxKeyReleased(Qt::Key_Return);
     EXPECT_EQ(ui.logCount("正在提交搜索"), 1);
     EXPECT_FALSE(ui.form.超级按钮_搜索->isEnabled());
     EXPECT_EQ(ui.text(ui.form.标签_当前), "1");
@@ -300,10 +301,10 @@ TEST_F(CatalogueBrowsing, SearchBoxFocusAndEnter)
     // The placeholder and an empty box are searched as they are.
     server.server.clearRecords();
     ui.form.编辑框_搜索->setText(QStringLiteral("请输入剧名搜索"));
-    startSearch(ui.form);
+    ui.catalogue().startSearch();
     settle();
     ui.form.编辑框_搜索->clear();
-    onSearchBoxKeyReleased(ui.form, Qt::Key_Enter);
+    ui.catalogue().searchBoxKeyReleased(Qt::Key_Enter);
     settle();
     EXPECT_EQ(server.targets(),
               (std::vector<std::string>{kApi + "&wd=%E8%AF%B7%E8%BE%93%E5%85%A5%E5%89%A7%E5%90%8D%"
@@ -326,7 +327,7 @@ TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
         {PageAction::Next, "2", "3", "3", 3},
         {PageAction::Last, "1", "3", "3", 3},
         {PageAction::Typed, "2", "3", "2", 2},
-        {PageAction::Typed, "99", "7", "7", 7},    // clamped to the page count
+        {PageAction::Typed, "99", "3", "3", 3},    // clamped to the page count
         {PageAction::Typed, "abc", "3", "abc", 0}, // not a number: page 0 as it is
         {PageAction::Typed, "-2", "3", "-2", -2},  // below 1: sent as typed
     };
@@ -334,8 +335,8 @@ TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
         load(20, 1); // a category listing: paging keeps asking for t=20
         server.server.clearRecords();
         ui.form.标签_当前->setText(QString::fromUtf8(c.current));
-        ui.form.标签_页数->setText(QString::fromUtf8(c.pages));
-        goToPage(ui.form, c.action);
+        ASSERT_EQ(ui.text(ui.form.标签_页数), c.pages); // the listing's own page count
+        ui.catalogue().goToPage(c.action);
         EXPECT_EQ(ui.text(ui.form.标签_当前), c.shown) << c.current;
         settle();
         EXPECT_EQ(server.targets(),
@@ -345,11 +346,11 @@ TEST_F(CatalogueBrowsing, GoToPageAllFiveWays)
     }
     // Paging a search re-reads the keyword box.
     ui.form.编辑框_搜索->setText(QStringLiteral("第一"));
-    startSearch(ui.form);
+    ui.catalogue().startSearch();
     settle();
     ui.form.编辑框_搜索->setText(QStringLiteral("第二"));
     server.server.clearRecords();
-    goToPage(ui.form, PageAction::Next);
+    ui.catalogue().goToPage(PageAction::Next);
     settle();
     EXPECT_EQ(server.targets(),
               (std::vector<std::string>{kApi + "&wd=%E7%AC%AC%E4%BA%8C&pg=2&pagesize=20"}));
@@ -365,8 +366,8 @@ TEST_F(CatalogueBrowsing, CategoriesFromTheGrid)
     EXPECT_EQ(grid->topLevelItem(4)->text(12).toStdString(), "体育赛事");
     EXPECT_EQ(grid->topLevelItem(4)->text(13).toStdString(), "42");
 
-    // Nothing selected: a click does nothing.
-    selectCategory(ui.form, 0);
+    // A click outside the grid's rows does nothing.
+    ui.catalogue().selectCategory(-1, 0);
     settle();
     EXPECT_TRUE(server.targets().empty());
     EXPECT_EQ(ui.logCount("获取分类剧集列表"), 0);
@@ -390,39 +391,42 @@ TEST_F(CatalogueBrowsing, CategoriesFromTheGrid)
         ui.form.标签_当前->setText(QStringLiteral("5"));
         grid->setCurrentItem(grid->topLevelItem(c.row));
         EXPECT_EQ(grid->topLevelItem(c.row)->text(c.column - c.column % 2).toStdString(), c.label);
-        selectCategory(ui.form, c.column);
+        ui.catalogue().selectCategory(c.row, c.column);
         EXPECT_EQ(ui.text(ui.form.标签_当前), "1");
         settle();
         EXPECT_EQ(server.targets(), (std::vector<std::string>{c.target})) << c.label;
     }
     EXPECT_EQ(ui.logCount("获取分类剧集列表"), 5);
-    EXPECT_EQ(currentMode.load(), categoryMode(*categoryIndexOf("日本剧")));
+    EXPECT_EQ(ui.catalogue().currentMode(), categoryMode(*categoryIndexOf("日本剧")));
 }
 
-TEST_F(CatalogueBrowsing, SponsorButtonOpensTheRegisteredWindowOverTheMainWindow)
+TEST_F(CatalogueBrowsing, SponsorButtonOpensTheSponsorWindowOverTheMainWindow)
 {
-    onSponsorButtonClicked(ui.form); // nothing registered: nothing happens
+    // The window lives only while it is open: what it is is noted before it closes.
+    QString opened;
     QWidget* owner = nullptr;
-    int opened = 0;
-    setSponsorWindowOpener([&](QWidget* w) {
-        owner = w;
-        ++opened;
+    QTimer::singleShot(100, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            opened = modal->objectName();
+            owner = modal->parentWidget();
+            modal->close();
+        }
     });
-    onSponsorButtonClicked(ui.form);
-    setSponsorWindowOpener(nullptr);
-    EXPECT_EQ(opened, 1);
+    ui.catalogue().openSponsorWindow();
+    EXPECT_EQ(opened, QStringLiteral("SponsorWindow"));
     EXPECT_EQ(owner, &ui.window);
 }
 
 TEST_F(CatalogueBrowsing, RouteListComesFromTheSettings)
 {
-    fillRouteBox(ui.form);
+    ASSERT_TRUE(writeSetting("配置项", "线路列表", "")); // the fixture's own route goes
+    ui.catalogue().fillRouteBox();
     ASSERT_EQ(ui.form.组合框_线路->count(), 1);
     EXPECT_EQ(ui.form.组合框_线路->itemText(0).toStdString(), "127.0.0.1:47443");
     EXPECT_EQ(ui.form.组合框_线路->currentIndex(), -1);
 
     ASSERT_TRUE(writeSetting("配置项", "线路列表", " a.example | b.example:8443||c.example "));
-    fillRouteBox(ui.form);
+    ui.catalogue().fillRouteBox();
     ASSERT_EQ(ui.form.组合框_线路->count(), 3);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(ui.form.组合框_线路->itemData(i).toInt(), i);
@@ -430,10 +434,10 @@ TEST_F(CatalogueBrowsing, RouteListComesFromTheSettings)
     EXPECT_EQ(ui.form.组合框_线路->itemText(2).toStdString(), "c.example");
 
     for (const int value : {-1, 3, 99}) {
-        selectRouteEntry(ui.form, value);
+        ui.catalogue().selectRouteEntry(value);
         EXPECT_EQ(ui.form.组合框_线路->currentIndex(), -1) << value;
     }
-    selectRouteEntry(ui.form, 2);
+    ui.catalogue().selectRouteEntry(2);
     EXPECT_EQ(ui.form.组合框_线路->currentIndex(), 2);
 }
 
@@ -441,13 +445,13 @@ TEST_F(CatalogueBrowsing, SwitchingRouteReloadsFromTheNewHostAndSurvivesARestart
 {
     FakeCatalogue other("B");
     ASSERT_TRUE(writeSetting("配置项", "线路列表", server.host() + "|" + other.host()));
-    fillRouteBox(ui.form);
-    selectRouteEntry(ui.form, 0);
+    ui.catalogue().fillRouteBox();
+    ui.catalogue().selectRouteEntry(0);
     load(9, 2);
     ui.form.标签_当前->setText(QStringLiteral("2"));
 
     ui.form.组合框_线路->setCurrentIndex(1);
-    switchRoute(ui.form);
+    ui.catalogue().switchRoute();
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
     EXPECT_EQ(ui.text(ui.form.透明标签_简介), "请稍等 ! 线路正在切换中...");
     EXPECT_EQ(ui.logCount("正在切换线路"), 1);
@@ -462,18 +466,18 @@ TEST_F(CatalogueBrowsing, SwitchingRouteReloadsFromTheNewHostAndSurvivesARestart
 
     // A restart: the stored value selects the same entry, and the first listing comes from it.
     CatalogueForm restarted;
-    fillRouteBox(restarted.form);
-    selectRouteEntry(restarted.form, textToInt(readSetting("配置项", "线路")));
+    restarted.catalogue().fillRouteBox();
+    restarted.catalogue().selectRouteEntry(textToInt(readSetting("配置项", "线路")));
     EXPECT_EQ(restarted.form.组合框_线路->currentIndex(), 1);
     other.server.clearRecords();
-    startCatalogueLoad(restarted.form, -2, 1);
-    settle();
+    restarted.catalogue().startLoad(-2, 1);
+    ASSERT_TRUE(waitForWorkers(restarted));
     EXPECT_EQ(other.targets(), (std::vector<std::string>{kApi + "&pg=1&pagesize=20"}));
     EXPECT_EQ(restarted.rowTitles().front(), "B:latest:p1:1");
 
     // No entry selected: -1 is stored.
     ui.form.组合框_线路->setCurrentIndex(-1);
-    switchRoute(ui.form);
+    ui.catalogue().switchRoute();
     settle();
     EXPECT_EQ(readSetting("配置项", "线路"), "-1");
 }
@@ -482,9 +486,9 @@ TEST_F(CatalogueBrowsing, SwitchingToADeadRouteDoesNotClaimSuccess)
 {
     const std::string dead = "127.0.0.1:" + std::to_string(closedLoopbackPort());
     ASSERT_TRUE(writeSetting("配置项", "线路列表", server.host() + "|" + dead));
-    fillRouteBox(ui.form);
+    ui.catalogue().fillRouteBox();
     ui.form.组合框_线路->setCurrentIndex(1);
-    switchRoute(ui.form);
+    ui.catalogue().switchRoute();
     settle();
     const std::string notice = ui.text(ui.form.透明标签_简介);
     EXPECT_EQ(notice.find("成功"), std::string::npos) << notice;
@@ -512,9 +516,9 @@ protected:
         ui.setRoutes({site.host()});
         fillCategoryList(ui.form.超级列表框_分类);
     }
-    void TearDown() override { ASSERT_TRUE(waitForWorkers()); }
+    void TearDown() override { ASSERT_TRUE(waitForWorkers(ui)); }
 
-    void settle() { ASSERT_TRUE(waitForWorkers()); }
+    void settle() { ASSERT_TRUE(waitForWorkers(ui)); }
 
     // Clicks the grid cell that shows label.
     void click(const char* label)
@@ -523,7 +527,7 @@ protected:
         QTreeWidget* grid = ui.form.超级列表框_分类;
         grid->setCurrentItem(grid->topLevelItem(index / 7));
         ASSERT_EQ(grid->currentItem()->text(2 * (index % 7)).toStdString(), label);
-        selectCategory(ui.form, 2 * (index % 7));
+        ui.catalogue().selectCategory(index / 7, 2 * (index % 7));
         settle();
     }
 
@@ -553,7 +557,7 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 TEST_F(MacCmsRoute, CategoriesListTheRoutesOwnTypesWithTheirChildren)
 {
     // The route's first listing; its type list is read afterwards, on the load's worker.
-    startCatalogueLoad(ui.form, kLatestMode, 1);
+    ui.catalogue().startLoad(kLatestMode, 1);
     settle();
     EXPECT_EQ(site.typeListTargets(), (std::vector<std::string>{"/api.php/provide/vod/?ac=list"}));
     const std::string stored = readSetting("分类映射", site.host());
@@ -572,10 +576,10 @@ TEST_F(MacCmsRoute, CategoriesListTheRoutesOwnTypesWithTheirChildren)
     EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "43");
     EXPECT_EQ(ui.text(ui.form.标签_页数), "3");
     EXPECT_EQ(ui.pagingState(), "0011");
-    goToPage(ui.form, PageAction::Next);
+    ui.catalogue().goToPage(PageAction::Next);
     settle();
     EXPECT_EQ(ui.rowTitles(), names("国产剧", 21, 40));
-    goToPage(ui.form, PageAction::Last);
+    ui.catalogue().goToPage(PageAction::Last);
     settle();
     EXPECT_EQ(ui.rowTitles(), names("港台剧", 1, 3));
     EXPECT_EQ(ui.pagingState(), "1100");
@@ -600,7 +604,7 @@ TEST_F(MacCmsRoute, CategoriesListTheRoutesOwnTypesWithTheirChildren)
 
 TEST_F(MacCmsRoute, ALabelTheRouteLacksLoadsNothing)
 {
-    startCatalogueLoad(ui.form, kLatestMode, 1);
+    ui.catalogue().startLoad(kLatestMode, 1);
     settle();
     const std::vector<std::string> before = ui.rowTitles();
     site.server.clearRecords();
@@ -643,7 +647,7 @@ TEST_F(MacCmsRoute, TheStoredMappingIsUsedForADayThenReadAgain)
 TEST_F(MacCmsRoute, EveryRowOfThePageTheServerSends)
 {
     // 66 records. Asked for 20 a page: 4 pages of 20.
-    startCatalogueLoad(ui.form, kLatestMode, 1);
+    ui.catalogue().startLoad(kLatestMode, 1);
     settle();
     EXPECT_EQ(ui.rowTitles().size(), 20u);
     EXPECT_EQ(ui.text(ui.form.标签_页数), "4");
@@ -651,13 +655,13 @@ TEST_F(MacCmsRoute, EveryRowOfThePageTheServerSends)
     // A site that keeps its own page size of 30: 30 rows, 3 pages, and every record reachable.
     site.ignorePageSizeParameter(true);
     ui.form.标签_当前->setText(QStringLiteral("1"));
-    startCatalogueLoad(ui.form, kLatestMode, 1);
+    ui.catalogue().startLoad(kLatestMode, 1);
     settle();
     EXPECT_EQ(ui.rowTitles().size(), 30u);
     EXPECT_EQ(ui.text(ui.form.标签_共有记录数), "66");
     EXPECT_EQ(ui.text(ui.form.标签_页数), "3");
     EXPECT_EQ(ui.pagingState(), "0011");
-    goToPage(ui.form, PageAction::Last);
+    ui.catalogue().goToPage(PageAction::Last);
     settle();
     EXPECT_EQ(ui.rowTitles(), names("综艺", 1, 4) + names("动漫", 1, 2));
 }
@@ -678,7 +682,7 @@ TEST_F(MacCmsRoute, BlurbsAndCoversAsTheSiteSendsThem)
     site.addRecord(local);
 
     ui.form.编辑框_搜索->setText(QStringLiteral("庆余年"));
-    startSearch(ui.form);
+    ui.catalogue().startSearch();
     settle();
     ASSERT_EQ(ui.rowTitles(), (std::vector<std::string>{"庆余年第二季"}));
     QTreeWidgetItem* row = ui.form.超级列表框_列表->topLevelItem(0);
@@ -687,7 +691,7 @@ TEST_F(MacCmsRoute, BlurbsAndCoversAsTheSiteSendsThem)
     EXPECT_EQ(row->text(4).toStdString(), "第01集$https://v.example/1.m3u8");
 
     ui.form.编辑框_搜索->setText(QStringLiteral("本站"));
-    startSearch(ui.form);
+    ui.catalogue().startSearch();
     settle();
     row = ui.form.超级列表框_列表->topLevelItem(0);
     ASSERT_NE(row, nullptr);
@@ -699,7 +703,7 @@ TEST_F(MacCmsRoute, AClosedApiSaysSo)
 {
     site.close(true);
     playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
-    startCatalogueLoad(ui.form, kLatestMode, 1);
+    ui.catalogue().startLoad(kLatestMode, 1);
     settle();
     const std::string notice = ui.text(ui.form.透明标签_简介);
     EXPECT_NE(notice.find("该线路的接口未开放 (closed)"), std::string::npos) << notice;

@@ -41,22 +41,30 @@ std::string pngOf(QColor colour)
 
 class EpisodeList : public ::testing::Test {
 protected:
-    void TearDown() override
+    void TearDown() override { ASSERT_TRUE(waitForWorkers(ui)); }
+
+    // Appends a series row (title, type, blurb, cover, play text, history URL, history m3u8) to
+    // the listing shown and makes it the row the next openRow() opens.
+    int addRow(const std::vector<std::string>& columns)
     {
-        ASSERT_TRUE(waitForWorkers());
-        setSeriesRowHooks({});
+        std::string CatalogueItem::*const fields[] = {
+            &CatalogueItem::title,      &CatalogueItem::typeName, &CatalogueItem::blurb,
+            &CatalogueItem::cover,      &CatalogueItem::playText, &CatalogueItem::historyUrl,
+            &CatalogueItem::historyM3u8};
+        CatalogueItem row;
+        for (std::size_t i = 0; i < columns.size() && i < std::size(fields); ++i)
+            row.*fields[i] = columns[i];
+        rows_.push_back(row);
+        ui.showRows(rows_);
+        current_ = static_cast<int>(rows_.size()) - 1;
+        return current_;
     }
 
-    // Appends a series row and makes it the current row.
-    QTreeWidgetItem* addRow(const std::vector<std::string>& columns)
-    {
-        auto* row = new QTreeWidgetItem;
-        for (int i = 0; i < static_cast<int>(columns.size()); ++i)
-            row->setText(i, QString::fromStdString(columns[i]));
-        ui.form.超级列表框_列表->addTopLevelItem(row);
-        ui.form.超级列表框_列表->setCurrentItem(row);
-        return row;
-    }
+    // A click on the current row.
+    void openRow() { ui.series().openRow(current_); }
+
+    std::vector<CatalogueItem> rows_;
+    int current_ = -1;
 
     std::string cell(int row, int column) const
     {
@@ -83,7 +91,7 @@ TEST_F(EpisodeList, ACatalogueRowLaysOutItsSeries)
 {
     images.on("/cover.png", CannedResponse{200, {"Content-Type: image/png"}, pngOf(Qt::red)});
     addRow({"海贼王", "动漫", "草帽一伙", images.url("/cover.png"), playText({"A", "B"}, 12)});
-    openSeriesRow(ui.form);
+    openRow();
 
     QTableWidget* grid = ui.form.高级表格_剧集;
     EXPECT_TRUE(grid->isVisible());
@@ -111,7 +119,7 @@ TEST_F(EpisodeList, ACatalogueRowLaysOutItsSeries)
     EXPECT_EQ(episodeFields()[24], "01");
     EXPECT_EQ(episodeFields()[25], "B1");
 
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(ui));
     EXPECT_EQ(coverColour(), QColor(Qt::red));
     EXPECT_EQ(images.count("/cover.png"), 1);
 }
@@ -120,13 +128,12 @@ TEST_F(EpisodeList, RowsThatOpenNothing)
 {
     int historyCalls = 0;
     std::vector<std::string> resumed;
-    SeriesRowHooks hooks;
-    hooks.historyRowOpened = [&](MainForm&, const std::string& name, const std::string& url,
-                                 const std::string& m3u8) {
+    SeriesBrowser::Events events;
+    events.historyRowOpened = [&](const CatalogueItem& row) {
         ++historyCalls;
-        resumed = {name, url, m3u8};
+        resumed = {row.title, row.historyUrl, row.historyM3u8};
     };
-    setSeriesRowHooks(hooks);
+    ui.setSeriesEvents(events);
 
     ui.form.透明标签_标题->setText(QStringLiteral("before"));
     publishOpenSeries({{"keep"}, {}});
@@ -145,17 +152,17 @@ TEST_F(EpisodeList, RowsThatOpenNothing)
     for (const Case& c : cases) {
         historyCalls = 0;
         addRow(c.columns);
-        openSeriesRow(ui.form);
+        openRow();
         EXPECT_EQ(historyCalls, c.historyCalls) << c.name;
         EXPECT_EQ(ui.text(ui.form.透明标签_标题), "before") << c.name;
         EXPECT_FALSE(ui.form.超级按钮_下载->isVisible()) << c.name;
         EXPECT_EQ(episodeFields(), (TextList{"keep"})) << c.name;
     }
     EXPECT_EQ(resumed, (std::vector<std::string>{"剧", "https://v/5.m3u8", "https://v/5b.m3u8"}));
-    ui.form.超级列表框_列表->setCurrentItem(nullptr);
-    openSeriesRow(ui.form);
+    current_ = -1;
+    openRow();
     EXPECT_TRUE(ui.logLines().empty());
-    EXPECT_EQ(runningCoverFetches(), 0);
+    EXPECT_EQ(ui.series().runningCoverFetches(), 0);
 }
 
 TEST_F(EpisodeList, APendingResumeMayEndTheHandler)
@@ -163,15 +170,14 @@ TEST_F(EpisodeList, APendingResumeMayEndTheHandler)
     for (const bool endsEarly : {false, true}) {
         ui.form.编辑框_状态->clear();
         int resumes = 0;
-        SeriesRowHooks hooks;
-        hooks.resumePending = [] { return true; };
-        hooks.startResume = [&](MainForm&) {
+        SeriesBrowser::Events events;
+        events.seriesShown = [&](const std::string&) {
             ++resumes;
             return endsEarly;
         };
-        setSeriesRowHooks(hooks);
+        ui.setSeriesEvents(events);
         addRow({"剧", "动漫", "", "", playText({"A"}, 1)});
-        openSeriesRow(ui.form);
+        openRow();
         EXPECT_EQ(resumes, 1);
         EXPECT_EQ(ui.logCount("获取 剧 详细完成"), endsEarly ? 0 : 1);
         EXPECT_EQ(ui.text(ui.form.透明标签_标题), "剧"); // laid out before the resume
@@ -181,7 +187,7 @@ TEST_F(EpisodeList, APendingResumeMayEndTheHandler)
 TEST_F(EpisodeList, APlayTextWithoutSeparatorsStillOpensTheSeries)
 {
     addRow({"单集", "电影", "", "", "noseparators"});
-    openSeriesRow(ui.form);
+    openRow();
     EXPECT_EQ(ui.form.高级表格_剧集->rowCount(), 1);
     EXPECT_EQ(cell(0, 0), "1");
     EXPECT_EQ(cell(0, 1), "noseparators");
@@ -196,17 +202,17 @@ TEST_F(EpisodeList, TheLatestCoverWinsAndAFailedOneClearsThePicture)
     images.on("/fast.png", CannedResponse{200, {}, pngOf(Qt::blue)});
     images.on("/notapicture", CannedResponse{200, {}, "<html></html>"});
     addRow({"甲", "动漫", "", images.url("/slow.png"), playText({"A"}, 1)});
-    openSeriesRow(ui.form);
+    openRow();
     addRow({"乙", "动漫", "", images.url("/fast.png"), playText({"B"}, 1)});
-    openSeriesRow(ui.form);
-    ASSERT_TRUE(waitForWorkers());
+    openRow();
+    ASSERT_TRUE(waitForWorkers(ui));
     EXPECT_EQ(coverColour(), QColor(Qt::blue));
 
     for (const std::string path : {"/missing.png", "/notapicture"}) {
         ui.form.图片框_封面->setPixmap(QPixmap::fromImage(QImage(4, 4, QImage::Format_RGB32)));
         addRow({"丙", "动漫", "", images.url(path), playText({"C"}, 1)});
-        openSeriesRow(ui.form);
-        ASSERT_TRUE(waitForWorkers());
+        openRow();
+        ASSERT_TRUE(waitForWorkers(ui));
         EXPECT_TRUE(ui.form.图片框_封面->pixmap().isNull()) << path;
     }
     EXPECT_EQ(ui.logCount("获取 丙 详细完成"), 2);
@@ -254,8 +260,8 @@ TEST_F(EpisodeList, ACoverComesOnlyFromAWebServerThatVerifies)
         ui.form.编辑框_状态->clear();
         ui.form.图片框_封面->setPixmap(QPixmap::fromImage(QImage(4, 4, QImage::Format_RGB32)));
         addRow({"封面", "动漫", "", c.cover, playText({"A"}, 1)});
-        openSeriesRow(ui.form);
-        ASSERT_TRUE(waitForWorkers());
+        openRow();
+        ASSERT_TRUE(waitForWorkers(ui));
         EXPECT_EQ(coverColour(), c.shown ? QColor(Qt::green) : QColor());
         int certificateLines = 0;
         for (const std::string& line : ui.logLines())
@@ -270,42 +276,38 @@ TEST_F(EpisodeList, ACoverComesOnlyFromAWebServerThatVerifies)
     EXPECT_EQ(tls.count("/cover.png"), 1);
 }
 
-TEST_F(EpisodeList, AFillStartedMeanwhileTakesOver)
+TEST_F(EpisodeList, TheLastRowOpenedHoldsTheGrid)
 {
-    // While the long series is being laid out, the user opens another row.
+    // A long series, then a short one: the grid keeps nothing of the long one.
     addRow({"长剧", "动漫", "", "", playText({"L"}, 600)});
-    QTreeWidgetItem* shortRow =
-        new QTreeWidgetItem(QStringList{QStringLiteral("短剧"), QStringLiteral("动漫"), QString(),
-                                        QString(), QString::fromStdString(playText({"S"}, 3))});
-    ui.form.超级列表框_列表->addTopLevelItem(shortRow);
-    QTimer::singleShot(0, &ui.window, [&] {
-        ui.form.超级列表框_列表->setCurrentItem(shortRow);
-        openSeriesRow(ui.form);
-    });
-    openSeriesRow(ui.form);
+    openRow();
+    EXPECT_EQ(ui.form.高级表格_剧集->rowCount(), 60);
+    EXPECT_EQ(cell(59, 27), "600");
+    addRow({"短剧", "动漫", "", "", playText({"S"}, 3)});
+    openRow();
     EXPECT_EQ(ui.text(ui.form.透明标签_标题), "短剧");
     EXPECT_EQ(ui.form.高级表格_剧集->rowCount(), 1);
     EXPECT_EQ(cell(0, 1), "S1");
     EXPECT_EQ(cell(0, 9), "<none>");
     EXPECT_TRUE(ui.form.高级表格_剧集->isVisible());
-    EXPECT_EQ(ui.logCount("获取 长剧 详细完成"), 0);
     EXPECT_EQ(ui.logCount("获取 短剧 详细完成"), 1);
     EXPECT_EQ(openSeries()->episodes.size(), 3u);
+    EXPECT_EQ(ui.series().episodes().size(), 3u);
 }
 
 TEST_F(EpisodeList, ThePlayListIsBuiltOnAWorkerWhileTheGuiThreadReadsIt)
 {
     addRow({"剧", "动漫", "", "", playText({"A", "B"}, 500)});
-    openSeriesRow(ui.form);
+    openRow();
     publishPlayList({"old", "old-url", "old-m3u8"});
-    startPlayListBuild(ui.form);
+    startPlayListBuild(ui.series().title());
     // The GUI thread keeps reading while the worker builds and publishes.
     while (runningPlayListBuilds() > 0) {
         const std::shared_ptr<const TextList> list = playList();
         ASSERT_TRUE(list->size() == 3 || list->size() == 1500u) << list->size();
         QCoreApplication::processEvents();
     }
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(ui));
     const std::shared_ptr<const TextList> list = playList();
     ASSERT_EQ(list->size(), 1500u);
     EXPECT_EQ((*list)[0], "01");

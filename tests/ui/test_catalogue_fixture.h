@@ -3,15 +3,17 @@
 // catalogue server on loopback HTTPS, a temporary program folder for the settings file, and
 // waiting for the loads and fetches that run on worker threads.
 
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "app/status_log.h"
-#include "catalogue/catalogue_client.h"
+#include "catalogue/catalogue_browsing.h"
 #include "catalogue/catalogue_pages.h"
 #include "playback/episode_list.h"
 #include "playback/play_list.h"
 #include "support/test_server.h"
+#include "ui/main_form.h"
+#include "ui/main_window_views.h"
+#include "ui/status_log_box.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -30,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,14 +40,16 @@ namespace catalogue_testing {
 
 namespace cp = catalogue_pages;
 
-// Waits (running GUI events) until no catalogue load, cover fetch or play-list build is running.
-// Then runs what the workers posted last (their log lines).
-inline bool waitForWorkers(int timeoutMs = 20000)
+// Waits (running GUI events) until no catalogue load, cover fetch or play-list build of the
+// owner's controllers (a CatalogueForm or a MainWindow) is running. Then runs what the workers
+// posted last (their results and log lines).
+template <class Owner>
+bool waitForWorkers(Owner& owner, int timeoutMs = 20000)
 {
     const bool idle = QTest::qWaitFor(
-        [] {
-            return runningCatalogueLoads() == 0 && runningCoverFetches() == 0 &&
-                   runningPlayListBuilds() == 0;
+        [&owner] {
+            return owner.catalogue().runningLoads() == 0 &&
+                   owner.series().runningCoverFetches() == 0 && runningPlayListBuilds() == 0;
         },
         timeoutMs);
     QCoreApplication::processEvents();
@@ -139,7 +144,8 @@ private:
     std::map<int, int> delays_;
 };
 
-// The main-window components the catalogue and episode handlers use, as plain widgets.
+// The main-window components the catalogue and episode handlers use, as plain widgets, with the
+// window's views over them and the two controllers behind the views.
 class CatalogueForm {
 public:
     CatalogueForm()
@@ -183,19 +189,38 @@ public:
     }
     ~CatalogueForm()
     {
-        waitForWorkers();
+        waitForWorkers(*this);
         setStatusLogBox(nullptr);
     }
     CatalogueForm(const CatalogueForm&) = delete;
     CatalogueForm& operator=(const CatalogueForm&) = delete;
 
-    // Routes for the given hosts, entry `selected` chosen.
+    // Routes for the given hosts (stored as 线路列表, as the user's settings would name them),
+    // entry `selected` chosen.
     void setRoutes(const std::vector<std::string>& hosts, int selected = 0)
     {
-        form.组合框_线路->clear();
-        for (std::size_t i = 0; i < hosts.size(); ++i)
-            form.组合框_线路->addItem(QString::fromStdString(hosts[i]), static_cast<int>(i));
-        form.组合框_线路->setCurrentIndex(selected);
+        std::string list;
+        for (const std::string& host : hosts)
+            list += (list.empty() ? "" : "|") + host;
+        writeSetting("配置项", "线路列表", list);
+        catalogue_.fillRouteBox();
+        catalogue_.selectRouteEntry(selected);
+    }
+
+    CatalogueBrowser& catalogue() { return catalogue_; }
+    SeriesBrowser& series() { return *series_; }
+
+    // The open series with events of a test's own.
+    void setSeriesEvents(SeriesBrowser::Events events)
+    {
+        series_.reset();
+        series_.emplace(views, catalogue_, std::move(events));
+    }
+
+    // Shows rows in the series list, as a load would.
+    void showRows(std::vector<CatalogueItem> rows)
+    {
+        catalogue_.showListing(std::move(rows), "1", "1");
     }
 
     // The status log's messages, newest first, without their time stamps.
@@ -240,6 +265,11 @@ public:
 
     QWidget window;
     MainForm form;
+    MainWindowViews views{form};
+
+private:
+    CatalogueBrowser catalogue_{views, playbackCatalogueEvents()};
+    std::optional<SeriesBrowser> series_{std::in_place, views, catalogue_};
 };
 
 } // namespace catalogue_testing

@@ -30,20 +30,20 @@ public:
         window.show();
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
-        MainForm& form = window.form();
+        CatalogueBrowser& catalogue = window.catalogue();
         StartupSteps steps;
-        steps.fillRouteBox = [&form] { fillRouteBox(form); };
-        steps.selectRoute = [&form](int value) { selectRouteEntry(form, value); };
-        steps.startCatalogueLoad = [&form](int mode, int page) {
-            startCatalogueLoad(form, mode, page);
+        steps.fillRouteBox = [&catalogue] { catalogue.fillRouteBox(); };
+        steps.selectRoute = [&catalogue](int value) { catalogue.selectRouteEntry(value); };
+        steps.startCatalogueLoad = [&catalogue](int mode, int page) {
+            catalogue.startLoad(mode, page);
         };
         steps.bootstrapFinished = [this] { booted = true; };
         // Bootstrap thread, as at start-up; it reaches the window through gui::call.
         std::thread([steps] { bootstrapSettings(steps); }).detach();
         EXPECT_TRUE(QTest::qWaitFor([this] { return booted.load(); }, 20000));
-        EXPECT_TRUE(waitForWorkers());
+        EXPECT_TRUE(waitForWorkers(window));
     }
-    ~StartedWindow() { waitForWorkers(); }
+    ~StartedWindow() { waitForWorkers(window); }
 
     MainForm& form() { return window.form(); }
 
@@ -79,7 +79,7 @@ public:
     void click(QWidget* w)
     {
         QTest::mouseClick(w, Qt::LeftButton);
-        ASSERT_TRUE(waitForWorkers());
+        ASSERT_TRUE(waitForWorkers(window));
     }
     // A click on a cell of a report list.
     void clickCell(QTreeWidget* list, int row, int column)
@@ -88,7 +88,7 @@ public:
         const QRect rect = list->visualRect(index);
         ASSERT_TRUE(rect.isValid());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-        ASSERT_TRUE(waitForWorkers());
+        ASSERT_TRUE(waitForWorkers(window));
     }
 
     std::atomic<bool> booted{false};
@@ -137,7 +137,7 @@ TEST_F(CatalogueMainWindow, TypingAKeywordAndEnter)
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(w.logCount("正在提交搜索"), 1);
     EXPECT_EQ(w.text(w.form().标签_当前), "1");
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(w.window));
     EXPECT_EQ(a.targets().back(), kApi + "&wd=tom%20%26%20jerry&pg=1&pagesize=20");
     EXPECT_EQ(w.titles().front(), "A:wd=tom & jerry:p1:1");
     EXPECT_TRUE(w.form().超级按钮_搜索->isEnabled());
@@ -225,7 +225,7 @@ TEST_F(CatalogueMainWindow, PagingAcrossFirstMiddleAndLastPages)
     f.标签_当前->selectAll();
     QTest::keyClicks(f.标签_当前, QStringLiteral("99"));
     QTest::keyClick(f.标签_当前, Qt::Key_Return);
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(w.window));
     EXPECT_EQ(w.text(f.标签_当前), "3");
     EXPECT_EQ(a.targets(), (std::vector<std::string>{kApi + "&t=9&pg=3&pagesize=20"}));
 }
@@ -239,7 +239,7 @@ TEST_F(CatalogueMainWindow, SwitchingRouteAndRestarting)
         QTest::keyClick(routes, Qt::Key_Down); // the user picks the second entry
         EXPECT_EQ(routes->currentIndex(), 1);
         EXPECT_EQ(w.logCount("正在切换线路"), 1);
-        ASSERT_TRUE(waitForWorkers());
+        ASSERT_TRUE(waitForWorkers(w.window));
         EXPECT_EQ(b.targets(), (std::vector<std::string>{kApi + "&pg=1&pagesize=20"}));
         EXPECT_EQ(w.titles().front(), "B:latest:p1:1");
         EXPECT_EQ(w.text(w.form().透明标签_简介), "恭喜 ! 线路切换成功 !  欢迎使用");

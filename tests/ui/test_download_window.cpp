@@ -6,13 +6,14 @@
 #include "ui/download_window.h"
 
 #include "../download/download_fixtures.h"
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "app/status_log.h"
 #include "download/download_run.h"
 #include "net/charset.h"
 #include "playback/episode_list.h"
+#include "ui/main_form.h"
+#include "ui/status_log_box.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -545,7 +546,7 @@ TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
                    {{"01", "http://h/1.m3u8", "http://h/1.m3u8", "http://h/1.m3u8"},
                     {"02", "http://h/2.m3u8", "http://h/2.m3u8", "http://h/2.m3u8"}}});
 
-    openDownloadWindow(form);
+    openDownloadWindow(form.window, title.text().toStdString());
     QPointer<DownloadWindow> opened = mainWindow.findChild<DownloadWindow*>();
     ASSERT_TRUE(opened);
     EXPECT_TRUE(opened->isVisible());
@@ -564,7 +565,7 @@ TEST_F(DownloadWindowTest, TheMainWindowOpensOneWindowForTheShownSeries)
         other.episodes.push_back({std::string("0") + n, address, address, address});
     }
     publishOpenSeries(std::move(other));
-    openDownloadWindow(form);
+    openDownloadWindow(form.window, title.text().toStdString());
     EXPECT_EQ(mainWindow.findChildren<DownloadWindow*>().size(), 1);
     EXPECT_TRUE(opened->isVisible());
     EXPECT_EQ(opened->windowTitle().toStdString(), "下载 东游 记");
@@ -733,7 +734,7 @@ protected:
         const std::string first = server.url("/v/index.m3u8"), second = server.url("/v/other.m3u8");
         publishOpenSeries(
             OpenSeries{{}, {{"01", first, first, first}, {"02", second, second, second}}});
-        openDownloadWindow(form);
+        openDownloadWindow(form.window, title.text().toStdString());
         DownloadWindow* shown = nullptr;
         for (DownloadWindow* w : mainWindow.findChildren<DownloadWindow*>())
             if (w->isVisible())

@@ -8,6 +8,7 @@
 #include "app/status_log.h"
 #include "net/charset.h"
 #include "playback/history.h"
+#include "ui/status_log_box.h"
 
 #include <QDir>
 #include <QFile>

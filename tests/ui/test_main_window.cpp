@@ -114,7 +114,7 @@ protected:
     void TearDown() override
     {
         // Loads started by the wiring tests write into the window: let them finish first.
-        waitUntil([] { return runningCatalogueLoads() == 0; }, 30000);
+        waitUntil([this] { return window.catalogue().runningLoads() == 0; }, 30000);
         QCoreApplication::processEvents();
     }
     MainWindow window;

@@ -3,7 +3,6 @@
 
 #include "app/startup.h"
 
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/program_values.h"
 #include "app/settings_store.h"
@@ -13,6 +12,7 @@
 #include "support/test_server.h"
 #include "ui/header_clock.h"
 #include "ui/lunar_date.h"
+#include "ui/main_form.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -105,11 +105,11 @@ protected:
         steps.showNoticeWindow = [this] { record("notice"); };
         steps.fillRouteBox = [this] {
             record("routes");
-            fillRouteBox(form);
+            window.catalogue().fillRouteBox();
         };
         steps.selectRoute = [this](int value) {
             record("select " + std::to_string(value));
-            selectRouteEntry(form, value);
+            window.catalogue().selectRouteEntry(value);
         };
         steps.startCatalogueLoad = [this](int mode, int page) {
             record("load " + std::to_string(mode) + "," + std::to_string(page));
@@ -122,6 +122,7 @@ protected:
             record("bridge");
             return bridgeAvailable;
         };
+        steps.placeMainWindow = [this] { window.move(10, 10); };
         steps.endProcess = [this] { record("end"); };
         steps.bootstrapFinished = [this] { bootstrapDone = true; };
     }
@@ -155,7 +156,7 @@ protected:
     }
     void runStartup()
     {
-        onMainWindowCreated(form, steps);
+        onMainWindowCreated(steps);
         ASSERT_TRUE(waitUntil([this] { return bootstrapDone.load(); }) ||
                     std::count(events.begin(), events.end(), "end") > 0);
         QCoreApplication::processEvents();
@@ -295,7 +296,7 @@ TEST_F(UpdateStartupTest, OtherVersionStartsTheUpdaterAndEnds)
             std::lock_guard lock(eventsMutex);
             events.clear();
         }
-        onMainWindowCreated(form, steps);
+        onMainWindowCreated(steps);
         ASSERT_EQ(answerer.seen.size(), 1u);
         EXPECT_EQ(answerer.seen[0].text, QStringLiteral("客观！~发现最新版本即将更新！"));
         EXPECT_EQ(answerer.seen[0].caption, QStringLiteral("信息："));

@@ -10,6 +10,7 @@
 #include "app/message_box.h"
 #include "catalogue/catalogue_sources.h"
 #include "catalogue/catalogue_text.h"
+#include "playback/history.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -159,10 +160,10 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     MainForm& f = window.form();
-    fillRouteBox(f);
-    selectRouteEntry(f, 0);
-    startCatalogueLoad(f, -2, 1);
-    ASSERT_TRUE(waitForWorkers());
+    window.catalogue().fillRouteBox();
+    window.catalogue().selectRouteEntry(0);
+    window.catalogue().startLoad(-2, 1);
+    ASSERT_TRUE(waitForWorkers(window));
     ASSERT_EQ(f.超级列表框_列表->topLevelItemCount(), 1) << f.透明标签_简介->text().toStdString();
     QTreeWidgetItem* row = f.超级列表框_列表->topLevelItem(0);
     EXPECT_EQ(row->text(0).toStdString(), text.name);
@@ -174,7 +175,7 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
     f.超级列表框_列表->setCurrentItem(row);
     const QRect cell = f.超级列表框_列表->visualItemRect(row);
     QTest::mouseClick(f.超级列表框_列表->viewport(), Qt::LeftButton, {}, cell.center());
-    ASSERT_TRUE(waitForWorkers());
+    ASSERT_TRUE(waitForWorkers(window));
     for (QLabel* label :
          {f.透明标签_标题, f.透明标签_简介, f.标签提示, f.标签_页数, f.标签_共有记录数})
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
@@ -187,7 +188,7 @@ TEST_F(OutsideTextMainWindow, CatalogueNamesTypesAndBlurbsShowAsWritten)
     render(f.编辑框_状态);
     QTest::qWait(100);
     EXPECT_FALSE(fifo.opened());
-    EXPECT_TRUE(waitForWorkers());
+    EXPECT_TRUE(waitForWorkers(window));
 }
 
 TEST_F(OutsideTextMainWindow, MessageBoxesShowTheirTextAsWritten)
@@ -225,7 +226,7 @@ TEST_F(OutsideTextPlayer, ThePageTitleAndTheSeriesNameShowAsWritten)
     PlayerForm& f = window->form();
     // A series name with the window title's placeholder "[*]", which Qt would otherwise drop.
     const std::string series = text.name + " [*] 第二季";
-    main->form().透明标签_标题->setText(QString::fromStdString(series));
+    setPlayingSeries(series);
     ASSERT_TRUE(browser->titleHandler);
     const std::string title = "<b>第1集</b><img src=\"" + fifo.path() + "\">";
     browser->titleHandler(title);

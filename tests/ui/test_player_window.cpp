@@ -3,6 +3,7 @@
 
 #include "test_player_window_fixture.h"
 
+#include "playback/history.h"
 #include "playback/page_commands.h"
 #include "playback/player_placement.h"
 #include "playback/watch_position.h"
@@ -153,7 +154,7 @@ TEST_F(PlayerWindowTest, CreationOpensTheBrowserOnTheCurrentAddressAndRestoresTh
     EXPECT_TRUE(shortcutHookInstalled());
 
     // The browser's title goes to the label, the caption (the series name) and the log.
-    main->form().透明标签_标题->setText(QStringLiteral("某剧"));
+    setPlayingSeries("某剧");
     ASSERT_TRUE(browser->titleHandler);
     browser->titleHandler("第1集");
     EXPECT_EQ(f.标签_剧集->text(), QStringLiteral("正在播放: 第1集"));

@@ -369,12 +369,11 @@ protected:
         publishOpenSeries({{},
                            {{"01", "http://v/1/index.m3u8", "http://m/1.m3u8"},
                             {"02", "http://v/2/play.html", "http://m/2.m3u8"}}});
-        ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+        main->series().showSeries("双击剧", *openSeries());
     }
     void doubleClick(int row, int column)
     {
-        main->form().高级表格_剧集->setCurrentCell(row, column);
-        playEpisodeCell(main->form());
+        main->series().playCell(row, column);
         waitForSaves();
     }
 };
@@ -402,7 +401,7 @@ TEST_F(DoubleClick, AnyHlsAddressGoesThroughThePlayerPageAndAPageWithoutAStreamO
     publishOpenSeries({{},
                        {{"01", "http://v/1/playlist.m3u8?t=1", "http://v/1/playlist.m3u8?t=1"},
                         {"02", "http://v/2/play.html", ""}}});
-    ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+    main->series().showSeries("双击剧", *openSeries());
     doubleClick(0, 0);
     EXPECT_EQ(openedOn,
               (std::vector<std::string>{playerPageEndpoint() + "http://v/1/playlist.m3u8?t=1"}));
@@ -442,7 +441,7 @@ TEST_F(DoubleClick, OnlyWebAddressesAreLoadedOrHandedToTheDesktop)
     for (const std::string& address : bad) {
         SCOPED_TRACE(address);
         publishOpenSeries({{}, {{"01", address, address}}});
-        ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+        main->series().showSeries("双击剧", *openSeries());
         for (int runtime : {1, 0}) {
             playerServices().hasBrowserRuntime = [runtime] { return runtime; };
             doubleClick(0, 0);
@@ -454,7 +453,7 @@ TEST_F(DoubleClick, OnlyWebAddressesAreLoadedOrHandedToTheDesktop)
     }
     // A web address in any letter case is loaded.
     publishOpenSeries({{}, {{"01", "HTTPS://v/1/play.html", "http://m/1.m3u8"}}});
-    ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+    main->series().showSeries("双击剧", *openSeries());
     playerServices().hasBrowserRuntime = [] { return 1; };
     doubleClick(0, 0);
     EXPECT_EQ(openedOn, (std::vector<std::string>{"HTTPS://v/1/play.html"}));
@@ -476,13 +475,12 @@ TEST_F(Resume, AHistoryRowSearchesThenTheNextSeriesRowPlaysTheStoredEpisodeWithO
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);
-        int searches = 0;
-        requestResume(main->form(), "续播剧", c.stored, "http://m/5.m3u8",
-                      [&searches](MainForm&) { ++searches; });
-        EXPECT_EQ(searches, 1);
-        EXPECT_EQ(main->form().编辑框_搜索->text(), QStringLiteral("续播剧"));
+        std::vector<std::string> searches;
+        requestResume("续播剧", c.stored, "http://m/5.m3u8",
+                      [&searches](const std::string& name) { searches.push_back(name); });
+        EXPECT_EQ(searches, (std::vector<std::string>{"续播剧"}));
         EXPECT_TRUE(resumePending());
-        EXPECT_FALSE(startResume(main->form()));
+        EXPECT_FALSE(startResume(main->views(), "续播剧"));
         EXPECT_EQ(playbackState.episode().currentUrl, c.expected);
         EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
         EXPECT_FALSE(resumePending());
@@ -500,7 +498,7 @@ TEST_F(Resume, TheHistoryButtonListsNewestFirst)
         text = *historyWithEntry(text,
                                  {name, "02", std::string("u-") + name, std::string("m-") + name});
     ASSERT_TRUE(writeSetting("观看历史", "数据", text));
-    showHistory(main->form());
+    showHistory(main->catalogue());
     QTreeWidget* list = main->form().超级列表框_列表;
     ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("丙"));

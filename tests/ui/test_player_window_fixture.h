@@ -39,7 +39,6 @@ protected:
         playbackState.setEpisode({});
         publishPlayList({});
         main = std::make_unique<MainWindow>();
-        setPlaybackMainForm(&main->form());
         PlayerServices& s = playerServices();
         s.hasBrowserRuntime = [] { return 1; };
         s.openBrowser = [this](QWidget*, const std::string& url) {
@@ -60,7 +59,7 @@ protected:
             delete p->window;
         waitForSaves();
         resetPlayerServices();
-        setPlaybackMainForm(nullptr);
+        setPlayingSeries("");
         main.reset();
         setOsVersion(kOsVersionWithBrowser);
         setProgramFolderForTesting("");

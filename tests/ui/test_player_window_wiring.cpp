@@ -28,7 +28,7 @@ TEST_F(Wiring, DoubleClickOnAnEpisodeOpensThePlayerOnce)
     publishOpenSeries({{}, {{"01", "http://v/1/index.m3u8", "http://m/1.m3u8"}}});
     main->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
-    ASSERT_TRUE(fillEpisodeGrid(main->form(), openSeries()->episodes));
+    main->series().showSeries("连线剧", *openSeries());
     QTableWidget* grid = main->form().高级表格_剧集;
     grid->setCurrentCell(0, 0);
     emit grid->cellDoubleClicked(0, 0); // as the grid reports a double-click on the current cell
@@ -56,23 +56,20 @@ TEST_F(Wiring, HistoryButtonThenAHistoryRowThenASeriesRowResumes)
     main->form().图形按钮_历史->click();
     QTreeWidget* list = main->form().超级列表框_列表;
     ASSERT_EQ(list->topLevelItemCount(), 1);
-    list->setCurrentItem(list->topLevelItem(0));
-    openSeriesRow(main->form()); // what a click on the row runs
+    main->series().openRow(0); // what a click on the row runs
     // The search it starts goes to the catalogue; its outcome does not matter here.
-    ASSERT_TRUE(QTest::qWaitFor([] { return runningCatalogueLoads() == 0; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return main->catalogue().runningLoads() == 0; }, 60000));
     QApplication::processEvents();
     EXPECT_EQ(main->form().编辑框_搜索->text(), QStringLiteral("续播剧"));
     EXPECT_TRUE(resumePending());
 
     // Whatever series row is opened next resumes the stored episode.
-    auto* row = new QTreeWidgetItem;
-    row->setText(0, QStringLiteral("续播剧"));
-    row->setText(1, QStringLiteral("TV"));
-    row->setText(4, QStringLiteral("第01集$http://v/1/index.m3u8"));
-    list->clear();
-    list->addTopLevelItem(row);
-    list->setCurrentItem(row);
-    openSeriesRow(main->form());
+    CatalogueItem row;
+    row.title = "续播剧";
+    row.typeName = "TV";
+    row.playText = "第01集$http://v/1/index.m3u8";
+    main->catalogue().showListing({row}, "1", "1");
+    main->series().openRow(0);
     waitForSaves();
     ASSERT_NE(playerForm(), nullptr);
     EXPECT_EQ(openedOn, (std::vector<std::string>{playerPageEndpoint() + "http://v/7/index.m3u8"}));

@@ -101,11 +101,12 @@ protected:
                                     {"Content-Type: application/json; charset=utf-8"},
                                     escapedSlashes(body)});
         MainForm& form = main->form();
-        form.组合框_线路->clear();
-        form.组合框_线路->addItem(QString::fromStdString(catalogue.hostPort()), 0);
-        form.组合框_线路->setCurrentIndex(0);
-        startCatalogueLoad(form, kLatestMode, 1);
-        ASSERT_TRUE(QTest::qWaitFor([] { return runningCatalogueLoads() == 0; }, 20000));
+        ASSERT_TRUE(writeSetting("配置项", "线路列表", catalogue.hostPort()));
+        main->catalogue().fillRouteBox();
+        main->catalogue().selectRouteEntry(0);
+        main->catalogue().startLoad(kLatestMode, 1);
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return main->catalogue().runningLoads() == 0; }, 20000));
         QCoreApplication::processEvents();
         ASSERT_EQ(form.超级列表框_列表->topLevelItemCount(), 2);
     }
@@ -113,17 +114,13 @@ protected:
     {
         if (download)
             delete download.data();
-        EXPECT_TRUE(QTest::qWaitFor([] { return runningCoverFetches() == 0; }, 20000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([this] { return main->series().runningCoverFetches() == 0; }, 20000));
         publishOpenSeries(OpenSeries{});
         PlayerFixture::TearDown();
     }
 
-    void openRow(int row)
-    {
-        MainForm& form = main->form();
-        form.超级列表框_列表->setCurrentItem(form.超级列表框_列表->topLevelItem(row));
-        openSeriesRow(form);
-    }
+    void openRow(int row) { main->series().openRow(row); }
     std::string cell(int row, int column) const
     {
         const QTableWidgetItem* item = main->form().高级表格_剧集->item(row, column);
@@ -132,7 +129,7 @@ protected:
     // 下载此剧: the download window of the open series, once its list is filled.
     QTreeWidget* openDownloads()
     {
-        openDownloadWindow(main->form());
+        openDownloadWindow(main.get(), main->series().title());
         download = main->form().window->findChild<DownloadWindow*>();
         EXPECT_TRUE(download);
         if (!download)
@@ -147,8 +144,7 @@ protected:
     }
     void doubleClick(int row, int column)
     {
-        main->form().高级表格_剧集->setCurrentCell(row, column);
-        playEpisodeCell(main->form());
+        main->series().playCell(row, column);
         waitForSaves();
     }
 
@@ -220,7 +216,7 @@ TEST_F(SeriesSources, AnOfficialSiteFirstIsNeverPlayedAndEpisodesTheHlsSourceLac
     EXPECT_NE(log().find("第 28 集没有可播放的地址"), std::string::npos) << log();
 
     // The play list holds the 27 playable episodes: after the 27th nothing follows.
-    startPlayListBuild(main->form());
+    startPlayListBuild(main->series().title());
     waitForSaves();
     ASSERT_EQ(playList()->size(), 27u * 3);
     EXPECT_EQ((*playList())[26 * 3 + 1], lz(27));

@@ -78,13 +78,9 @@ protected:
     // Episode 01 double-clicked in the grid of the series shown, its page started.
     void startFirstEpisode()
     {
-        QTableWidget* grid = main->form().高级表格_剧集;
-        grid->setRowCount(1);
-        grid->setColumnCount(3);
-        for (int c = 0; c < 3; ++c)
-            grid->setItem(0, c, new QTableWidgetItem(QString::fromStdString(kThreeEpisodes[c])));
-        grid->setCurrentCell(0, 0);
-        playEpisodeCell(main->form());
+        main->series().showSeries(
+            "甲剧", {{}, {{kThreeEpisodes[0], kThreeEpisodes[1], kThreeEpisodes[2]}}});
+        main->series().playCell(0, 0);
         waitForSaves();
         publishPlayList(kThreeEpisodes); // the play list built from the grid holds one episode
         browser->calls.clear();
@@ -168,7 +164,7 @@ TEST_F(WatchPosition, SavesGoUnderThePlayingSeriesNotTheOneShownNow)
     times(0);
     tick();
     // The user opens another series while the episode plays.
-    main->form().透明标签_标题->setText(QStringLiteral("乙剧"));
+    main->series().showSeries("乙剧", OpenSeries{});
     for (int second = 2; second <= 30; second += 2) {
         times(second);
         tick();
@@ -229,13 +225,12 @@ TEST_F(WatchPosition, AResumeSeeksThreeSecondsBeforeTheStoredPositionOnceItPlays
         "观看历史", "数据",
         *historyWithEntry("", {"续播剧", "05", "http://v/5/index.m3u8", "http://m/5.m3u8", 120})));
     delete window;
-    showHistory(main->form());
+    showHistory(main->catalogue());
     ASSERT_EQ(main->form().超级列表框_列表->topLevelItemCount(), 1);
     EXPECT_EQ(main->form().超级列表框_列表->topLevelItem(0)->text(2), QStringLiteral("看到 02:00"));
-    requestResume(main->form(), "续播剧", "http://v/5/index.m3u8", "http://m/5.m3u8",
-                  [](MainForm&) {});
-    main->form().透明标签_标题->setText(QStringLiteral("别的剧")); // the series row opened
-    EXPECT_FALSE(startResume(main->form()));
+    requestResume("续播剧", "http://v/5/index.m3u8", "http://m/5.m3u8", [](const std::string&) {});
+    // The series row opened is another series.
+    EXPECT_FALSE(startResume(main->views(), "别的剧"));
     ASSERT_NE(playerForm(), nullptr);
     const PlayingEpisode playing = playbackState.episode();
     EXPECT_EQ(playing.currentLabel, "05");
@@ -277,11 +272,11 @@ TEST_F(WatchPosition, AResumeFromZeroOrFromTheJumpZoneStartsAtTheBeginning)
         ASSERT_TRUE(writeSetting(
             "观看历史", "数据",
             *historyWithEntry("", {"续播剧", "05", "http://v/5/play.html", "m", position})));
-        showHistory(main->form());
+        showHistory(main->catalogue());
         EXPECT_EQ(main->form().超级列表框_列表->topLevelItem(0)->text(2),
                   position == 0 ? QString() : QStringLiteral("看到 44:40"));
-        requestResume(main->form(), "续播剧", "http://v/5/play.html", "m", [](MainForm&) {});
-        startResume(main->form());
+        requestResume("续播剧", "http://v/5/play.html", "m", [](const std::string&) {});
+        startResume(main->views(), "续播剧");
         ASSERT_NE(playerForm(), nullptr);
         playerStarted();
         playerForm()->编辑框_片头->setText(QStringLiteral("30")); // a resume skips no opening

@@ -28,6 +28,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/qy_window_shots" "$out" $pla
 xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/qy_download_window_shot" "$out"
 # Crop each shot to its window (the windows sit at the top left of the display).
 convert "$out/main_window.png" -crop 451x800+0+0 +repage "$out/main_window.png"
+convert "$out/main_window_series.png" -crop 451x800+0+0 +repage "$out/main_window_series.png"
 convert "$out/notice_window.png" -crop 345x432+0+0 +repage "$out/notice_window.png"
 convert "$out/sponsor_window.png" -crop 422x300+0+0 +repage "$out/sponsor_window.png"
 convert "$out/download_window.png" -crop 1000x520+0+0 +repage "$out/download_window.png"

@@ -4,7 +4,6 @@
 // it also plays an episode in the player window, once on each of the two player pages, and saves
 // the player window while the video plays.
 
-#include "app/main_form.h"
 #include "app/paths.h"
 #include "app/player_form.h"
 #include "app/settings_store.h"
@@ -14,6 +13,7 @@
 #include "playback/player_controller.h"
 #include "playback/player_placement.h"
 #include "ui/header_clock.h"
+#include "ui/main_form.h"
 #include "ui/main_window.h"
 #include "ui/small_windows.h"
 
@@ -61,16 +61,12 @@ bool shootPlayer(const std::string& page, const QString& file)
         !writeSetting("配置项", "备用播放器地址", page))
         return false;
     MainWindow main;
-    MainForm& form = main.form();
     playerServices().drawSponsorChance = [] { return 1; };
-    form.透明标签_标题->setText(QStringLiteral("小龙历险记"));
     const std::string host = page.substr(0, page.find('/', 7));
     const std::string ep1 = host + "/media/10/1/index.m3u8";
     const std::string ep2 = host + "/media/10/2/index.m3u8";
-    publishOpenSeries({{}, {{"01", ep1, ep1}, {"02", ep2, ep2}}});
-    fillEpisodeGrid(form, {{"01", ep1, ep1}, {"02", ep2, ep2}});
-    form.高级表格_剧集->setCurrentCell(0, 0);
-    playEpisodeCell(form);
+    main.series().showSeries("小龙历险记", {{}, {{"01", ep1, ep1}, {"02", ep2, ep2}}});
+    main.series().playCell(0, 0);
     PlayerForm* player = playerForm();
     if (player == nullptr)
         return false;
@@ -104,6 +100,27 @@ int main(int argc, char** argv)
         updateHeaderClock(window.form());
         fillHeaderDates(window.form(), QDate::currentDate());
         ok = shoot(&window, folder + QStringLiteral("/main_window.png")) && ok;
+    }
+    {
+        // A listing in the series list and an open series in the grid, as the views show them.
+        MainWindow window;
+        updateHeaderClock(window.form());
+        fillHeaderDates(window.form(), QDate::currentDate());
+        std::vector<CatalogueItem> rows;
+        for (int i = 1; i <= 16; ++i)
+            rows.push_back({"小龙历险记 第" + std::to_string(i) + "季", i % 3 ? "动漫" : "已下架",
+                            "", "", "", "", ""});
+        window.catalogue().showListing(rows, "16", "1");
+        OpenSeries series;
+        for (int i = 1; i <= 24; ++i) {
+            const std::string label = (i < 10 ? "0" : "") + std::to_string(i);
+            series.episodes.push_back({label, "https://v.example/" + label + "/index.m3u8",
+                                       "https://v.example/" + label + "/index.m3u8"});
+        }
+        window.series().showSeries("小龙历险记 第1季", std::move(series));
+        window.views().setBlurb("一条小龙的冒险故事");
+        window.views().showDownloadButton();
+        ok = shoot(&window, folder + QStringLiteral("/main_window_series.png")) && ok;
     }
     {
         NoticeWindow notice;

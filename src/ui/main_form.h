@@ -1,9 +1,6 @@
 #pragma once
-// The components of the main window, as the handlers below the window layer see them. MainWindow
-// (ui/main_window.h) creates the widgets and fills this record; handlers on worker threads reach
-// them only through gui::post / gui::call (util/gui_call.h).
-
-#include "util/latest_request.h"
+// The components of the main window. MainWindow (ui/main_window.h) creates the widgets and fills
+// this record; the layers below see the window only through its views (MainWindowViews).
 
 class QComboBox;
 class QFrame;
@@ -62,10 +59,4 @@ struct MainForm {
     // Status log and the 2-second timer.
     QPlainTextEdit* 编辑框_状态 = nullptr;
     QTimer* 时钟_实时 = nullptr;
-
-    // Newest request wins, per consumer: the series list (catalogue loads and the history list
-    // both fill it), the cover box and the episode grid.
-    LatestRequest seriesListRequests;
-    LatestRequest coverRequests;
-    LatestRequest gridFills;
 };
