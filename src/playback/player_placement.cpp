@@ -6,6 +6,7 @@
 #include "app/status_log.h"
 #include "playback/bridge_library.h"
 #include "playback/page_commands.h"
+#include "playback/page_driver.h"
 #include "playback/playback_state.h"
 #include "playback/player_controller.h"
 #include "playback/web_view_bridge.h"
@@ -112,7 +113,8 @@ void onPlayerCreated(PlayerForm& form)
         g_sizedWindow = form.window;
         g_savedOuter = QRect(form.window->pos(), form.window->size());
     }
-    installShortcutHook();
+    if (PageDriver* driver = playerDriver())
+        installShortcutHook(*driver);
 }
 
 void onPlayerShown(PlayerForm& form)

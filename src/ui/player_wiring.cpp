@@ -40,7 +40,9 @@ void wirePlayback(MainForm& form)
         }
         return false;
     };
-    services.openSponsorWindow = [](QWidget* owner) { openSponsorWindow(owner); };
+    services.openSponsorWindow = [](QObject* owner) {
+        openSponsorWindow(qobject_cast<QWidget*>(owner));
+    };
 
     QObject* context = form.window;
     MainForm* f = &form;
@@ -69,7 +71,7 @@ void destroyPlayerWindow()
     if (player == nullptr)
         return;
     // The program ends right after: the position is written before the window goes.
-    saveWatchPosition(true);
+    saveWatchPositionAtExit();
     removeShortcutHook();
     setPlayerForm(nullptr);
     delete player->window;

@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QPointer>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -238,9 +239,12 @@ TEST_P(ResumeEndToEnd, AResumeFromTheHistoryLandsNearTheSecondTheEpisodeWasLeftA
     doubleClickFirstEpisode();
     ASSERT_TRUE(waitForSecond(8)) << "the page did not play to second 8; last read "
                                   << pageSecond();
-    playerForm()->window->close();
-    ASSERT_TRUE(waitForWorkers());
+    QPointer<QWidget> window = playerForm()->window;
+    window->close();
     ASSERT_EQ(playerForm(), nullptr);
+    // The window goes once the page has told where the episode was left, and saves it.
+    ASSERT_TRUE(QTest::qWaitFor([&window] { return window.isNull(); }, 10000));
+    ASSERT_TRUE(waitForWorkers());
     const int stored = storedPosition(readSetting("观看历史", "数据"), kSeries);
     EXPECT_GE(stored, 8);
     EXPECT_LE(stored, 14);

@@ -3,10 +3,14 @@
 
 #include "playback/page_commands.h"
 
+#include "playback/page_driver.h"
+
 #include "platform/modifier_state.h"
 #include "platform/shortcut_hook.h"
 #include "playback/playback_state.h"
 #include "test_player_fake_browser.h"
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -19,23 +23,35 @@ using Calls = std::vector<std::string>;
 
 class PageCommands : public ::testing::Test {
 protected:
-    void SetUp() override { fake = adoptFakeBrowser(); }
+    void SetUp() override
+    {
+        fake = adoptFakeBrowser();
+        driver = std::make_unique<PageDriver>(webViewBridge(), nullptr);
+    }
     void TearDown() override { removeShortcutHook(); }
+    // The driver's page answers come from the event loop: lets it finish its commands.
+    void settle()
+    {
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !driver->busy(); }, 10000));
+    }
     FakeBrowser* fake = nullptr;
+    std::unique_ptr<PageDriver> driver;
 };
 
 TEST_F(PageCommands, SpeedsClickTheirMenuItemThenTheCurrentSetting)
 {
     for (int speed = 1; speed <= 6; ++speed) {
         fake->calls.clear();
-        setSpeedNumber(speed);
+        driver->setSpeed(speed);
+        settle();
         EXPECT_EQ(fake->pageCalls(),
                   (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
                          "click .current-setting 1"}));
     }
     EXPECT_STREQ(kSpeedTable[3].message, "切换到 1.25倍 播放模式");
     fake->calls.clear();
-    setSpeedNumber(7);
+    driver->setSpeed(7);
+    settle();
     EXPECT_TRUE(fake->pageCalls().empty());
 }
 
@@ -47,7 +63,8 @@ TEST_F(PageCommands, ASpeedTheMenuDidNotSetIsSetOnTheVideo)
     for (const auto& [speed, rate] : cases) {
         SCOPED_TRACE(speed);
         fake->calls.clear();
-        setSpeedNumber(speed);
+        driver->setSpeed(speed);
+        settle();
         EXPECT_EQ(fake->pageCalls(),
                   (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
                          "click .current-setting 1", "rate " + std::to_string(rate).substr(0, 4)}));
@@ -59,14 +76,16 @@ TEST_F(PageCommands, ASpeedTheMenuDidNotSetIsSetOnTheVideo)
             fake->rate = 1.5;
     };
     fake->calls.clear();
-    setSpeedNumber(5);
+    driver->setSpeed(5);
+    settle();
     EXPECT_EQ(fake->pageCalls(),
               (Calls{"click .dplayer-setting-speed-item 5", "click .current-setting 1"}));
 }
 
 TEST_F(PageCommands, FullScreenAndReloadAndCache)
 {
-    toggleFullscreen();
+    driver->toggleFullscreen();
+    settle();
     EXPECT_EQ(fake->pageCalls(),
               (Calls{"click .dplayer-full-icon 1", "click .prism-fullscreen-btn 1"}));
     fake->calls.clear();
@@ -91,12 +110,14 @@ TEST_F(PageCommands, ShortcutTableActsOnAltPressesOnly)
     for (const auto& [key, expected] : cases) {
         SCOPED_TRACE(key);
         fake->calls.clear();
-        onShortcut(kVkAlt, key, kKeyPressed);
+        onShortcut(*driver, kVkAlt, key, kKeyPressed);
+        settle();
         EXPECT_EQ(fake->pageCalls(), expected);
         fake->calls.clear();
-        onShortcut(kVkAlt, key, kKeyReleased);
-        onShortcut(kVkCtrl, key, kKeyPressed);
-        onShortcut(0, key, kKeyPressed);
+        onShortcut(*driver, kVkAlt, key, kKeyReleased);
+        onShortcut(*driver, kVkCtrl, key, kKeyPressed);
+        onShortcut(*driver, 0, key, kKeyPressed);
+        settle();
         EXPECT_TRUE(fake->pageCalls().empty());
     }
 }
@@ -133,11 +154,12 @@ TEST_F(PageCommands, KeySequencesThroughTheHook)
     for (const Sequence& s : sequences) {
         SCOPED_TRACE(s.what);
         removeShortcutHook();
-        installShortcutHook();
+        installShortcutHook(*driver);
         ASSERT_TRUE(shortcutHookInstalled());
         fake->calls.clear();
         for (const auto& [key, pressed] : s.keys)
             feedKeyboardEvent(key, pressed);
+        settle();
         EXPECT_EQ(fake->pageCalls(), s.expected);
     }
     removeShortcutHook();
