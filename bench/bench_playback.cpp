@@ -216,7 +216,7 @@ std::optional<Clock::time_point> waitAdvancing(int timeoutMs)
     });
     sampler.start();
     while (!reached && Clock::now() < end)
-        QTest::qWait(10);
+        waitPumping(10);
     return reached;
 }
 
@@ -342,7 +342,7 @@ int hold(const std::string& url, int secondsToHold)
     std::printf("PLAYING %d %llu\n", static_cast<int>(getpid()),
                 static_cast<unsigned long long>(playerForm()->window->winId()));
     std::fflush(stdout);
-    QTest::qWait(secondsToHold * 1000);
+    waitPumping(secondsToHold * 1000);
     return 0;
 }
 

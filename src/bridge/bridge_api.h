@@ -8,13 +8,9 @@
 // are UTF-8 std::string values. Every call except BrowserInstance::cookieText must come from the
 // GUI thread; the library calls every registered handler on the GUI thread, from the event loop.
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 
 class QWidget;
 
@@ -103,62 +99,8 @@ public:
     // number); false when there is no <video>.
     virtual bool setMediaRate(double /*rate*/) { return false; }
 
-    // The asynchronous forms of the page operations. Each returns at once; its answer runs later
-    // on the GUI thread, from the event loop (never inside the call), with what the synchronous
-    // form gives (the empty text or false when the page does not answer). An answer runs at most
-    // once; an instance deleted before its page answered may drop it, so a caller that must go on
-    // bounds its own wait. Several operations issued one after another reach the page, and
-    // answer, in that order. The defaults run the synchronous form and queue its answer; a
-    // browser overrides them to ask its page without waiting.
-    using TextAnswer = std::function<void(const std::string&)>;
-    using FlagAnswer = std::function<void(bool)>;
-    virtual void elementTextAsync(const std::string& selector, int index, TextAnswer answer)
-    {
-        later(std::move(answer), elementText(selector, index));
-    }
-    virtual void elementHtmlAsync(const std::string& selector, int index, TextAnswer answer)
-    {
-        later(std::move(answer), elementHtml(selector, index));
-    }
-    virtual void elementExistsAsync(const std::string& selector, int index, FlagAnswer answer)
-    {
-        later(std::move(answer), elementExists(selector, index));
-    }
-    // The real mouse click of clickElement; an element outside the view is scrolled into it
-    // first (nearest edge), so that the click lands as the user's own.
-    virtual void clickElementAsync(const std::string& selector, int index, FlagAnswer answer)
-    {
-        later(std::move(answer), clickElement(selector, index));
-    }
-    virtual void pressElementAsync(const std::string& selector, int index, FlagAnswer answer)
-    {
-        later(std::move(answer), pressElement(selector, index));
-    }
-    virtual void mediaStateAsync(TextAnswer answer) { later(std::move(answer), mediaState()); }
-    virtual void seekMediaAsync(double seconds, FlagAnswer answer)
-    {
-        later(std::move(answer), seekMedia(seconds));
-    }
-    virtual void setMediaRateAsync(double rate, FlagAnswer answer)
-    {
-        later(std::move(answer), setMediaRate(rate));
-    }
-
     // Deleting the instance closes its browser view; it must happen on the GUI thread.
     virtual ~BrowserInstance() = default;
-
-protected:
-    // Queues answer(value) on the GUI thread's event loop.
-    template <class Answer, class Value>
-    static void later(Answer answer, Value value)
-    {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (app == nullptr || !answer)
-            return;
-        QMetaObject::invokeMethod(
-            app, [answer = std::move(answer), value = std::move(value)] { answer(value); },
-            Qt::QueuedConnection);
-    }
 };
 
 // Signatures of the exports, looked up by these names.

@@ -58,9 +58,6 @@ namespace {
 
 // How long a synchronous page query waits for the page's answer while pumping events.
 constexpr int scriptWaitMs = 5000;
-// How long a synchronous click waits for its asynchronous form (a look, two mouse moves with
-// eight looks each, the wait for the page to see the click).
-constexpr int clickWaitMs = 5000;
 // How long cookieText, called off the GUI thread, waits for the GUI thread to answer.
 constexpr auto cookieWait = std::chrono::milliseconds(2000);
 
@@ -274,6 +271,14 @@ ProfileState* profileFor(const QString& dataFolder)
     return state;
 }
 
+// Lets pending events run for about ms milliseconds.
+void waitPumping(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 // ---- page scripts --------------------------------------------------------------------------
 
 // One script for every element operation. Its arguments arrive as a JSON array, so a selector is
@@ -293,15 +298,7 @@ const char* const elementScript = R"JS(
     var b = el.getBoundingClientRect();
     if (b.width < 1 || b.height < 1) return null;
     var x = b.left + b.width / 2, y = b.top + b.height / 2;
-    function outside() { return x < 0 || y < 0 || x >= window.innerWidth || y >= window.innerHeight; }
-    if (outside()) {
-      // A control outside the view (a page taller than the view, a player at its video's own
-      // height) is scrolled in at the nearest edge, so that a real click can reach it.
-      el.scrollIntoView({ block: 'nearest', inline: 'nearest' });
-      b = el.getBoundingClientRect();
-      x = b.left + b.width / 2; y = b.top + b.height / 2;
-      if (outside()) return null;
-    }
+    if (x < 0 || y < 0 || x >= window.innerWidth || y >= window.innerHeight) return null;
     var hit = document.elementFromPoint(x, y);
     if (!hit || !(hit === el || el.contains(hit))) return null;
     el.__qyClicked = false;
@@ -359,14 +356,6 @@ const char* const mediaRateScript = R"JS(
   v.playbackRate = rate;
   return true;
 }).apply(null, )JS";
-
-QString mediaRateCall(double rate)
-{
-    const QJsonArray args{rate};
-    return QString::fromUtf8(mediaRateScript) +
-           QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) +
-           QStringLiteral(")");
-}
 
 QString elementCall(const std::string& selector, int index, const char* op)
 {
@@ -444,7 +433,6 @@ public:
 
     ~Browser() override
     {
-        alive_.reset();
         delete fullScreen_.data();
         delete view_.data();
     }
@@ -506,91 +494,53 @@ public:
     }
 
     // A visible element gets a real mouse click, which the page takes as the user's own (full
-    // screen, for one, is refused to script clicks); a hidden or covered one a script click. Waits
-    // for the asynchronous form's answer (clickElementAsync), pumping events.
+    // screen, for one, is refused to script clicks); a hidden or covered one a script click.
     bool clickElement(const std::string& selector, int index) override
     {
-        struct Wait {
-            bool done = false;
-            bool result = false;
-            QEventLoop* loop = nullptr;
-        };
-        auto wait = std::make_shared<Wait>();
-        QEventLoop loop;
-        wait->loop = &loop;
-        clickElementAsync(selector, index, [wait](bool clicked) {
-            wait->result = clicked;
-            wait->done = true;
-            if (wait->loop)
-                wait->loop->quit();
-        });
-        if (!wait->done) {
-            QTimer timer;
-            timer.setSingleShot(true);
-            QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-            timer.start(clickWaitMs);
-            loop.exec();
+        // The view that shows the page now: the player's, or the full-screen window's.
+        QWebEngineView* shown = QWebEngineView::forPage(page_);
+        QWidget* target = shown && shown->isVisible() ? shown->focusProxy() : nullptr;
+        QVariantList point = runScript(elementCall(selector, index, "point")).toList();
+        if (point.size() != 2 && target &&
+            runScript(elementCall(selector, index, "exists")).toBool()) {
+            // Player pages hide their controls until the mouse moves over the video; move it in,
+            // as a user would, and look again once the controls have shown.
+            // Each move lands a few pixels from the last one: the page sees no movement when the
+            // pointer stays where it was.
+            for (int step = 0; step < 2 && point.size() != 2; ++step) {
+                moveCount_ = (moveCount_ + 1) % 8;
+                const QPointF at(target->width() / 2.0 + 3 * moveCount_,
+                                 target->height() / 2.0 + 2 * moveCount_);
+                QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(target, &move);
+                // The controls fade in; look every 50 ms, for up to 400 ms.
+                for (int look = 0; look < 8 && point.size() != 2; ++look) {
+                    waitPumping(50);
+                    point = runScript(elementCall(selector, index, "point")).toList();
+                }
+            }
         }
-        wait->loop = nullptr;
-        return wait->done && wait->result;
-    }
-
-    void clickElementAsync(const std::string& selector, int index, FlagAnswer answer) override
-    {
-        auto job = std::make_shared<ClickJob>();
-        job->selector = selector;
-        job->index = index;
-        job->answer = std::move(answer);
-        clickLook(job);
-    }
-
-    void elementTextAsync(const std::string& selector, int index, TextAnswer answer) override
-    {
-        runScriptAsync(
-            elementCall(selector, index, "text"),
-            [answer = std::move(answer)](const QVariant& v) { answer(toUtf8(v.toString())); });
-    }
-
-    void elementHtmlAsync(const std::string& selector, int index, TextAnswer answer) override
-    {
-        runScriptAsync(
-            elementCall(selector, index, "html"),
-            [answer = std::move(answer)](const QVariant& v) { answer(toUtf8(v.toString())); });
-    }
-
-    void elementExistsAsync(const std::string& selector, int index, FlagAnswer answer) override
-    {
-        runScriptAsync(elementCall(selector, index, "exists"),
-                       [answer = std::move(answer)](const QVariant& v) { answer(v.toBool()); });
-    }
-
-    void pressElementAsync(const std::string& selector, int index, FlagAnswer answer) override
-    {
-        runScriptAsync(elementCall(selector, index, "press"),
-                       [answer = std::move(answer)](const QVariant& v) { answer(v.toBool()); });
-    }
-
-    void mediaStateAsync(TextAnswer answer) override
-    {
-        runScriptAsync(
-            QString::fromUtf8(mediaStateScript),
-            [answer = std::move(answer)](const QVariant& v) { answer(toUtf8(v.toString())); });
-    }
-
-    void seekMediaAsync(double seconds, FlagAnswer answer) override
-    {
-        if (!std::isfinite(seconds) || seconds < 0) {
-            later(std::move(answer), false);
-            return;
+        if (point.size() == 2 && target) {
+            const qreal zoom = page_->zoomFactor();
+            const QPointF at(point[0].toDouble() * zoom, point[1].toDouble() * zoom);
+            const QPointF global = target->mapToGlobal(at);
+            QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                              Qt::NoModifier);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &press);
+            QCoreApplication::sendEvent(target, &release);
+            // The page handles input on its own time; wait (pumping) until it has seen the click,
+            // so the caller reads the page as the click left it.
+            QElapsedTimer waited;
+            waited.start();
+            while (!runScript(elementCall(selector, index, "clicked")).toBool() &&
+                   waited.elapsed() < 1000)
+                waitPumping(20);
+            return true;
         }
-        runScriptAsync(seekCall(seconds),
-                       [answer = std::move(answer)](const QVariant& v) { answer(v.toBool()); });
-    }
-
-    void setMediaRateAsync(double rate, FlagAnswer answer) override
-    {
-        runScriptAsync(mediaRateCall(rate),
-                       [answer = std::move(answer)](const QVariant& v) { answer(v.toBool()); });
+        return runScript(elementCall(selector, index, "click")).toBool();
     }
 
     bool pressElement(const std::string& selector, int index) override
@@ -652,162 +602,16 @@ public:
         return toUtf8(runScript(QString::fromUtf8(mediaStateScript)).toString());
     }
 
-    bool setMediaRate(double rate) override { return runScript(mediaRateCall(rate)).toBool(); }
+    bool setMediaRate(double rate) override
+    {
+        const QJsonArray args{rate};
+        return runScript(QString::fromUtf8(mediaRateScript) +
+                         QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)) +
+                         QStringLiteral(")"))
+            .toBool();
+    }
 
 private:
-    // One click on its way: the element's point is looked up, the mouse moved over the video when
-    // the controls are hidden, and once it has been pressed the page is watched until it has
-    // seen the click.
-    struct ClickJob {
-        std::string selector;
-        int index = 1;
-        FlagAnswer answer;
-        int moves = 0; // mouse moves made to show the controls
-        int looks = 0; // looks for the point since the last move (0: none made yet)
-        QElapsedTimer pressed;
-    };
-
-    // The view that shows the page now (the player's, or the full-screen window's) when it is
-    // visible, as the target of mouse events.
-    QWidget* clickTarget() const
-    {
-        QWebEngineView* shown = page_ ? QWebEngineView::forPage(page_) : nullptr;
-        return shown && shown->isVisible() ? shown->focusProxy() : nullptr;
-    }
-
-    // Runs fn after ms on the GUI thread while this instance lives.
-    template <class F>
-    void after(int ms, F fn)
-    {
-        if (!view_)
-            return;
-        QTimer::singleShot(ms, view_.data(), [alive = std::weak_ptr<bool>(alive_), fn]() {
-            if (alive.lock())
-                fn();
-        });
-    }
-
-    void clickLook(const std::shared_ptr<ClickJob>& job)
-    {
-        runScriptAsync(elementCall(job->selector, job->index, "point"),
-                       [this, alive = std::weak_ptr<bool>(alive_), job](const QVariant& v) {
-                           if (!alive.lock())
-                               return;
-                           clickPointAnswered(job, v.toList());
-                       });
-    }
-
-    void clickPointAnswered(const std::shared_ptr<ClickJob>& job, const QVariantList& point)
-    {
-        QWidget* target = clickTarget();
-        if (point.size() == 2 && target) {
-            const qreal zoom = page_->zoomFactor();
-            const QPointF at(point[0].toDouble() * zoom, point[1].toDouble() * zoom);
-            const QPointF global = target->mapToGlobal(at);
-            QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
-                              Qt::NoModifier);
-            QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
-                                Qt::NoButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(target, &press);
-            QCoreApplication::sendEvent(target, &release);
-            // The page handles input on its own time: the answer comes once it has seen the
-            // click, so the caller reads the page as the click left it.
-            job->pressed.start();
-            clickConfirm(job);
-            return;
-        }
-        if (target == nullptr) {
-            scriptClick(job);
-            return;
-        }
-        // The controls fade in after a move: look every 50 ms, for up to 400 ms.
-        if (job->looks > 0 && job->looks < 8) {
-            ++job->looks;
-            after(50, [this, job] { clickLook(job); });
-            return;
-        }
-        if (job->moves >= 2) {
-            scriptClick(job);
-            return;
-        }
-        if (job->moves > 0) {
-            moveOverVideo(job);
-            return;
-        }
-        runScriptAsync(elementCall(job->selector, job->index, "exists"),
-                       [this, alive = std::weak_ptr<bool>(alive_), job](const QVariant& v) {
-                           if (!alive.lock())
-                               return;
-                           if (v.toBool())
-                               moveOverVideo(job);
-                           else
-                               scriptClick(job);
-                       });
-    }
-
-    // Player pages hide their controls until the mouse moves over the video; move it in, as a
-    // user would, and look again once the controls have shown. Each move lands a few pixels from
-    // the last one: the page sees no movement when the pointer stays where it was.
-    void moveOverVideo(const std::shared_ptr<ClickJob>& job)
-    {
-        QWidget* target = clickTarget();
-        if (target == nullptr) {
-            scriptClick(job);
-            return;
-        }
-        ++job->moves;
-        moveCount_ = (moveCount_ + 1) % 8;
-        const QPointF at(target->width() / 2.0 + 3 * moveCount_,
-                         target->height() / 2.0 + 2 * moveCount_);
-        QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &move);
-        job->looks = 1;
-        after(50, [this, job] { clickLook(job); });
-    }
-
-    void clickConfirm(const std::shared_ptr<ClickJob>& job)
-    {
-        runScriptAsync(elementCall(job->selector, job->index, "clicked"),
-                       [this, alive = std::weak_ptr<bool>(alive_), job](const QVariant& v) {
-                           if (!alive.lock())
-                               return;
-                           if (v.toBool() || job->pressed.elapsed() >= 1000) {
-                               if (job->answer)
-                                   job->answer(true);
-                               return;
-                           }
-                           after(20, [this, job] { clickConfirm(job); });
-                       });
-    }
-
-    void scriptClick(const std::shared_ptr<ClickJob>& job)
-    {
-        runScriptAsync(elementCall(job->selector, job->index, "click"), [job](const QVariant& v) {
-            if (job->answer)
-                job->answer(v.toBool());
-        });
-    }
-
-    // Runs a script in the page's isolated world; answer gets its result from the event loop,
-    // never inside this call (an invalid value when there is no page).
-    void runScriptAsync(const QString& script, std::function<void(const QVariant&)> answer)
-    {
-        if (!page_) {
-            later(std::move(answer), QVariant());
-            return;
-        }
-        auto inCall = std::make_shared<bool>(true);
-        page_->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                             [answer, inCall](const QVariant& v) {
-                                 if (*inCall)
-                                     later(answer, v);
-                                 else
-                                     answer(v);
-                             });
-        *inCall = false;
-    }
-
     // Runs a script in the page's isolated world and waits for its result, pumping events so the
     // GUI stays responsive; gives an invalid value on time-out or when the page goes away.
     QVariant runScript(const QString& script)
@@ -878,8 +682,6 @@ private:
     QPointer<FullScreenWindow> fullScreen_;
     std::function<void(const std::string&)> titleHandler_;
     int moveCount_ = 0;
-    // Dropped first in the destructor: callbacks still on their way see that the instance went.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 bool executableAt(const QString& path)

@@ -2,7 +2,6 @@
 // The player window's commands on the player page (speeds, full screen, reload, cache) and the
 // desktop-wide Alt shortcuts bound to them. GUI thread.
 
-class PageDriver;
 struct MainForm;
 
 // The speed buttons 按钮_05X … 按钮_2X are speeds 1 to 6.
@@ -15,11 +14,9 @@ inline constexpr SpeedCommand kSpeedTable[6] = {
     {4, "切换到 1.25倍 播放模式"},  {5, "切换到 1.5倍 播放模式"},    {6, "切换到 2倍 播放模式"},
 };
 
-// The player window's page driver runs the page commands (PageDriver::setSpeed and
-// toggleFullscreen); these hand them to it, and do nothing without a player window.
-// Speed 1 to 6 of kSpeedTable: clicks its speed menu item, then the current-setting entry, sets
-// the video's rate where the menu did not, then logs the table's message. Other numbers do
-// nothing.
+// Clicks speed item n, then the current-setting entry, then logs message.
+void setSpeed(int n, const char* message);
+// Speed 1 to 6 of kSpeedTable; other numbers do nothing.
 void setSpeedNumber(int speed);
 // Clicks both players' full-screen controls (the page that lacks one ignores it).
 void toggleFullscreen();
@@ -32,11 +29,8 @@ void clearBrowserCache(MainForm& form);
 // 96-102 digits), keyState 1 for a press and 2 for a release. Acts on presses only, so a held
 // Alt+key runs its command once per press.
 void onShortcut(int modifier, int key, int keyState);
-// The same on the given driver's page.
-void onShortcut(PageDriver& driver, int modifier, int key, int keyState);
 
-// The shortcut hook exists while the player window is open and acts on its driver's page; a
-// second install does nothing.
-void installShortcutHook(PageDriver& driver);
+// The shortcut hook exists while the player window is open; a second install does nothing.
+void installShortcutHook();
 void removeShortcutHook();
 bool shortcutHookInstalled();

@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-class PageDriver;
-class QObject;
 class QWidget;
 struct MainForm;
 struct PlayerForm;
@@ -27,7 +25,7 @@ struct PlayerServices {
     // current address. Empty: no player window can be made.
     std::function<void()> createPlayerWindow;
     std::function<bool()> sponsorWindowOpen;
-    std::function<void(QObject* owner)> openSponsorWindow; // modal, returns when closed
+    std::function<void(QWidget* owner)> openSponsorWindow; // modal, returns when closed
     // The draw from 1 to 18 that decides whether the sponsor window is shown after a start.
     std::function<int()> drawSponsorChance;
 };
@@ -49,11 +47,8 @@ void playEpisodeCell(MainForm& form);
 // Loads url in the player window, creating the window when there is none.
 void showInPlayer(const std::string& url);
 
-// The page driver of the player window while it exists.
-PageDriver* playerDriver();
-
-// Handler of the page-loaded notification: the player window's page driver starts watching the
-// page (PageDriver::startWatch).
+// Handler of the page-loaded notification: presses the play control of the page's player once it
+// shows, at most 60 attempts a second apart.
 void watchPageStart();
 
 // Handler of the page title: 标签_剧集, the player caption and the log.
@@ -64,19 +59,15 @@ void showTitle(const std::string& title);
 int seconds(const std::vector<std::string>& parts);
 std::vector<std::string> splitTime(const std::string& text);
 
-// The per-tick poll of 时钟_实时 (the header clock runs after it on the same tick): hands the
-// tick to the player window's page driver (PageDriver::poll), which reads the page without
-// waiting for it.
+// The per-tick poll of 时钟_实时 (the header clock runs after it on the same tick).
 void pollPlayer(MainForm& form);
 
-// The last elapsed and total time the poll read (kept until a later tick reads the page again).
+// The last elapsed and total time read (kept until a later tick reads the page again).
 const std::vector<std::string>& lastTimeParts();
 const std::vector<std::string>& lastDurationParts();
 
 // Hands url to the desktop's default browser (through playerServices()).
 void openInDefaultBrowser(const std::string& url);
 
-// Only web addresses are loaded in the player or handed to the desktop: a catalogue's text can
-// hold any scheme, and a file: address would show a local file, a javascript: one run as script
-// in the player page. Any other address gets a status line naming it and gives false.
-bool acceptedPlayerAddress(const std::string& url);
+// Waits ms milliseconds while the GUI thread keeps handling events.
+void waitPumping(int ms);

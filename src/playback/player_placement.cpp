@@ -6,7 +6,6 @@
 #include "app/status_log.h"
 #include "playback/bridge_library.h"
 #include "playback/page_commands.h"
-#include "playback/page_driver.h"
 #include "playback/playback_state.h"
 #include "playback/player_controller.h"
 #include "playback/web_view_bridge.h"
@@ -113,8 +112,7 @@ void onPlayerCreated(PlayerForm& form)
         g_sizedWindow = form.window;
         g_savedOuter = QRect(form.window->pos(), form.window->size());
     }
-    if (PageDriver* driver = playerDriver())
-        installShortcutHook(*driver);
+    installShortcutHook();
 }
 
 void onPlayerShown(PlayerForm& form)

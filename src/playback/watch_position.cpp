@@ -13,6 +13,7 @@
 
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include <optional>
 #include <string>
@@ -22,7 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How many times at most a waiting seek looks at the page (two minutes at one look every 500 ms).
+// How often, and how many times at most, a waiting seek looks at the page (two minutes).
+constexpr int kSeekWatchMs = 500;
 constexpr int kSeekWatchLooks = 240;
 
 std::function<Clock::time_point()> g_clock;
@@ -41,6 +43,8 @@ struct PendingSeek {
     int looks = 0;
 };
 PendingSeek g_seek;
+bool g_looking = false; // a look is running (the page reads let other events run meanwhile)
+QTimer* g_seekTimer = nullptr;
 
 // Position tracking of the playing episode.
 int g_lastElapsed = -1; // elapsed second of the previous poll, -1 for none
@@ -52,8 +56,8 @@ bool playerStarted()
 }
 
 // The page's elapsed and total seconds, from whichever of the two players the page has; false
-// when it shows neither. Synchronous: only for the program's end.
-bool readPageTimesNow(int& elapsed, int& duration)
+// when it shows neither.
+bool readPageTimes(int& elapsed, int& duration)
 {
     WebViewBridge& bridge = webViewBridge();
     std::vector<std::string> time;
@@ -81,6 +85,8 @@ int jumpThreshold()
 void stopWatching()
 {
     g_seek = PendingSeek{};
+    if (g_seekTimer != nullptr)
+        g_seekTimer->stop();
 }
 
 void arm(SeekKind kind, int seconds)
@@ -92,6 +98,12 @@ void arm(SeekKind kind, int seconds)
     // A new episode: its first position save comes one interval after its start.
     g_lastElapsed = -1;
     g_lastSave = now();
+    if (g_seekTimer == nullptr) {
+        g_seekTimer = new QTimer;
+        g_seekTimer->setInterval(kSeekWatchMs);
+        QObject::connect(g_seekTimer, &QTimer::timeout, [] { checkPendingSeek(); });
+    }
+    g_seekTimer->start();
 }
 
 } // namespace
@@ -130,52 +142,47 @@ bool seekPending()
     return g_seek.armed;
 }
 
-bool seekLookWanted()
+void checkPendingSeek()
 {
     gui::assertGuiThread();
-    if (!g_seek.armed)
-        return false;
+    if (!g_seek.armed || g_looking)
+        return;
     if (playerForm() == nullptr || ++g_seek.looks > kSeekWatchLooks) {
         stopWatching();
-        return false;
+        return;
     }
     if (!playerStarted()) {
         g_seek.baseline = -1;
-        return false;
+        return;
     }
-    return true;
-}
-
-int seekLookTarget(bool read, int elapsed, int duration)
-{
-    gui::assertGuiThread();
+    g_looking = true;
+    int elapsed = 0;
+    int duration = 0;
+    const bool read = readPageTimes(elapsed, duration);
+    g_looking = false;
     // The page was left, or another start was armed, while it was read.
     if (!g_seek.armed || playerForm() == nullptr || !playerStarted())
-        return -1;
+        return;
     if (!read || duration <= 0)
-        return -1;
+        return;
     if (g_seek.baseline < 0 || elapsed < g_seek.baseline) {
         g_seek.baseline = elapsed;
-        return -1;
+        return;
     }
     if (elapsed == g_seek.baseline)
-        return -1; // not playing yet
+        return; // not playing yet
     const SeekKind kind = g_seek.kind;
     const int wanted = kind == SeekKind::Resume ? g_seek.seconds : openingSeconds();
     const int target = seekTarget(kind, wanted, duration, jumpThreshold());
     if (target < 0 || (kind == SeekKind::Opening && target <= elapsed)) {
         stopWatching();
-        return -1;
+        return;
     }
-    return target;
-}
-
-void seekMade(bool sought, int target)
-{
-    gui::assertGuiThread();
-    if (!sought || !g_seek.armed)
+    g_looking = true;
+    const bool sought = webViewBridge().seekMedia(static_cast<double>(target));
+    g_looking = false;
+    if (!sought)
         return; // no video element yet: the next look tries again
-    const SeekKind kind = g_seek.kind;
     stopWatching();
     g_lastElapsed = -1;
     if (kind == SeekKind::Resume)
@@ -201,23 +208,32 @@ void noteWatchPosition(int elapsed, int duration)
     startHistorySave(elapsed);
 }
 
-bool positionWanted()
+void notePagePosition()
 {
-    return !g_seek.armed && playerForm() != nullptr && playerStarted() && !playingSeries().empty();
+    gui::assertGuiThread();
+    int elapsed = 0;
+    int duration = 0;
+    if (g_seek.armed || playerForm() == nullptr || !playerStarted() || playingSeries().empty() ||
+        !readPageTimes(elapsed, duration)) {
+        g_lastElapsed = -1;
+        return;
+    }
+    noteWatchPosition(elapsed, duration);
 }
 
-void forgetPosition()
+void saveWatchPosition(bool wait)
 {
-    g_lastElapsed = -1;
-}
-
-namespace {
-
-void savePosition(bool usable, bool read, int readElapsed, int duration, bool wait)
-{
+    gui::assertGuiThread();
+    // Nothing is saved while a resume still waits for its seek: the stored position stays.
+    const bool usable =
+        !g_seek.armed && playerForm() != nullptr && playerStarted() && !playingSeries().empty();
     int elapsed = g_lastElapsed;
-    if (usable && read && duration > 0)
-        elapsed = readElapsed;
+    if (usable) {
+        int read = 0;
+        int duration = 0;
+        if (readPageTimes(read, duration) && duration > 0)
+            elapsed = read;
+    }
     stopWatching();
     g_lastElapsed = -1;
     g_lastSave.reset();
@@ -230,28 +246,6 @@ void savePosition(bool usable, bool read, int readElapsed, int duration, bool wa
     const PlayingEpisode playing = playbackState.episode();
     saveHistory({playingSeries(), playing.currentLabel, episodeAddress(playing.currentUrl),
                  playing.currentM3u8, elapsed});
-}
-
-} // namespace
-
-void saveWatchPositionRead(bool read, int elapsed, int duration)
-{
-    gui::assertGuiThread();
-    // The window is on its way out and no longer registered; the other conditions hold as when
-    // the read was asked for. Nothing is saved while a resume still waits for its seek: the
-    // stored position stays.
-    const bool usable = !g_seek.armed && playerStarted() && !playingSeries().empty();
-    savePosition(usable, read, elapsed, duration, false);
-}
-
-void saveWatchPositionAtExit()
-{
-    gui::assertGuiThread();
-    const bool usable = positionWanted();
-    int elapsed = 0;
-    int duration = 0;
-    const bool read = usable && readPageTimesNow(elapsed, duration);
-    savePosition(usable, read, elapsed, duration, true);
 }
 
 void setWatchClockForTesting(std::function<std::chrono::steady_clock::time_point()> clock)

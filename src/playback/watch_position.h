@@ -31,37 +31,22 @@ void armResumeSeek(int seconds);
 void armOpeningSkip();
 // Whether a seek waits for the video to play.
 bool seekPending();
-// One look at the page while a seek waits (the page driver's seek timer runs it every 500 ms;
-// tests call it): once the player has been started and the elapsed time has moved on, seeks and
-// logs "已跳到上次观看位置 mm:ss" for a resume. Gives up after two minutes or when the player
-// window closes. Defined with the player controller, which finds the window's page driver.
+// One look at the page while a seek waits: once the player has been started and the elapsed time
+// has moved on, seeks and logs "已跳到上次观看位置 mm:ss" for a resume. Runs every 500 ms while a
+// seek waits; gives up after two minutes or when the player window closes.
 void checkPendingSeek();
-
-// The look in the steps the page driver runs around its asynchronous read of the page:
-// whether this look reads the page (false: nothing to do on this look);
-bool seekLookWanted();
-// the times it read (read false: the page shows none): the second to seek to now, or -1;
-int seekLookTarget(bool read, int elapsed, int duration);
-// the seek to target was made (sought true) or the page had no video yet (the next look tries
-// again).
-void seekMade(bool sought, int target);
 
 // The poll's hook: the elapsed and total seconds read from the page on this tick. Saves the
 // position, at most every kPositionSaveInterval, while the elapsed time moves (not while paused)
 // and the page's player has been started.
 void noteWatchPosition(int elapsed, int duration);
-// Whether the position is worth reading from the page now: the player window is open, its
-// player has been started, no resume waits for its seek, and a series plays.
-bool positionWanted();
-// A tick on which the page's times could not be read (or were not wanted).
-void forgetPosition();
+// The same for a tick on which the poll does not read the page (continuous play off): reads the
+// page's times itself.
+void notePagePosition();
 
-// The player window closes: saves the position the page driver has just read (read false: the
-// last position the poll saw), on a worker thread.
-void saveWatchPositionRead(bool read, int elapsed, int duration);
-// The program ends: reads the page now, through the bridge's synchronous operations (nothing
-// else runs any more), and returns when the save is written.
-void saveWatchPositionAtExit();
+// The player window closes (wait false: the save runs on a worker thread) or the program ends
+// (wait true: returns when the save is written): saves the position read from the page now.
+void saveWatchPosition(bool wait);
 
 // The clock the save interval is measured with (tests replace it; empty puts the real one back).
 void setWatchClockForTesting(std::function<std::chrono::steady_clock::time_point()> clock);

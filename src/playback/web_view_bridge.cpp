@@ -2,9 +2,6 @@
 
 #include "util/gui_call.h"
 
-#include <QPointer>
-#include <QTimer>
-
 namespace {
 
 // The operation table before the first open: nothing happens, every answer is empty.
@@ -35,41 +32,6 @@ void deleteOnGuiThread(BrowserInstance* instance)
     if (QCoreApplication::instance() == nullptr)
         return;
     gui::post(QCoreApplication::instance(), [instance] { delete instance; });
-}
-
-// The answer of one asynchronous operation, given once: by the page, or by the time-out with
-// fallback, whichever comes first; dropped once context is gone.
-template <class T>
-std::function<void(T)> answerOnce(QObject* context, std::function<void(T)> answer, T fallback,
-                                  int waitMs)
-{
-    auto pending = std::make_shared<std::function<void(T)>>(std::move(answer));
-    QPointer<QObject> guard(context);
-    auto give = [pending, guard](T value) {
-        if (!*pending)
-            return;
-        std::function<void(T)> f = std::exchange(*pending, nullptr);
-        if (guard)
-            f(value);
-    };
-    if (context != nullptr)
-        QTimer::singleShot(waitMs, context, [give, fallback] { give(fallback); });
-    return give;
-}
-
-std::function<void(const std::string&)> textOnce(QObject* context,
-                                                 std::function<void(const std::string&)> answer)
-{
-    auto once = answerOnce<std::string>(
-        context, [answer = std::move(answer)](std::string v) { answer(v); }, std::string(),
-        WebViewBridge::kPageAnswerWaitMs);
-    return [once](const std::string& v) { once(v); };
-}
-
-std::function<void(bool)> flagOnce(QObject* context, std::function<void(bool)> answer,
-                                   int waitMs = WebViewBridge::kPageAnswerWaitMs)
-{
-    return answerOnce<bool>(context, std::move(answer), false, waitMs);
 }
 
 } // namespace
@@ -203,60 +165,6 @@ bool WebViewBridge::setMediaRate(double rate)
 {
     gui::assertGuiThread();
     return current()->setMediaRate(rate);
-}
-
-void WebViewBridge::elementText(const std::string& selector, int index, QObject* context,
-                                TextAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->elementTextAsync(selector, index, textOnce(context, std::move(answer)));
-}
-
-void WebViewBridge::elementHtml(const std::string& selector, int index, QObject* context,
-                                TextAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->elementHtmlAsync(selector, index, textOnce(context, std::move(answer)));
-}
-
-void WebViewBridge::elementExists(const std::string& selector, int index, QObject* context,
-                                  FlagAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->elementExistsAsync(selector, index, flagOnce(context, std::move(answer)));
-}
-
-void WebViewBridge::clickElement(const std::string& selector, int index, QObject* context,
-                                 FlagAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->clickElementAsync(selector, index,
-                                 flagOnce(context, std::move(answer), kClickAnswerWaitMs));
-}
-
-void WebViewBridge::pressElement(const std::string& selector, int index, QObject* context,
-                                 FlagAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->pressElementAsync(selector, index, flagOnce(context, std::move(answer)));
-}
-
-void WebViewBridge::mediaState(QObject* context, TextAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->mediaStateAsync(textOnce(context, std::move(answer)));
-}
-
-void WebViewBridge::seekMedia(double seconds, QObject* context, FlagAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->seekMediaAsync(seconds, flagOnce(context, std::move(answer)));
-}
-
-void WebViewBridge::setMediaRate(double rate, QObject* context, FlagAnswer answer)
-{
-    gui::assertGuiThread();
-    current()->setMediaRateAsync(rate, flagOnce(context, std::move(answer)));
 }
 
 WebViewBridge& webViewBridge()

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <string>
 
-class QObject;
 class QWidget;
 
 class WebViewBridge {
@@ -47,24 +46,6 @@ public:
     // The page's first <video> as JSON text (empty when there is none); sets its rate.
     std::string mediaState();
     bool setMediaRate(double rate);
-
-    // The asynchronous page operations; GUI thread. Each returns at once; answer runs later on
-    // the GUI thread, from the event loop, exactly once: with the page's answer, or with the
-    // empty text or false when the page has not answered within kPageAnswerWaitMs
-    // (kClickAnswerWaitMs for a click). Nothing runs once context is destroyed. Operations
-    // issued one after another answer in that order.
-    using TextAnswer = std::function<void(const std::string&)>;
-    using FlagAnswer = std::function<void(bool)>;
-    static constexpr int kPageAnswerWaitMs = 5000;
-    static constexpr int kClickAnswerWaitMs = 8000;
-    void elementText(const std::string& selector, int index, QObject* context, TextAnswer answer);
-    void elementHtml(const std::string& selector, int index, QObject* context, TextAnswer answer);
-    void elementExists(const std::string& selector, int index, QObject* context, FlagAnswer answer);
-    void clickElement(const std::string& selector, int index, QObject* context, FlagAnswer answer);
-    void pressElement(const std::string& selector, int index, QObject* context, FlagAnswer answer);
-    void mediaState(QObject* context, TextAnswer answer);
-    void seekMedia(double seconds, QObject* context, FlagAnswer answer);
-    void setMediaRate(double rate, QObject* context, FlagAnswer answer);
 
 private:
     std::shared_ptr<BrowserInstance> current() const;

@@ -2,11 +2,9 @@
 
 #include "app/main_form.h"
 #include "playback/page_commands.h"
-#include "playback/page_driver.h"
 #include "playback/player_controller.h"
 #include "playback/player_placement.h"
 #include "playback/watch_position.h"
-#include "playback/web_view_bridge.h"
 #include "ui/fonts.h"
 
 #include <QCheckBox>
@@ -19,7 +17,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <QWindow>
 
 namespace {
@@ -98,7 +95,6 @@ QLineEdit* secondsBox(QWidget* bar, const char* name, const char* text, QRect ge
 PlayerWindow::PlayerWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    driver_ = new PageDriver(webViewBridge(), this, this);
     createComponents();
     wireEvents();
     // Designed position: centred on the screen.
@@ -199,28 +195,8 @@ void PlayerWindow::wireEvents()
     QPushButton* speeds[] = {f.按钮_05X,  f.按钮_075X, f.按钮_1X,
                              f.按钮_125X, f.按钮_15X,  f.按钮_2X};
     for (int i = 0; i < 6; ++i)
-        connect(speeds[i], &QPushButton::clicked, this, [this, i] { driver_->setSpeed(i + 1); });
-    connect(f.按钮_全屏, &QPushButton::clicked, this, [this] { driver_->toggleFullscreen(); });
-}
-
-bool PlayerWindow::continuousPlay() const
-{
-    return form_.选择框_连播->isChecked();
-}
-
-std::string PlayerWindow::thresholdText() const
-{
-    return form_.编辑框_尾->text().toStdString();
-}
-
-void PlayerWindow::setThresholdText(const std::string& text)
-{
-    form_.编辑框_尾->setText(QString::fromStdString(text));
-}
-
-void PlayerWindow::setCountdown(const std::string& text)
-{
-    form_.标签_跳转->setText(QString::fromStdString(text));
+        connect(speeds[i], &QPushButton::clicked, this, [i] { setSpeedNumber(i + 1); });
+    connect(f.按钮_全屏, &QPushButton::clicked, this, [] { toggleFullscreen(); });
 }
 
 void PlayerWindow::resizeEvent(QResizeEvent* event)
@@ -239,46 +215,15 @@ void PlayerWindow::showEvent(QShowEvent* event)
     }
 }
 
-// A close hides the window at once and takes it out of the program; the window itself goes once
-// the page driver has read where the episode was left (the page still answers while the window
-// is hidden) and the position is saved. A close while that read is on its way adds nothing: the
-// window is already going.
 void PlayerWindow::closeEvent(QCloseEvent* event)
 {
-    if (closing_ == Closing::Done) {
-        event->accept(); // WA_DeleteOnClose destroys the window
-        return;
-    }
-    if (closing_ == Closing::Saving) {
-        event->ignore();
-        return;
-    }
-    const bool registered = playerForm() == &form_;
-    const bool wanted = registered && positionWanted();
+    // The position the episode was left at, read from the page while it is still there.
+    if (playerForm() == &form_)
+        saveWatchPosition(false);
     onPlayerClosing(form_);
-    if (registered)
+    if (playerForm() == &form_)
         setPlayerForm(nullptr);
-    if (!wanted) {
-        if (registered)
-            saveWatchPositionRead(false, 0, 0); // ends a waiting seek
-        closing_ = Closing::Done;
-        event->accept();
-        return;
-    }
-    event->ignore();
-    closing_ = Closing::Saving;
-    hide();
-    driver_->readTimes([this](bool read, int elapsed, int duration) {
-        saveWatchPositionRead(read, elapsed, duration);
-        finishClose();
-    });
-}
-
-void PlayerWindow::finishClose()
-{
-    closing_ = Closing::Done;
-    // Later, from the event loop: the close may have been asked for inside a page answer.
-    QTimer::singleShot(0, this, [this] { close(); });
+    event->accept(); // WA_DeleteOnClose destroys the window
 }
 
 void PlayerWindow::mousePressEvent(QMouseEvent* event)

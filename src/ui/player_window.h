@@ -4,13 +4,10 @@
 // player command buttons. Layout and event wiring only; the handlers live in the playback layer.
 
 #include "app/player_form.h"
-#include "playback/player_view.h"
 
 #include <QWidget>
 
-class PageDriver;
-
-class PlayerWindow : public QWidget, public PlayerView {
+class PlayerWindow : public QWidget {
     Q_OBJECT
 public:
     // Creates the components, then runs the creation handler (browser, options, saved size,
@@ -19,13 +16,6 @@ public:
     ~PlayerWindow() override;
 
     PlayerForm& form() { return form_; }
-    // The window's page driver (a child: it goes with the window).
-    PageDriver& driver() { return *driver_; }
-
-    bool continuousPlay() const override;
-    std::string thresholdText() const override;
-    void setThresholdText(const std::string& text) override;
-    void setCountdown(const std::string& text) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -37,13 +27,8 @@ protected:
 private:
     void createComponents();
     void wireEvents();
-    // The second half of a close: the window goes once the position has been saved.
-    void finishClose();
 
     PlayerForm form_;
-    PageDriver* driver_ = nullptr;
-    enum class Closing { No, Saving, Done };
-    Closing closing_ = Closing::No;
     bool created_ = false;
     bool shown_ = false;
 };

@@ -40,9 +40,7 @@ void wirePlayback(MainForm& form)
         }
         return false;
     };
-    services.openSponsorWindow = [](QObject* owner) {
-        openSponsorWindow(qobject_cast<QWidget*>(owner));
-    };
+    services.openSponsorWindow = [](QWidget* owner) { openSponsorWindow(owner); };
 
     QObject* context = form.window;
     MainForm* f = &form;
@@ -71,7 +69,7 @@ void destroyPlayerWindow()
     if (player == nullptr)
         return;
     // The program ends right after: the position is written before the window goes.
-    saveWatchPositionAtExit();
+    saveWatchPosition(true);
     removeShortcutHook();
     setPlayerForm(nullptr);
     delete player->window;

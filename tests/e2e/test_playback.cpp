@@ -128,7 +128,7 @@ TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
     // Poll as the main window's timer does until the jump to the second episode.
     bool jumped = false;
     for (int tick = 0; tick < 40 && !jumped; ++tick) {
-        QTest::qWait(2000);
+        waitPumping(2000);
         ASSERT_NE(playerForm(), nullptr);
         pollPlayer(form);
         jumped = playbackState.episode().currentLabel == "02";
@@ -142,7 +142,7 @@ TEST(PlaybackEndToEnd, PlaysJumpsToTheNextEpisodeAndStartsBothPlayers)
         << "the Aliplayer page was not started";
     bool advancing = false;
     for (int tick = 0; tick < 10 && !advancing; ++tick) {
-        QTest::qWait(2000);
+        waitPumping(2000);
         pollPlayer(form);
         advancing = lastTimeParts().size() >= 2 && seconds(lastTimeParts()) > 0;
     }

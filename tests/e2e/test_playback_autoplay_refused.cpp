@@ -28,7 +28,7 @@ TEST_P(PlainPages, StartsAPageWhoseAutoplayTheBrowserRefuses)
     ASSERT_TRUE(QTest::qWaitFor(
         [] { return media().value(QStringLiteral("readyState")).toInt() >= 2; }, 30000))
         << "the page's video did not get ready";
-    QTest::qWait(3000);
+    waitPumping(3000);
     EXPECT_TRUE(media().value(QStringLiteral("paused")).toBool(false))
         << "the browser let the page start by itself";
     EXPECT_LT(mediaTime(), 0.1);

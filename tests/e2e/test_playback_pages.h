@@ -44,13 +44,12 @@
 namespace playback_pages {
 
 struct PageCase {
-    const char* page;         // a file of tools/demo/players without ".html"
-    const char* variant = ""; // the episode's stream: "" for its master playlist, "sd" for 4:3
+    const char* page; // a file of tools/demo/players without ".html"
 };
 
 inline std::ostream& operator<<(std::ostream& out, const PageCase& c)
 {
-    return out << c.page << (*c.variant != '\0' ? "-" : "") << c.variant;
+    return out << c.page;
 }
 
 // Counts how often a window is hidden and shown (the player window hides while the page is full
@@ -118,10 +117,6 @@ protected:
     {
         if (!ready_)
             GTEST_SKIP() << "demo server, media or browser engine missing (tools/demo/prepare.sh)";
-        if (*GetParam().variant != '\0' &&
-            !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/") +
-                           QString::fromLatin1(GetParam().variant)))
-            GTEST_SKIP() << "clip " << GetParam().variant << " missing (tools/demo/prepare.sh)";
         host_ = "http://127.0.0.1:" + std::to_string(demo_->httpPort);
         const std::string page = host_ + "/page/" + GetParam().page;
         ASSERT_TRUE(writeSetting("配置项", "证书文件", kDemoCertificate));
@@ -149,9 +144,7 @@ protected:
 
     std::string episode(int n) const
     {
-        const std::string variant = GetParam().variant;
-        return host_ + "/media/5/" + std::to_string(n) + "/" +
-               (variant.empty() ? "" : variant + "/") + "index.m3u8";
+        return host_ + "/media/5/" + std::to_string(n) + "/index.m3u8";
     }
 
     // Opens a series of these episodes (labelled 01, 02, …) in the main window and double-clicks
@@ -184,7 +177,7 @@ protected:
         const double before = mediaTime();
         bool advancing = false;
         for (int tick = 0; tick < 15 && !advancing; ++tick) {
-            QTest::qWait(1000);
+            waitPumping(1000);
             advancing = mediaTime() > before + 0.5;
         }
         EXPECT_TRUE(advancing) << what << ": the video's time did not advance from " << before;
@@ -199,7 +192,7 @@ protected:
             pollPlayer(main_->form());
             if (playbackState.episode().currentLabel == label)
                 return true;
-            QTest::qWait(2000);
+            waitPumping(2000);
         }
         return false;
     }
@@ -224,7 +217,7 @@ protected:
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
             << "Alt+0 did not enter full screen";
-        QTest::qWait(2000);
+        waitPumping(2000);
         EXPECT_EQ(visibility.hidden, 1);
         EXPECT_EQ(visibility.shown, 0);
         EXPECT_NE(webViewBridge().windowHandle(), normalView) << "left full screen by itself";
@@ -233,7 +226,7 @@ protected:
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return webViewBridge().windowHandle() == normalView; }, 15000))
             << "Alt+0 did not leave full screen";
-        QTest::qWait(2000);
+        waitPumping(2000);
         EXPECT_EQ(visibility.hidden, 1);
         EXPECT_EQ(visibility.shown, 1);
         EXPECT_TRUE(player.window->isVisible());

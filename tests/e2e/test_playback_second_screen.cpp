@@ -74,7 +74,7 @@ TEST_P(PlainPages, FullScreenGoesToTheLastNonPrimaryMonitor)
         QTest::qWaitFor([&] { return webViewBridge().windowHandle() != normalView; }, 15000))
         << "Alt+0 did not enter full screen the second time";
     full = webViewBridge().windowHandle();
-    QTest::qWait(1500);
+    waitPumping(1500);
     EXPECT_EQ(full->screen(), playerScreen);
     EXPECT_NE(full->geometry(), kRightMonitor);
     pressAlt0();

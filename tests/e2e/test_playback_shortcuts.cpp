@@ -5,8 +5,6 @@
 #include "platform/modifier_state.h"
 #include "platform/shortcut_hook.h"
 #include "playback/page_commands.h"
-#include "playback/page_driver.h"
-#include "playback/web_view_bridge.h"
 
 #include "../playback/test_player_fake_browser.h"
 
@@ -62,8 +60,7 @@ TEST_F(DesktopKeys, RawKeyEventsFeedTheModifierState)
 TEST_F(DesktopKeys, AltDigitAndAltArrowActOncePerPress)
 {
     FakeBrowser* fake = adoptFakeBrowser();
-    PageDriver driver(webViewBridge(), nullptr);
-    installShortcutHook(driver);
+    installShortcutHook();
     if (!keyboardObserved())
         GTEST_SKIP() << "the display offers no raw key events";
     ASSERT_TRUE(type({QStringLiteral("keydown"), QStringLiteral("alt"), QStringLiteral("key"),

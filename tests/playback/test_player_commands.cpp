@@ -3,14 +3,10 @@
 
 #include "playback/page_commands.h"
 
-#include "playback/page_driver.h"
-
 #include "platform/modifier_state.h"
 #include "platform/shortcut_hook.h"
 #include "playback/playback_state.h"
 #include "test_player_fake_browser.h"
-
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -23,35 +19,23 @@ using Calls = std::vector<std::string>;
 
 class PageCommands : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        fake = adoptFakeBrowser();
-        driver = std::make_unique<PageDriver>(webViewBridge(), nullptr);
-    }
+    void SetUp() override { fake = adoptFakeBrowser(); }
     void TearDown() override { removeShortcutHook(); }
-    // The driver's page answers come from the event loop: lets it finish its commands.
-    void settle()
-    {
-        EXPECT_TRUE(QTest::qWaitFor([this] { return !driver->busy(); }, 10000));
-    }
     FakeBrowser* fake = nullptr;
-    std::unique_ptr<PageDriver> driver;
 };
 
 TEST_F(PageCommands, SpeedsClickTheirMenuItemThenTheCurrentSetting)
 {
     for (int speed = 1; speed <= 6; ++speed) {
         fake->calls.clear();
-        driver->setSpeed(speed);
-        settle();
+        setSpeedNumber(speed);
         EXPECT_EQ(fake->pageCalls(),
                   (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
                          "click .current-setting 1"}));
     }
     EXPECT_STREQ(kSpeedTable[3].message, "切换到 1.25倍 播放模式");
     fake->calls.clear();
-    driver->setSpeed(7);
-    settle();
+    setSpeedNumber(7);
     EXPECT_TRUE(fake->pageCalls().empty());
 }
 
@@ -63,8 +47,7 @@ TEST_F(PageCommands, ASpeedTheMenuDidNotSetIsSetOnTheVideo)
     for (const auto& [speed, rate] : cases) {
         SCOPED_TRACE(speed);
         fake->calls.clear();
-        driver->setSpeed(speed);
-        settle();
+        setSpeedNumber(speed);
         EXPECT_EQ(fake->pageCalls(),
                   (Calls{"click .dplayer-setting-speed-item " + std::to_string(speed),
                          "click .current-setting 1", "rate " + std::to_string(rate).substr(0, 4)}));
@@ -76,16 +59,14 @@ TEST_F(PageCommands, ASpeedTheMenuDidNotSetIsSetOnTheVideo)
             fake->rate = 1.5;
     };
     fake->calls.clear();
-    driver->setSpeed(5);
-    settle();
+    setSpeedNumber(5);
     EXPECT_EQ(fake->pageCalls(),
               (Calls{"click .dplayer-setting-speed-item 5", "click .current-setting 1"}));
 }
 
 TEST_F(PageCommands, FullScreenAndReloadAndCache)
 {
-    driver->toggleFullscreen();
-    settle();
+    toggleFullscreen();
     EXPECT_EQ(fake->pageCalls(),
               (Calls{"click .dplayer-full-icon 1", "click .prism-fullscreen-btn 1"}));
     fake->calls.clear();
@@ -110,14 +91,12 @@ TEST_F(PageCommands, ShortcutTableActsOnAltPressesOnly)
     for (const auto& [key, expected] : cases) {
         SCOPED_TRACE(key);
         fake->calls.clear();
-        onShortcut(*driver, kVkAlt, key, kKeyPressed);
-        settle();
+        onShortcut(kVkAlt, key, kKeyPressed);
         EXPECT_EQ(fake->pageCalls(), expected);
         fake->calls.clear();
-        onShortcut(*driver, kVkAlt, key, kKeyReleased);
-        onShortcut(*driver, kVkCtrl, key, kKeyPressed);
-        onShortcut(*driver, 0, key, kKeyPressed);
-        settle();
+        onShortcut(kVkAlt, key, kKeyReleased);
+        onShortcut(kVkCtrl, key, kKeyPressed);
+        onShortcut(0, key, kKeyPressed);
         EXPECT_TRUE(fake->pageCalls().empty());
     }
 }
@@ -154,12 +133,11 @@ TEST_F(PageCommands, KeySequencesThroughTheHook)
     for (const Sequence& s : sequences) {
         SCOPED_TRACE(s.what);
         removeShortcutHook();
-        installShortcutHook(*driver);
+        installShortcutHook();
         ASSERT_TRUE(shortcutHookInstalled());
         fake->calls.clear();
         for (const auto& [key, pressed] : s.keys)
             feedKeyboardEvent(key, pressed);
-        settle();
         EXPECT_EQ(fake->pageCalls(), s.expected);
     }
     removeShortcutHook();

@@ -303,9 +303,7 @@ TEST_F(PlayerWindowTest, ButtonsRunTheirCommands)
     PlayerForm& f = window->form();
     browser->calls.clear();
     f.按钮_125X->click();
-    settle();
     f.按钮_全屏->click();
-    settle();
     f.按钮_缓存->click();
     EXPECT_EQ(browser->pageCalls(),
               (std::vector<std::string>{"click .dplayer-setting-speed-item 4",

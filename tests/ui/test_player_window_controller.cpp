@@ -70,7 +70,6 @@ TEST_F(Poll, JumpsToTheNextEpisodeBeforeTheEndThroughThePrefix)
     play(playerPageEndpoint() + "http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("44:10", "45:00");
     pollPlayer(main->form());
-    settle();
     EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"navigate " + altPlayerEndpoint() +
                                                               "http://v/2/index.m3u8"}));
     const PlayingEpisode now = playbackState.episode();
@@ -86,7 +85,6 @@ TEST_F(Poll, JumpsToTheNextEpisodeBeforeTheEndThroughThePrefix)
     playbackState.pendingAction = static_cast<int>(PendingAction::None);
     browser->calls.clear();
     pollPlayer(main->form());
-    settle();
     EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"navigate " + altPlayerEndpoint() +
                                                               "http://v/3/index.m3u8"}));
 }
@@ -96,19 +94,16 @@ TEST_F(Poll, NoJumpOutsideTheZoneOrWhileStartingOrAfterTheLastEpisode)
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("10:00", "45:00");
     pollPlayer(main->form());
-    settle();
     EXPECT_TRUE(browser->pageCalls().empty());
     EXPECT_EQ(countdown(), std::to_string(2700 - 600 - 60));
 
     dplayerTimes("44:10", "45:00");
     playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
     pollPlayer(main->form());
-    settle();
     EXPECT_TRUE(browser->pageCalls().empty()) << "a page is still starting";
 
     play(playerPageEndpoint() + "http://v/3/index.m3u8", "http://m/3.m3u8", "03");
     pollPlayer(main->form());
-    settle();
     EXPECT_TRUE(browser->pageCalls().empty()) << "the last episode has no next";
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
 }
@@ -119,7 +114,6 @@ TEST_F(Poll, AnEpisodeThatPlayedToItsEndStillMovesOn)
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("45:00", "45:00");
     pollPlayer(main->form());
-    settle();
     EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"navigate " + altPlayerEndpoint() +
                                                               "http://v/2/index.m3u8"}));
 
@@ -127,7 +121,6 @@ TEST_F(Poll, AnEpisodeThatPlayedToItsEndStillMovesOn)
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("00:00", "00:00");
     pollPlayer(main->form());
-    settle();
     EXPECT_TRUE(browser->pageCalls().empty());
 }
 
@@ -137,7 +130,6 @@ TEST_F(Poll, AOneEpisodeListEndsPlayback)
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
     dplayerTimes("44:10", "45:00");
     pollPlayer(main->form());
-    settle();
     EXPECT_TRUE(browser->pageCalls().empty());
     EXPECT_NE(log().find("这是最后一集,将会结束播放"), std::string::npos);
     EXPECT_EQ(countdown(), "0") << "the tick ends before the countdown";
@@ -165,7 +157,6 @@ TEST_F(Poll, ThresholdsTheClipCannotHoldBecomeATenth)
         play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
         dplayerTimes(c.elapsed, c.total);
         pollPlayer(main->form());
-        settle();
         EXPECT_EQ(window->form().编辑框_尾->text().toStdString(), c.threshold);
         EXPECT_EQ(readSetting("配置项", "跳转"), c.threshold);
         EXPECT_EQ(!browser->pageCalls().empty(), c.jumps);
@@ -179,25 +170,21 @@ TEST_F(Poll, AliplayerTimesWinAndMissingTimesKeepTheLastOnes)
     browser->setText(".current-time", "01:02:03");
     browser->setText(".duration", "01:05:00");
     pollPlayer(main->form());
-    settle();
     EXPECT_EQ(lastTimeParts(), (std::vector<std::string>{"01", "02", "03"}));
     EXPECT_EQ(countdown(), std::to_string(3900 - 3723 - 60));
     browser->texts.clear();
     pollPlayer(main->form());
-    settle();
     EXPECT_EQ(lastDurationParts(), (std::vector<std::string>{"01", "05", "00"}));
 
     window->form().选择框_连播->setChecked(false);
     browser->setText(".current-time", "01:04:30");
     pollPlayer(main->form());
-    settle();
     EXPECT_EQ(lastTimeParts(), (std::vector<std::string>{"01", "02", "03"}))
         << "continuous play off";
 }
 
-// The page answers a tick's queries from the event loop, and an event before the last answer can
-// close the player window: the rest of the tick must not use the window after that (under
-// AddressSanitizer a use shows as a fault).
+// Every page query pumps events, and an event can close the player window: the poll must not
+// use the window's form after that (under AddressSanitizer a use shows as a fault).
 TEST_F(Poll, AWindowClosedDuringAPageQueryIsNotUsedAfterwards)
 {
     play("http://v/1/index.m3u8", "http://m/1.m3u8", "01");
@@ -211,11 +198,12 @@ TEST_F(Poll, AWindowClosedDuringAPageQueryIsNotUsedAfterwards)
             dplayerTimes("00:20", "00:50");
         }
         browser->onCall = [this, read](const std::string& call) {
-            if (call == read && window != nullptr)
-                std::exchange(window, nullptr)->deleteLater();
+            if (call == read && window != nullptr) {
+                PlayerWindow* closing = std::exchange(window, nullptr);
+                delete closing;
+            }
         };
         pollPlayer(main->form());
-        settle();
         EXPECT_EQ(window, nullptr);
         EXPECT_EQ(playerForm(), nullptr);
     }
@@ -266,13 +254,11 @@ TEST_F(PageWatch, AVideoThatPlaysByItselfIsNeverActivated)
     browser->paused = false;
     playerServices().drawSponsorChance = [] { return 8; };
     watchPageStart();
-    settle();
     EXPECT_TRUE(browser->pageCalls().empty());
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
     EXPECT_EQ(sponsorOpened, 1);
     EXPECT_EQ(statusLog().find("播放未能开始"), std::string::npos);
     watchPageStart();
-    settle();
     EXPECT_TRUE(browser->pageCalls().empty()) << "already started";
 }
 
@@ -313,7 +299,6 @@ TEST_F(PageWatch, APausedVideoIsStartedByItsPlayersControlOnce)
         startsOn(c.activation);
         playbackState.pendingAction = static_cast<int>(PendingAction::Starting);
         watchPageStart();
-        settle();
         EXPECT_EQ(browser->pageCalls(), std::vector<std::string>{c.activation});
         EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
         EXPECT_FALSE(browser->paused);
@@ -339,7 +324,6 @@ TEST_F(PageWatch, WithoutAReadableVideoTheBigPlayButtonAndTheElapsedTimeDecide)
         }
     };
     watchPageStart();
-    settle();
     EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>{"click .prism-big-play-btn 1"}));
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::None));
     EXPECT_EQ(statusLog().find("播放未能开始"), std::string::npos) << statusLog();
@@ -350,7 +334,6 @@ TEST_F(PageWatch, AVideoThatNeverStartsIsActivatedABoundedNumberOfTimesAndReport
     browser->setMarkup(".dplayer-video-wrap", "<div></div>");
     browser->setMarkup(".dplayer-play-icon", "<button></button>");
     watchPageStart();
-    settle();
     EXPECT_EQ(browser->pageCalls(), (std::vector<std::string>(3, "click .dplayer-play-icon 1")));
     EXPECT_NE(statusLog().find("播放未能开始: 点击播放 3 次后视频仍未前进"), std::string::npos)
         << statusLog();
@@ -362,7 +345,6 @@ TEST_F(PageWatch, ARemovedVideoLoadsTheSecondAddress)
     playbackState.setEpisode({"http://v/1/index.m3u8", "http://m/1.m3u8", "01"});
     browser->setText("body pre", "错误: 视频已经被移除");
     watchPageStart();
-    settle();
     EXPECT_EQ(browser->pageCalls(),
               (std::vector<std::string>{"navigate " + playerPageEndpoint() + "http://m/1.m3u8"}));
     EXPECT_EQ(playbackState.pendingAction.load(), static_cast<int>(PendingAction::Starting));
@@ -373,7 +355,6 @@ TEST_F(PageWatch, ARemovedVideoLoadsTheSecondAddress)
         main->form().编辑框_状态->clear();
         playbackState.setEpisode({playerPageEndpoint() + "http://v/1/index.m3u8", m3u8, "01"});
         watchPageStart();
-        settle();
         EXPECT_TRUE(browser->pageCalls().empty()) << m3u8;
         EXPECT_NE(statusLog().find("视频已经被移除, 没有其他播放地址"), std::string::npos) << m3u8;
     }

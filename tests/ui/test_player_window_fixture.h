@@ -8,7 +8,6 @@
 #include "app/settings_store.h"
 #include "platform/os_version.h"
 #include "playback/history.h"
-#include "playback/page_driver.h"
 #include "playback/play_list.h"
 #include "playback/playback_state.h"
 #include "playback/player_controller.h"
@@ -52,7 +51,7 @@ protected:
         s.createPlayerWindow = [] { (new PlayerWindow)->show(); };
         s.drawSponsorChance = [] { return 1; };
         s.sponsorWindowOpen = [] { return false; };
-        s.openSponsorWindow = [this](QObject*) { ++sponsorOpened; };
+        s.openSponsorWindow = [this](QWidget*) { ++sponsorOpened; };
     }
 
     void TearDown() override
@@ -65,19 +64,6 @@ protected:
         main.reset();
         setOsVersion(kOsVersionWithBrowser);
         setProgramFolderForTesting("");
-    }
-
-    // Lets the player window's page driver finish what it was asked: its page answers come from
-    // the event loop.
-    static void settle()
-    {
-        EXPECT_TRUE(QTest::qWaitFor(
-            [] {
-                PageDriver* driver = playerDriver();
-                return driver == nullptr || !driver->busy();
-            },
-            70000))
-            << "the page driver did not finish";
     }
 
     static void waitForSaves()
