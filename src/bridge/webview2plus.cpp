@@ -298,7 +298,15 @@ const char* const elementScript = R"JS(
     var b = el.getBoundingClientRect();
     if (b.width < 1 || b.height < 1) return null;
     var x = b.left + b.width / 2, y = b.top + b.height / 2;
-    if (x < 0 || y < 0 || x >= window.innerWidth || y >= window.innerHeight) return null;
+    function outside() { return x < 0 || y < 0 || x >= window.innerWidth || y >= window.innerHeight; }
+    if (outside()) {
+      // A control outside the view (a page taller than the view, a player at its video's own
+      // height) is scrolled in at the nearest edge, so that a real click can reach it.
+      el.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+      b = el.getBoundingClientRect();
+      x = b.left + b.width / 2; y = b.top + b.height / 2;
+      if (outside()) return null;
+    }
     var hit = document.elementFromPoint(x, y);
     if (!hit || !(hit === el || el.contains(hit))) return null;
     el.__qyClicked = false;

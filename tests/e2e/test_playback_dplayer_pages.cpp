@@ -1,4 +1,6 @@
-// Plain DPlayer pages with its built-in HLS type ('hls', hls.js on the page), autoplay off and on.
+// Plain DPlayer pages with its built-in HLS type ('hls', hls.js on the page), autoplay off and on,
+// and the page of DPlayer's quick start: no style of its own, so the player takes a 4:3 video's
+// shape, taller than the view, and its controls start below the view's edge.
 
 #include "test_playback_pages.h"
 
@@ -11,7 +13,8 @@ TEST_P(PlainPages, PlaysGoesFullScreenTakesTheRateAndMovesOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(Dplayer, PlainPages,
-                         ::testing::Values(PageCase{"dplayer"}, PageCase{"dplayer-autoplay"}));
+                         ::testing::Values(PageCase{"dplayer"}, PageCase{"dplayer-autoplay"},
+                                           PageCase{"dplayer-natural", "sd"}));
 
 } // namespace
 } // namespace playback_pages

@@ -44,12 +44,13 @@
 namespace playback_pages {
 
 struct PageCase {
-    const char* page; // a file of tools/demo/players without ".html"
+    const char* page;         // a file of tools/demo/players without ".html"
+    const char* variant = ""; // the episode's stream: "" for its master playlist, "sd" for 4:3
 };
 
 inline std::ostream& operator<<(std::ostream& out, const PageCase& c)
 {
-    return out << c.page;
+    return out << c.page << (*c.variant != '\0' ? "-" : "") << c.variant;
 }
 
 // Counts how often a window is hidden and shown (the player window hides while the page is full
@@ -117,6 +118,10 @@ protected:
     {
         if (!ready_)
             GTEST_SKIP() << "demo server, media or browser engine missing (tools/demo/prepare.sh)";
+        if (*GetParam().variant != '\0' &&
+            !QFile::exists(kDemoRoot + QStringLiteral("/media/clips/") +
+                           QString::fromLatin1(GetParam().variant)))
+            GTEST_SKIP() << "clip " << GetParam().variant << " missing (tools/demo/prepare.sh)";
         host_ = "http://127.0.0.1:" + std::to_string(demo_->httpPort);
         const std::string page = host_ + "/page/" + GetParam().page;
         ASSERT_TRUE(writeSetting("配置项", "证书文件", kDemoCertificate));
@@ -142,7 +147,9 @@ protected:
 
     std::string episode(int n) const
     {
-        return host_ + "/media/5/" + std::to_string(n) + "/index.m3u8";
+        const std::string variant = GetParam().variant;
+        return host_ + "/media/5/" + std::to_string(n) + "/" +
+               (variant.empty() ? "" : variant + "/") + "index.m3u8";
     }
 
     // Opens a series of these episodes (labelled 01, 02, …) in the main window and double-clicks

@@ -68,6 +68,8 @@ make_clip c1 24 640x360 0 440
 make_clip c2 28 640x360 120 660
 make_clip c3 20 640x360 240 330
 make_clip lo 24 320x180 0 440
+# A 4:3 clip: a player page that takes the video's shape is taller than the player window's view.
+make_clip sd 24 640x480 60 550
 
 # The encrypted clip: a fixed key kept beside it; the playlist names the key by a relative URI.
 enc=$media/clips/enc

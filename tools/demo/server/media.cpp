@@ -63,6 +63,9 @@ std::string clipFor(const CatalogueItem& item, int episode, const std::string& v
 {
     if (variant == "lo")
         return item.style == PlayStyle::Variants ? "lo" : "";
+    // Every playable episode in 4:3 as well (/media/<id>/<episode>/sd/index.m3u8).
+    if (variant == "sd")
+        return item.style == PlayStyle::Encrypted ? "" : "sd";
     if (variant != "hls")
         return "";
     if (item.style == PlayStyle::Encrypted)
