@@ -6,6 +6,7 @@
 #include "ui/download_window.h"
 #include "ui/header_clock.h"
 #include "ui/main_window.h"
+#include "ui/message_box.h"
 #include "ui/player_wiring.h"
 #include "ui/small_windows.h"
 
@@ -59,6 +60,7 @@ int main(int argc, char** argv)
     steps.startBrowserBridge = [&window] { return startBrowserAtStartup(&window); };
 
     steps.placeMainWindow = [&window] { window.move(10, 10); };
+    steps.showMessage = programMessageBox();
 
     onMainWindowCreated(steps);
     window.show();

@@ -1,9 +1,9 @@
 #pragma once
-// Message boxes with the program's texts and the classic style numbers.
+// Message boxes with the program's texts and the classic style numbers. The windows layer shows
+// them (ui/message_box.h); the layers below are handed a MessageBox to call.
 
+#include <functional>
 #include <string>
-
-class QWidget;
 
 // Style: the low four bits choose the buttons (0 OK, 1 OK and Cancel, 3 Yes, No and Cancel,
 // 4 Yes and No), the next four the icon (0x10 critical, 0x20 question, 0x30 warning,
@@ -17,6 +17,7 @@ inline constexpr int kAnswerOk = 1;
 inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;
 
-// Shows the message modally (owner may be null) and returns the answer. An empty caption shows
-// "信息：". GUI thread.
-int showMessageBox(const std::string& text, const std::string& caption, int style, QWidget* owner);
+// Shows text modally over the program's active window with the caption (an empty caption shows
+// "信息：") and the style, and returns the answer. GUI thread.
+using MessageBox =
+    std::function<int(const std::string& text, const std::string& caption, int style)>;

@@ -135,7 +135,7 @@ bool activateRunningInstance(const std::string& markerName)
     return answered;
 }
 
-void enforceSingleInstance(const std::string& markerName, bool showMessage,
+void enforceSingleInstance(const std::string& markerName, const MessageBox& showMessage,
                            const std::string& messageText, int messageStyle, bool activateExisting,
                            const std::function<void()>& endProcess,
                            std::function<void()> onActivationRequest)
@@ -144,8 +144,8 @@ void enforceSingleInstance(const std::string& markerName, bool showMessage,
         InstanceClaim::AnotherRunning)
         return;
     if (showMessage)
-        showMessageBox(messageText.empty() ? "对不起,该进程已打开!" : messageText,
-                       "友情提醒:", messageStyle, nullptr);
+        showMessage(messageText.empty() ? "对不起,该进程已打开!" : messageText,
+                    "友情提醒:", messageStyle);
     if (activateExisting)
         activateRunningInstance(markerName);
     if (endProcess)

@@ -4,6 +4,8 @@
 // local socket of the marker's name, over which a later instance asks it to come forward before
 // that later instance ends.
 
+#include "app/message_box.h"
+
 #include <functional>
 #include <string>
 
@@ -36,10 +38,11 @@ bool activateRunningInstance(const std::string& markerName);
 // Returns when no other instance holds markerName (this process holds it afterwards and runs
 // onActivationRequest on the GUI thread whenever a later instance asks it to come forward).
 // Otherwise:
-// shows messageText (caption "友情提醒:", messageStyle as a message-box style) when showMessage,
+// shows messageText (caption "友情提醒:", messageStyle as a message-box style) through
+// showMessage when it is set,
 // asks the running instance to come forward when activateExisting, and ends the process with
 // exit code 0 through endProcess.
-void enforceSingleInstance(const std::string& markerName, bool showMessage = false,
+void enforceSingleInstance(const std::string& markerName, const MessageBox& showMessage = {},
                            const std::string& messageText = "对不起,该进程已打开!",
                            int messageStyle = 0, bool activateExisting = false,
                            const std::function<void()>& endProcess = {},

@@ -59,9 +59,9 @@ void onMainWindowCreated(const StartupSteps& steps)
 {
     gui::assertGuiThread();
     setDataFolderName("DaTa");
-    enforceSingleInstance(kInstanceMarker, true, "禁止重复运行", kMessageOk, true, steps.endProcess,
-                          steps.activateWindows);
-    if (checkForUpdate()) {
+    enforceSingleInstance(kInstanceMarker, steps.showMessage, "禁止重复运行", kMessageOk, true,
+                          steps.endProcess, steps.activateWindows);
+    if (checkForUpdate(steps.showMessage)) {
         endWith(steps);
         return;
     }
@@ -76,10 +76,10 @@ void onMainWindowCreated(const StartupSteps& steps)
     std::thread([steps] { bootstrapSettings(steps); }).detach();
 
     if (osVersion() < kOsVersionWithBrowser) {
-        showMessageBox("本程序需要 WIN10/11系统 才能完美运行\r\n\r\n根据您系统情况 "
-                       "将会以弹出浏览器方式播放视频",
-                       "此系统可能不支持新 webview2 组件", kMessageOk | kMessageInformation,
-                       nullptr);
+        if (steps.showMessage)
+            steps.showMessage("本程序需要 WIN10/11系统 才能完美运行\r\n\r\n根据您系统情况 "
+                              "将会以弹出浏览器方式播放视频",
+                              "此系统可能不支持新 webview2 组件", kMessageOk | kMessageInformation);
         logStatus("本程序需要.WIN10/11系统.才能完美运行");
     } else if (steps.startBrowserBridge && !steps.startBrowserBridge()) {
         return;

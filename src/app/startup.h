@@ -1,6 +1,8 @@
 #pragma once
 // From the launch of the program to the ready main window, and the closing of the main window.
 
+#include "app/message_box.h"
+
 #include <QDate>
 
 #include <functional>
@@ -30,6 +32,8 @@ struct StartupSteps {
     std::function<bool()> startBrowserBridge;
     // Moves the main window to its start position, 10,10 (GUI thread).
     std::function<void()> placeMainWindow;
+    // Shows a message box (the second instance, the update, the older system). Empty: no message.
+    MessageBox showMessage;
     // Ends the process with exit code 0 (a second instance, the updater started). Empty: exit(0).
     std::function<void()> endProcess;
     // The bootstrap thread reports here when it is done (tests and benchmarks wait for it).

@@ -111,7 +111,7 @@ bool startUpdater(const std::string& path)
     return QProcess::startDetached(QString::fromStdString(path), {});
 }
 
-bool checkForUpdate()
+bool checkForUpdate(const MessageBox& showMessage)
 {
     gui::assertGuiThread();
     const UpdateCheck check = runUpdateCheck(updateLink(), transferPolicyFromSettings());
@@ -124,12 +124,15 @@ bool checkForUpdate()
     case UpdateOutcome::NoVersion: logStatus("未检查更新: " + check.reason); return false;
     case UpdateOutcome::NewVersion: break;
     }
-    showMessageBox("客观！~发现最新版本即将更新！", "", kMessageOk, nullptr);
+    const auto say = [&showMessage](const std::string& text) {
+        if (showMessage)
+            showMessage(text, "", kMessageOk);
+    };
+    say("客观！~发现最新版本即将更新！");
     const std::string updater = updaterPath();
     if (startUpdater(updater))
         return true;
-    showMessageBox("无法启动更新程序:\r\n" + updater + "\r\n\r\n本次继续使用当前版本", "",
-                   kMessageOk, nullptr);
+    say("无法启动更新程序:\r\n" + updater + "\r\n\r\n本次继续使用当前版本");
     logStatus("更新程序无法启动: " + updater);
     return false;
 }

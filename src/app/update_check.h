@@ -2,6 +2,7 @@
 // Comparing this program's version with the version published on the update page, and handing
 // over to the outside updater when they differ.
 
+#include "app/message_box.h"
 #include "net/curl_easy.h"
 
 #include <string>
@@ -46,4 +47,4 @@ bool startUpdater(const std::string& path);
 // ends the program). A page that could not be fetched or read logs one line saying why no update is
 // made; the same version, or no update address at all, logs nothing. Each of these returns false,
 // as does an updater that cannot be started (after a message saying so). GUI thread.
-bool checkForUpdate();
+bool checkForUpdate(const MessageBox& showMessage);

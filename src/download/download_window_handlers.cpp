@@ -146,7 +146,7 @@ void exportTickedRows(DownloadView& view, const DownloadSettings& settings)
     document.destroy();
 }
 
-void copyRowAddress(DownloadListView& view, QWidget* owner)
+void copyRowAddress(DownloadListView& view, const MessageBox& showMessage)
 {
     gui::assertGuiThread();
     const int row = view.currentRow();
@@ -160,7 +160,8 @@ void copyRowAddress(DownloadListView& view, QWidget* owner)
     }
     if (QClipboard* clipboard = QGuiApplication::clipboard())
         clipboard->setText(QString::fromStdString(address));
-    showMessageBox("已复制", "", kMessageOk, owner);
+    if (showMessage)
+        showMessage("已复制", "", kMessageOk);
     view.appendLog("已复制", kStatusLog);
 }
 

@@ -3,6 +3,7 @@
 // aborting and merging again, exporting the ticked addresses, copying one address and the 删TS
 // setting. The window (ui/download_window.h) implements DownloadListView and calls these.
 
+#include "app/message_box.h"
 #include "download/download_run.h"
 #include "download/download_view.h"
 #include "download/series_folder.h"
@@ -71,8 +72,8 @@ inline constexpr const char* kExportTextName = "m3u8列表.txt";
 void exportTickedRows(DownloadView& view, const DownloadSettings& settings);
 
 // Double-click on the list: the current row's address on the clipboard, the message "已复制"
-// over owner, and the status line. GUI thread.
-void copyRowAddress(DownloadListView& view, QWidget* owner);
+// through showMessage, and the status line. GUI thread.
+void copyRowAddress(DownloadListView& view, const MessageBox& showMessage);
 
 // 选择框_删除 clicked: 删TS = "真" or "假".
 void saveDeleteSegmentsSetting(bool ticked);

@@ -144,13 +144,13 @@ void onPlayerClosing(PlayerForm&)
     logStatus("播放器已关闭");
 }
 
-void onSecondScreenClicked(PlayerForm& form)
+void onSecondScreenClicked(PlayerForm& form, const MessageBox& showMessage)
 {
     gui::assertGuiThread();
     if (!hasSecondScreen()) {
         form.选择框_副屏->setChecked(false);
-        showMessageBox("未识别到扩展屏 , 无法开启此功能", "温暖提醒", kMessageOk | 0x10,
-                       form.window);
+        if (showMessage)
+            showMessage("未识别到扩展屏 , 无法开启此功能", "温暖提醒", kMessageOk | 0x10);
         return;
     }
     const bool on = form.选择框_副屏->isChecked();

@@ -3,6 +3,7 @@
 // hook), resizing (browser frame and bottom bar, saved size), closing, its four option boxes, and
 // the move of full-screen playback to a second monitor. GUI thread.
 
+#include "app/message_box.h"
 #include <QRect>
 
 #include <optional>
@@ -21,7 +22,7 @@ void onPlayerResized(PlayerForm& form);
 // Removes the shortcut hook and logs the close; the window destroys itself afterwards.
 void onPlayerClosing(PlayerForm& form);
 
-void onSecondScreenClicked(PlayerForm& form);
+void onSecondScreenClicked(PlayerForm& form, const MessageBox& showMessage);
 void onContinuousClicked(PlayerForm& form);
 void onTopmostClicked(PlayerForm& form);
 void onThresholdChanged(PlayerForm& form);

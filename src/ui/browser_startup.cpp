@@ -1,9 +1,9 @@
 #include "ui/browser_startup.h"
 
-#include "app/message_box.h"
 #include "app/paths.h"
 #include "app/status_log.h"
 #include "playback/bridge_library.h"
+#include "ui/message_box.h"
 #include "util/gui_thread.h"
 
 #include <QDesktopServices>

@@ -3,6 +3,7 @@
 #include "playback/episode_list.h"
 #include "playback/web_view_bridge.h"
 #include "ui/fonts.h"
+#include "ui/message_box.h"
 #include "util/gui_call.h"
 #include "util/window_title.h"
 
@@ -387,7 +388,12 @@ void DownloadWindow::wireEvents()
     connect(选择框_删除, &QCheckBox::clicked, this,
             [](bool checked) { saveDeleteSegmentsSetting(checked); });
     connect(超级列表框_剧列表, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem*, int) { copyRowAddress(*view_, this); });
+            [this](QTreeWidgetItem*, int) {
+                copyRowAddress(
+                    *view_, [this](const std::string& text, const std::string& caption, int style) {
+                        return showMessageBox(text, caption, style, this);
+                    });
+            });
     // The surfaces that take no click of their own move the window when dragged.
     for (QWidget* surface : std::initializer_list<QWidget*>{分组框1, 分组框2, 分组框3, 分组框4,
                                                             标签1, 进度条1, 进度条2})

@@ -4,9 +4,9 @@
 
 #include "ui/main_window.h"
 
-#include "app/message_box.h"
 #include "playback/history.h"
 #include "ui/download_window.h"
+#include "ui/message_box.h"
 #include "ui/player_wiring.h"
 
 #include <QComboBox>

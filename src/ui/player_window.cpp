@@ -6,6 +6,7 @@
 #include "playback/watch_position.h"
 #include "ui/fonts.h"
 #include "ui/main_form.h"
+#include "ui/message_box.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -186,7 +187,8 @@ void PlayerWindow::wireEvents()
     connect(f.编辑框_片头, &QLineEdit::textChanged, this, [this] { onOpeningChanged(form_); });
     connect(f.选择框_连播, &QCheckBox::clicked, this, [this] { onContinuousClicked(form_); });
     connect(f.选择框_置顶, &QCheckBox::clicked, this, [this] { onTopmostClicked(form_); });
-    connect(f.选择框_副屏, &QCheckBox::clicked, this, [this] { onSecondScreenClicked(form_); });
+    connect(f.选择框_副屏, &QCheckBox::clicked, this,
+            [this] { onSecondScreenClicked(form_, programMessageBox()); });
     connect(f.按钮_重新加载, &QPushButton::clicked, this, [] { reloadPage(); });
     connect(f.按钮_缓存, &QPushButton::clicked, this, [] { clearBrowserCache(); });
     QPushButton* speeds[] = {f.按钮_05X,  f.按钮_075X, f.按钮_1X,

@@ -74,7 +74,7 @@ TEST(LaunchProcess, Run)
     const QByteArray stopFile = qgetenv("QY_LAUNCH_STOP_FILE");
     if (stopFile.isEmpty())
         GTEST_SKIP() << "only run as a launch child";
-    enforceSingleInstance("tovarunmel", false, "", 0, true, [] {
+    enforceSingleInstance("tovarunmel", {}, "", 0, true, [] {
         std::printf("refused\n");
         std::fflush(stdout);
         std::_Exit(0);
@@ -170,12 +170,12 @@ TEST_F(MarkerTest, AnotherProcessHoldingTheMarkerIsFoundAndActivated)
     EXPECT_TRUE(waitUntil([this] { return holderOutput().contains("activated"); }));
 
     int ended = 0;
-    enforceSingleInstance(name, false, "", 0, true, [&] { ++ended; });
+    enforceSingleInstance(name, {}, "", 0, true, [&] { ++ended; });
     EXPECT_EQ(ended, 1);
     EXPECT_TRUE(waitUntil([this] { return holderOutput().count("activated") == 2; }));
 
     // Without activateExisting the holder is left alone.
-    enforceSingleInstance(name, false, "", 0, false, [&] { ++ended; });
+    enforceSingleInstance(name, {}, "", 0, false, [&] { ++ended; });
     EXPECT_EQ(ended, 2);
     QCoreApplication::processEvents();
     EXPECT_EQ(holderOutput().count("activated"), 2);

@@ -14,6 +14,7 @@
 #include "ui/lunar_date.h"
 #include "ui/main_form.h"
 #include "ui/main_window.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -123,6 +124,7 @@ protected:
             return bridgeAvailable;
         };
         steps.placeMainWindow = [this] { window.move(10, 10); };
+        steps.showMessage = programMessageBox();
         steps.endProcess = [this] { record("end"); };
         steps.bootstrapFinished = [this] { bootstrapDone = true; };
     }

@@ -7,10 +7,10 @@
 #include "test_catalogue_fixture.h"
 #include "test_player_window_fixture.h"
 
-#include "app/message_box.h"
 #include "catalogue/catalogue_sources.h"
 #include "catalogue/catalogue_text.h"
 #include "playback/history.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QMessageBox>

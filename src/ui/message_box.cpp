@@ -1,8 +1,9 @@
-#include "app/message_box.h"
+#include "ui/message_box.h"
 
 #include "util/gui_thread.h"
 #include "util/window_title.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 int showMessageBox(const std::string& text, const std::string& caption, int style, QWidget* owner)
@@ -35,4 +36,11 @@ int showMessageBox(const std::string& text, const std::string& caption, int styl
     case QMessageBox::No: return kAnswerNo;
     default: return kAnswerOk;
     }
+}
+
+MessageBox programMessageBox()
+{
+    return [](const std::string& text, const std::string& caption, int style) {
+        return showMessageBox(text, caption, style, QApplication::activeWindow());
+    };
 }
