@@ -3,6 +3,7 @@
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "app/transfer_settings.h"
+#include "download/download_text.h"
 #include "download/fetch_page.h"
 #include "download/hls_playlist.h"
 #include "download/merge_segments.h"
@@ -43,10 +44,6 @@ std::string seriesFolderName;
 std::mutex runMutex;
 std::condition_variable runEnded;
 bool runActive = false;
-
-const char* const kPlaylistHeader =
-    "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/46.0.2486.0 Safari/537.36 Edge/13.10586";
 
 std::string trimLineEnd(std::string s)
 {
@@ -301,7 +298,6 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieF
     options.cookieFile = cookieFile;
     options.policy = policy;
     options.failure = &out.failure;
-    options.extraHeaders = kPlaylistHeader;
     options.returnedHeaders = &headers;
     options.effectiveUrl = &out.url;
     // A playlist server that trickles bytes fails like a slow segment does, so no episode waits on
@@ -324,12 +320,8 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieF
     }
     out.ok = out.status >= 200 && out.status <= 299;
     if (!out.ok) {
-        if (out.limitHit)
-            out.error = bodyLimitReason(out.limitHit);
-        else if (cancelled && cancelled())
-            out.error = "已中止";
-        else
-            out.error = out.status ? "HTTP " + std::to_string(out.status) : "无法连接";
+        if (!out.failure && out.status != 0)
+            out.failure = httpStatusError(nullptr, out.status);
         out.body.clear();
     }
     return out;
@@ -451,13 +443,13 @@ void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& 
             break;
         SegmentResult r = fetchSegment(*run, segmentUrl, path, job.options);
         ok = r.outcome == TransferOutcome::Completed;
-        reason = r.error;
+        reason = segmentFailureText(r.failure);
         if (ok)
             run->recordSource(index);
         // An answer that would not decrypt, or that went past its limit, comes back the same
         // however often it is asked for.
-        undecryptable = !ok && r.decryptFailed;
-        if (undecryptable || r.limitHit || r.outcome == TransferOutcome::Stopped ||
+        undecryptable = !ok && r.decryptFailed();
+        if (undecryptable || r.overLimit() || r.outcome == TransferOutcome::Stopped ||
             abortRequested.load())
             break;
     }
@@ -608,7 +600,8 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     auto listFailed = [&](const std::string& url, const FetchResult& answer) {
         if (answer.failure.kind == TransferFailure::Certificate)
             return fail("证书无效", certificateFailureText(answer.failure));
-        return fail("解析失败", "列表获取失败: " + trimLineEnd(url) + " (" + answer.error + ")");
+        return fail("解析失败",
+                    "列表获取失败: " + trimLineEnd(url) + " (" + playlistFailureText(answer) + ")");
     };
 
     view.appendLog("解析" + address, kStatusLog);
@@ -683,13 +676,14 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
             const std::string& uri = list.keys[seg.keyIndex].uri;
             if (keys.count(uri))
                 continue;
-            FetchResult key =
-                fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                           &abortRequested, kKeyBodyLimit, policy);
+            FetchResult key = fetchBytes(uri, {}, settings.connectTimeoutMs,
+                                         settings.stallTimeoutMs, aborted, kKeyBodyLimit, policy);
             if (key.limitHit)
-                return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" + key.error + ")");
+                return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" +
+                                            transferFailureText(key.failure) + ")");
             if (!key.ok)
-                return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
+                return fail("密钥错误",
+                            "密钥获取失败: " + uri + " (" + transferFailureText(key.failure) + ")");
             if (key.body.size() != 16)
                 return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" +
                                             std::to_string(key.body.size()) + " 字节)");
@@ -708,11 +702,11 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
                 continue;
             const HlsMap& map = list.maps[seg.mapIndex];
             const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
-            FetchResult body =
-                fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                           &abortRequested, kMapBodyLimit, policy);
+            FetchResult body = fetchBytes(map.uri, map.range, settings.connectTimeoutMs,
+                                          settings.stallTimeoutMs, aborted, kMapBodyLimit, policy);
             if (!body.ok || body.body.empty())
-                return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
+                return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" +
+                                            transferFailureText(body.failure) + ")");
             const std::string path = dir + pathSeparator() + file;
             UniqueFile f = openUtf8File(path + ".part", "wb");
             bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f.get()) ==

@@ -89,7 +89,7 @@ int submitSegment(const std::string& url, const std::string& filePath, int32_t t
             s.registry.remove_if([serial](const SegmentTask& t) { return t.serial == serial; });
         }
         if (onDone)
-            onDone(SegmentResult{TransferOutcome::Failed, 0, "无法创建线程", false, {}});
+            onDone(SegmentResult{TransferOutcome::Failed, 0, {SegmentError::NoThread, {}}});
     }
     return 1;
 }
@@ -112,13 +112,13 @@ void runSegmentTask(const std::string& url, const std::string& filePath, int32_t
     }
     SegmentResult result;
     if (cancelled) {
-        result = SegmentResult{TransferOutcome::Stopped, 0, "已停止", false, {}};
+        const TransferError stopped = TransferError::of(TransferFailure::Cancelled, "cancelled");
+        result = SegmentResult{TransferOutcome::Stopped, 0, {SegmentError::Transfer, stopped}};
     } else {
         transfer->start(url, filePath, completion, options);
         completion->wait();
         transfer->stop();
-        result = SegmentResult{transfer->outcome(), transfer->httpStatus(), transfer->error(),
-                               transfer->decryptFailed(), transfer->limitHit()};
+        result = SegmentResult{transfer->outcome(), transfer->httpStatus(), transfer->failure()};
     }
     {
         // Each worker removes its own record (matched by serial), never another task's.

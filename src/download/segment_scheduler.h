@@ -31,9 +31,11 @@ bool startDetachedTask(Routine&& routine, Args&&... args)
 struct SegmentResult {
     TransferOutcome outcome = TransferOutcome::Failed;
     long status = 0;
-    std::string error;
-    bool decryptFailed = false; // whole answer, but it would not decrypt: no retry helps
-    BodyLimitHit limitHit;      // the answer went past its limit: no retry helps either
+    SegmentFailure failure;
+    // Whole answer, but it would not decrypt: no retry helps.
+    bool decryptFailed() const { return failure.kind == SegmentError::DecryptFailed; }
+    // The answer went past its limit: no retry helps either.
+    bool overLimit() const { return failure.transfer.kind == TransferFailure::TooLarge; }
 };
 
 // One registry record.
