@@ -368,7 +368,8 @@ private:
                     // The first input must be readable; a later run that is not is left out.
                     if (r == 0 && i == 0)
                         return fail(why);
-                    noteLeftOut(firstSegmentText(runs_[r].inputs[i], i) + "起的内容 (" + why + ")");
+                    noteLeftOut(LostMedia::Content,
+                                firstSegmentText(runs_[r].inputs[i], i) + "起的内容 (" + why + ")");
                     plans_[r].emplace_back();
                     atStart_[r].emplace_back();
                     continue;
@@ -428,10 +429,10 @@ private:
         return segmentText(index, 0);
     }
 
-    void noteLeftOut(const std::string& what)
+    void noteLeftOut(LostMedia kind, const std::string& what)
     {
         if (leftOutSeen_.insert(what).second)
-            outcome_.leftOut.push_back(what);
+            outcome_.leftOut.push_back(LeftOut{kind, what});
     }
 
     struct Slot {
@@ -473,11 +474,13 @@ private:
                 // turns up later from about where it was read.
                 const auto& atStart = atStart_[run][s.input];
                 const bool fromStart = index < static_cast<int>(atStart.size()) && atStart[index];
-                noteLeftOut(mediaKind(st->codecpar->codec_type) + "流 " +
-                            avcodec_get_name(st->codecpar->codec_id) + " (" +
-                            (fromStart ? firstSegmentText(runs_[run].inputs[s.input], s.input)
-                                       : segmentText(s.input, s.d->reader.segment)) +
-                            "起)");
+                noteLeftOut(st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? LostMedia::Video
+                                                                           : LostMedia::Audio,
+                            mediaKind(st->codecpar->codec_type) + "流 " +
+                                avcodec_get_name(st->codecpar->codec_id) + " (" +
+                                (fromStart ? firstSegmentText(runs_[run].inputs[s.input], s.input)
+                                           : segmentText(s.input, s.d->reader.segment)) +
+                                "起)");
             }
             if (track < 0 || (s.pkt->dts == AV_NOPTS_VALUE && s.pkt->pts == AV_NOPTS_VALUE &&
                               !tracks_[track].started)) {
@@ -943,7 +946,9 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
                     (report.written ? "已按字节顺序拼接TS分段" : "按字节拼接也未能写入文件"),
                 kMergeLog);
             if (report.written && audio.present > 0)
-                report.leftOut.push_back("分离音轨的 " + std::to_string(audio.present) + " 个分段");
+                report.leftOut.push_back(
+                    {LostMedia::Content,
+                     "分离音轨的 " + std::to_string(audio.present) + " 个分段"});
         } else {
             report.written = true;
             report.leftOut = outcome.leftOut;
@@ -1005,11 +1010,10 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
         // The row names the kind of media the file lacks: 缺音频, 缺视频, 缺音视频, or 缺部分内容
         // when a stretch of the segments could not be read at all.
         bool audioOut = false, videoOut = false, otherOut = false;
-        for (const auto& what : report.leftOut) {
-            audioOut = audioOut || what.rfind(mediaKind(AVMEDIA_TYPE_AUDIO), 0) == 0;
-            videoOut = videoOut || what.rfind(mediaKind(AVMEDIA_TYPE_VIDEO), 0) == 0;
-            otherOut = otherOut || (what.rfind(mediaKind(AVMEDIA_TYPE_AUDIO), 0) != 0 &&
-                                    what.rfind(mediaKind(AVMEDIA_TYPE_VIDEO), 0) != 0);
+        for (const LeftOut& lost : report.leftOut) {
+            audioOut = audioOut || lost.kind == LostMedia::Audio;
+            videoOut = videoOut || lost.kind == LostMedia::Video;
+            otherOut = otherOut || lost.kind == LostMedia::Content;
         }
         status = otherOut               ? "缺部分内容"
                  : audioOut && videoOut ? "缺音视频"
@@ -1021,7 +1025,7 @@ MergeReport mergeSegments(DownloadView& view, int row, const std::string& episod
     if (report.written && !report.leftOut.empty()) {
         std::string what;
         for (size_t i = 0; i < report.leftOut.size(); ++i)
-            what += (i ? "; " : "") + report.leftOut[i];
+            what += (i ? "; " : "") + report.leftOut[i].text;
         view.appendLog("第 " + episode + " 集有 " + std::to_string(report.leftOut.size()) +
                            " 路流未能写入MP4: " + what,
                        kMergeLog);

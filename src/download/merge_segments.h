@@ -47,9 +47,20 @@ struct RemuxInput {
 struct RemuxRun {
     std::vector<RemuxInput> inputs;
 };
+// What a stream that could not go into the MP4 carried: the row names the kind of media the
+// file lacks from it.
+enum class LostMedia {
+    Audio,
+    Video,
+    Content, // a stretch of the segments that could not be read at all
+};
+struct LeftOut {
+    LostMedia kind = LostMedia::Content;
+    std::string text; // as the merge log names it: "音频流 s302m (第 4 段起)"
+};
 struct RemuxOutcome {
-    std::string error;                // why nothing could be written
-    std::vector<std::string> leftOut; // streams that carried media but could not go into the MP4
+    std::string error;            // why nothing could be written
+    std::vector<LeftOut> leftOut; // streams that carried media but could not go into the MP4
 };
 
 // Remuxes the runs, in order, into an MP4 at outPath (stream copy, moov in front). Every audio and
@@ -74,14 +85,14 @@ inline constexpr const char* kIncompleteMergeSuffix = ".缺段.mp4";
 inline constexpr const char* kIncompleteMarkName = "incomplete.txt";
 
 struct MergeReport {
-    int expected = 0;                 // segments of the list
-    int merged = 0;                   // segment files that went in
-    std::vector<int> missing;         // segment numbers without a file
-    bool remuxed = false;             // a real MP4 was written
-    bool written = false;             // the merged file exists and is whole
-    std::vector<std::string> leftOut; // streams with media that the MP4 does not hold
-    int audioSegments = 0;            // segments of a separate audio rendition that went in
-    std::string file;          // where the merge went: the episode's file or the incomplete one
+    int expected = 0;             // segments of the list
+    int merged = 0;               // segment files that went in
+    std::vector<int> missing;     // segment numbers without a file
+    bool remuxed = false;         // a real MP4 was written
+    bool written = false;         // the merged file exists and is whole
+    std::vector<LeftOut> leftOut; // streams with media that the MP4 does not hold
+    int audioSegments = 0;        // segments of a separate audio rendition that went in
+    std::string file;             // where the merge went: the episode's file or the incomplete one
     bool keptComplete = false; // an earlier complete file stayed in place of this incomplete merge
 };
 
