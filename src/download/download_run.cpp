@@ -30,9 +30,7 @@
 
 namespace fs = std::filesystem;
 
-std::atomic<int> abortRequested{0};
-std::atomic<int> submittedCount{0};
-std::atomic<int> downloadedCount{0};
+class DownloadRun;
 
 namespace {
 
@@ -40,10 +38,10 @@ namespace {
 std::mutex seriesMutex;
 std::string seriesFolderName;
 
-// One run (or re-merge) at a time.
+// One run (or re-merge) at a time: the one going, which 超级按钮_中止 reaches.
 std::mutex runMutex;
 std::condition_variable runEnded;
-bool runActive = false;
+std::shared_ptr<DownloadRun> activeRun;
 
 std::string trimLineEnd(std::string s)
 {
@@ -52,44 +50,87 @@ std::string trimLineEnd(std::string s)
     return s;
 }
 
-// Sleeps up to ms, in short slices, and returns early (false) once an abort is requested.
-bool pauseUnlessAborted(int ms)
-{
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
-        if (abortRequested.load())
-            return false;
-        auto left = until - std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
-    }
-    return !abortRequested.load();
-}
-
 std::string segmentName(const std::string& url)
 {
     std::string name = textAfterLast(trimLineEnd(url), "/");
     return name.empty() ? trimLineEnd(url) : name;
 }
 
-void endRun()
+void endRun(const std::shared_ptr<DownloadRun>& run)
 {
     // Notified under the lock, so a waiter that ends the program next finds nothing in use.
     std::lock_guard lock(runMutex);
-    runActive = false;
+    if (activeRun == run)
+        activeRun.reset();
     runEnded.notify_all();
 }
 
-bool claimRun()
+bool claimRun(const std::shared_ptr<DownloadRun>& run)
 {
     std::lock_guard lock(runMutex);
-    if (runActive)
+    if (activeRun)
         return false;
-    runActive = true;
+    activeRun = run;
     return true;
 }
 
 } // namespace
+
+// One row of the episode list as it was when the run started.
+struct RowJob {
+    bool checked = false;
+    std::string episode; // the 集数 cell
+    std::string address; // the 地址 cell: the playlist
+};
+
+// One run (or re-merge): the rows copied from the view when it starts, its own abort flag, and
+// the scheduler of its segments. Shared by the run thread and the segment threads of its
+// episodes; 超级按钮_中止 reaches it through abort().
+class DownloadRun {
+public:
+    DownloadRun(std::shared_ptr<DownloadView> v, DownloadSettings s)
+            : view(std::move(v)), settings(std::move(s))
+    {}
+
+    const std::shared_ptr<DownloadView> view;
+    const DownloadSettings settings;
+    SegmentScheduler scheduler;
+    std::vector<RowJob> rows;
+
+    // Copies the rows of the view (on the run's thread, as it starts).
+    void copyRows()
+    {
+        const int count = view->rowCount();
+        rows.clear();
+        for (int r = 0; r < count; ++r)
+            rows.push_back(RowJob{view->rowChecked(r), view->cellText(r, kColumnEpisode),
+                                  view->cellText(r, kColumnAddress)});
+    }
+
+    // Asks the run to stop: pauses end, waits for room or for segments wake, the transfers in
+    // flight end and none starts from now on.
+    void abort();
+    bool aborted() const { return aborted_.load(); }
+    // Waits ms, or less when the run is aborted first; false when it is.
+    bool pause(int ms)
+    {
+        std::unique_lock lock(mutex_);
+        woken_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return aborted_.load(); });
+        return !aborted_.load();
+    }
+    // The episode being fetched, woken by an abort.
+    void setEpisode(const std::shared_ptr<EpisodeRun>& episode)
+    {
+        std::lock_guard lock(mutex_);
+        episode_ = episode;
+    }
+
+private:
+    std::atomic<bool> aborted_{false};
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    std::weak_ptr<EpisodeRun> episode_;
+};
 
 struct SegmentJob {
     std::string url;
@@ -101,6 +142,7 @@ struct SegmentJob {
 };
 
 struct EpisodeRun {
+    std::shared_ptr<DownloadRun> owner;
     std::shared_ptr<DownloadView> view;
     DownloadSettings settings;
     int row = 0;
@@ -109,6 +151,7 @@ struct EpisodeRun {
 
     std::mutex mutex;
     std::condition_variable changed;
+    int submitted = 0;              // segments handed out
     int finished = 0;               // segments whose routine has ended, whatever the outcome
     int running = 0;                // segments being fetched now
     std::vector<int> failed;        // segment numbers that did not arrive
@@ -117,7 +160,8 @@ struct EpisodeRun {
     std::vector<double> tookMs; // how long each arrived transfer took
     // The most segments in flight, and transfers with the tail's second copies counted too.
     int cap = kBuiltInConcurrency;
-    int extraCopies = 0; // second copies of slow tail segments now running
+    int extraCopies = 0;            // second copies of slow tail segments now running
+    std::atomic<int> downloaded{0}; // segments that arrived whole
 
     std::mutex recordMutex; // one writer of the sources record at a time
 
@@ -133,6 +177,21 @@ struct EpisodeRun {
                 undecryptable.push_back(index);
         }
         changed.notify_all();
+    }
+
+    // Wakes the run thread's waits (an abort).
+    void wake()
+    {
+        {
+            std::lock_guard lock(mutex);
+        }
+        changed.notify_all();
+    }
+
+    int submittedSoFar()
+    {
+        std::lock_guard lock(mutex);
+        return submitted;
     }
 
     void transferTook(double ms)
@@ -181,6 +240,23 @@ struct EpisodeRun {
         out << job.number << '\t' << job.source << '\n';
     }
 };
+
+void DownloadRun::abort()
+{
+    {
+        std::lock_guard lock(mutex_);
+        aborted_ = true;
+    }
+    woken_.notify_all();
+    scheduler.stopAll();
+    std::shared_ptr<EpisodeRun> episode;
+    {
+        std::lock_guard lock(mutex_);
+        episode = episode_.lock();
+    }
+    if (episode)
+        episode->wake();
+}
 
 std::string seriesFolder()
 {
@@ -362,7 +438,7 @@ SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::s
             std::lock_guard lock(race->mutex);
             race->results.emplace_back();
         }
-        submitSegment(url, path, 0, o, [race, copy](const SegmentResult& r) {
+        submitSegment(run.owner->scheduler, url, path, 0, o, [race, copy](const SegmentResult& r) {
             std::lock_guard lock(race->mutex);
             race->results[copy] = r;
             race->changed.notify_all();
@@ -401,7 +477,7 @@ SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::s
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
                 .count();
-        if (race->results.size() == 1 && !abortRequested.load()) {
+        if (race->results.size() == 1 && !run.owner->aborted()) {
             lock.unlock();
             const bool slow = run.isSlowTail(ms) && run.claimExtraCopy();
             if (slow) {
@@ -425,7 +501,7 @@ void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& 
     const int index = textToInt(segmentIndex);
     DownloadView& view = *run->view;
     const std::string name = segmentName(segmentUrl);
-    if (abortRequested.load()) {
+    if (run->owner->aborted()) {
         run->segmentEnded(index, false);
         return;
     }
@@ -439,7 +515,7 @@ void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& 
     bool undecryptable = false;
     std::string reason;
     for (int attempt = 0; !ok && attempt <= run->settings.retries; ++attempt) {
-        if (attempt > 0 && !pauseUnlessAborted(run->settings.retryPauseMs * attempt))
+        if (attempt > 0 && !run->owner->pause(run->settings.retryPauseMs * attempt))
             break;
         SegmentResult r = fetchSegment(*run, segmentUrl, path, job.options);
         ok = r.outcome == TransferOutcome::Completed;
@@ -450,14 +526,14 @@ void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& 
         // however often it is asked for.
         undecryptable = !ok && r.decryptFailed();
         if (undecryptable || r.overLimit() || r.outcome == TransferOutcome::Stopped ||
-            abortRequested.load())
+            run->owner->aborted())
             break;
     }
     if (ok) {
-        int done = downloadedCount.fetch_add(1) + 1;
+        int done = run->downloaded.fetch_add(1) + 1;
         view.setProgressValue(2, done);
         view.appendLog("已下载 " + std::to_string(done) + " / " +
-                           std::to_string(submittedCount.load()) + " = " + name,
+                           std::to_string(run->submittedSoFar()) + " = " + name,
                        kMergeLog);
         view.setCellText(run->row, kColumnDownloaded, std::to_string(done));
     } else {
@@ -563,15 +639,16 @@ namespace {
 // Reads the episode's playlist (following a master playlist to its best variant), fetches keys
 // and initialisation sections, hands the segments out and waits for them. False when the episode
 // could not be read, with its status cell set.
-bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings,
-                     int row, const std::string& episode, const std::string& folder,
-                     int& undecryptable)
+bool downloadEpisode(const std::shared_ptr<DownloadRun>& owner, int row, const std::string& episode,
+                     const std::string& folder, int& undecryptable)
 {
+    const std::shared_ptr<DownloadView>& viewPtr = owner->view;
+    const DownloadSettings& settings = owner->settings;
     DownloadView& view = *viewPtr;
-    const std::string address = view.cellText(row, kColumnAddress);
+    const std::string& address = owner->rows[static_cast<size_t>(row)].address;
     const TransferPolicy policy{settings.caFile};
     // 中止执行 ends a playlist fetch that is still going.
-    const std::function<bool()> aborted = [] { return abortRequested.load() != 0; };
+    const std::function<bool()> aborted = [owner] { return owner->aborted(); };
     auto fetch = [&](const std::string& url, const std::string& cookies) {
         return settings.fetchPlaylist ? settings.fetchPlaylist(url, cookies, aborted)
                                       : fetchPlaylistPage(url, cookies, policy, aborted);
@@ -727,6 +804,7 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
         return false;
 
     auto run = std::make_shared<EpisodeRun>();
+    run->owner = owner;
     run->view = viewPtr;
     run->settings = settings;
     run->row = row;
@@ -779,36 +857,31 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     view.setProgressMaximum(1, n);
     view.setProgressMaximum(2, n);
     view.setProgressValue(2, 0);
-    submittedCount = 0;
-    downloadedCount = 0;
     view.selectRow(row);
+    owner->setEpisode(run);
 
     // Segments in flight are capped (下载并发, or the built-in cap): a segment is handed out, and
     // its threads started, only once one of those in flight has ended.
     run->cap = segmentsInFlightCap(settings.pace);
     for (int i = 1; i <= n; ++i) {
-        if (abortRequested.load())
-            break;
         {
             std::unique_lock lock(run->mutex);
-            while (run->running >= run->cap && !abortRequested.load())
-                run->changed.wait_for(lock, std::chrono::milliseconds(50));
-            if (abortRequested.load())
+            run->changed.wait(lock, [&] { return run->running < run->cap || owner->aborted(); });
+            if (owner->aborted())
                 break;
+            ++run->submitted;
+            ++run->running;
         }
         const std::string& url = run->jobs[i - 1].url;
         view.appendLog("提交下载_" + std::to_string(i) + " " + segmentName(url), kStatusLog);
-        submittedCount.fetch_add(1);
-        {
-            std::lock_guard lock(run->mutex);
-            ++run->running;
-        }
         // Segment thread: fetches segment i (with retries) and counts it.
         if (!startDetachedTask(downloadSegment, run, episode, url, std::to_string(i)))
             run->segmentEnded(i, false);
         view.setCellText(row, kColumnSubmitted, std::to_string(i));
-        pauseUnlessAborted(settings.pace.intervalMs);
+        owner->pause(settings.pace.intervalMs);
         view.setProgressValue(1, i);
+        if (owner->aborted())
+            break;
     }
     {
         std::lock_guard lock(run->mutex);
@@ -816,70 +889,65 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     }
 
     view.setCellText(row, kColumnStatus, "待合并");
-    // Every submitted segment ends (on an abort its transfer is stopped), so the merge never
-    // reads a file that is still being written.
+    // Every submitted segment ends (on an abort its transfer is stopped, and one submitted after
+    // it never starts), so the merge never reads a file that is still being written.
     {
         std::unique_lock lock(run->mutex);
-        while (run->finished < submittedCount.load()) {
-            if (abortRequested.load()) {
-                lock.unlock();
-                SegmentScheduler::instance().stopAll();
-                lock.lock();
-            }
-            run->changed.wait_for(lock, std::chrono::milliseconds(200));
-        }
+        run->changed.wait(lock, [&] { return run->finished >= run->submitted; });
         undecryptable = static_cast<int>(run->undecryptable.size());
     }
+    owner->setEpisode(nullptr);
     return true;
 }
 
-void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings);
+void runRows(const std::shared_ptr<DownloadRun>& run);
+void remergeRows(const std::shared_ptr<DownloadRun>& run);
 
-void runThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+void runThread(const std::shared_ptr<DownloadRun>& run)
 {
-    runRows(view, settings);
-    endRun();
-    view->runEnded();
+    runRows(run);
+    endRun(run);
+    run->view->runEnded();
 }
 
-void remergeThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+void remergeThread(const std::shared_ptr<DownloadRun>& run)
 {
-    remergeEpisodes(view, settings);
-    endRun();
-    view->runEnded();
+    remergeRows(run);
+    endRun(run);
+    run->view->runEnded();
 }
 
-void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
+void runRows(const std::shared_ptr<DownloadRun>& run)
 {
-    DownloadView& view = *viewPtr;
+    run->copyRows();
+    const DownloadSettings& settings = run->settings;
+    DownloadView& view = *run->view;
     const std::string sep = pathSeparator();
     const std::string series = seriesFolderOf(settings);
     const std::string seriesPath = settings.downloadRoot + sep + series;
-    const int rows = view.rowCount();
+    const int rows = static_cast<int>(run->rows.size());
     for (int r = 0; r < rows; ++r) {
+        const RowJob& job = run->rows[static_cast<size_t>(r)];
         // A row without a playlist (its state cell says so) has nothing to fetch.
-        if (view.rowChecked(r) && view.cellText(r, kColumnAddress).empty()) {
-            view.appendLog("第 " + std::to_string(textToInt(view.cellText(r, kColumnEpisode))) +
-                               " 集没有m3u8地址, 跳过",
+        if (job.checked && job.address.empty()) {
+            view.appendLog("第 " + std::to_string(textToInt(job.episode)) + " 集没有m3u8地址, 跳过",
                            kStatusLog);
-        } else if (view.rowChecked(r)) {
-            const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
+        } else if (job.checked) {
+            const std::string episode = std::to_string(textToInt(job.episode));
             view.appendLog("正在执行第 " + episode + " 集", kStatusLog);
             const std::string folder = seriesPath + sep + episode;
             const FolderOutcome made = ensureDirectory(folder, false);
             const std::string shown = sep + "下载目录" + sep + series + sep + episode;
             if (made.created)
                 view.appendLog("创建目录 " + shown, kStatusLog);
-            view.setAddressText("第 " + episode + " 集 " + view.cellText(r, kColumnAddress));
+            view.setAddressText("第 " + episode + " 集 " + job.address);
             int undecryptable = 0;
             if (!made.exists) {
                 // No folder, no segment could be kept: the episode is not attempted.
                 view.setCellText(r, kColumnStatus, "创建目录失败");
                 view.appendLog("无法创建目录 " + shown + " (" + folderFailure(made) + ")",
                                kStatusLog);
-            } else if (downloadEpisode(viewPtr, settings, r, episode, folder, undecryptable)) {
-                submittedCount = 0;
-                downloadedCount = 0;
+            } else if (downloadEpisode(run, r, episode, folder, undecryptable)) {
                 view.appendLog("准备执行 TS 合并 MP4", kStatusLog);
                 mergeSegments(view, r, episode, seriesPath);
                 // Segments that arrived but would not decrypt are missing for a reason the user
@@ -893,82 +961,103 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
                 view.appendLog("执行下一条解析任务", kStatusLog);
             }
         }
-        if (abortRequested.load()) {
+        if (run->aborted()) {
             view.appendLog("已中止下载任务,但合并任务还在执行中", kStatusLog);
             view.setCellText(r, kColumnStatus, "已中止");
             break;
         }
     }
     view.appendLog("全部执行完成,祝使用愉快", kStatusLog);
-    abortRequested = 0;
     view.setRunControlsEnabled(true);
 }
 
-} // namespace
-
-void runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+void remergeRows(const std::shared_ptr<DownloadRun>& run)
 {
-    // An abort pressed while no run was going does not stop this one.
-    abortRequested = 0;
-    runRows(view, settings);
-}
-
-void remergeEpisodes(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
-{
-    DownloadView& view = *viewPtr;
+    run->copyRows();
+    DownloadView& view = *run->view;
     const std::string sep = pathSeparator();
-    const std::string seriesPath = settings.downloadRoot + sep + seriesFolderOf(settings);
-    const int rows = view.rowCount();
-    for (int r = 0; r < rows && !abortRequested.load(); ++r) {
-        const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
+    const std::string seriesPath = run->settings.downloadRoot + sep + seriesFolderOf(run->settings);
+    const int rows = static_cast<int>(run->rows.size());
+    for (int r = 0; r < rows && !run->aborted(); ++r) {
+        const std::string episode =
+            std::to_string(textToInt(run->rows[static_cast<size_t>(r)].episode));
         if (holdsSegmentFiles(seriesPath + sep + episode))
             mergeSegments(view, r, episode, seriesPath);
     }
     view.appendLog("重新合并执行完成", kStatusLog);
-    abortRequested = 0;
     view.setRunControlsEnabled(true);
+}
+
+// Runs body with run as the one going (when no other is), so 超级按钮_中止 reaches it.
+template <class Body>
+void runAsActive(const std::shared_ptr<DownloadRun>& run, Body body)
+{
+    const bool claimed = claimRun(run);
+    body(run);
+    if (claimed)
+        endRun(run);
+}
+
+template <class Thread>
+bool startRun(std::shared_ptr<DownloadView> view, DownloadSettings settings, Thread thread)
+{
+    if (!view)
+        return false;
+    auto run = std::make_shared<DownloadRun>(std::move(view), std::move(settings));
+    if (!claimRun(run))
+        return false;
+    run->view->setRunControlsEnabled(false);
+    if (!startDetachedTask(thread, run)) {
+        endRun(run);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+RunEnd runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+{
+    auto run = std::make_shared<DownloadRun>(view, settings);
+    runAsActive(run, runRows);
+    return RunEnd{run->scheduler.taskCount()};
+}
+
+RunEnd remergeEpisodes(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+{
+    auto run = std::make_shared<DownloadRun>(view, settings);
+    runAsActive(run, remergeRows);
+    return RunEnd{run->scheduler.taskCount()};
 }
 
 bool startDownloadRun(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
-    if (!view || !claimRun())
-        return false;
-    // An abort pressed while no run was going does not stop this one; one pressed from here on
-    // does.
-    abortRequested = 0;
-    view->setRunControlsEnabled(false);
     // Run thread: the whole download run; it ends the run when it returns.
-    if (!startDetachedTask(runThread, std::move(view), std::move(settings))) {
-        endRun();
-        return false;
-    }
-    return true;
+    return startRun(std::move(view), std::move(settings), runThread);
 }
 
 bool startRemerge(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
-    if (!view || !claimRun())
-        return false;
-    abortRequested = 0;
-    view->setRunControlsEnabled(false);
     // Merge thread: merges the episode folders again, one after the other.
-    if (!startDetachedTask(remergeThread, std::move(view), std::move(settings))) {
-        endRun();
-        return false;
-    }
-    return true;
+    return startRun(std::move(view), std::move(settings), remergeThread);
 }
 
 void requestAbort()
 {
-    abortRequested = 1;
-    SegmentScheduler::instance().stopAll();
+    std::shared_ptr<DownloadRun> run;
+    {
+        std::lock_guard lock(runMutex);
+        run = activeRun;
+    }
+    // A press while no run goes stops nothing, and no later run either.
+    if (run)
+        run->abort();
 }
 
 bool downloadRunActive()
 {
     std::lock_guard lock(runMutex);
-    return runActive;
+    return activeRun != nullptr;
 }
 
 bool waitForDownloadRun(int timeoutMs)
@@ -977,7 +1066,7 @@ bool waitForDownloadRun(int timeoutMs)
     const bool gui = QCoreApplication::instance() &&
                      QThread::currentThread() == QCoreApplication::instance()->thread();
     std::unique_lock lock(runMutex);
-    while (runActive) {
+    while (activeRun) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
         if (gui) {
