@@ -391,10 +391,9 @@ void runTransfer(const std::shared_ptr<SegmentTransfer::State>& st)
     fs::remove(utf8Path(rx.tempPath), ec);
     const TransferError& error = transfer.error();
     const bool stopped = error.kind == TransferFailure::Cancelled;
-    if (!why) {
-        if (rx.limit.hit())
-            why = transferFailure(error);
-        else if (rc == CURLE_OK && !opened && !rx.rejected && !rx.writeFailed)
+    // An answer past its limit fails as the transfer says (TooLarge), whatever else was seen.
+    if (!why && !rx.limit.hit()) {
+        if (rc == CURLE_OK && !opened && !rx.rejected && !rx.writeFailed)
             why = segmentFailure(SegmentError::EmptyAnswer);
         else if (rx.rejected && !rangeAnswerOk(o.range, status))
             why = segmentFailure(SegmentError::RangeRefused);
@@ -403,9 +402,9 @@ void runTransfer(const std::shared_ptr<SegmentTransfer::State>& st)
         else if (rx.writeFailed && !stopped)
             why = segmentFailure(rx.decryptFailed ? SegmentError::DecryptFailed
                                                   : SegmentError::WriteFailed);
-        else
-            why = transferFailure(error);
     }
+    if (!why)
+        why = transferFailure(error);
     st->finish(why.stopped() ? TransferOutcome::Stopped : TransferOutcome::Failed, status,
                std::move(why));
 }
