@@ -3,6 +3,7 @@
 // handed out at the run's pace, awaited and merged into one file.
 
 #include "download/download_view.h"
+#include "download/episode_folder.h"
 #include "download/segment_transfer.h"
 
 #include <atomic>
@@ -110,15 +111,3 @@ RunEnd runDownloadJobs(const std::shared_ptr<DownloadView>& view, const Download
 
 // The merge again of every row whose episode folder holds segment files, on the calling thread.
 RunEnd remergeEpisodes(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings);
-
-// The record of where each segment file of an episode folder came from: the playlist, then one
-// line per file, "n<TAB>source", where source names the segment URI with its byte range and key.
-// A later run keeps a file only when its source is the same; the last line of a number counts.
-inline constexpr const char* kSegmentSourcesName = "sources.txt";
-
-// The per-episode state the segment threads share with the run thread.
-struct EpisodeRun;
-// One segment (index from 1) of the episode: fetched with retries unless its file is already
-// whole from an earlier run, then counted. Runs on its own thread.
-void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& episode,
-                     const std::string& segmentUrl, const std::string& segmentIndex);

@@ -23,20 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isSegmentName(const std::string& name, int& number)
-{
-    if (name.size() < 4 || name.compare(name.size() - 3, 3, ".ts") != 0)
-        return false;
-    std::string digits = name.substr(0, name.size() - 3);
-    if (digits.empty() || digits.size() > 9 || digits[0] == '0')
-        return false;
-    for (char c : digits)
-        if (c < '0' || c > '9')
-            return false;
-    number = std::stoi(digits);
-    return true;
-}
-
 std::string avError(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -688,89 +674,7 @@ private:
     }
 };
 
-bool writeFileAtomically(const std::string& path, const std::string& text)
-{
-    std::string temp = path + ".part";
-    {
-        std::ofstream out(utf8Path(temp), std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush())
-            return false;
-    }
-    std::error_code ec;
-    fs::rename(utf8Path(temp), utf8Path(path), ec);
-    return !ec;
-}
-
 } // namespace
-
-bool writeSegmentList(const std::string& episodeFolder,
-                      const std::vector<SegmentListEntry>& entries)
-{
-    std::ostringstream out;
-    out << "#EXTM3U\n#EXT-X-VERSION:7\n#EXT-X-PLAYLIST-TYPE:VOD\n";
-    std::string map;
-    for (const auto& e : entries) {
-        if (e.discontinuity)
-            out << "#EXT-X-DISCONTINUITY\n";
-        if (e.mapFile != map) {
-            map = e.mapFile;
-            if (!map.empty())
-                out << "#EXT-X-MAP:URI=\"" << map << "\"\n";
-        }
-        out << "#EXTINF:" << e.duration << ",\n" << e.index << ".ts\n";
-    }
-    out << "#EXT-X-ENDLIST\n";
-    return writeFileAtomically(episodeFolder + pathSeparator() + kSegmentListName, out.str());
-}
-
-std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder)
-{
-    std::vector<SegmentListEntry> entries;
-    std::ifstream in(utf8Path(episodeFolder + pathSeparator() + kSegmentListName),
-                     std::ios::binary);
-    if (in) {
-        std::stringstream text;
-        text << in.rdbuf();
-        HlsPlaylist list = parseHlsPlaylist(text.str(), "");
-        for (const auto& seg : list.segments) {
-            SegmentListEntry e;
-            if (!isSegmentName(seg.uri, e.index))
-                continue;
-            e.duration = seg.duration;
-            e.discontinuity = seg.discontinuity;
-            if (seg.mapIndex >= 0)
-                e.mapFile = list.maps[seg.mapIndex].uri;
-            entries.push_back(e);
-        }
-        if (!entries.empty())
-            return entries;
-    }
-    // No list (a folder from elsewhere): every number up to the highest segment file.
-    int highest = 0;
-    std::error_code ec;
-    for (const auto& item : fs::directory_iterator(utf8Path(episodeFolder), ec)) {
-        int n = 0;
-        auto name = item.path().filename().u8string();
-        if (item.is_regular_file() && isSegmentName(std::string(name.begin(), name.end()), n))
-            highest = std::max(highest, n);
-    }
-    for (int i = 1; i <= highest; ++i)
-        entries.push_back(SegmentListEntry{i, 0, {}, false});
-    return entries;
-}
-
-bool holdsSegmentFiles(const std::string& episodeFolder)
-{
-    std::error_code ec;
-    for (const auto& item : fs::directory_iterator(utf8Path(episodeFolder), ec)) {
-        int n = 0;
-        auto name = item.path().filename().u8string();
-        if (item.is_regular_file() && isSegmentName(std::string(name.begin(), name.end()), n))
-            return true;
-    }
-    return false;
-}
 
 bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath,
                 RemuxOutcome& outcome, const std::function<void(size_t, int)>& onFile)

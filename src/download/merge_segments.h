@@ -4,29 +4,11 @@
 // for byte.
 
 #include "download/download_view.h"
+#include "download/episode_folder.h"
 
 #include <functional>
 #include <string>
 #include <vector>
-
-// The list the run leaves in each episode folder: the segments 1.ts … n.ts in playlist order with
-// their initialisation sections and discontinuities, so a later merge knows the run's segments.
-inline constexpr const char* kSegmentListName = "playlist.m3u8";
-
-struct SegmentListEntry {
-    int index = 0; // segment number, from 1
-    double duration = 0;
-    std::string mapFile; // initialisation section file in the same folder, or empty
-    bool discontinuity = false;
-};
-
-// Writes kSegmentListName into the episode folder (atomically). False on a write failure.
-bool writeSegmentList(const std::string& episodeFolder,
-                      const std::vector<SegmentListEntry>& entries);
-// Reads it back; without one, the segments 1 … m where m is the highest number of a segment file.
-std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder);
-// True when the folder holds at least one numbered segment file (n.ts).
-bool holdsSegmentFiles(const std::string& episodeFolder);
 
 // Name of the folder, inside the episode folder, that holds the segments of a separate audio
 // rendition (numbered and listed like the episode's own).
