@@ -13,26 +13,68 @@
 
 namespace fs = std::filesystem;
 
-bool episodeJobs(const std::shared_ptr<DownloadRun>& owner, int row, const std::string& episode,
-                 const std::string& folder, std::vector<SegmentJob>& out)
-{
-    const DownloadSettings& settings = owner->settings;
-    DownloadView& view = *owner->view;
-    const std::string& address = owner->rows[static_cast<size_t>(row)].address;
-    const TransferPolicy policy{settings.caFile};
-    // 中止执行 ends a playlist fetch that is still going.
-    const std::function<bool()> aborted = [owner] { return owner->aborted(); };
-    auto fetch = [&](const std::string& url, const std::string& cookies) {
+namespace {
+
+// Reads one episode's playlists, keys and initialisation sections into its segment jobs. A step
+// that fails sets the row's status cell, puts the reason on the status log and answers false.
+class EpisodeReader {
+public:
+    EpisodeReader(const std::shared_ptr<DownloadRun>& owner, int row, const std::string& episode,
+                  const std::string& folder)
+            : settings(owner->settings), view(*owner->view), row(row), episode(episode),
+              folder(folder), audioFolder(folder + pathSeparator() + kAudioFolderName),
+              address(owner->rows[static_cast<size_t>(row)].address), policy{settings.caFile},
+              // 中止执行 ends a playlist fetch that is still going.
+              aborted([owner] { return owner->aborted(); })
+    {}
+
+    bool jobs(std::vector<SegmentJob>& out)
+    {
+        if (!readLists())
+            return false;
+        if (!fetchKeys(playlist) || !fetchKeys(audio))
+            return false;
+        std::vector<std::string> mapFiles, audioMapFiles;
+        if (!saveMaps(playlist, folder, mapFiles) || !saveMaps(audio, audioFolder, audioMapFiles))
+            return false;
+        out.clear();
+        addJobs(playlist, folder, mapFiles, address, out);
+        if (!audio.segments.empty())
+            addJobs(audio, audioFolder, audioMapFiles, audioUri, out);
+        return true;
+    }
+
+private:
+    const DownloadSettings& settings;
+    DownloadView& view;
+    const int row;
+    const std::string& episode;
+    const std::string& folder;
+    const std::string audioFolder;
+    const std::string& address;
+    const TransferPolicy policy;
+    const std::function<bool()> aborted;
+    HlsPlaylist playlist;
+    HlsPlaylist audio;    // a separate audio rendition the variant plays with, or none
+    std::string audioUri; // its playlist
+    std::map<std::string, std::string> keys; // fetched once per URI
+
+    FetchResult fetch(const std::string& url, const std::string& cookies)
+    {
         return settings.fetchPlaylist ? settings.fetchPlaylist(url, cookies, aborted)
                                       : fetchPlaylistPage(url, cookies, policy, aborted);
-    };
-    auto fail = [&](const std::string& status, const std::string& line) {
+    }
+
+    bool fail(const std::string& status, const std::string& line)
+    {
         view.setCellText(row, kColumnStatus, status);
         view.appendLog(line, kStatusLog);
         return false;
-    };
+    }
+
     // A playlist whose parse stopped: too many entries, or a byte range that cannot be.
-    auto unusable = [&](const HlsPlaylist& list, const std::string& url) {
+    bool unusable(const HlsPlaylist& list, const std::string& url)
+    {
         const std::string limit = std::to_string(kMaxPlaylistEntries);
         switch (list.error) {
         case HlsError::None: break;
@@ -45,80 +87,84 @@ bool episodeJobs(const std::shared_ptr<DownloadRun>& owner, int row, const std::
                         "列表的字节范围无效: " + trimLineEnd(url) + " (" + list.errorDetail + ")");
         }
         return true;
-    };
+    }
+
     // A playlist whose server's certificate did not verify is not used, and the row says why.
-    auto listFailed = [&](const std::string& url, const FetchResult& answer) {
+    bool listFailed(const std::string& url, const FetchResult& answer)
+    {
         if (answer.failure.kind == TransferFailure::Certificate)
             return fail("证书无效", certificateFailureText(answer.failure));
         return fail("解析失败",
                     "列表获取失败: " + trimLineEnd(url) + " (" + playlistFailureText(answer) + ")");
-    };
-
-    view.appendLog("解析" + address, kStatusLog);
-    FetchResult page = fetch(address, view.cookieText());
-    if (!page.ok)
-        return listFailed(address, page);
-    // Addresses in a playlist are relative to where it was answered from, after redirects.
-    auto base = [](const FetchResult& answer, const std::string& asked) {
-        return answer.url.empty() ? asked : answer.url;
-    };
-    HlsPlaylist playlist = parseHlsPlaylist(page.body, base(page, address));
-    if (!playlist.valid)
-        return fail("解析失败", "不是有效的m3u8列表: " + trimLineEnd(address));
-    if (!unusable(playlist, address))
-        return false;
-    std::string audioUri; // a separate audio rendition the variant plays with
-    if (playlist.master) {
-        int best = bestVariant(playlist);
-        if (best < 0)
-            return fail("解析失败", "主列表中没有可用的码流: " + trimLineEnd(address));
-        const int rendition = audioRendition(playlist, playlist.variants[best]);
-        if (rendition >= 0)
-            audioUri = playlist.renditions[rendition].uri;
-        const std::string media = playlist.variants[best].uri;
-        view.appendLog("解析" + media, kStatusLog);
-        page = fetch(media, view.cookieText());
-        if (!page.ok)
-            return listFailed(media, page);
-        playlist = parseHlsPlaylist(page.body, base(page, media));
-        if (!playlist.valid || playlist.master)
-            return fail("解析失败", "不是有效的m3u8列表: " + media);
-        if (!unusable(playlist, media))
-            return false;
     }
-    // The audio rendition's own list, read like the media playlist; its segments are kept in a
-    // folder of their own and go into the same file.
-    const std::string audioFolder = folder + pathSeparator() + kAudioFolderName;
-    HlsPlaylist audio;
-    std::error_code audioEc;
-    if (!audioUri.empty()) {
-        view.appendLog("解析" + audioUri, kStatusLog);
-        page = fetch(audioUri, view.cookieText());
-        if (!page.ok)
-            return listFailed(audioUri, page);
-        audio = parseHlsPlaylist(page.body, base(page, audioUri));
-        if (!audio.valid || audio.master || audio.segments.empty())
-            return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
-        if (!unusable(audio, audioUri))
-            return false;
-        if (playlist.unsupportedMethod.empty())
-            playlist.unsupportedMethod = audio.unsupportedMethod;
-        fs::create_directory(utf8Path(audioFolder), audioEc);
-    } else {
-        // Audio segments of an earlier run whose variant had a separate rendition are not this
-        // one's.
-        fs::remove_all(utf8Path(audioFolder), audioEc);
-    }
-    if (!playlist.unsupportedMethod.empty())
-        return fail("不支持加密", "第 " + episode + " 集的加密方式 " + playlist.unsupportedMethod +
-                                      " 无法解密,已跳过");
-    const int videoCount = static_cast<int>(playlist.segments.size());
-    if (videoCount == 0)
-        return fail("无分段", "解析完成,共有 0 条TS");
 
-    // Keys, fetched once per URI.
-    std::map<std::string, std::string> keys;
-    auto fetchKeys = [&](const HlsPlaylist& list) {
+    // The media playlist (a master playlist followed to its best variant) and the variant's
+    // separate audio rendition; the audio folder made for it, or an earlier run's removed.
+    bool readLists()
+    {
+        view.appendLog("解析" + address, kStatusLog);
+        FetchResult page = fetch(address, view.cookieText());
+        if (!page.ok)
+            return listFailed(address, page);
+        // Addresses in a playlist are relative to where it was answered from, after redirects.
+        auto base = [](const FetchResult& answer, const std::string& asked) {
+            return answer.url.empty() ? asked : answer.url;
+        };
+        playlist = parseHlsPlaylist(page.body, base(page, address));
+        if (!playlist.valid)
+            return fail("解析失败", "不是有效的m3u8列表: " + trimLineEnd(address));
+        if (!unusable(playlist, address))
+            return false;
+        if (playlist.master) {
+            int best = bestVariant(playlist);
+            if (best < 0)
+                return fail("解析失败", "主列表中没有可用的码流: " + trimLineEnd(address));
+            const int rendition = audioRendition(playlist, playlist.variants[best]);
+            if (rendition >= 0)
+                audioUri = playlist.renditions[rendition].uri;
+            const std::string media = playlist.variants[best].uri;
+            view.appendLog("解析" + media, kStatusLog);
+            page = fetch(media, view.cookieText());
+            if (!page.ok)
+                return listFailed(media, page);
+            playlist = parseHlsPlaylist(page.body, base(page, media));
+            if (!playlist.valid || playlist.master)
+                return fail("解析失败", "不是有效的m3u8列表: " + media);
+            if (!unusable(playlist, media))
+                return false;
+        }
+        // The audio rendition's own list, read like the media playlist; its segments are kept in a
+        // folder of their own and go into the same file.
+        std::error_code audioEc;
+        if (!audioUri.empty()) {
+            view.appendLog("解析" + audioUri, kStatusLog);
+            page = fetch(audioUri, view.cookieText());
+            if (!page.ok)
+                return listFailed(audioUri, page);
+            audio = parseHlsPlaylist(page.body, base(page, audioUri));
+            if (!audio.valid || audio.master || audio.segments.empty())
+                return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
+            if (!unusable(audio, audioUri))
+                return false;
+            if (playlist.unsupportedMethod.empty())
+                playlist.unsupportedMethod = audio.unsupportedMethod;
+            fs::create_directory(utf8Path(audioFolder), audioEc);
+        } else {
+            // Audio segments of an earlier run whose variant had a separate rendition are not this
+            // one's.
+            fs::remove_all(utf8Path(audioFolder), audioEc);
+        }
+        if (!playlist.unsupportedMethod.empty())
+            return fail("不支持加密", "第 " + episode + " 集的加密方式 " +
+                                          playlist.unsupportedMethod + " 无法解密,已跳过");
+        const int videoCount = static_cast<int>(playlist.segments.size());
+        if (videoCount == 0)
+            return fail("无分段", "解析完成,共有 0 条TS");
+        return true;
+    }
+
+    bool fetchKeys(const HlsPlaylist& list)
+    {
         for (const auto& seg : list.segments) {
             if (seg.keyIndex < 0)
                 continue;
@@ -139,12 +185,12 @@ bool episodeJobs(const std::shared_ptr<DownloadRun>& owner, int row, const std::
             keys[uri] = key.body;
         }
         return true;
-    };
-    if (!fetchKeys(playlist) || !fetchKeys(audio))
-        return false;
+    }
+
     // Initialisation sections, kept beside the segments they serve.
-    auto saveMaps = [&](const HlsPlaylist& list, const std::string& dir,
-                        std::vector<std::string>& mapFiles) {
+    bool saveMaps(const HlsPlaylist& list, const std::string& dir,
+                  std::vector<std::string>& mapFiles)
+    {
         mapFiles.assign(list.maps.size(), {});
         for (const auto& seg : list.segments) {
             if (seg.mapIndex < 0 || !mapFiles[seg.mapIndex].empty())
@@ -170,18 +216,16 @@ bool episodeJobs(const std::shared_ptr<DownloadRun>& owner, int row, const std::
             mapFiles[seg.mapIndex] = file;
         }
         return true;
-    };
-    std::vector<std::string> mapFiles, audioMapFiles;
-    if (!saveMaps(playlist, folder, mapFiles) || !saveMaps(audio, audioFolder, audioMapFiles))
-        return false;
+    }
 
-    out.clear();
     // The segments are numbered in one sequence, the audio rendition's after the media playlist's;
     // each list numbers its own files from 1. Each folder keeps only segment files of its own
     // sources: files of another route, or of another series under the same folder name, must not
     // be merged into this episode.
-    auto addJobs = [&](const HlsPlaylist& list, const std::string& dir,
-                       const std::vector<std::string>& maps, const std::string& playlistUrl) {
+    void addJobs(const HlsPlaylist& list, const std::string& dir,
+                 const std::vector<std::string>& maps, const std::string& playlistUrl,
+                 std::vector<SegmentJob>& out)
+    {
         std::vector<SegmentListEntry> entries;
         std::vector<SegmentJob> jobs;
         for (size_t i = 0; i < list.segments.size(); ++i) {
@@ -217,9 +261,13 @@ bool episodeJobs(const std::shared_ptr<DownloadRun>& owner, int row, const std::
             sources.push_back(job.source);
         keepOnlyMatchingSegments(dir, playlistUrl, sources);
         out.insert(out.end(), jobs.begin(), jobs.end());
-    };
-    addJobs(playlist, folder, mapFiles, address);
-    if (!audio.segments.empty())
-        addJobs(audio, audioFolder, audioMapFiles, audioUri);
-    return true;
+    }
+};
+
+} // namespace
+
+bool episodeJobs(const std::shared_ptr<DownloadRun>& owner, int row, const std::string& episode,
+                 const std::string& folder, std::vector<SegmentJob>& out)
+{
+    return EpisodeReader(owner, row, episode, folder).jobs(out);
 }
