@@ -16,59 +16,68 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
+
 std::string updateLink()
 {
     const std::string link = readSetting("配置项", "更新地址");
     return link.empty() ? std::string(kBuiltinUpdateLink) : link;
 }
 
-std::string fetchUpdatePage(const std::string& link, std::string* error,
+std::string fetchUpdatePage(const std::string& link, TransferError* error,
                             const TransferPolicy& policy)
 {
-    auto fail = [error](std::string why) {
+    auto fail = [error](TransferError why) {
         if (error)
             *error = std::move(why);
         return std::string();
     };
-    ensureCurlInitialised();
-    CurlEasy curl(curl_easy_init());
-    if (!curl)
-        return fail("无法创建网络请求");
+    Transfer transfer;
+    if (!transfer.valid())
+        return fail(TransferError::of(TransferFailure::Other, "the request could not be made"));
+    TransferSetup setup;
+    setup.policy = policy;
+    setup.httpVersion = CURL_HTTP_VERSION_1_0;
+    // The check runs on the GUI thread before the window is usable: bound the wait.
+    setup.connectTimeoutMs = 10000;
+    setup.idleTimeoutMs = 0;
+    setup.totalTimeoutMs = 20000;
+    transfer.prepare(link, setup);
+    CURL* h = transfer.handle();
     CurlHeaderList headers;
     headers.append("Accept: */*");
-    BodyCollector body(kPageBodyLimit);
-    char curlError[CURL_ERROR_SIZE] = {};
-    CURL* h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, link.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    applyTransferPolicy(h, link, policy);
-    // The check runs on the GUI thread before the window is usable: bound the wait.
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 10L);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    BodyCollector body(kPageBodyLimit);
     body.install(h);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
-    const CURLcode code = curl_easy_perform(h);
-    if (code != CURLE_OK && body.limitHit())
-        return fail("更新页面超过 " + std::to_string(kPageBodyLimit / (int64_t{1024} * 1024)) +
-                    " MiB 上限,已放弃");
-    if (code != CURLE_OK) {
-        const TransferError failure = transferErrorOf(h, code, curlError);
-        return fail(failure.kind == TransferFailure::Certificate ? certificateFailureText(failure)
-                                                                 : failure.detail);
+    if (transfer.perform(body.limitHit()) != CURLE_OK)
+        return fail(transfer.error());
+    const long status = transfer.status();
+    if (status < 200 || status >= 300) {
+        transfer.refuseStatus(status);
+        return fail(transfer.error());
     }
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status >= 300)
-        return fail("HTTP " + std::to_string(status));
     if (error)
-        error->clear();
+        *error = {};
     return body.take();
 }
+
+namespace {
+
+// Why the update page could not be read, as the status log says it.
+std::string updateFailureText(const TransferError& error)
+{
+    switch (error.kind) {
+    case TransferFailure::TooLarge:
+        return "更新页面超过 " + std::to_string(kPageBodyLimit / (int64_t{1024} * 1024)) +
+               " MiB 上限,已放弃";
+    case TransferFailure::Certificate: return certificateFailureText(error);
+    case TransferFailure::None: return "更新页面是空的";
+    default: return error.detail;
+    }
+}
+
+} // namespace
 
 UpdateCheck evaluateUpdatePage(const std::string& page)
 {
@@ -89,10 +98,10 @@ UpdateCheck runUpdateCheck(const std::string& link, const TransferPolicy& policy
 {
     if (link.empty())
         return {UpdateOutcome::NoLink, {}, "没有设置更新地址"};
-    std::string error;
+    TransferError error;
     const std::string page = fetchUpdatePage(link, &error, policy);
     if (page.empty())
-        return {UpdateOutcome::Unreachable, {}, error.empty() ? "更新页面是空的" : error};
+        return {UpdateOutcome::Unreachable, {}, updateFailureText(error)};
     return evaluateUpdatePage(page);
 }
 

@@ -25,8 +25,9 @@ struct UpdateCheck {
 std::string updateLink();
 
 // The whole body of a plain HTTP/1.0 GET of link ("Accept: */*", redirects followed, http and
-// https only, certificates checked as policy says). Empty on failure, with the reason in error.
-std::string fetchUpdatePage(const std::string& link, std::string* error = nullptr,
+// https only, certificates checked as policy says, 10 s to connect and 20 s in all). Empty on
+// failure, with the reason in error (kind None for an empty page).
+std::string fetchUpdatePage(const std::string& link, TransferError* error = nullptr,
                             const TransferPolicy& policy = {});
 
 // The version published between the first "[版本1]" and the first "[版本2]" after it, compared

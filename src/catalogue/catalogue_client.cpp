@@ -21,11 +21,12 @@ std::string exchangeFailure(const HttpRequest& request)
     if (request.failure().kind == TransferFailure::Certificate)
         return certificateFailureText(request.failure());
     if (status == 0) {
-        const std::string& error = request.errorText();
-        if (error.find("imeout") != std::string::npos ||
-            error.find("timed out") != std::string::npos)
+        const TransferError& failure = request.failure();
+        if (failure.kind == TransferFailure::Timeout ||
+            failure.kind == TransferFailure::ConnectTimeout)
             return "服务器响应超时";
-        return error.empty() ? "无法连接服务器" : "无法连接服务器 (" + error + ")";
+        return failure.detail.empty() ? "无法连接服务器"
+                                      : "无法连接服务器 (" + failure.detail + ")";
     }
     return "服务器返回 HTTP " + std::to_string(status);
 }

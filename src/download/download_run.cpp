@@ -3,9 +3,12 @@
 #include "app/paths.h"
 #include "app/settings_store.h"
 #include "app/transfer_settings.h"
+#include "download/download_text.h"
+#include "download/episode_jobs.h"
+#include "download/episode_run.h"
 #include "download/fetch_page.h"
-#include "download/hls_playlist.h"
 #include "download/merge_segments.h"
+#include "download/segment_fetch.h"
 #include "download/segment_scheduler.h"
 #include "download/series_folder.h"
 #include "util/marker_text.h"
@@ -17,21 +20,9 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <mutex>
 #include <optional>
-#include <sstream>
-#include <thread>
 #include <vector>
-
-namespace fs = std::filesystem;
-
-std::atomic<int> abortRequested{0};
-std::atomic<int> submittedCount{0};
-std::atomic<int> downloadedCount{0};
 
 namespace {
 
@@ -39,151 +30,47 @@ namespace {
 std::mutex seriesMutex;
 std::string seriesFolderName;
 
-// One run (or re-merge) at a time.
+// One run (or re-merge) at a time: the one going, which 超级按钮_中止 reaches.
 std::mutex runMutex;
 std::condition_variable runEnded;
-bool runActive = false;
+std::shared_ptr<DownloadRun> activeRun;
 
-const char* const kPlaylistHeader =
-    "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/46.0.2486.0 Safari/537.36 Edge/13.10586";
-
-std::string trimLineEnd(std::string s)
-{
-    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' '))
-        s.pop_back();
-    return s;
-}
-
-// Sleeps up to ms, in short slices, and returns early (false) once an abort is requested.
-bool pauseUnlessAborted(int ms)
-{
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
-        if (abortRequested.load())
-            return false;
-        auto left = until - std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
-    }
-    return !abortRequested.load();
-}
-
-std::string segmentName(const std::string& url)
-{
-    std::string name = textAfterLast(trimLineEnd(url), "/");
-    return name.empty() ? trimLineEnd(url) : name;
-}
-
-void endRun()
+void endRun(const std::shared_ptr<DownloadRun>& run)
 {
     // Notified under the lock, so a waiter that ends the program next finds nothing in use.
     std::lock_guard lock(runMutex);
-    runActive = false;
+    if (activeRun == run)
+        activeRun.reset();
     runEnded.notify_all();
 }
 
-bool claimRun()
+bool claimRun(const std::shared_ptr<DownloadRun>& run)
 {
     std::lock_guard lock(runMutex);
-    if (runActive)
+    if (activeRun)
         return false;
-    runActive = true;
+    activeRun = run;
     return true;
 }
 
 } // namespace
 
-struct SegmentJob {
-    std::string url;
-    std::string path; // the segment file
-    std::string dir;  // the folder it lies in, whose sources record names it
-    int number = 0;   // its number within that folder
-    TransferOptions options;
-    std::string source; // what the file is made from, as the sources record names it
-};
-
-struct EpisodeRun {
-    std::shared_ptr<DownloadView> view;
-    DownloadSettings settings;
-    int row = 0;
-    std::string folder; // episode folder
-    std::vector<SegmentJob> jobs;
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    int finished = 0;               // segments whose routine has ended, whatever the outcome
-    int running = 0;                // segments being fetched now
-    std::vector<int> failed;        // segment numbers that did not arrive
-    std::vector<int> undecryptable; // segment numbers whose answer would not decrypt
-    bool allSubmitted = false;  // every segment has been handed out: what still runs is the tail
-    std::vector<double> tookMs; // how long each arrived transfer took
-    // The most segments in flight, and transfers with the tail's second copies counted too.
-    int cap = kBuiltInConcurrency;
-    int extraCopies = 0; // second copies of slow tail segments now running
-
-    std::mutex recordMutex; // one writer of the sources record at a time
-
-    void segmentEnded(int index, bool ok, bool decryptFailed = false)
+void DownloadRun::abort()
+{
     {
-        {
-            std::lock_guard lock(mutex);
-            ++finished;
-            --running;
-            if (!ok)
-                failed.push_back(index);
-            if (decryptFailed)
-                undecryptable.push_back(index);
-        }
-        changed.notify_all();
+        std::lock_guard lock(mutex_);
+        aborted_ = true;
     }
-
-    void transferTook(double ms)
+    woken_.notify_all();
+    scheduler.stopAll();
+    std::shared_ptr<EpisodeRun> episode;
     {
-        std::lock_guard lock(mutex);
-        tookMs.push_back(ms);
+        std::lock_guard lock(mutex_);
+        episode = episode_.lock();
     }
-
-    // Whether a transfer running for ms is slow enough, among its peers, to be issued again.
-    bool isSlowTail(double ms)
-    {
-        std::lock_guard lock(mutex);
-        if (!allSubmitted || tookMs.size() < 3 || ms < settings.tailMinMs)
-            return false;
-        std::vector<double> sorted = tookMs;
-        auto mid = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
-        std::nth_element(sorted.begin(), mid, sorted.end());
-        return ms > *mid * settings.tailFactor;
-    }
-
-    // A second copy of a slow segment runs only while the transfers in flight stay within the cap.
-    bool claimExtraCopy()
-    {
-        std::lock_guard lock(mutex);
-        if (running + extraCopies >= cap)
-            return false;
-        ++extraCopies;
-        return true;
-    }
-    void releaseExtraCopy()
-    {
-        {
-            std::lock_guard lock(mutex);
-            --extraCopies;
-        }
-        changed.notify_all();
-    }
-
-    // Adds "index<TAB>source" to the record once segment index has arrived.
-    void recordSource(int index)
-    {
-        std::lock_guard lock(recordMutex);
-        const SegmentJob& job = jobs[index - 1];
-        std::ofstream out(utf8Path(job.dir + pathSeparator() + kSegmentSourcesName),
-                          std::ios::binary | std::ios::app);
-        out << job.number << '\t' << job.source << '\n';
-    }
-};
+    if (episode)
+        episode->wake();
+}
 
 std::string seriesFolder()
 {
@@ -301,7 +188,6 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieF
     options.cookieFile = cookieFile;
     options.policy = policy;
     options.failure = &out.failure;
-    options.extraHeaders = kPlaylistHeader;
     options.returnedHeaders = &headers;
     options.effectiveUrl = &out.url;
     // A playlist server that trickles bytes fails like a slow segment does, so no episode waits on
@@ -324,12 +210,8 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieF
     }
     out.ok = out.status >= 200 && out.status <= 299;
     if (!out.ok) {
-        if (out.limitHit)
-            out.error = bodyLimitReason(out.limitHit);
-        else if (cancelled && cancelled())
-            out.error = "已中止";
-        else
-            out.error = out.status ? "HTTP " + std::to_string(out.status) : "无法连接";
+        if (!out.failure && out.status != 0)
+            out.failure = httpStatusError(nullptr, out.status);
         out.body.clear();
     }
     return out;
@@ -337,447 +219,25 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieF
 
 namespace {
 
-// One attempt at a segment. While it runs as part of the tail of the episode and takes much longer
-// than its peers took, a second copy of it is issued; the first copy to finish whole wins and
-// the other is stopped. Every copy has ended when this returns.
-SegmentResult fetchSegment(EpisodeRun& run, const std::string& url, const std::string& path,
-                           const TransferOptions& options)
+// Reads the episode's playlist into its segment jobs (episode_jobs.h), hands the segments out at
+// the run's pace and waits for them. False when the episode could not be read, with its status
+// cell set.
+bool downloadEpisode(const std::shared_ptr<DownloadRun>& owner, int row, const std::string& episode,
+                     const std::string& folder, int& undecryptable)
 {
-    struct Race {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<std::optional<SegmentResult>> results;
-    };
-    auto race = std::make_shared<Race>();
-    std::vector<std::shared_ptr<std::atomic<bool>>> cancels;
-    // Gives the second copy's place back once every copy has ended (each return below).
-    struct CopyClaim {
-        EpisodeRun& run;
-        bool held = false;
-        ~CopyClaim()
-        {
-            if (held)
-                run.releaseExtraCopy();
-        }
-    } copyClaim{run};
-    const auto began = std::chrono::steady_clock::now();
-    auto launch = [&](size_t copy) {
-        TransferOptions o = options;
-        o.cancel = std::make_shared<std::atomic<bool>>(false);
-        o.partSuffix = copy == 0 ? ".part" : ".copy" + std::to_string(copy) + ".part";
-        cancels.push_back(o.cancel);
-        {
-            std::lock_guard lock(race->mutex);
-            race->results.emplace_back();
-        }
-        submitSegment(url, path, 0, o, [race, copy](const SegmentResult& r) {
-            std::lock_guard lock(race->mutex);
-            race->results[copy] = r;
-            race->changed.notify_all();
-        });
-    };
-    launch(0);
-
-    std::unique_lock lock(race->mutex);
-    for (;;) {
-        std::optional<size_t> winner;
-        bool allEnded = true;
-        for (size_t i = 0; i < race->results.size(); ++i) {
-            if (!race->results[i])
-                allEnded = false;
-            else if (race->results[i]->outcome == TransferOutcome::Completed && !winner)
-                winner = i;
-        }
-        if (winner) {
-            for (size_t i = 0; i < cancels.size(); ++i)
-                if (i != *winner)
-                    cancels[i]->store(true);
-            // The stopped copies end at their next progress call; wait for them, so no file of
-            // theirs is still being written when the merge starts.
-            race->changed.wait(lock, [&] {
-                return std::all_of(race->results.begin(), race->results.end(),
-                                   [](const auto& r) { return r.has_value(); });
-            });
-            run.transferTook(
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
-                    .count());
-            return *race->results[*winner];
-        }
-        if (allEnded)
-            return *race->results[0];
-        race->changed.wait_for(lock, std::chrono::milliseconds(100));
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
-                .count();
-        if (race->results.size() == 1 && !abortRequested.load()) {
-            lock.unlock();
-            const bool slow = run.isSlowTail(ms) && run.claimExtraCopy();
-            if (slow) {
-                copyClaim.held = true;
-                run.view->appendLog("重新提交 " + textAfterLast(path, pathSeparator()) +
-                                        " (比其他分段慢)",
-                                    kStatusLog);
-                launch(1);
-            }
-            lock.lock();
-        }
-    }
-}
-
-} // namespace
-
-void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& episode,
-                     const std::string& segmentUrl, const std::string& segmentIndex)
-{
-    (void)episode;
-    const int index = textToInt(segmentIndex);
-    DownloadView& view = *run->view;
-    const std::string name = segmentName(segmentUrl);
-    if (abortRequested.load()) {
-        run->segmentEnded(index, false);
-        return;
-    }
-    const SegmentJob& job = run->jobs[index - 1];
-    const std::string& path = job.path;
-    std::error_code ec;
-    // A file under the segment's own name is always whole (transfers write aside, then rename).
-    // One left by an earlier run is still here only when the sources record says it came from
-    // this segment's source (the others went when the episode started).
-    bool ok = fs::is_regular_file(utf8Path(path), ec) && fs::file_size(utf8Path(path), ec) > 0;
-    bool undecryptable = false;
-    std::string reason;
-    for (int attempt = 0; !ok && attempt <= run->settings.retries; ++attempt) {
-        if (attempt > 0 && !pauseUnlessAborted(run->settings.retryPauseMs * attempt))
-            break;
-        SegmentResult r = fetchSegment(*run, segmentUrl, path, job.options);
-        ok = r.outcome == TransferOutcome::Completed;
-        reason = r.error;
-        if (ok)
-            run->recordSource(index);
-        // An answer that would not decrypt, or that went past its limit, comes back the same
-        // however often it is asked for.
-        undecryptable = !ok && r.decryptFailed;
-        if (undecryptable || r.limitHit || r.outcome == TransferOutcome::Stopped ||
-            abortRequested.load())
-            break;
-    }
-    if (ok) {
-        int done = downloadedCount.fetch_add(1) + 1;
-        view.setProgressValue(2, done);
-        view.appendLog("已下载 " + std::to_string(done) + " / " +
-                           std::to_string(submittedCount.load()) + " = " + name,
-                       kMergeLog);
-        view.setCellText(run->row, kColumnDownloaded, std::to_string(done));
-    } else {
-        // The file as the merge names it: "4.ts", or "audio/2.ts" for an audio rendition's.
-        const std::string file =
-            path.substr(std::min(path.size(), run->folder.size() + pathSeparator().size()));
-        view.appendLog("下载失败 " + file + " (" + (reason.empty() ? "已中止" : reason) +
-                           ") = " + name,
-                       kMergeLog);
-    }
-    run->segmentEnded(index, ok, undecryptable);
-}
-
-namespace {
-
-// Where a segment file is made from: its URI, byte range and key, so a file is only taken again
-// for the very same bytes.
-std::string segmentSource(const HlsSegment& seg, const HlsPlaylist& playlist)
-{
-    std::string source = trimLineEnd(seg.uri);
-    if (!seg.range.whole())
-        source +=
-            " range=" + std::to_string(seg.range.offset) + "@" + std::to_string(seg.range.length);
-    if (seg.keyIndex >= 0) {
-        static const char* hex = "0123456789abcdef";
-        std::string iv;
-        for (uint8_t b : seg.iv) {
-            iv += hex[b >> 4];
-            iv += hex[b & 15];
-        }
-        source += " key=" + trimLineEnd(playlist.keys[seg.keyIndex].uri) + " iv=" + iv;
-    }
-    return source;
-}
-
-// Reads the sources record of an episode folder: segment number -> source (the last line of a
-// number counts).
-std::map<int, std::string> readSegmentSources(const std::string& folder)
-{
-    std::map<int, std::string> sources;
-    std::ifstream in(utf8Path(folder + pathSeparator() + kSegmentSourcesName), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab == std::string::npos || tab == 0)
-            continue;
-        const std::string number = line.substr(0, tab);
-        if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        sources[textToInt(number)] = line.substr(tab + 1);
-    }
-    return sources;
-}
-
-// Keeps only the segment files of the folder that an earlier run made from the same source as
-// this playlist's segment of that number; every other n.ts (another route, another series with
-// the same folder name, a file from before the record existed) and every partial file goes.
-// Then starts the record afresh with the playlist and the files kept. Returns how many were kept.
-int keepOnlyMatchingSegments(const std::string& folder, const std::string& playlistUrl,
-                             const std::vector<SegmentJob>& jobs)
-{
-    const std::map<int, std::string> before = readSegmentSources(folder);
-    std::map<int, std::string> kept;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(utf8Path(folder), ec)) {
-        const std::u8string file = entry.path().filename().u8string();
-        const std::string name(file.begin(), file.end());
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
-            fs::remove(entry.path(), ec);
-            continue;
-        }
-        if (name.size() < 4 || name.compare(name.size() - 3, 3, ".ts") != 0)
-            continue;
-        const std::string number = name.substr(0, name.size() - 3);
-        if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        const int index = textToInt(number);
-        auto was = before.find(index);
-        if (index >= 1 && index <= static_cast<int>(jobs.size()) && was != before.end() &&
-            was->second == jobs[index - 1].source && std::to_string(index) == number) {
-            kept[index] = was->second;
-        } else {
-            fs::remove(entry.path(), ec);
-        }
-    }
-    std::ostringstream record;
-    record << "playlist\t" << trimLineEnd(playlistUrl) << '\n';
-    for (const auto& [index, source] : kept)
-        record << index << '\t' << source << '\n';
-    const std::string path = folder + pathSeparator() + kSegmentSourcesName;
-    {
-        std::ofstream out(utf8Path(path + ".new"), std::ios::binary | std::ios::trunc);
-        out << record.str();
-    }
-    fs::rename(utf8Path(path + ".new"), utf8Path(path), ec);
-    return static_cast<int>(kept.size());
-}
-
-} // namespace
-
-namespace {
-
-// Reads the episode's playlist (following a master playlist to its best variant), fetches keys
-// and initialisation sections, hands the segments out and waits for them. False when the episode
-// could not be read, with its status cell set.
-bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings,
-                     int row, const std::string& episode, const std::string& folder,
-                     int& undecryptable)
-{
-    DownloadView& view = *viewPtr;
-    const std::string address = view.cellText(row, kColumnAddress);
-    const TransferPolicy policy{settings.caFile};
-    // 中止执行 ends a playlist fetch that is still going.
-    const std::function<bool()> aborted = [] { return abortRequested.load() != 0; };
-    auto fetch = [&](const std::string& url, const std::string& cookies) {
-        return settings.fetchPlaylist ? settings.fetchPlaylist(url, cookies, aborted)
-                                      : fetchPlaylistPage(url, cookies, policy, aborted);
-    };
-    auto fail = [&](const std::string& status, const std::string& line) {
-        view.setCellText(row, kColumnStatus, status);
-        view.appendLog(line, kStatusLog);
+    std::vector<SegmentJob> jobs;
+    if (!episodeJobs(owner, row, episode, folder, jobs))
         return false;
-    };
-    // A playlist whose parse stopped: too many entries, or a byte range that cannot be.
-    auto unusable = [&](const HlsPlaylist& list, const std::string& url) {
-        const std::string limit = std::to_string(kMaxPlaylistEntries);
-        switch (list.error) {
-        case HlsError::None: break;
-        case HlsError::TooManySegments:
-            return fail("解析失败", "列表的分段超过 " + limit + " 个,已放弃: " + trimLineEnd(url));
-        case HlsError::TooManyEntries:
-            return fail("解析失败", "列表的条目超过 " + limit + " 个,已放弃: " + trimLineEnd(url));
-        case HlsError::BadByteRange:
-            return fail("解析失败",
-                        "列表的字节范围无效: " + trimLineEnd(url) + " (" + list.errorDetail + ")");
-        }
-        return true;
-    };
-    // A playlist whose server's certificate did not verify is not used, and the row says why.
-    auto listFailed = [&](const std::string& url, const FetchResult& answer) {
-        if (answer.failure.kind == TransferFailure::Certificate)
-            return fail("证书无效", certificateFailureText(answer.failure));
-        return fail("解析失败", "列表获取失败: " + trimLineEnd(url) + " (" + answer.error + ")");
-    };
-
-    view.appendLog("解析" + address, kStatusLog);
-    FetchResult page = fetch(address, view.cookieText());
-    if (!page.ok)
-        return listFailed(address, page);
-    // Addresses in a playlist are relative to where it was answered from, after redirects.
-    auto base = [](const FetchResult& answer, const std::string& asked) {
-        return answer.url.empty() ? asked : answer.url;
-    };
-    HlsPlaylist playlist = parseHlsPlaylist(page.body, base(page, address));
-    if (!playlist.valid)
-        return fail("解析失败", "不是有效的m3u8列表: " + trimLineEnd(address));
-    if (!unusable(playlist, address))
-        return false;
-    std::string audioUri; // a separate audio rendition the variant plays with
-    if (playlist.master) {
-        int best = bestVariant(playlist);
-        if (best < 0)
-            return fail("解析失败", "主列表中没有可用的码流: " + trimLineEnd(address));
-        const int rendition = audioRendition(playlist, playlist.variants[best]);
-        if (rendition >= 0)
-            audioUri = playlist.renditions[rendition].uri;
-        const std::string media = playlist.variants[best].uri;
-        view.appendLog("解析" + media, kStatusLog);
-        page = fetch(media, view.cookieText());
-        if (!page.ok)
-            return listFailed(media, page);
-        playlist = parseHlsPlaylist(page.body, base(page, media));
-        if (!playlist.valid || playlist.master)
-            return fail("解析失败", "不是有效的m3u8列表: " + media);
-        if (!unusable(playlist, media))
-            return false;
-    }
-    // The audio rendition's own list, read like the media playlist; its segments are kept in a
-    // folder of their own and go into the same file.
-    const std::string audioFolder = folder + pathSeparator() + kAudioFolderName;
-    HlsPlaylist audio;
-    std::error_code audioEc;
-    if (!audioUri.empty()) {
-        view.appendLog("解析" + audioUri, kStatusLog);
-        page = fetch(audioUri, view.cookieText());
-        if (!page.ok)
-            return listFailed(audioUri, page);
-        audio = parseHlsPlaylist(page.body, base(page, audioUri));
-        if (!audio.valid || audio.master || audio.segments.empty())
-            return fail("解析失败", "不是有效的m3u8列表: " + audioUri);
-        if (!unusable(audio, audioUri))
-            return false;
-        if (playlist.unsupportedMethod.empty())
-            playlist.unsupportedMethod = audio.unsupportedMethod;
-        fs::create_directory(utf8Path(audioFolder), audioEc);
-    } else {
-        // Audio segments of an earlier run whose variant had a separate rendition are not this
-        // one's.
-        fs::remove_all(utf8Path(audioFolder), audioEc);
-    }
-    if (!playlist.unsupportedMethod.empty())
-        return fail("不支持加密", "第 " + episode + " 集的加密方式 " + playlist.unsupportedMethod +
-                                      " 无法解密,已跳过");
-    const int videoCount = static_cast<int>(playlist.segments.size());
-    const int n = videoCount + static_cast<int>(audio.segments.size());
-    if (videoCount == 0)
-        return fail("无分段", "解析完成,共有 0 条TS");
-
-    // Keys, fetched once per URI.
-    std::map<std::string, std::string> keys;
-    auto fetchKeys = [&](const HlsPlaylist& list) {
-        for (const auto& seg : list.segments) {
-            if (seg.keyIndex < 0)
-                continue;
-            const std::string& uri = list.keys[seg.keyIndex].uri;
-            if (keys.count(uri))
-                continue;
-            FetchResult key =
-                fetchBytes(uri, {}, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                           &abortRequested, kKeyBodyLimit, policy);
-            if (key.limitHit)
-                return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" + key.error + ")");
-            if (!key.ok)
-                return fail("密钥错误", "密钥获取失败: " + uri + " (" + key.error + ")");
-            if (key.body.size() != 16)
-                return fail("密钥错误", "密钥长度不是16字节: " + uri + " (" +
-                                            std::to_string(key.body.size()) + " 字节)");
-            keys[uri] = key.body;
-        }
-        return true;
-    };
-    if (!fetchKeys(playlist) || !fetchKeys(audio))
-        return false;
-    // Initialisation sections, kept beside the segments they serve.
-    auto saveMaps = [&](const HlsPlaylist& list, const std::string& dir,
-                        std::vector<std::string>& mapFiles) {
-        mapFiles.assign(list.maps.size(), {});
-        for (const auto& seg : list.segments) {
-            if (seg.mapIndex < 0 || !mapFiles[seg.mapIndex].empty())
-                continue;
-            const HlsMap& map = list.maps[seg.mapIndex];
-            const std::string file = "map" + std::to_string(seg.mapIndex + 1) + ".mp4";
-            FetchResult body =
-                fetchBytes(map.uri, map.range, settings.connectTimeoutMs, settings.stallTimeoutMs,
-                           &abortRequested, kMapBodyLimit, policy);
-            if (!body.ok || body.body.empty())
-                return fail("解析失败", "初始化分段获取失败: " + map.uri + " (" + body.error + ")");
-            const std::string path = dir + pathSeparator() + file;
-            UniqueFile f = openUtf8File(path + ".part", "wb");
-            bool written = f && std::fwrite(body.body.data(), 1, body.body.size(), f.get()) ==
-                                    body.body.size();
-            if (!closeFile(f))
-                written = false;
-            std::error_code ec;
-            if (written)
-                fs::rename(utf8Path(path + ".part"), utf8Path(path), ec);
-            if (!written || ec)
-                return fail("解析失败", "无法写入 " + path);
-            mapFiles[seg.mapIndex] = file;
-        }
-        return true;
-    };
-    std::vector<std::string> mapFiles, audioMapFiles;
-    if (!saveMaps(playlist, folder, mapFiles) || !saveMaps(audio, audioFolder, audioMapFiles))
-        return false;
-
+    const DownloadSettings& settings = owner->settings;
+    DownloadView& view = *owner->view;
+    const int n = static_cast<int>(jobs.size());
     auto run = std::make_shared<EpisodeRun>();
-    run->view = viewPtr;
+    run->owner = owner;
+    run->view = owner->view;
     run->settings = settings;
     run->row = row;
     run->folder = folder;
-    // The segments are numbered in one sequence, the audio rendition's after the media playlist's;
-    // each list numbers its own files from 1. Each folder keeps only segment files of its own
-    // sources: files of another route, or of another series under the same folder name, must not
-    // be merged into this episode.
-    auto addJobs = [&](const HlsPlaylist& list, const std::string& dir,
-                       const std::vector<std::string>& maps, const std::string& playlistUrl) {
-        std::vector<SegmentListEntry> entries;
-        std::vector<SegmentJob> jobs;
-        for (size_t i = 0; i < list.segments.size(); ++i) {
-            const HlsSegment& seg = list.segments[i];
-            const int number = static_cast<int>(i) + 1;
-            SegmentJob job;
-            job.url = seg.uri;
-            job.path = dir + pathSeparator() + std::to_string(number) + ".ts";
-            job.dir = dir;
-            job.number = number;
-            job.options.range = seg.range;
-            job.options.connectTimeoutMs = settings.connectTimeoutMs;
-            job.options.stallTimeoutMs = settings.stallTimeoutMs;
-            job.options.lowSpeedBytes = settings.lowSpeedBytes;
-            job.options.lowSpeedSeconds = settings.lowSpeedSeconds;
-            job.options.caFile = settings.caFile;
-            job.source = segmentSource(seg, list);
-            if (seg.keyIndex >= 0) {
-                const std::string& key = keys[list.keys[seg.keyIndex].uri];
-                job.options.decrypt = true;
-                std::copy(key.begin(), key.end(), job.options.key.begin());
-                job.options.iv = seg.iv;
-            }
-            jobs.push_back(job);
-            entries.push_back(SegmentListEntry{number, seg.duration,
-                                               seg.mapIndex >= 0 ? maps[seg.mapIndex] : "",
-                                               seg.discontinuity});
-        }
-        writeSegmentList(dir, entries);
-        keepOnlyMatchingSegments(dir, playlistUrl, jobs);
-        run->jobs.insert(run->jobs.end(), jobs.begin(), jobs.end());
-    };
-    addJobs(playlist, folder, mapFiles, address);
-    if (!audio.segments.empty())
-        addJobs(audio, audioFolder, audioMapFiles, audioUri);
+    run->jobs = std::move(jobs);
 
     view.setCellText(row, kColumnSegments, std::to_string(n));
     view.setCellText(row, kColumnStatus, "解析中");
@@ -785,36 +245,31 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     view.setProgressMaximum(1, n);
     view.setProgressMaximum(2, n);
     view.setProgressValue(2, 0);
-    submittedCount = 0;
-    downloadedCount = 0;
     view.selectRow(row);
+    owner->setEpisode(run);
 
     // Segments in flight are capped (下载并发, or the built-in cap): a segment is handed out, and
     // its threads started, only once one of those in flight has ended.
     run->cap = segmentsInFlightCap(settings.pace);
     for (int i = 1; i <= n; ++i) {
-        if (abortRequested.load())
-            break;
         {
             std::unique_lock lock(run->mutex);
-            while (run->running >= run->cap && !abortRequested.load())
-                run->changed.wait_for(lock, std::chrono::milliseconds(50));
-            if (abortRequested.load())
+            run->changed.wait(lock, [&] { return run->running < run->cap || owner->aborted(); });
+            if (owner->aborted())
                 break;
+            ++run->submitted;
+            ++run->running;
         }
         const std::string& url = run->jobs[i - 1].url;
         view.appendLog("提交下载_" + std::to_string(i) + " " + segmentName(url), kStatusLog);
-        submittedCount.fetch_add(1);
-        {
-            std::lock_guard lock(run->mutex);
-            ++run->running;
-        }
         // Segment thread: fetches segment i (with retries) and counts it.
         if (!startDetachedTask(downloadSegment, run, episode, url, std::to_string(i)))
             run->segmentEnded(i, false);
         view.setCellText(row, kColumnSubmitted, std::to_string(i));
-        pauseUnlessAborted(settings.pace.intervalMs);
+        owner->pause(settings.pace.intervalMs);
         view.setProgressValue(1, i);
+        if (owner->aborted())
+            break;
     }
     {
         std::lock_guard lock(run->mutex);
@@ -822,70 +277,65 @@ bool downloadEpisode(const std::shared_ptr<DownloadView>& viewPtr, const Downloa
     }
 
     view.setCellText(row, kColumnStatus, "待合并");
-    // Every submitted segment ends (on an abort its transfer is stopped), so the merge never
-    // reads a file that is still being written.
+    // Every submitted segment ends (on an abort its transfer is stopped, and one submitted after
+    // it never starts), so the merge never reads a file that is still being written.
     {
         std::unique_lock lock(run->mutex);
-        while (run->finished < submittedCount.load()) {
-            if (abortRequested.load()) {
-                lock.unlock();
-                SegmentScheduler::instance().stopAll();
-                lock.lock();
-            }
-            run->changed.wait_for(lock, std::chrono::milliseconds(200));
-        }
+        run->changed.wait(lock, [&] { return run->finished >= run->submitted; });
         undecryptable = static_cast<int>(run->undecryptable.size());
     }
+    owner->setEpisode(nullptr);
     return true;
 }
 
-void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings);
+void runRows(const std::shared_ptr<DownloadRun>& run);
+void remergeRows(const std::shared_ptr<DownloadRun>& run);
 
-void runThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+void runThread(const std::shared_ptr<DownloadRun>& run)
 {
-    runRows(view, settings);
-    endRun();
-    view->runEnded();
+    runRows(run);
+    endRun(run);
+    run->view->runEnded();
 }
 
-void remergeThread(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+void remergeThread(const std::shared_ptr<DownloadRun>& run)
 {
-    remergeEpisodes(view, settings);
-    endRun();
-    view->runEnded();
+    remergeRows(run);
+    endRun(run);
+    run->view->runEnded();
 }
 
-void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
+void runRows(const std::shared_ptr<DownloadRun>& run)
 {
-    DownloadView& view = *viewPtr;
+    run->copyRows();
+    const DownloadSettings& settings = run->settings;
+    DownloadView& view = *run->view;
     const std::string sep = pathSeparator();
     const std::string series = seriesFolderOf(settings);
     const std::string seriesPath = settings.downloadRoot + sep + series;
-    const int rows = view.rowCount();
+    const int rows = static_cast<int>(run->rows.size());
     for (int r = 0; r < rows; ++r) {
+        const RowJob& job = run->rows[static_cast<size_t>(r)];
         // A row without a playlist (its state cell says so) has nothing to fetch.
-        if (view.rowChecked(r) && view.cellText(r, kColumnAddress).empty()) {
-            view.appendLog("第 " + std::to_string(textToInt(view.cellText(r, kColumnEpisode))) +
-                               " 集没有m3u8地址, 跳过",
+        if (job.checked && job.address.empty()) {
+            view.appendLog("第 " + std::to_string(textToInt(job.episode)) + " 集没有m3u8地址, 跳过",
                            kStatusLog);
-        } else if (view.rowChecked(r)) {
-            const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
+        } else if (job.checked) {
+            const std::string episode = std::to_string(textToInt(job.episode));
             view.appendLog("正在执行第 " + episode + " 集", kStatusLog);
             const std::string folder = seriesPath + sep + episode;
             const FolderOutcome made = ensureDirectory(folder, false);
             const std::string shown = sep + "下载目录" + sep + series + sep + episode;
             if (made.created)
                 view.appendLog("创建目录 " + shown, kStatusLog);
-            view.setAddressText("第 " + episode + " 集 " + view.cellText(r, kColumnAddress));
+            view.setAddressText("第 " + episode + " 集 " + job.address);
             int undecryptable = 0;
             if (!made.exists) {
                 // No folder, no segment could be kept: the episode is not attempted.
                 view.setCellText(r, kColumnStatus, "创建目录失败");
                 view.appendLog("无法创建目录 " + shown + " (" + folderFailure(made) + ")",
                                kStatusLog);
-            } else if (downloadEpisode(viewPtr, settings, r, episode, folder, undecryptable)) {
-                submittedCount = 0;
-                downloadedCount = 0;
+            } else if (downloadEpisode(run, r, episode, folder, undecryptable)) {
                 view.appendLog("准备执行 TS 合并 MP4", kStatusLog);
                 mergeSegments(view, r, episode, seriesPath);
                 // Segments that arrived but would not decrypt are missing for a reason the user
@@ -899,82 +349,103 @@ void runRows(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSetting
                 view.appendLog("执行下一条解析任务", kStatusLog);
             }
         }
-        if (abortRequested.load()) {
+        if (run->aborted()) {
             view.appendLog("已中止下载任务,但合并任务还在执行中", kStatusLog);
             view.setCellText(r, kColumnStatus, "已中止");
             break;
         }
     }
     view.appendLog("全部执行完成,祝使用愉快", kStatusLog);
-    abortRequested = 0;
     view.setRunControlsEnabled(true);
 }
 
-} // namespace
-
-void runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+void remergeRows(const std::shared_ptr<DownloadRun>& run)
 {
-    // An abort pressed while no run was going does not stop this one.
-    abortRequested = 0;
-    runRows(view, settings);
-}
-
-void remergeEpisodes(const std::shared_ptr<DownloadView>& viewPtr, const DownloadSettings& settings)
-{
-    DownloadView& view = *viewPtr;
+    run->copyRows();
+    DownloadView& view = *run->view;
     const std::string sep = pathSeparator();
-    const std::string seriesPath = settings.downloadRoot + sep + seriesFolderOf(settings);
-    const int rows = view.rowCount();
-    for (int r = 0; r < rows && !abortRequested.load(); ++r) {
-        const std::string episode = std::to_string(textToInt(view.cellText(r, kColumnEpisode)));
+    const std::string seriesPath = run->settings.downloadRoot + sep + seriesFolderOf(run->settings);
+    const int rows = static_cast<int>(run->rows.size());
+    for (int r = 0; r < rows && !run->aborted(); ++r) {
+        const std::string episode =
+            std::to_string(textToInt(run->rows[static_cast<size_t>(r)].episode));
         if (holdsSegmentFiles(seriesPath + sep + episode))
             mergeSegments(view, r, episode, seriesPath);
     }
     view.appendLog("重新合并执行完成", kStatusLog);
-    abortRequested = 0;
     view.setRunControlsEnabled(true);
+}
+
+// Runs body with run as the one going (when no other is), so 超级按钮_中止 reaches it.
+template <class Body>
+void runAsActive(const std::shared_ptr<DownloadRun>& run, Body body)
+{
+    const bool claimed = claimRun(run);
+    body(run);
+    if (claimed)
+        endRun(run);
+}
+
+template <class Thread>
+bool startRun(std::shared_ptr<DownloadView> view, DownloadSettings settings, Thread thread)
+{
+    if (!view)
+        return false;
+    auto run = std::make_shared<DownloadRun>(std::move(view), std::move(settings));
+    if (!claimRun(run))
+        return false;
+    run->view->setRunControlsEnabled(false);
+    if (!startDetachedTask(thread, run)) {
+        endRun(run);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+RunEnd runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+{
+    auto run = std::make_shared<DownloadRun>(view, settings);
+    runAsActive(run, runRows);
+    return RunEnd{run->scheduler.taskCount()};
+}
+
+RunEnd remergeEpisodes(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings)
+{
+    auto run = std::make_shared<DownloadRun>(view, settings);
+    runAsActive(run, remergeRows);
+    return RunEnd{run->scheduler.taskCount()};
 }
 
 bool startDownloadRun(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
-    if (!view || !claimRun())
-        return false;
-    // An abort pressed while no run was going does not stop this one; one pressed from here on
-    // does.
-    abortRequested = 0;
-    view->setRunControlsEnabled(false);
     // Run thread: the whole download run; it ends the run when it returns.
-    if (!startDetachedTask(runThread, std::move(view), std::move(settings))) {
-        endRun();
-        return false;
-    }
-    return true;
+    return startRun(std::move(view), std::move(settings), runThread);
 }
 
 bool startRemerge(std::shared_ptr<DownloadView> view, DownloadSettings settings)
 {
-    if (!view || !claimRun())
-        return false;
-    abortRequested = 0;
-    view->setRunControlsEnabled(false);
     // Merge thread: merges the episode folders again, one after the other.
-    if (!startDetachedTask(remergeThread, std::move(view), std::move(settings))) {
-        endRun();
-        return false;
-    }
-    return true;
+    return startRun(std::move(view), std::move(settings), remergeThread);
 }
 
 void requestAbort()
 {
-    abortRequested = 1;
-    SegmentScheduler::instance().stopAll();
+    std::shared_ptr<DownloadRun> run;
+    {
+        std::lock_guard lock(runMutex);
+        run = activeRun;
+    }
+    // A press while no run goes stops nothing, and no later run either.
+    if (run)
+        run->abort();
 }
 
 bool downloadRunActive()
 {
     std::lock_guard lock(runMutex);
-    return runActive;
+    return activeRun != nullptr;
 }
 
 bool waitForDownloadRun(int timeoutMs)
@@ -983,7 +454,7 @@ bool waitForDownloadRun(int timeoutMs)
     const bool gui = QCoreApplication::instance() &&
                      QThread::currentThread() == QCoreApplication::instance()->thread();
     std::unique_lock lock(runMutex);
-    while (runActive) {
+    while (activeRun) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
         if (gui) {

@@ -3,6 +3,7 @@
 // handed out at the run's pace, awaited and merged into one file.
 
 #include "download/download_view.h"
+#include "download/episode_folder.h"
 #include "download/segment_transfer.h"
 
 #include <atomic>
@@ -10,11 +11,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-
-// Run-wide values shared by the run thread, the segment threads and the window.
-extern std::atomic<int> abortRequested; // 1 after 超级按钮_中止; cleared when a run starts and ends
-extern std::atomic<int> submittedCount;  // segments of the current episode handed out
-extern std::atomic<int> downloadedCount; // segments of the current episode that arrived whole
 
 // The series folder name (set when the download window opens).
 std::string seriesFolder();
@@ -85,13 +81,24 @@ FetchResult fetchPlaylistPage(const std::string& url, const std::string& cookieF
                               const TransferPolicy& policy = {},
                               const std::function<bool()>& cancelled = {});
 
+// How a run ended: the segment tasks still registered with its scheduler (0: every transfer it
+// started had ended before it returned).
+struct RunEnd {
+    size_t tasksLeft = 0;
+};
+
+// Each run (or re-merge) is an object of its own: the rows copied from the view when it starts,
+// its own abort flag and the scheduler of its segments. One goes at a time; it is the one
+// 超级按钮_中止 (requestAbort) reaches.
+
 // Starts runDownloadJobs on a background thread. False, starting nothing, while a run or a merge
 // started by startRemerge is going.
 bool startDownloadRun(std::shared_ptr<DownloadView> view, DownloadSettings settings);
 // Starts the merge again, on a background thread, of every row whose episode folder holds
 // segment files. False while a run is going.
 bool startRemerge(std::shared_ptr<DownloadView> view, DownloadSettings settings);
-// 超级按钮_中止: asks the run to stop and ends the transfers in flight.
+// 超级按钮_中止: asks the run going to stop and ends its transfers in flight; nothing when none
+// goes (a later run is not stopped by it).
 void requestAbort();
 // Whether a run or a re-merge is going.
 bool downloadRunActive();
@@ -100,19 +107,7 @@ bool downloadRunActive();
 bool waitForDownloadRun(int timeoutMs);
 
 // The run itself, on the calling thread (startDownloadRun calls it on its own thread).
-void runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings);
+RunEnd runDownloadJobs(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings);
 
 // The merge again of every row whose episode folder holds segment files, on the calling thread.
-void remergeEpisodes(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings);
-
-// The record of where each segment file of an episode folder came from: the playlist, then one
-// line per file, "n<TAB>source", where source names the segment URI with its byte range and key.
-// A later run keeps a file only when its source is the same; the last line of a number counts.
-inline constexpr const char* kSegmentSourcesName = "sources.txt";
-
-// The per-episode state the segment threads share with the run thread.
-struct EpisodeRun;
-// One segment (index from 1) of the episode: fetched with retries unless its file is already
-// whole from an earlier run, then counted. Runs on its own thread.
-void downloadSegment(const std::shared_ptr<EpisodeRun>& run, const std::string& episode,
-                     const std::string& segmentUrl, const std::string& segmentIndex);
+RunEnd remergeEpisodes(const std::shared_ptr<DownloadView>& view, const DownloadSettings& settings);

@@ -68,49 +68,34 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
             break;
         }
 
-    CurlEasy easy(curl_easy_init());
-    if (!easy) {
+    Transfer transfer;
+    if (!transfer.valid()) {
         setError("the connection could not be opened");
+        if (options.failure)
+            *options.failure =
+                TransferError::of(TransferFailure::Other, "the connection could not be opened");
         return {};
     }
-    CURL* curl = easy.get();
+    CURL* curl = transfer.handle();
 
-    std::string proxy;
+    TransferSetup setup;
     if (!options.proxy.empty())
-        proxy = (options.socksProxy ? "socks4://" : "http://") + options.proxy;
+        setup.proxy = (options.socksProxy ? "socks4://" : "http://") + options.proxy;
+    const std::string& proxy = setup.proxy;
     const std::string address = std::string(https ? "https://" : "http://") + hostOf(url) + ":" +
                                 std::to_string(portOf(url)) + pathOf(url);
-    applyCommonOptions(curl, address, proxy, !options.noRedirect, options.policy);
     const long timeoutMs =
         static_cast<long>(options.timeoutSeconds > 0 ? options.timeoutSeconds : 60) * 1000;
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    IdleTimeout idle(timeoutMs, options.cancelled);
-    idle.install(curl);
-    if (options.lowSpeedBytes > 0 && options.lowSpeedSeconds > 0) {
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(options.lowSpeedBytes));
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.lowSpeedSeconds));
-    }
-    if (!agentLine)
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, kDefaultUserAgent);
-
-    if (!options.cookieFile.empty()) {
-        // The engine matches every line against each request; a line it cannot read is skipped.
-        // Only cookie-file lines (tab-separated fields) go in: a bare word such as "ALL" would
-        // be taken as a command to the engine.
-        curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
-        size_t from = 0;
-        while (from < options.cookieFile.size()) {
-            size_t end = options.cookieFile.find('\n', from);
-            if (end == std::string::npos)
-                end = options.cookieFile.size();
-            std::string line = options.cookieFile.substr(from, end - from);
-            from = end + 1;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.find('\t') != std::string::npos)
-                curl_easy_setopt(curl, CURLOPT_COOKIELIST, line.c_str());
-        }
-    }
+    setup.followRedirects = !options.noRedirect;
+    setup.policy = options.policy;
+    setup.connectTimeoutMs = timeoutMs;
+    setup.idleTimeoutMs = timeoutMs;
+    setup.lowSpeedBytes = options.lowSpeedBytes;
+    setup.lowSpeedSeconds = options.lowSpeedSeconds;
+    setup.cancelled = options.cancelled;
+    setup.userAgent = !agentLine;
+    setup.cookieFile = options.cookieFile;
+    transfer.prepare(address, setup);
 
     if (options.completeHeaders)
         headers = withDefaultHeaders(headers, url, method, false);
@@ -166,26 +151,17 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
 
     BodyCollector responseBody(options.maxBodyBytes);
     ResponseHeaderCollector rawHeaders(true);
-    char errorBuffer[CURL_ERROR_SIZE] = {};
     responseBody.install(curl);
     rawHeaders.install(curl);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
-    const CURLcode rc = curl_easy_perform(curl);
+    const CURLcode rc = transfer.perform(responseBody.limitHit());
     if (options.bodyLimitHit)
         *options.bodyLimitHit = responseBody.limitHit();
     if (options.failure)
-        *options.failure = transferErrorOf(curl, rc, errorBuffer);
+        *options.failure = transfer.error();
     if (rc != CURLE_OK) {
         // A transfer that failed part-way is not handed on as if it were the whole page.
-        if (idle.fired())
-            setError("timed out: no data for " + std::to_string(timeoutMs) + " ms");
-        else if (idle.cancelled())
-            setError("cancelled");
-        else if (responseBody.limitHit())
-            setError(bodyLimitText(responseBody.limitHit()));
-        else
-            setError(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+        setError(transfer.error().detail);
         if (options.returnedHeaders)
             options.returnedHeaders->clear();
         if (options.returnedCookies)
@@ -195,12 +171,10 @@ std::string fetchPage(const std::string& url, const FetchPageOptions& options)
         return {};
     }
     if (options.effectiveUrl) {
-        char* answered = nullptr;
-        curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &answered);
-        *options.effectiveUrl = answered ? answered : address;
+        const std::string answered = transfer.effectiveUrl();
+        *options.effectiveUrl = answered.empty() ? address : answered;
     }
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    const long status = transfer.status();
     if (status >= 400)
         setError("HTTP " + std::to_string(status));
 

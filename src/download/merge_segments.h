@@ -4,64 +4,17 @@
 // for byte.
 
 #include "download/download_view.h"
+#include "download/episode_folder.h"
+#include "download/remux.h"
 
 #include <functional>
 #include <string>
 #include <vector>
 
-// The list the run leaves in each episode folder: the segments 1.ts … n.ts in playlist order with
-// their initialisation sections and discontinuities, so a later merge knows the run's segments.
-inline constexpr const char* kSegmentListName = "playlist.m3u8";
-
-struct SegmentListEntry {
-    int index = 0; // segment number, from 1
-    double duration = 0;
-    std::string mapFile; // initialisation section file in the same folder, or empty
-    bool discontinuity = false;
-};
-
-// Writes kSegmentListName into the episode folder (atomically). False on a write failure.
-bool writeSegmentList(const std::string& episodeFolder,
-                      const std::vector<SegmentListEntry>& entries);
-// Reads it back; without one, the segments 1 … m where m is the highest number of a segment file.
-std::vector<SegmentListEntry> readSegmentList(const std::string& episodeFolder);
-// True when the folder holds at least one numbered segment file (n.ts).
-bool holdsSegmentFiles(const std::string& episodeFolder);
-
 // Name of the folder, inside the episode folder, that holds the segments of a separate audio
 // rendition (numbered and listed like the episode's own).
 inline constexpr const char* kAudioFolderName = "audio";
 
-// One input of a remux: files read in order as one stream (an initialisation section first when
-// the segments need one). segment is the file's segment number for progress, 0 for a section.
-struct RemuxFile {
-    std::string path;
-    int segment = 0;
-};
-struct RemuxInput {
-    std::vector<RemuxFile> files;
-};
-// A run of the episode between discontinuities: its segments, and the segments of a separate audio
-// rendition over the same time when there is one. Each run starts on one clock shared by all of its
-// streams, right where the run before it ended.
-struct RemuxRun {
-    std::vector<RemuxInput> inputs;
-};
-struct RemuxOutcome {
-    std::string error;                // why nothing could be written
-    std::vector<std::string> leftOut; // streams that carried media but could not go into the MP4
-};
-
-// Remuxes the runs, in order, into an MP4 at outPath (stream copy, moov in front). Every audio and
-// video stream of any run gets a track: a stream continues the track of the same kind and codec
-// that the run before it had, or opens a track of its own. Within a run, a jump of the timestamps
-// (back, or forward by more than half a second) is a discontinuity too: the run's streams move
-// together onto the end of what came before, so audio and video stay aligned and no hole is left.
-// onFile(input, segment) is called as each file of an input is opened. False with outcome.error
-// when the input cannot be read or the output cannot be written.
-bool remuxToMp4(const std::vector<RemuxRun>& runs, const std::string& outPath,
-                RemuxOutcome& outcome,
-                const std::function<void(size_t input, int segment)>& onFile = {});
 // Joins the files byte for byte into outPath. False when it cannot be written.
 bool joinFiles(const std::vector<std::string>& files, const std::string& outPath,
                const std::function<void(size_t)>& onFile = {});
@@ -74,14 +27,14 @@ inline constexpr const char* kIncompleteMergeSuffix = ".缺段.mp4";
 inline constexpr const char* kIncompleteMarkName = "incomplete.txt";
 
 struct MergeReport {
-    int expected = 0;                 // segments of the list
-    int merged = 0;                   // segment files that went in
-    std::vector<int> missing;         // segment numbers without a file
-    bool remuxed = false;             // a real MP4 was written
-    bool written = false;             // the merged file exists and is whole
-    std::vector<std::string> leftOut; // streams with media that the MP4 does not hold
-    int audioSegments = 0;            // segments of a separate audio rendition that went in
-    std::string file;          // where the merge went: the episode's file or the incomplete one
+    int expected = 0;             // segments of the list
+    int merged = 0;               // segment files that went in
+    std::vector<int> missing;     // segment numbers without a file
+    bool remuxed = false;         // a real MP4 was written
+    bool written = false;         // the merged file exists and is whole
+    std::vector<LeftOut> leftOut; // streams with media that the MP4 does not hold
+    int audioSegments = 0;        // segments of a separate audio rendition that went in
+    std::string file;             // where the merge went: the episode's file or the incomplete one
     bool keptComplete = false; // an earlier complete file stayed in place of this incomplete merge
 };
 

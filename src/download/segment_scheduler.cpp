@@ -2,12 +2,6 @@
 
 #include <algorithm>
 
-SegmentScheduler& SegmentScheduler::instance()
-{
-    static SegmentScheduler scheduler;
-    return scheduler;
-}
-
 size_t SegmentScheduler::taskCount()
 {
     SectionLockGuard guard(lock);
@@ -17,6 +11,7 @@ size_t SegmentScheduler::taskCount()
 void SegmentScheduler::stopAll()
 {
     SectionLockGuard guard(lock);
+    stopped = true;
     for (auto& task : registry) {
         task.cancelled = true; // a worker that has not started its transfer yet skips it
         if (task.transfer)
@@ -29,6 +24,7 @@ namespace {
 // The block handed to a new worker thread: addresses of the caller's values, which the worker
 // copies before it signals the hand-off event.
 struct HandOff {
+    SegmentScheduler* scheduler;
     const std::string* url;
     const std::string* filePath;
     int32_t taskId;
@@ -41,6 +37,7 @@ struct HandOff {
 
 void workerEntry(HandOff* block)
 {
+    SegmentScheduler& scheduler = *block->scheduler;
     std::string url = *block->url;
     std::string filePath = *block->filePath;
     int32_t taskId = block->taskId;
@@ -49,15 +46,14 @@ void workerEntry(HandOff* block)
     TransferOptions options = *block->options;
     SegmentDone onDone = *block->onDone;
     block->handedOver.set(); // from here on the block may be gone
-    runSegmentTask(url, filePath, taskId, serial, completion, options, onDone);
+    runSegmentTask(scheduler, url, filePath, taskId, serial, completion, options, onDone);
 }
 
 } // namespace
 
-int submitSegment(const std::string& url, const std::string& filePath, int32_t taskId,
-                  const TransferOptions& options, const SegmentDone& onDone)
+int submitSegment(SegmentScheduler& s, const std::string& url, const std::string& filePath,
+                  int32_t taskId, const TransferOptions& options, const SegmentDone& onDone)
 {
-    auto& s = SegmentScheduler::instance();
     auto completion = std::make_shared<CompletionEvent>();
     uint64_t serial = 0;
     {
@@ -69,10 +65,10 @@ int submitSegment(const std::string& url, const std::string& filePath, int32_t t
                     return -1;
         }
         serial = s.nextSerial++;
-        s.registry.push_back(SegmentTask{taskId, serial, completion, filePath, nullptr, false});
+        s.registry.push_back(SegmentTask{taskId, serial, completion, filePath, nullptr, s.stopped});
     }
 
-    HandOff block{&url, &filePath, taskId, serial, completion, &options, &onDone, {}};
+    HandOff block{&s, &url, &filePath, taskId, serial, completion, &options, &onDone, {}};
     bool started = true;
     try {
         // Worker thread: runs this segment's transfer and waits for it to end.
@@ -89,17 +85,17 @@ int submitSegment(const std::string& url, const std::string& filePath, int32_t t
             s.registry.remove_if([serial](const SegmentTask& t) { return t.serial == serial; });
         }
         if (onDone)
-            onDone(SegmentResult{TransferOutcome::Failed, 0, "无法创建线程", false, {}});
+            onDone(SegmentResult{TransferOutcome::Failed, 0, {SegmentError::NoThread, {}}});
     }
     return 1;
 }
 
-void runSegmentTask(const std::string& url, const std::string& filePath, int32_t taskId,
-                    uint64_t serial, const std::shared_ptr<CompletionEvent>& completion,
+void runSegmentTask(SegmentScheduler& s, const std::string& url, const std::string& filePath,
+                    int32_t taskId, uint64_t serial,
+                    const std::shared_ptr<CompletionEvent>& completion,
                     const TransferOptions& options, const SegmentDone& onDone)
 {
     (void)taskId;
-    auto& s = SegmentScheduler::instance();
     auto transfer = std::make_shared<SegmentTransfer>();
     bool cancelled = false;
     {
@@ -112,13 +108,13 @@ void runSegmentTask(const std::string& url, const std::string& filePath, int32_t
     }
     SegmentResult result;
     if (cancelled) {
-        result = SegmentResult{TransferOutcome::Stopped, 0, "已停止", false, {}};
+        const TransferError stopped = TransferError::of(TransferFailure::Cancelled, "cancelled");
+        result = SegmentResult{TransferOutcome::Stopped, 0, {SegmentError::Transfer, stopped}};
     } else {
         transfer->start(url, filePath, completion, options);
         completion->wait();
         transfer->stop();
-        result = SegmentResult{transfer->outcome(), transfer->httpStatus(), transfer->error(),
-                               transfer->decryptFailed(), transfer->limitHit()};
+        result = SegmentResult{transfer->outcome(), transfer->httpStatus(), transfer->failure()};
     }
     {
         // Each worker removes its own record (matched by serial), never another task's.

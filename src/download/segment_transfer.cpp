@@ -1,6 +1,5 @@
 #include "download/segment_transfer.h"
 
-#include "app/transfer_settings.h"
 #include "util/utf8_path.h"
 
 #include <curl/curl.h>
@@ -38,12 +37,6 @@ bool CompletionEvent::waitFor(std::chrono::milliseconds timeout)
 
 namespace {
 
-void globalInit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 std::string withoutLineEnd(std::string s)
 {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' '))
@@ -79,7 +72,7 @@ struct SharedCaches {
 CURLSH* sharedCaches()
 {
     static SharedCaches* caches = [] {
-        globalInit();
+        ensureCurlInitialised();
         auto* c = new SharedCaches;
         c->share = curl_share_init();
         if (c->share) {
@@ -95,116 +88,22 @@ CURLSH* sharedCaches()
     return caches->share;
 }
 
-struct CurlHandle {
-    CURL* h = nullptr;
-    curl_slist* headers = nullptr;
-    CurlHandle()
-    {
-        globalInit();
-        h = curl_easy_init();
-    }
-    ~CurlHandle()
-    {
-        if (h)
-            curl_easy_cleanup(h);
-        curl_slist_free_all(headers);
-    }
-};
-
-// Progress bookkeeping shared by the transfer and the synchronous fetch: wakes on a stop request
-// and ends a connection that has carried no byte for the stall time.
-struct Watch {
-    const std::atomic<bool>* stop = nullptr;
-    const std::atomic<int>* cancel = nullptr;
-    const std::atomic<bool>* cancelFlag = nullptr;
-    int stallMs = 30000;
-    curl_off_t lastNow = -1;
-    std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
-    bool stalled = false;
-    bool stopped = false;
-};
-
-int xferInfo(void* p, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
-{
-    auto* w = static_cast<Watch*>(p);
-    if ((w->stop && w->stop->load()) || (w->cancel && w->cancel->load()) ||
-        (w->cancelFlag && w->cancelFlag->load())) {
-        w->stopped = true;
-        return 1;
-    }
-    auto now = std::chrono::steady_clock::now();
-    if (dlnow != w->lastNow) {
-        w->lastNow = dlnow;
-        w->lastChange = now;
-    } else if (now - w->lastChange > std::chrono::milliseconds(w->stallMs)) {
-        w->stalled = true;
-        return 1;
-    }
-    return 0;
-}
-
+// The shared cache keeps this many connections open for reuse: libcurl's default of 5 would
+// close most of those that a run's parallel transfers hand back, and every segment would then
+// pay for a new connection (and TLS handshake).
 constexpr long kKeptConnections = 64;
 
-struct LowSpeed {
-    int bytes = 1024;
-    int seconds = 15;
-};
-
-void applyRequest(CurlHandle& c, const std::string& url, const ByteRange& range, int connectMs,
-                  Watch& watch, LowSpeed lowSpeed, char* errorBuffer, const TransferPolicy& policy)
+// The settings of a segment request (and of keys and initialisation sections): direct
+// connection, the shared caches, the range asked for. The headers list must outlive the
+// transfer.
+void prepareSegmentRequest(Transfer& transfer, const std::string& url, const ByteRange& range,
+                           TransferSetup setup, CurlHeaderList& headers)
 {
-    if (CURLSH* share = sharedCaches())
-        curl_easy_setopt(c.h, CURLOPT_SHARE, share);
-    // The shared cache keeps this many connections open for reuse: libcurl's default of 5 would
-    // close most of those that a run's parallel transfers hand back, and every segment would then
-    // pay for a new connection (and TLS handshake).
-    curl_easy_setopt(c.h, CURLOPT_MAXCONNECTS, kKeptConnections);
-    errorBuffer[0] = '\0';
-    curl_easy_setopt(c.h, CURLOPT_ERRORBUFFER, errorBuffer);
-    if (lowSpeed.bytes > 0 && lowSpeed.seconds > 0) {
-        curl_easy_setopt(c.h, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(lowSpeed.bytes));
-        curl_easy_setopt(c.h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(lowSpeed.seconds));
-    }
-    curl_easy_setopt(c.h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c.h, CURLOPT_USERAGENT, kSegmentUserAgent);
-    // Direct connection, whatever the environment says; no cookie engine.
-    curl_easy_setopt(c.h, CURLOPT_PROXY, "");
-    curl_easy_setopt(c.h, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(c.h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(c.h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c.h, CURLOPT_MAXREDIRS, 10L);
-    applyTransferPolicy(c.h, url, policy);
-    curl_easy_setopt(c.h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c.h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
-    c.headers = curl_slist_append(c.headers, rangeHeader(range).c_str());
-    curl_easy_setopt(c.h, CURLOPT_HTTPHEADER, c.headers);
-    curl_easy_setopt(c.h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c.h, CURLOPT_XFERINFOFUNCTION, xferInfo);
-    curl_easy_setopt(c.h, CURLOPT_XFERINFODATA, &watch);
-}
-
-std::string failureText(CURL* h, CURLcode rc, const Watch& w, long status, const char* errorBuffer)
-{
-    const TransferError error = transferErrorOf(h, rc, errorBuffer);
-    if (error.kind == TransferFailure::Certificate)
-        return certificateFailureText(error);
-    if (w.stopped)
-        return "已停止";
-    if (w.stalled)
-        return "接收超时";
-    if (rc == CURLE_OPERATION_TIMEDOUT)
-        return std::string(errorBuffer).find("too slow") != std::string::npos ? "速度过慢"
-                                                                              : "连接超时";
-    if (status != 0 && (status < 200 || status > 299))
-        return "HTTP " + std::to_string(status);
-    return curl_easy_strerror(rc);
-}
-
-std::string sizeText(int64_t bytes)
-{
-    constexpr int64_t mib = int64_t{1024} * 1024;
-    return bytes >= mib && bytes % mib == 0 ? std::to_string(bytes / mib) + " MiB"
-                                            : std::to_string(bytes) + " 字节";
+    setup.share = sharedCaches();
+    setup.keptConnections = kKeptConnections;
+    transfer.prepare(url, setup);
+    headers.append(rangeHeader(range));
+    curl_easy_setopt(transfer.handle(), CURLOPT_HTTPHEADER, headers.get());
 }
 
 bool rangeAnswerOk(const ByteRange& range, long status)
@@ -213,23 +112,22 @@ bool rangeAnswerOk(const ByteRange& range, long status)
     return range.whole() || status == 206;
 }
 
-} // namespace
-
-std::string bodyLimitReason(const BodyLimitHit& hit)
+SegmentFailure segmentFailure(SegmentError kind)
 {
-    switch (hit.error) {
-    case BodyLimitError::None: break;
-    case BodyLimitError::TooLarge: return "超过 " + sizeText(hit.allowed) + " 上限";
-    case BodyLimitError::BeyondContentLength:
-        return "超出 Content-Length 声明的 " + sizeText(hit.allowed);
-    }
-    return {};
+    return SegmentFailure{kind, {}};
 }
+
+SegmentFailure transferFailure(TransferError error)
+{
+    return SegmentFailure{SegmentError::Transfer, std::move(error)};
+}
+
+} // namespace
 
 CrackedUrl crackUrl(const std::string& url)
 {
     CrackedUrl out;
-    globalInit();
+    ensureCurlInitialised();
     CURLU* u = curl_url();
     if (u == nullptr)
         return out;
@@ -304,21 +202,16 @@ struct SegmentTransfer::State {
     bool finished = false;
     TransferOutcome outcome = TransferOutcome::Pending;
     long status = 0;
-    std::string error;
-    bool decryptFailed = false;
-    BodyLimitHit limitHit;
+    SegmentFailure failure;
     std::atomic<int64_t> written{0};
 
-    void finish(TransferOutcome result, long httpStatus, std::string text,
-                bool badDecryption = false, BodyLimitHit overLimit = {})
+    void finish(TransferOutcome result, long httpStatus, SegmentFailure why = {})
     {
         {
             std::lock_guard lock(mutex);
             outcome = result;
-            decryptFailed = badDecryption;
-            limitHit = overLimit;
             status = httpStatus;
-            error = std::move(text);
+            failure = std::move(why);
             finished = true;
         }
         ended.notify_all();
@@ -436,76 +329,84 @@ void runTransfer(const std::shared_ptr<SegmentTransfer::State>& st)
 {
     CrackedUrl cracked = crackUrl(st->url);
     if (!cracked.ok) {
-        st->finish(TransferOutcome::Failed, 0, "地址无效");
+        st->finish(TransferOutcome::Failed, 0, segmentFailure(SegmentError::BadAddress));
         return;
     }
-    CurlHandle c;
-    if (c.h == nullptr) {
-        st->finish(TransferOutcome::Failed, 0, "无法创建连接");
+    Transfer transfer;
+    if (!transfer.valid()) {
+        st->finish(TransferOutcome::Failed, 0, segmentFailure(SegmentError::NoHandle));
         return;
     }
-    Watch watch;
-    watch.stop = &st->stopRequested;
-    watch.cancelFlag = st->options.cancel.get();
-    watch.stallMs = st->options.stallTimeoutMs;
-    char errorBuffer[CURL_ERROR_SIZE];
-    applyRequest(c, withoutLineEnd(st->url), st->options.range, st->options.connectTimeoutMs, watch,
-                 {st->options.lowSpeedBytes, st->options.lowSpeedSeconds}, errorBuffer,
-                 TransferPolicy{st->options.caFile});
+    const TransferOptions& o = st->options;
+    TransferSetup setup;
+    setup.policy.caFile = o.caFile;
+    setup.connectTimeoutMs = o.connectTimeoutMs;
+    setup.idleTimeoutMs = o.stallTimeoutMs;
+    setup.lowSpeedBytes = o.lowSpeedBytes;
+    setup.lowSpeedSeconds = o.lowSpeedSeconds;
+    setup.cancelled = [st] {
+        return st->stopRequested.load() || (st->options.cancel && st->options.cancel->load());
+    };
+    CurlHeaderList headers;
+    prepareSegmentRequest(transfer, withoutLineEnd(st->url), o.range, setup, headers);
+    CURL* curl = transfer.handle();
 
     Receiver rx;
-    rx.limit = BodyLimit(st->options.maxBytes);
+    rx.limit = BodyLimit(o.maxBytes);
     rx.st = st.get();
-    rx.curl = c.h;
-    rx.tempPath = st->path + st->options.partSuffix;
-    curl_easy_setopt(c.h, CURLOPT_WRITEFUNCTION, &Receiver::onData);
-    curl_easy_setopt(c.h, CURLOPT_WRITEDATA, &rx);
-    CURLcode rc = curl_easy_perform(c.h);
+    rx.curl = curl;
+    rx.tempPath = st->path + o.partSuffix;
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Receiver::onData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &rx);
+    const CURLcode rc = transfer.perform(rx.limit.hit());
     long status = rx.status;
     if (status == 0)
-        curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &status);
+        status = transfer.status();
 
     const bool opened = rx.file != nullptr;
     bool ok = rc == CURLE_OK && opened && !rx.rejected && !rx.writeFailed;
-    std::string why;
+    SegmentFailure why;
     if (ok && !rx.complete()) {
         ok = false;
-        why = rx.decryptFailed ? "解密失败" : "写入失败";
+        why = segmentFailure(rx.decryptFailed ? SegmentError::DecryptFailed
+                                              : SegmentError::WriteFailed);
     }
     if (!closeFile(rx.file) && ok) {
         ok = false;
-        why = "写入失败";
+        why = segmentFailure(SegmentError::WriteFailed);
     }
     if (ok) {
         std::error_code ec;
         fs::rename(utf8Path(rx.tempPath), utf8Path(st->path), ec);
         if (ec) {
             ok = false;
-            why = "写入失败";
+            why = segmentFailure(SegmentError::WriteFailed);
         }
     }
     if (ok) {
-        st->finish(TransferOutcome::Completed, status, {});
+        st->finish(TransferOutcome::Completed, status);
         return;
     }
     std::error_code ec;
     fs::remove(utf8Path(rx.tempPath), ec);
-    if (why.empty()) {
-        if (rx.limit.hit())
-            why = bodyLimitReason(rx.limit.hit());
-        else if (rc == CURLE_OK && !opened && !rx.rejected && !rx.writeFailed)
-            why = "空响应";
+    const TransferError& error = transfer.error();
+    const bool stopped = error.kind == TransferFailure::Cancelled;
+    // An answer past its limit fails as the transfer says (TooLarge), whatever else was seen.
+    if (!why && !rx.limit.hit()) {
+        if (rc == CURLE_OK && !opened && !rx.rejected && !rx.writeFailed)
+            why = segmentFailure(SegmentError::EmptyAnswer);
+        else if (rx.rejected && !rangeAnswerOk(o.range, status))
+            why = segmentFailure(SegmentError::RangeRefused);
         else if (rx.rejected)
-            why = rangeAnswerOk(st->options.range, status) ? "HTTP " + std::to_string(status)
-                                                           : "不支持分段请求";
-        else if (rx.writeFailed && !watch.stopped)
-            why = rx.decryptFailed ? "解密失败" : "写入失败";
-        else
-            why = failureText(c.h, rc, watch, status, errorBuffer);
+            why = transferFailure(httpStatusError(curl, status));
+        else if (rx.writeFailed && !stopped)
+            why = segmentFailure(rx.decryptFailed ? SegmentError::DecryptFailed
+                                                  : SegmentError::WriteFailed);
     }
-    const bool stopped = watch.stopped && !rx.decryptFailed && !rx.limit.hit();
-    st->finish(stopped ? TransferOutcome::Stopped : TransferOutcome::Failed, status, why,
-               rx.decryptFailed && !stopped, rx.limit.hit());
+    if (!why)
+        why = transferFailure(error);
+    st->finish(why.stopped() ? TransferOutcome::Stopped : TransferOutcome::Failed, status,
+               std::move(why));
 }
 
 } // namespace
@@ -525,7 +426,7 @@ void SegmentTransfer::start(const std::string& url, const std::string& filePath,
         return; // one URL per transfer
     state_->done = std::move(done);
     if (url.empty() || filePath.empty()) {
-        state_->finish(TransferOutcome::Failed, 0, "地址或文件为空");
+        state_->finish(TransferOutcome::Failed, 0, segmentFailure(SegmentError::NoTarget));
         return;
     }
     state_->url = url;
@@ -574,24 +475,22 @@ long SegmentTransfer::httpStatus() const
     return state_->status;
 }
 
-std::string SegmentTransfer::error() const
+SegmentFailure SegmentTransfer::failure() const
 {
-    if (!state_)
-        return {};
     std::lock_guard lock(state_->mutex);
-    return state_->error;
+    return state_->failure;
 }
 
 bool SegmentTransfer::decryptFailed() const
 {
     std::lock_guard lock(state_->mutex);
-    return state_->decryptFailed;
+    return state_->failure.kind == SegmentError::DecryptFailed;
 }
 
 BodyLimitHit SegmentTransfer::limitHit() const
 {
     std::lock_guard lock(state_->mutex);
-    return state_->limitHit;
+    return state_->failure.transfer.limit;
 }
 
 int64_t SegmentTransfer::bytesWritten() const
@@ -602,35 +501,35 @@ int64_t SegmentTransfer::bytesWritten() const
 }
 
 FetchResult fetchBytes(const std::string& url, const ByteRange& range, int connectTimeoutMs,
-                       int stallTimeoutMs, const std::atomic<int>* cancel, int64_t maxBytes,
+                       int stallTimeoutMs, const std::function<bool()>& cancel, int64_t maxBytes,
                        const TransferPolicy& policy)
 {
     FetchResult out;
-    CurlHandle c;
-    if (c.h == nullptr || !crackUrl(url).ok) {
-        out.error = "地址无效";
+    Transfer transfer;
+    if (!transfer.valid() || !crackUrl(url).ok) {
+        out.failure = TransferError::of(TransferFailure::BadAddress, "bad address");
         return out;
     }
-    Watch watch;
-    watch.cancel = cancel;
-    watch.stallMs = stallTimeoutMs;
-    char errorBuffer[CURL_ERROR_SIZE];
-    applyRequest(c, withoutLineEnd(url), range, connectTimeoutMs, watch, LowSpeed{}, errorBuffer,
-                 policy);
+    TransferSetup setup;
+    setup.policy = policy;
+    setup.connectTimeoutMs = connectTimeoutMs;
+    setup.idleTimeoutMs = stallTimeoutMs;
+    setup.lowSpeedBytes = 1024;
+    setup.lowSpeedSeconds = 15;
+    setup.cancelled = cancel;
+    CurlHeaderList headers;
+    prepareSegmentRequest(transfer, withoutLineEnd(url), range, setup, headers);
     BodyCollector body(maxBytes);
-    body.install(c.h);
-    CURLcode rc = curl_easy_perform(c.h);
-    out.failure = transferErrorOf(c.h, rc, errorBuffer);
-    curl_easy_getinfo(c.h, CURLINFO_RESPONSE_CODE, &out.status);
+    body.install(transfer.handle());
+    const CURLcode rc = transfer.perform(body.limitHit());
+    out.status = transfer.status();
     out.limitHit = body.limitHit();
     out.ok = rc == CURLE_OK && out.status >= 200 && out.status <= 299 &&
              rangeAnswerOk(range, out.status);
     if (!out.ok) {
-        if (out.limitHit)
-            out.error = bodyLimitReason(out.limitHit);
-        else
-            out.error = rc == CURLE_OK ? "HTTP " + std::to_string(out.status)
-                                       : failureText(c.h, rc, watch, out.status, errorBuffer);
+        if (rc == CURLE_OK)
+            transfer.refuseStatus(out.status);
+        out.failure = transfer.error();
         return out;
     }
     out.body = body.take();

@@ -50,10 +50,6 @@ inline constexpr int64_t kKeyBodyLimit = 64;
 inline constexpr int64_t kMapBodyLimit = int64_t{16} * 1024 * 1024;
 inline constexpr int64_t kSegmentBodyLimit = int64_t{512} * 1024 * 1024;
 
-// The reason shown for an answer a body limit refused: "超过 16 MiB 上限", or
-// "超出 Content-Length 声明的 100 字节".
-std::string bodyLimitReason(const BodyLimitHit& hit);
-
 // Request settings of one transfer beyond the URL.
 struct TransferOptions {
     ByteRange range;      // whole resource by default
@@ -78,6 +74,30 @@ struct TransferOptions {
 };
 
 enum class TransferOutcome { Pending, Completed, Failed, Stopped };
+
+// Why a segment did not arrive, as a value; download_text.h words it for the logs.
+enum class SegmentError {
+    None,
+    NoTarget,      // no address or no file was given
+    BadAddress,    // the address is no http or https URL
+    NoHandle,      // libcurl could not make a handle
+    NoThread,      // no thread could be started for it
+    EmptyAnswer,   // a 2xx answer without a body
+    RangeRefused,  // a byte range was asked for and the whole resource came back
+    WriteFailed,   // the file could not be written or renamed
+    DecryptFailed, // the answer arrived whole but would not decrypt (bad padding, wrong key)
+    Transfer,      // the transfer failed: see transfer (a refused status, the limit, a stop...)
+};
+struct SegmentFailure {
+    SegmentError kind = SegmentError::None;
+    TransferError transfer; // kind Transfer
+    explicit operator bool() const { return kind != SegmentError::None; }
+    // The transfer was stopped (abort, or a copy of it that finished first).
+    bool stopped() const
+    {
+        return kind == SegmentError::Transfer && transfer.kind == TransferFailure::Cancelled;
+    }
+};
 
 // Collects chunks before they are written: the first chunk goes straight to the sink, later ones
 // are held until the next would not fit; the capacity (10240 bytes at first) grows to the largest
@@ -117,7 +137,8 @@ public:
 
     TransferOutcome outcome() const;
     long httpStatus() const;
-    std::string error() const;
+    // Why it failed (kind None while it runs and after it completed).
+    SegmentFailure failure() const;
     int64_t bytesWritten() const;
     // The answer arrived whole but could not be decrypted (bad padding, wrong key): fetching it
     // again gives the same bytes, so it is no network failure.
@@ -138,22 +159,18 @@ struct FetchResult {
     bool ok = false; // a 2xx answer arrived whole
     long status = 0;
     std::string body;
-    std::string error;
     std::string url;       // the address that answered, after redirects (empty when not known)
     BodyLimitHit limitHit; // set when the answer went past the fetch's limit (ok is false)
-    TransferError failure; // why no answer arrived (kind None when one did)
+    // Why it is not ok: no answer, a refused status (HttpStatus), the limit (TooLarge), a bad
+    // address (Other).
+    TransferError failure;
 };
 
 // A synchronous GET with the segment request's settings (keys and initialisation sections), of
-// at most maxBytes; the fetch ends (error "已停止") within a second of cancel turning non-zero.
+// at most maxBytes; the fetch ends (kind Cancelled) within a second of cancel answering true.
 // Segment transfers and these requests share one libcurl connection cache, DNS cache and TLS
 // session cache, so the threads of a run reuse each other's connections.
 FetchResult fetchBytes(const std::string& url, const ByteRange& range = {},
                        int connectTimeoutMs = 30000, int stallTimeoutMs = 30000,
-                       const std::atomic<int>* cancel = nullptr, int64_t maxBytes = kMapBodyLimit,
+                       const std::function<bool()>& cancel = {}, int64_t maxBytes = kMapBodyLimit,
                        const TransferPolicy& policy = {});
-
-// The user agent of segment requests.
-inline constexpr const char* kSegmentUserAgent =
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/76.0.3809.132 Safari/537.36";

@@ -6,8 +6,6 @@
 #include <iterator>
 #include <mutex>
 
-const char* const kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
-
 void ensureCurlInitialised()
 {
     static std::once_flag once;
@@ -53,7 +51,7 @@ std::string withDefaultHeaders(std::string headers, const std::string& url, int 
     if (!containsNoCase(headers, "Accept-Language:"))
         add("Accept-Language: zh-cn");
     if (withUserAgent && !containsNoCase(headers, "User-Agent:"))
-        add(std::string("User-Agent: ") + kDefaultUserAgent);
+        add(std::string("User-Agent: ") + kUserAgent);
     if (method == 1 && !containsNoCase(headers, "Content-Type:"))
         add("Content-Type: application/x-www-form-urlencoded");
     return headers;
@@ -106,34 +104,67 @@ void applyTransferPolicy(CURL* curl, const std::string& url, const TransferPolic
     curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
 }
 
+namespace {
+
+std::string hostOfEffectiveUrl(CURL* curl)
+{
+    // The address being fetched when it failed: after a redirect, the one redirected to.
+    std::string out;
+    char* url = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &url);
+    if (url == nullptr)
+        return out;
+    if (CURLU* u = curl_url()) {
+        char* host = nullptr;
+        if (curl_url_set(u, CURLUPART_URL, url, CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+            curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK && host != nullptr) {
+            out = host;
+            curl_free(host);
+        }
+        curl_url_cleanup(u);
+    }
+    return out;
+}
+
+} // namespace
+
 TransferError transferErrorOf(CURL* curl, CURLcode rc, const char* errorBuffer)
 {
     TransferError error;
     if (rc == CURLE_OK)
         return error;
+    error.code = rc;
     switch (rc) {
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_INVALIDCERTSTATUS:
     case CURLE_SSL_CRL_BADFILE: error.kind = TransferFailure::Certificate; break;
-    default: error.kind = TransferFailure::Transport; break;
+    case CURLE_OPERATION_TIMEDOUT: error.kind = TransferFailure::Timeout; break;
+    case CURLE_TOO_MANY_REDIRECTS: error.kind = TransferFailure::RefusedRedirect; break;
+    case CURLE_UNSUPPORTED_PROTOCOL: {
+        // Refused at a redirect (the protocol is not one redirects may go to), or asked for
+        // directly.
+        long redirects = 0;
+        curl_easy_getinfo(curl, CURLINFO_REDIRECT_COUNT, &redirects);
+        error.kind = redirects > 0 ? TransferFailure::RefusedRedirect : TransferFailure::Other;
+        break;
+    }
+    default: error.kind = TransferFailure::Other; break;
     }
     error.detail = errorBuffer != nullptr && errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc);
-    // The address being fetched when it failed: after a redirect, the one redirected to.
-    char* url = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &url);
-    if (url != nullptr) {
-        if (CURLU* u = curl_url()) {
-            char* host = nullptr;
-            if (curl_url_set(u, CURLUPART_URL, url, CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-                curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK && host != nullptr) {
-                error.host = host;
-                curl_free(host);
-            }
-            curl_url_cleanup(u);
-        }
-    }
+    error.host = hostOfEffectiveUrl(curl);
+    return error;
+}
+
+TransferError httpStatusError(CURL* curl, long status)
+{
+    TransferError error;
+    error.kind = TransferFailure::HttpStatus;
+    error.status = status;
+    error.detail = "HTTP " + std::to_string(status);
+    if (curl != nullptr)
+        error.host = hostOfEffectiveUrl(curl);
     return error;
 }
 
@@ -287,9 +318,124 @@ int IdleTimeout::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t
         t->last_ = now;
         return 0;
     }
-    if (now - t->last_ >= std::chrono::milliseconds(t->idleMs_)) {
+    if (t->idleMs_ > 0 && now - t->last_ >= std::chrono::milliseconds(t->idleMs_)) {
         t->fired_ = true;
         return 1;
     }
     return 0;
+}
+
+Transfer::Transfer()
+{
+    ensureCurlInitialised();
+    easy_.reset(curl_easy_init());
+}
+
+Transfer::~Transfer() = default;
+
+void Transfer::prepare(const std::string& url, const TransferSetup& setup)
+{
+    CURL* curl = easy_.get();
+    curl_easy_reset(curl);
+    setup_ = setup;
+    error_ = {};
+    errorBuffer_[0] = '\0';
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY, setup.proxy.c_str());
+    if (setup.proxy.empty())
+        curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, setup.httpVersion);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, setup.followRedirects ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    applyTransferPolicy(curl, url, setup.policy);
+    if (setup.userAgent)
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+    if (setup.share != nullptr)
+        curl_easy_setopt(curl, CURLOPT_SHARE, setup.share);
+    if (setup.keptConnections > 0)
+        curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, setup.keptConnections);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, setup.connectTimeoutMs);
+    if (setup.totalTimeoutMs > 0)
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, setup.totalTimeoutMs);
+    if (setup.lowSpeedBytes > 0 && setup.lowSpeedSeconds > 0) {
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(setup.lowSpeedBytes));
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(setup.lowSpeedSeconds));
+    }
+    if (!setup.cookieFile.empty()) {
+        // The engine matches every line against each request; a line it cannot read is skipped.
+        // Only cookie-file lines (tab-separated fields) go in: a bare word such as "ALL" would
+        // be taken as a command to the engine.
+        curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+        size_t from = 0;
+        while (from < setup.cookieFile.size()) {
+            size_t end = setup.cookieFile.find('\n', from);
+            if (end == std::string::npos)
+                end = setup.cookieFile.size();
+            std::string line = setup.cookieFile.substr(from, end - from);
+            from = end + 1;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.find('\t') != std::string::npos)
+                curl_easy_setopt(curl, CURLOPT_COOKIELIST, line.c_str());
+        }
+    }
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
+    watch_ = IdleTimeout(setup.idleTimeoutMs, setup.cancelled);
+    watch_.install(curl);
+}
+
+CURLcode Transfer::perform(const BodyLimitHit& limit)
+{
+    CURL* curl = easy_.get();
+    const CURLcode rc = curl_easy_perform(curl);
+    error_ = transferErrorOf(curl, rc, errorBuffer_);
+    if (rc == CURLE_OK)
+        return rc;
+    // What the watch and the body limit saw tells the kinds libcurl's result cannot.
+    if (watch_.cancelled()) {
+        error_.kind = TransferFailure::Cancelled;
+        error_.detail = "cancelled";
+    } else if (watch_.fired()) {
+        error_.kind = TransferFailure::Timeout;
+        error_.detail = "timed out: no data for " + std::to_string(watch_.idleMs()) + " ms";
+    } else if (limit) {
+        error_.kind = TransferFailure::TooLarge;
+        error_.limit = limit;
+        error_.detail = bodyLimitText(limit);
+    } else if (rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_COULDNT_CONNECT) {
+        curl_off_t tookUs = 0;
+        curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME_T, &tookUs);
+        const long tookMs = static_cast<long>(tookUs / 1000);
+        if (!watch_.connected()) {
+            // Connecting gave up: at its time-out (a time-out), or refused at once (other).
+            if (rc == CURLE_OPERATION_TIMEDOUT || tookMs >= setup_.connectTimeoutMs)
+                error_.kind = TransferFailure::ConnectTimeout;
+        } else if (setup_.totalTimeoutMs > 0 && tookMs >= setup_.totalTimeoutMs) {
+            error_.kind = TransferFailure::Timeout;
+        } else if (rc == CURLE_OPERATION_TIMEDOUT && setup_.lowSpeedBytes > 0 &&
+                   setup_.lowSpeedSeconds > 0) {
+            error_.kind = TransferFailure::TooSlow;
+        }
+    }
+    return rc;
+}
+
+long Transfer::status() const
+{
+    long status = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
+std::string Transfer::effectiveUrl() const
+{
+    char* answered = nullptr;
+    curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &answered);
+    return answered != nullptr ? answered : std::string();
+}
+
+void Transfer::refuseStatus(long status)
+{
+    error_ = httpStatusError(easy_.get(), status);
 }

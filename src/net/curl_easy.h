@@ -1,7 +1,8 @@
 #pragma once
-// The pieces every libcurl transfer of the program shares: the one global set-up, owners of the
-// easy handle and of header lists, the body and header callbacks, the browser-like default header
-// block, the options common to every exchange and the stall watch.
+// The transfer core every libcurl transfer of the program goes through: the one global set-up,
+// the handle holder (Transfer) with the one function that applies the shared options, the error
+// value a failed transfer gives, owners of header lists, the body and header callbacks, the
+// browser-like default header block and the idle watch.
 #include <curl/curl.h>
 
 #include <chrono>
@@ -10,8 +11,10 @@
 #include <memory>
 #include <string>
 
-// The user agent of every request that names none of its own.
-extern const char* const kDefaultUserAgent;
+// The user agent of every request that names none of its own in its header block.
+inline constexpr const char* kUserAgent =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/76.0.3809.132 Safari/537.36";
 
 // Initialises libcurl once per process (thread-safe); every user of libcurl calls it first.
 void ensureCurlInitialised();
@@ -60,22 +63,6 @@ struct TransferPolicy {
 // plain http; the peer and its host name verified as policy says. Nothing turns checking off.
 void applyTransferPolicy(CURL* curl, const std::string& url, const TransferPolicy& policy);
 
-// Why a transfer failed, as a value: the kind, the host whose answer failed (after redirects)
-// and libcurl's short reason.
-enum class TransferFailure {
-    None,
-    Certificate, // the peer's certificate or host name did not verify, or the bundle was unusable
-    Transport,   // anything else: refused, unsupported address, time-out, cut connection
-};
-struct TransferError {
-    TransferFailure kind = TransferFailure::None;
-    std::string host;
-    std::string detail;
-};
-// The error of a transfer that ended with rc (CURLE_OK gives kind None); errorBuffer is the
-// transfer's CURLOPT_ERRORBUFFER (may be empty).
-TransferError transferErrorOf(CURL* curl, CURLcode rc, const char* errorBuffer);
-
 // The options every exchange shares: the address, HTTP/1.1, no signals, redirects followed (at
 // most ten) unless switched off, the transfer policy, and the proxy ("" is a direct connection;
 // libcurl then also ignores the proxy variables of the environment).
@@ -101,6 +88,46 @@ struct BodyLimitHit {
     int64_t reached = 0; // the bytes that had arrived (or were announced) when it was refused
     explicit operator bool() const { return error != BodyLimitError::None; }
 };
+
+// Why a transfer failed, as a value; the words a user reads are made where it is shown.
+enum class TransferFailure {
+    None,
+    ConnectTimeout, // no connection within the connect time-out
+    Timeout,        // no byte for the idle time, or the whole transfer took too long
+    TooSlow,        // slower than the low-speed limit for its time
+    Certificate, // the peer's certificate or host name did not verify, or the bundle was unusable
+    RefusedRedirect, // a redirect to a protocol not allowed (https down to http, ftp), or too many
+    TooLarge,        // the body went past its limit or its Content-Length (limit says which)
+    HttpStatus,      // an answer arrived whose status the caller does not take (status says which)
+    Cancelled,       // the transfer's cancel check answered true
+    BadAddress,      // the address is no http or https URL (nothing was sent)
+    Other,           // anything else: refused, unsupported address, cut connection
+};
+struct TransferError {
+    TransferFailure kind = TransferFailure::None;
+    std::string host;   // the host whose answer failed (after redirects); empty when not known
+    std::string detail; // a short reason in English (libcurl's, or the watch's for its own kinds)
+    CURLcode code = CURLE_OK; // libcurl's result (CURLE_OK for HttpStatus)
+    long status = 0;          // HttpStatus: the status of the answer
+    BodyLimitHit limit;       // TooLarge: which bound and how far
+    explicit operator bool() const { return kind != TransferFailure::None; }
+    // A failure that is not libcurl's (no handle, a bad address, a stop before the start).
+    static TransferError of(TransferFailure kind, std::string detail)
+    {
+        TransferError error;
+        error.kind = kind;
+        error.detail = std::move(detail);
+        return error;
+    }
+};
+
+// The error of a transfer that ended with rc (CURLE_OK gives kind None); errorBuffer is the
+// transfer's CURLOPT_ERRORBUFFER (may be empty). Classifies by libcurl's result alone; Transfer
+// adds what its own watch saw.
+TransferError transferErrorOf(CURL* curl, CURLcode rc, const char* errorBuffer);
+
+// The error value of an answer whose status the caller refuses ("HTTP 404" as detail).
+TransferError httpStatusError(CURL* curl, long status);
 
 // A short reason for an error text: "body over the limit of 64 bytes (65536 announced or
 // arrived)", "body beyond its Content-Length of 100 bytes"; empty for no hit.
@@ -183,6 +210,9 @@ public:
     static void uninstall(CURL* curl);
     bool fired() const { return fired_; }
     bool cancelled() const { return cancelled_; }
+    // Whether the connection was ready (the request went out) before the transfer ended.
+    bool connected() const { return connected_; }
+    long idleMs() const { return idleMs_; }
 
 private:
     static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
@@ -196,4 +226,69 @@ private:
     bool connected_ = false;
     bool fired_ = false;
     bool cancelled_ = false;
+};
+
+// The settings of one transfer that every kind of transfer shares. The request's own parts
+// (method, headers, body, the write callback) are set on the handle by its caller.
+struct TransferSetup {
+    TransferPolicy policy;         // certificates; protocols are http and https only
+    std::string proxy;             // "scheme://host:port"; empty: direct, whatever the environment
+    bool followRedirects = true;   // at most ten
+    long connectTimeoutMs = 30000; // resolving and connecting together
+    long idleTimeoutMs = 30000;    // no byte sent or received for this long once connected
+    long totalTimeoutMs = 0;       // the whole transfer, 0: no bound
+    // Slower than lowSpeedBytes per second for lowSpeedSeconds ends the transfer (both > 0): a
+    // server that trickles a byte now and then never trips the idle limit.
+    int lowSpeedBytes = 0;
+    int lowSpeedSeconds = 0;
+    std::function<bool()> cancelled; // ends the transfer at once when it answers true
+    bool userAgent = true;           // send kUserAgent; false when the header block names its own
+    long httpVersion = CURL_HTTP_VERSION_1_1;
+    // Cookies in the Netscape cookie-file form, one a line, handed to libcurl's cookie engine
+    // (each request, a redirected one too, carries only those of its host and path).
+    std::string cookieFile;
+    CURLSH* share = nullptr;  // caches shared with other transfers (connections, DNS, TLS)
+    long keptConnections = 0; // the connection cache's size; 0: libcurl's default
+};
+
+// The handle holder: one libcurl easy handle (so its connection stays between exchanges), the
+// shared options applied in one place, the idle and cancel watch, and the error of the last
+// exchange as a value. One object is used by one thread at a time.
+class Transfer {
+public:
+    Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    ~Transfer();
+
+    // False when libcurl could not make a handle; nothing else may be called then.
+    bool valid() const { return easy_ != nullptr; }
+    CURL* handle() const { return easy_.get(); }
+
+    // Clears the options of the previous exchange (open connections stay for reuse) and applies
+    // the shared ones for url: address, HTTP version, no signals, redirects, the transfer policy,
+    // proxy, user agent, cookies, time-outs, the low-speed limit and the watch.
+    void prepare(const std::string& url, const TransferSetup& setup);
+    // Runs the exchange. Afterwards error() tells why it failed (kind None when an answer
+    // arrived whole; its status is the caller's to judge). limit: the body limit of the
+    // collector, when one ended the transfer.
+    CURLcode perform(const BodyLimitHit& limit = {});
+    CURLcode perform(const BodyLimit& limit) { return perform(limit.hit()); }
+    const TransferError& error() const { return error_; }
+    // The status of the last answer; 0 when none arrived.
+    long status() const;
+    // The address that gave the answer, after redirects (empty when not known).
+    std::string effectiveUrl() const;
+    // Marks the exchange as failed by its answer's status (kind HttpStatus).
+    void refuseStatus(long status);
+
+private:
+    struct Easy {
+        void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    };
+    std::unique_ptr<CURL, Easy> easy_;
+    IdleTimeout watch_{30000};
+    TransferSetup setup_;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+    TransferError error_;
 };

@@ -79,7 +79,7 @@ const char* httpMethodName(int method)
 }
 
 struct HttpRequest::Handle {
-    CurlEasy easy;
+    Transfer transfer;
     // The time-outs last set on this object; "-1" keeps them.
     long connectMs = kDefaultConnectMs;
     long idleMs = kDefaultIdleMs;
@@ -90,21 +90,19 @@ HttpRequest::~HttpRequest() = default;
 
 std::string HttpRequest::send(const std::string& url, const RequestOptions& options)
 {
-    ensureCurlInitialised();
     HttpRequest& owner = options.reuseObject ? *options.reuseObject : *this;
     if (!owner.handle_) {
         auto h = std::make_unique<Handle>();
-        h->easy.reset(curl_easy_init());
-        if (!h->easy) {
+        if (!h->transfer.valid()) {
             errorText_ = "the request object could not be created";
+            failure_ = TransferError::of(TransferFailure::Other, errorText_);
             return {};
         }
         owner.handle_ = std::move(h);
     }
     Handle& handle = *owner.handle_;
-    CURL* curl = handle.easy.get();
-    // Clears the options of the previous exchange; open connections stay for reuse.
-    curl_easy_reset(curl);
+    Transfer& transfer = handle.transfer;
+    CURL* curl = transfer.handle();
 
     responseHeaders_.clear();
     statusCode_ = 0;
@@ -120,17 +118,21 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
         handle.connectMs = *t;
         handle.idleMs = *t;
     }
-    // Name resolution and connecting share one limit; sending and receiving end after that long
-    // without any progress.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, handle.connectMs);
-    IdleTimeout idle(handle.idleMs, options.cancelled);
-    idle.install(curl);
-
-    // No proxy unless one is named.
-    std::string proxy = options.proxy;
-    if (!proxy.empty() && proxy.find("://") == std::string::npos)
-        proxy = "http://" + proxy;
-    applyCommonOptions(curl, url, proxy, !options.disableRedirects, options.policy);
+    // No proxy unless one is named. Name resolution and connecting share one limit; sending and
+    // receiving end after that long without any progress. The user agent comes with the header
+    // block (withDefaultHeaders) or not at all.
+    TransferSetup setup;
+    setup.proxy = options.proxy;
+    if (!setup.proxy.empty() && setup.proxy.find("://") == std::string::npos)
+        setup.proxy = "http://" + setup.proxy;
+    const std::string& proxy = setup.proxy;
+    setup.followRedirects = !options.disableRedirects;
+    setup.policy = options.policy;
+    setup.connectTimeoutMs = handle.connectMs;
+    setup.idleTimeoutMs = handle.idleMs;
+    setup.cancelled = options.cancelled;
+    setup.userAgent = false;
+    transfer.prepare(url, setup);
 
     // The header block: the caller's lines, then the browser-like defaults that are missing.
     std::string headers = options.extraHeaders;
@@ -203,39 +205,27 @@ std::string HttpRequest::send(const std::string& url, const RequestOptions& opti
 
     BodyCollector responseBody(options.maxBodyBytes);
     ResponseHeaderCollector responseHeaders(false);
-    char errorBuffer[CURL_ERROR_SIZE] = {};
     responseBody.install(curl);
     responseHeaders.install(curl);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
-    const CURLcode rc = curl_easy_perform(curl);
-    failure_ = transferErrorOf(curl, rc, errorBuffer);
+    const CURLcode rc = transfer.perform(responseBody.limitHit());
+    failure_ = transfer.error();
     // The handle may outlive this call (reuse); it must not keep pointers into this frame.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
     BodyCollector::uninstall(curl);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
-    IdleTimeout::uninstall(curl);
 
     if (rc != CURLE_OK) {
         // A failed exchange reports nothing but its reason: no body, no headers, status 0.
         errorText_ = failure_.detail;
-        timedOut_ = idle.fired() || rc == CURLE_OPERATION_TIMEDOUT;
-        if (idle.fired())
-            errorText_ = "timed out: no data for " + std::to_string(handle.idleMs) + " ms";
-        else if (idle.cancelled())
-            errorText_ = "cancelled";
-        else if (responseBody.limitHit()) {
-            bodyLimitHit_ = responseBody.limitHit();
-            errorText_ = bodyLimitText(bodyLimitHit_);
-        }
+        timedOut_ = failure_.kind == TransferFailure::Timeout ||
+                    failure_.kind == TransferFailure::ConnectTimeout;
+        bodyLimitHit_ = failure_.limit;
         return {};
     }
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    statusCode_ = static_cast<int>(status);
+    statusCode_ = static_cast<int>(transfer.status());
     responseHeaders_ = responseHeaders.take();
     if (statusCode_ >= 400)
         errorText_ = "HTTP " + std::to_string(statusCode_);

@@ -1,6 +1,7 @@
 // One running instance: the marker, the activation request and two launches of the real program.
 
 #include "app/single_instance.h"
+#include "support/wait.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,15 +26,6 @@
 #include <vector>
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // Run as a child process by the tests below: holds the marker named by QY_MARKER_HOLDER with the
 // program's own code, prints "ready", prints "activated" for each activation request, and ends

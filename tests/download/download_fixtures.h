@@ -595,7 +595,7 @@ protected:
 
     std::string seriesPath() const { return settings.downloadRoot + "/测试剧"; }
     std::string mp4(int e) const { return seriesPath() + "/" + std::to_string(e) + ".mp4"; }
-    void run() { runDownloadJobs(view, settings); }
+    RunEnd run() { return runDownloadJobs(view, settings); }
 };
 
 } // namespace dltest

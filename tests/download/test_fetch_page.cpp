@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string kAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+const std::string kAgent = std::string("User-Agent: ") + kUserAgent;
 
 std::vector<std::string> linesAfterHost(const RecordedRequest& r)
 {

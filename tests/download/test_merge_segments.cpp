@@ -259,14 +259,15 @@ TEST_F(MergeTest, AStreamTheMp4CannotHoldIsNamedAndTheEpisodeIsNotFinished)
     MergeReport report = mergeSegments(view, 0, "1", seriesText());
     EXPECT_TRUE(report.remuxed);
     EXPECT_TRUE(report.missing.empty());
-    ASSERT_EQ(report.leftOut.size(), 1u) << ::testing::PrintToString(report.leftOut);
-    EXPECT_NE(report.leftOut[0].find("s302m"), std::string::npos);
-    EXPECT_NE(report.leftOut[0].find("第 4 段"), std::string::npos) << report.leftOut[0];
+    ASSERT_EQ(report.leftOut.size(), 1u);
+    EXPECT_NE(report.leftOut[0].text.find("s302m"), std::string::npos);
+    EXPECT_NE(report.leftOut[0].text.find("第 4 段"), std::string::npos) << report.leftOut[0].text;
     auto row = view.row(0);
     EXPECT_EQ(row.cells[kColumnStatus], "缺音频");
     EXPECT_TRUE(row.checked);
-    EXPECT_EQ(view.logCountPrefix(kMergeLog, "第 1 集有 1 路流未能写入MP4: " + report.leftOut[0]),
-              1);
+    EXPECT_EQ(
+        view.logCountPrefix(kMergeLog, "第 1 集有 1 路流未能写入MP4: " + report.leftOut[0].text),
+        1);
     MediaInfo info = probeMedia(mp4());
     EXPECT_EQ(info.video, 1);
     EXPECT_EQ(info.audio, 1);

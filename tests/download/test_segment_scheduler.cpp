@@ -3,7 +3,10 @@
 
 #include "download_fixtures.h"
 
+#include <condition_variable>
 #include <future>
+#include <mutex>
+#include <vector>
 
 using namespace dltest;
 using namespace std::chrono_literals;
@@ -19,12 +22,37 @@ protected:
         return temp.filePath(QString::fromStdString(name)).toStdString();
     }
 
-    void waitForEmptyRegistry()
+    // Each worker removes its record before it reports, so a task that has reported is gone.
+    void expectEmptyRegistry() { EXPECT_EQ(scheduler.taskCount(), 0u); }
+    SegmentScheduler scheduler; // the run's own; outlives every task of the test
+};
+
+// Counts the reports of the tasks, and waits for them.
+class Reports {
+public:
+    SegmentDone callback()
     {
-        for (int i = 0; i < 500 && SegmentScheduler::instance().taskCount() > 0; ++i)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(SegmentScheduler::instance().taskCount(), 0u);
+        return [this](const SegmentResult& r) {
+            std::lock_guard lock(mutex_);
+            results_.push_back(r);
+            changed_.notify_all();
+        };
     }
+    bool waitFor(size_t n, std::chrono::seconds timeout)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return results_.size() >= n; });
+    }
+    std::vector<SegmentResult> results()
+    {
+        std::lock_guard lock(mutex_);
+        return results_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<SegmentResult> results_;
 };
 
 TEST_F(SchedulerTest, SubmitReturnsBeforeTheTransferAndReportsWhenItEnds)
@@ -35,9 +63,9 @@ TEST_F(SchedulerTest, SubmitReturnsBeforeTheTransferAndReportsWhenItEnds)
     {
         std::string url = server.url("/slow.ts");
         std::string path = file("1.ts");
-        EXPECT_EQ(
-            submitSegment(url, path, 0, {}, [&](const SegmentResult& r) { result.set_value(r); }),
-            1);
+        EXPECT_EQ(submitSegment(scheduler, url, path, 0, {},
+                                [&](const SegmentResult& r) { result.set_value(r); }),
+                  1);
         url.assign(url.size(), '?');
         path.assign(path.size(), '?');
     }
@@ -46,45 +74,52 @@ TEST_F(SchedulerTest, SubmitReturnsBeforeTheTransferAndReportsWhenItEnds)
     ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(future.get().outcome, TransferOutcome::Completed);
     EXPECT_EQ(readFile(file("1.ts")), "segment bytes");
-    waitForEmptyRegistry();
+    expectEmptyRegistry();
 }
 
 TEST_F(SchedulerTest, AnonymousIdsAreAlwaysAcceptedAndARegisteredIdIsRefused)
 {
     server.on("/hang", CannedResponse::stall());
-    std::atomic<int> ended{0};
-    auto done = [&](const SegmentResult&) { ++ended; };
-    EXPECT_EQ(submitSegment(server.url("/hang"), file("a.ts"), 0, {}, done), 1);
-    EXPECT_EQ(submitSegment(server.url("/hang"), file("b.ts"), 0, {}, done), 1);
-    EXPECT_EQ(submitSegment(server.url("/hang"), file("c.ts"), 42, {}, done), 1);
-    EXPECT_EQ(submitSegment(server.url("/hang"), file("d.ts"), 42, {}, done), -1);
-    EXPECT_EQ(SegmentScheduler::instance().taskCount(), 3u);
+    Reports reports;
+    const SegmentDone done = reports.callback();
+    EXPECT_EQ(submitSegment(scheduler, server.url("/hang"), file("a.ts"), 0, {}, done), 1);
+    EXPECT_EQ(submitSegment(scheduler, server.url("/hang"), file("b.ts"), 0, {}, done), 1);
+    EXPECT_EQ(submitSegment(scheduler, server.url("/hang"), file("c.ts"), 42, {}, done), 1);
+    EXPECT_EQ(submitSegment(scheduler, server.url("/hang"), file("d.ts"), 42, {}, done), -1);
+    EXPECT_EQ(scheduler.taskCount(), 3u);
     ASSERT_TRUE(server.waitForRequests(3, 5s));
 
     // Abort: every transfer in flight ends, each worker removes its own record and reports.
     auto before = std::chrono::steady_clock::now();
-    SegmentScheduler::instance().stopAll();
-    waitForEmptyRegistry();
+    scheduler.stopAll();
+    ASSERT_TRUE(reports.waitFor(3, 10s));
     EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
-    for (int i = 0; i < 100 && ended < 3; ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(ended.load(), 3);
-    // The id is free again once its task has gone.
-    EXPECT_EQ(submitSegment("", file("e.ts"), 42, {}, done), 1);
-    waitForEmptyRegistry();
+    expectEmptyRegistry();
+    for (const SegmentResult& r : reports.results()) {
+        EXPECT_EQ(r.outcome, TransferOutcome::Stopped);
+        EXPECT_TRUE(r.failure.stopped());
+    }
+    // The id is free again once its task has gone. A task submitted after the abort is stopped
+    // before its transfer starts: the server sees no further request.
+    const size_t requests = server.requests().size();
+    EXPECT_EQ(submitSegment(scheduler, server.url("/hang"), file("e.ts"), 42, {}, done), 1);
+    ASSERT_TRUE(reports.waitFor(4, 10s));
+    EXPECT_EQ(reports.results().back().outcome, TransferOutcome::Stopped);
+    EXPECT_EQ(server.requests().size(), requests);
+    expectEmptyRegistry();
 }
 
 TEST_F(SchedulerTest, AFailedTransferStillReleasesItsWorker)
 {
     server.on("/gone.ts", CannedResponse{404, {}, "nope"});
     std::promise<SegmentResult> result;
-    submitSegment(server.url("/gone.ts"), file("g.ts"), 0, {},
+    submitSegment(scheduler, server.url("/gone.ts"), file("g.ts"), 0, {},
                   [&](const SegmentResult& r) { result.set_value(r); });
     auto r = result.get_future().get();
     EXPECT_EQ(r.outcome, TransferOutcome::Failed);
     EXPECT_EQ(r.status, 404);
     EXPECT_FALSE(fs::exists(file("g.ts")));
-    waitForEmptyRegistry();
+    expectEmptyRegistry();
 }
 
 TEST_F(SchedulerTest, StartDetachedTaskCopiesItsArguments)

@@ -2,6 +2,8 @@
 // decryption, byte ranges and the write buffering.
 #include "download/segment_transfer.h"
 
+#include "download/download_text.h"
+
 #include "download_fixtures.h"
 
 #include <openssl/evp.h>
@@ -27,7 +29,7 @@ TransferOutcome transferOnce(const std::string& url, const std::string& path,
     EXPECT_TRUE(r.done->waitFor(20s));
     r.transfer.stop();
     if (error)
-        *error = r.transfer.error();
+        *error = segmentFailureText(r.transfer.failure());
     return r.transfer.outcome();
 }
 
@@ -51,7 +53,7 @@ TEST_F(SegmentTransferTest, RequestCarriesTheAgentAndRangeAndNoCookieOrProxy)
     auto reqs = server.requestsFor("/s/1.ts");
     ASSERT_EQ(reqs.size(), 2u);
     EXPECT_EQ(reqs[0].requestLine, "GET /s/1.ts?k=v HTTP/1.1");
-    EXPECT_EQ(reqs[0].header("User-Agent").value_or(""), kSegmentUserAgent);
+    EXPECT_EQ(reqs[0].header("User-Agent").value_or(""), kUserAgent);
     EXPECT_EQ(reqs[0].header("Range").value_or(""), "bytes=0-");
     EXPECT_NE(std::find(reqs[0].headerLines.begin(), reqs[0].headerLines.end(), "Range:bytes=0-"),
               reqs[0].headerLines.end());
@@ -112,7 +114,7 @@ TEST_F(SegmentTransferTest, AnAnswerPastItsLimitFailsAndLeavesNoFile)
             continue;
         }
         EXPECT_EQ(r.transfer.outcome(), TransferOutcome::Failed);
-        EXPECT_EQ(r.transfer.error(), c.error);
+        EXPECT_EQ(segmentFailureText(r.transfer.failure()), c.error);
         EXPECT_EQ(r.transfer.limitHit().error, BodyLimitError::TooLarge);
         EXPECT_FALSE(fs::exists(target));
     }

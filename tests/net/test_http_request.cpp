@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+const std::string kAgent = std::string("User-Agent: ") + kUserAgent;
 
 // The header lines after Host, which libcurl always sends first.
 std::vector<std::string> linesAfterHost(const RecordedRequest& r)
@@ -271,13 +271,15 @@ TEST(HttpRequest, FetchesWebAddressesOnlyAndNeverDowngradesAnHttpsRedirect)
         std::string url;
         std::string body;     // empty: refused
         int plainConnections; // connections the plain server sees
+        TransferFailure kind; // why it was refused
     };
     const Case cases[] = {
-        {"https to plain http", tls.url("/down"), "", 0},
-        {"https to ftp", tls.url("/ftp"), "", 0},
-        {"http to ftp", plain.url("/ftp"), "", 1},
-        {"gopher", "gopher://" + plain.hostPort() + "/_GET%20/to%20HTTP/1.0%0D%0A%0D%0A", "", 0},
-        {"http up to https", plain.url("/up"), "secure", 1},
+        {"https to plain http", tls.url("/down"), "", 0, TransferFailure::RefusedRedirect},
+        {"https to ftp", tls.url("/ftp"), "", 0, TransferFailure::RefusedRedirect},
+        {"http to ftp", plain.url("/ftp"), "", 1, TransferFailure::RefusedRedirect},
+        {"gopher", "gopher://" + plain.hostPort() + "/_GET%20/to%20HTTP/1.0%0D%0A%0D%0A", "", 0,
+         TransferFailure::Other},
+        {"http up to https", plain.url("/up"), "secure", 1, TransferFailure::None},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -288,7 +290,7 @@ TEST(HttpRequest, FetchesWebAddressesOnlyAndNeverDowngradesAnHttpsRedirect)
         EXPECT_EQ(req.send(c.url, o), c.body);
         if (c.body.empty()) {
             EXPECT_EQ(req.statusCode(), 0);
-            EXPECT_EQ(req.failure().kind, TransferFailure::Transport);
+            EXPECT_EQ(req.failure().kind, c.kind) << req.failure().detail;
         }
         EXPECT_EQ(plain.connectionCount() - before, c.plainConnections);
         EXPECT_EQ(plain.count("/to"), 0);

@@ -1,3 +1,4 @@
+#include "support/wait.h"
 #include "ui/main_window.h"
 
 #include "app/program_values.h"
@@ -97,16 +98,6 @@ QString textOf(QWidget* widget)
     if (auto* edit = qobject_cast<QLineEdit*>(widget))
         return edit->text();
     return {};
-}
-
-// Runs events until done() holds or the time is up.
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
 }
 
 class MainWindowTest : public ::testing::Test {

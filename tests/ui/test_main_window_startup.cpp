@@ -2,6 +2,7 @@
 // temporary program folder, with the update page served on loopback.
 
 #include "app/startup.h"
+#include "support/wait.h"
 
 #include "app/paths.h"
 #include "app/program_values.h"
@@ -67,15 +68,6 @@ private:
     QMessageBox::StandardButton answer_;
     QTimer timer_;
 };
-
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 std::string readFile(const QString& path)
 {
